@@ -1,0 +1,281 @@
+// Form1: the program's one window, its controls and its start-up.
+#include "Form1.h"
+
+#include "Dialogs.h"
+#include "ErrorReport.h"
+#include "Failure.h"
+#include "Files.h"
+#include "Pointers.h"
+#include "SettingsStore.h"
+#include "SkinFramework.h"
+#include "Startup.h"
+#include "Texts.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QIcon>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTreeWidget>
+
+namespace pradelux {
+
+namespace {
+QFont arialBold(double points)
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(points);
+    font.setBold(true);
+    return font;
+}
+
+void paint(QWidget* w, QPalette::ColorRole role, const QColor& colour)
+{
+    QPalette pal = w->palette();
+    pal.setColor(role, colour);
+    w->setPalette(pal);
+}
+} // namespace
+
+Form1::Form1(Form1Services services, StartupSteps steps, QWidget* parent)
+    : QWidget(parent), m_services(std::move(services)), m_steps(std::move(steps))
+{
+    setObjectName(QStringLiteral("Form1"));
+    createControls();
+}
+
+Form1::~Form1() = default;
+
+int Form1::twipsX(int twips) const { return qRound(twips * logicalDpiX() / 1440.0); }
+int Form1::twipsY(int twips) const { return qRound(twips * logicalDpiY() / 1440.0); }
+
+void Form1::placeInTwips(QWidget* w, int left, int top, int width, int height)
+{
+    w->setGeometry(twipsX(left), twipsY(top), twipsX(width), twipsY(height));
+}
+
+void Form1::createControls()
+{
+    setFont(arialBold(9));
+    setFixedSize(twipsX(8040), twipsY(6180));
+    paint(this, QPalette::Window, Qt::white);
+    setAutoFillBackground(true);
+    setMouseTracking(true);
+    installEventFilter(this);
+
+    m_listView = new QTreeWidget(this);
+    m_listView->setObjectName(QStringLiteral("ListView1"));
+    m_listView->setColumnCount(0);
+    m_listView->setRootIsDecorated(false);
+    m_listView->setUniformRowHeights(true);
+    m_listView->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_listView->setFont(arialBold(9));
+    m_listView->setToolTip(texts::kListTooltip);
+    m_listView->setMouseTracking(true);
+    m_listView->viewport()->setMouseTracking(true);
+    m_listView->viewport()->installEventFilter(this);
+    placeInTwips(m_listView, 120, 630, 7800, 2535);
+    m_list = PresentationList(m_listView);
+
+    m_frame = new QGroupBox(texts::kFrameCaption, this);
+    m_frame->setObjectName(QStringLiteral("Frame2"));
+    paint(m_frame, QPalette::Window, Qt::white);
+    m_frame->setAutoFillBackground(true);
+    m_frame->setMouseTracking(true);
+    m_frame->installEventFilter(this);
+    placeInTwips(m_frame, 120, 4200, 7800, 825);
+
+    m_text = new QLineEdit(m_frame);
+    m_text->setObjectName(QStringLiteral("Text1"));
+    m_text->setMouseTracking(true);
+    m_text->installEventFilter(this);
+    placeInTwips(m_text, 225, 300, 6660, 345);
+    connect(m_text, &QLineEdit::textChanged, this, &Form1::StoreOutputFolder);
+
+    const QColor buttonText = QApplication::palette().color(QPalette::ButtonText);
+    auto makeButton = [&](int number, const QString& caption, QWidget* parent, int l, int t, int w, int h) {
+        auto* button = new QPushButton(caption, parent);
+        button->setObjectName(QStringLiteral("PushButton%1").arg(number));
+        button->setFont(arialBold(11.25));
+        paint(button, QPalette::ButtonText, buttonText);
+        paint(button, QPalette::Button, Qt::white);
+        button->setMouseTracking(true);
+        button->installEventFilter(this);
+        placeInTwips(button, l, t, w, h);
+        m_buttons[number] = button;
+        return button;
+    };
+    makeButton(7, texts::kBrowseCaption, m_frame, 6960, 300, 600, 345);
+    makeButton(3, texts::kHelpCaption, this, 120, 120, 7800, 405);
+
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("ProgressBar1"));
+    m_progress->setRange(0, 100);
+    m_progress->setValue(0);
+    m_progress->setFormat(texts::kProgressAtRest);
+    m_progress->setTextVisible(true);
+    m_progress->setAlignment(Qt::AlignCenter);
+    paint(m_progress, QPalette::WindowText, buttonText);
+    paint(m_progress, QPalette::Base, Qt::white);
+    m_progress->setMouseTracking(true);
+    m_progress->installEventFilter(this);
+    placeInTwips(m_progress, 120, 5670, 7800, 405);
+
+    makeButton(1, texts::kAddFilesCaption, this, 120, 3250, 3840, 405);
+    makeButton(4, texts::kScanCaption, this, 4080, 3250, 3840, 405);
+    makeButton(2, texts::kExportCaption, this, 120, 5150, 7800, 405);
+    makeButton(5, texts::kClearCaption, this, 120, 3760, 3840, 405);
+    makeButton(6, texts::kSamplesCaption, this, 4080, 3760, 3840, 405);
+
+    const QList<QWidget*> tabOrder = {m_listView,   m_frame,      m_text,       m_buttons[7], m_buttons[3], m_progress,
+                                      m_buttons[1], m_buttons[4], m_buttons[2], m_buttons[5], m_buttons[6]};
+    for (int i = 0; i + 1 < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i], tabOrder[i + 1]);
+
+    m_skin = new SkinFramework(this);
+    m_skin->setObjectName(QStringLiteral("SkinFramework1"));
+
+    connect(m_buttons[3], &QPushButton::clicked, this, &Form1::ShowHelp);
+}
+
+void Form1::Form_Load()
+{
+    ErrorTrap trap(m_services.dialogs, tags::kFormLoad);
+    const QString appFolder = m_services.appFolder;
+
+    trap(100, [&] { ApplySkin(); });
+    bool hasPointer = false;
+    trap(104, [&] { hasPointer = FileExists(appFolder + texts::kHandPointerFile); });
+    if (hasPointer) {
+        trap(106, [&] {
+            m_customPointer = LoadPointerFile(appFolder + texts::kHandPointerFile);
+            if (!m_customPointer)
+                throw Failure(failure::kInvalidArgument,
+                              QStringLiteral("Invalid picture: %1").arg(appFolder + texts::kHandPointerFile));
+        });
+    }
+    trap(108, [&] {
+        VisitWebSiteNowAndThen(m_services.random, m_services.shell);
+        if (m_steps.recordSampleFiles && m_services.settings.ReadSetting(settings::kSnapshot, QString()).isEmpty())
+            m_steps.recordSampleFiles();
+    });
+    trap(124, [&] {
+        if (m_steps.recordSampleFiles && m_services.settings.ReadSetting(settings::kSnapshot, QString()).isEmpty())
+            m_steps.recordSampleFiles();
+    });
+    trap(126, [&] { setWindowTitle(kProductTitle); });
+    trap(126, [&] {
+        const QIcon icon(appFolder + texts::kIconFile);
+        if (icon.isNull())
+            throw Failure(failure::kFileNotFound, QStringLiteral("File not found: %1").arg(appFolder + texts::kIconFile));
+        setWindowIcon(icon);
+    });
+    trap(126, [&] {
+        const QString title = ApplicationTitle(kProductTitle);
+        m_services.dialogs.setApplicationTitle(title);
+        QGuiApplication::setApplicationDisplayName(title);
+    });
+    trap(128, [&] { m_listView->setHeaderLabels({texts::kColumnHeader}); });
+    trap(130, [&] { m_listView->setColumnWidth(0, twipsX(7000)); });
+    trap(132, [&] {
+        const QString fallback = DefaultOutputFolder(m_services.desktopFolder);
+        m_text->setText(m_services.settings.ReadSetting(settings::kLocation, fallback));
+    });
+    if (m_steps.checkPowerPointInstalled)
+        trap(134, m_steps.checkPowerPointInstalled);
+    if (m_steps.checkPdfPrinterInstalled)
+        trap(134, m_steps.checkPdfPrinterInstalled);
+}
+
+void Form1::ApplySkin()
+{
+    const QString skinFile = m_services.appFolder + texts::kSkinFile;
+    if (!QFileInfo(skinFile).isFile())
+        return;
+    const QColor buttonFace = QApplication::palette().color(QPalette::Button);
+    paint(this, QPalette::Window, buttonFace);
+    // Of the window's controls, only frames, labels, check and option buttons
+    // take the face colour; here that is the frame alone.
+    paint(m_frame, QPalette::Window, buttonFace);
+    m_skin->LoadSkin(skinFile, QString());
+    m_skin->setApplyOptions(m_skin->applyOptions() | 1);
+    m_skin->setApplyMetrics(true);
+    m_skin->setApplyColors(true);
+    m_skin->ApplyWindow(this);
+}
+
+void Form1::ShowHelp()
+{
+    ErrorTrap trap(m_services.dialogs, tags::kHelp);
+    trap(100, [&] { m_services.dialogs.msgBox(texts::kHelpText, msgbox::kOkOnly); });
+}
+
+void Form1::StoreOutputFolder()
+{
+    // The text box has no trap; a failed write is told once per change and the
+    // text stays as typed.
+    try {
+        m_services.settings.WriteSetting(settings::kLocation, m_text->text());
+    } catch (const Failure& f) {
+        m_services.dialogs.msgBox(f.description(), msgbox::kExclamation);
+    }
+}
+
+QString Form1::outputFolder() const { return m_text->text(); }
+
+void Form1::setMousePointer(int value)
+{
+    m_mousePointer = value;
+    switch (value) {
+    case pointer::kBusy:
+        setCursor(Qt::WaitCursor);
+        break;
+    case pointer::kCustom:
+        setCursor(m_customPointer ? *m_customPointer : QCursor(Qt::PointingHandCursor));
+        break;
+    default:
+        unsetCursor();
+        break;
+    }
+}
+
+void Form1::UpdateHoverPointer(int value)
+{
+    if (m_mousePointer != pointer::kBusy && m_mousePointer != value)
+        setMousePointer(value);
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::MouseMove)
+        return QWidget::eventFilter(watched, event);
+    // Each area handles its own moves and stops them there, so a move over a
+    // button never reaches the window behind it.
+    for (QPushButton* button : m_buttons) {
+        if (button && watched == button) {
+            UpdateHoverPointer(pointer::kCustom);
+            return static_cast<QMouseEvent*>(event)->buttons() == Qt::NoButton;
+        }
+    }
+    if (watched == this || watched == m_frame || watched == m_listView->viewport()) {
+        UpdateHoverPointer(pointer::kDefault);
+        return watched != m_listView->viewport();
+    }
+    if (watched == m_text || watched == m_progress)
+        return static_cast<QMouseEvent*>(event)->buttons() == Qt::NoButton;
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    event->accept();
+    if (m_services.exitProgram)
+        m_services.exitProgram(0);
+}
+
+} // namespace pradelux

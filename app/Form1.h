@@ -1,0 +1,103 @@
+// Form1: the program's one window, its controls and its start-up.
+#pragma once
+
+#include "PresentationList.h"
+
+#include <QCursor>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QGroupBox;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTreeWidget;
+
+namespace pradelux {
+
+class Dialogs;
+class SettingsStore;
+class Shell;
+class SkinFramework;
+
+// What the window needs from outside; tests pass fakes.
+struct Form1Services
+{
+    Dialogs& dialogs;
+    Shell& shell;
+    SettingsStore& settings;
+    QString appFolder;
+    std::function<double()> random;
+    std::function<QString()> desktopFolder;
+    std::function<void(int)> exitProgram;
+};
+
+// The start-up calls that other parts of the program hand to the window:
+// recording the sample files, and the two prerequisite checks.
+struct StartupSteps
+{
+    std::function<void()> recordSampleFiles;
+    std::function<void()> checkPowerPointInstalled;
+    std::function<void()> checkPdfPrinterInstalled;
+};
+
+namespace pointer {
+constexpr int kDefault = 0;
+constexpr int kBusy = 11;
+constexpr int kCustom = 99;
+} // namespace pointer
+
+class Form1 : public QWidget
+{
+    Q_OBJECT
+    Q_PROPERTY(int MousePointer READ mousePointer WRITE setMousePointer)
+public:
+    explicit Form1(Form1Services services, StartupSteps steps = {}, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // The start-up sequence; runs once before the window is shown.
+    void Form_Load();
+
+    int mousePointer() const { return m_mousePointer; }
+    void setMousePointer(int value);
+
+    PresentationList& presentations() { return m_list; }
+    QString outputFolder() const;
+    bool hasCustomPointerPicture() const { return m_customPointer.has_value(); }
+    SkinFramework& skin() { return *m_skin; }
+
+    // Positions of the window are given in twips; these convert at the
+    // screen's resolution.
+    int twipsX(int twips) const;
+    int twipsY(int twips) const;
+
+    void ApplySkin();
+    void ShowHelp();
+    void StoreOutputFolder();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createControls();
+    void placeInTwips(QWidget* w, int left, int top, int width, int height);
+    void UpdateHoverPointer(int value);
+
+    Form1Services m_services;
+    StartupSteps m_steps;
+    int m_mousePointer = pointer::kDefault;
+    std::optional<QCursor> m_customPointer;
+    SkinFramework* m_skin = nullptr;
+
+    QTreeWidget* m_listView = nullptr;
+    QGroupBox* m_frame = nullptr;
+    QLineEdit* m_text = nullptr;
+    QProgressBar* m_progress = nullptr;
+    QPushButton* m_buttons[8] = {};
+    PresentationList m_list{nullptr};
+};
+
+} // namespace pradelux

@@ -1,0 +1,113 @@
+// The export of one presentation.
+#include "PowerPoint1.h"
+
+#include "Automation.h"
+#include "Dialogs.h"
+#include "ErrorReport.h"
+#include "EventLoop.h"
+#include "Failure.h"
+#include "Files.h"
+#include "PdfPrinter.h"
+#include "Registry.h"
+
+#include <QElapsedTimer>
+
+namespace pradelux {
+
+namespace {
+Dispatch& need(const ObjectRef& object)
+{
+    if (!object)
+        throw Failure(failure::kObjectNotSet, QStringLiteral("Object variable or With block variable not set"));
+    return *object;
+}
+
+// Polls for the PDF this often while waiting; between polls the event loop
+// sleeps.
+constexpr double kPollSeconds = 0.05;
+} // namespace
+
+PowerPoint1Services PowerPoint1::defaults(Automation& automation, Registry& registry, Dialogs& dialogs)
+{
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    return PowerPoint1Services{automation, registry, dialogs, Pause, FileExists, [clock] { return clock->elapsed(); }};
+}
+
+bool PowerPoint1::DoPPT(const QString& presentationPath, const QString& outputPath)
+{
+    ErrorTrap trap(m_services.dialogs, tags::kDoPPT);
+    Registry& registry = m_services.registry;
+    Registry::Key key = 0;
+
+    // The registry calls answer with result codes, which are not examined.
+    trap(100, [&] { registry.createKey(pdfprinter::kKey, &key); });
+    trap(104, [&] { registry.setStringValue(key, pdfprinter::kOutputFile, outputPath); });
+    trap(108, [&] { registry.setStringValue(key, pdfprinter::kBypassSaveAs, QStringLiteral("1")); });
+    trap(110, [&] { registry.closeKey(key); });
+
+    ObjectRef application;
+    ObjectRef running;
+    trap(112, [&] { application = m_services.automation.createObject(kPowerPointClass); });
+    trap(114, [&] { running = m_services.automation.getObject(kPowerPointClass); });
+    trap(116, [&] { need(application).put(QStringLiteral("Visible"), Value::boolean(true)); });
+    trap(118, [&] {
+        need(need(running).object(QStringLiteral("Presentations")))
+            .call(QStringLiteral("Open"), {Argument{presentationPath, QStringLiteral("fileName")}});
+    });
+    trap(120, [&] { m_services.pause(0.2); });
+
+    auto printOptions = [&] {
+        return need(need(application).object(QStringLiteral("ActivePresentation"))).object(QStringLiteral("PrintOptions"));
+    };
+    QString savedPrinter;
+    trap(122, [&] { savedPrinter = need(printOptions()).get(QStringLiteral("ActivePrinter")).toText(); });
+    trap(124, [&] { need(printOptions()).put(QStringLiteral("ActivePrinter"), pdfprinter::kName); });
+    trap(126, [&] { m_services.pause(0.2); });
+
+    ObjectRef options;
+    trap(140, [&] { options = printOptions(); });
+    trap(142, [&] { need(options).put(QStringLiteral("RangeType"), Value::int32(1)); });
+    trap(144, [&] { need(options).put(QStringLiteral("NumberOfCopies"), Value::int16(1)); });
+    trap(146, [&] { need(options).put(QStringLiteral("Collate"), Value::int16(1)); });
+    trap(148, [&] { need(options).put(QStringLiteral("PrintHiddenSlides"), Value::int16(1)); });
+    trap(150, [&] { need(options).put(QStringLiteral("PrintColorType"), Value::int32(1)); });
+    trap(152, [&] { need(options).put(QStringLiteral("FitToPage"), Value::int16(0)); });
+    trap(156, [&] { need(options).put(QStringLiteral("OutputType"), Value::int16(1)); });
+    trap(156, [&] { options.reset(); });
+
+    const bool handedOver = trap(164, [&] {
+        need(need(application).object(QStringLiteral("ActivePresentation"))).call(QStringLiteral("PrintOut"));
+    });
+    trap(166, [&] { m_services.pause(1); });
+
+    // The printer writes the file after the print call has returned. When no
+    // job was handed over there is nothing to wait for; otherwise the wait is
+    // bounded, so a printer that never writes cannot hold the export forever.
+    if (handedOver) {
+        bool written = false;
+        trap(168, [&] {
+            const qint64 deadline = m_services.now() + m_services.waitBoundMs;
+            while (!(written = m_services.fileExists(outputPath)) && m_services.now() < deadline)
+                m_services.pause(kPollSeconds);
+        });
+        trap(170, [&] {
+            if (!written && !m_services.fileExists(outputPath))
+                throw Failure(failure::kFileNotFound,
+                              QStringLiteral("The PDF printer did not write %1 within %2 seconds.")
+                                  .arg(outputPath)
+                                  .arg(m_services.waitBoundMs / 1000));
+        });
+    }
+    trap(172, [&] { m_services.pause(1); });
+    trap(174, [&] { need(printOptions()).put(QStringLiteral("ActivePrinter"), savedPrinter); });
+    trap(176, [&] { m_services.pause(1); });
+    trap(178, [&] { need(running).put(QStringLiteral("DisplayAlerts"), Value::boolean(false)); });
+    trap(180, [&] { need(running).call(QStringLiteral("Quit")); });
+
+    application.reset();
+    running.reset();
+    return m_services.fileExists(outputPath);
+}
+
+} // namespace pradelux

@@ -1,0 +1,45 @@
+// The export of one presentation: print it through the presentation
+// application to the PDF printer and wait for the PDF.
+#pragma once
+
+#include <QString>
+#include <functional>
+
+namespace pradelux {
+
+class Automation;
+class Dialogs;
+class Registry;
+
+struct PowerPoint1Services
+{
+    Automation& automation;
+    Registry& registry;
+    Dialogs& dialogs;
+    // Waits that many seconds while the window keeps working.
+    std::function<void(double)> pause;
+    // True when the path exists.
+    std::function<bool(const QString&)> fileExists;
+    // A monotonic clock in milliseconds; bounds the wait for the PDF.
+    std::function<qint64()> now;
+    // How long the wait for the PDF may last once the job was handed over.
+    qint64 waitBoundMs = 60000;
+};
+
+class PowerPoint1
+{
+public:
+    explicit PowerPoint1(PowerPoint1Services services) : m_services(std::move(services)) {}
+
+    // Prints the presentation to a PDF at outputPath. Each failing step is
+    // reported and the next one runs. Returns whether the PDF exists at the end.
+    bool DoPPT(const QString& presentationPath, const QString& outputPath);
+
+    // The default services of the running program.
+    static PowerPoint1Services defaults(Automation& automation, Registry& registry, Dialogs& dialogs);
+
+private:
+    PowerPoint1Services m_services;
+};
+
+} // namespace pradelux

@@ -1,0 +1,40 @@
+// The port "CPW2:" of the PDF printer: it writes each job's PDF to the path
+// that the registry names for the printer.
+#pragma once
+
+#include <QString>
+#include <functional>
+
+namespace pradelux {
+class Registry;
+}
+
+namespace pradelux::office {
+
+struct PrintJob
+{
+    QString pdf;     // the rendered pages
+    QString printer; // the printer the job was sent to
+    QString title;   // the document's name, without folder and extension
+};
+
+class PdfWriterPort
+{
+public:
+    // documentsFolder: where a job goes when the registry does not say
+    // BypassSaveAs = "1" (there is no Save As dialog to ask the user).
+    PdfWriterPort(Registry& registry, QString documentsFolder);
+
+    // Writes the job; returns the path written, or throws a Failure whose
+    // description says why the job failed. The target never holds a
+    // half-written file: the PDF goes to a temporary file beside it first and
+    // is renamed into place when complete.
+    QString write(const PrintJob& job) const;
+
+private:
+    QString unusedName(const QString& title) const;
+    Registry& m_registry;
+    QString m_documents;
+};
+
+} // namespace pradelux::office

@@ -1,0 +1,439 @@
+// The presentation application on the session bus.
+#include "PowerPointServer.h"
+
+#include "AutomationProtocol.h"
+#include "Failure.h"
+#include "PdfPrinter.h"
+#include "Printers.h"
+
+#include <QDBusArgument>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextStream>
+
+namespace pradelux::office {
+
+namespace {
+
+const QString kName = QStringLiteral("Microsoft PowerPoint");
+const QString kPresentationsPath = protocol::kRootPath + QStringLiteral("/Presentations");
+
+QVariant nothing() { return QVariant::fromValue<uchar>(0); }
+QVariant objectAt(const QString& path) { return QVariant::fromValue(QDBusObjectPath(path)); }
+
+[[noreturn]] void noMember(const QString& object, const QString& member)
+{
+    throw Failure(failure::kNoSuchMember,
+                  QStringLiteral("Object doesn't support this property or method: %1.%2").arg(object, member));
+}
+
+QString signatureOf(const QVariant& v)
+{
+    switch (v.metaType().id()) {
+    case QMetaType::Bool:
+        return QStringLiteral("Boolean (b)");
+    case QMetaType::Short:
+        return QStringLiteral("16-bit integer (n)");
+    case QMetaType::Int:
+        return QStringLiteral("32-bit integer (i)");
+    case QMetaType::Double:
+        return QStringLiteral("Double (d)");
+    case QMetaType::QString:
+        return QStringLiteral("String (s)");
+    case QMetaType::UChar:
+        return QStringLiteral("Empty");
+    default:
+        return QString::fromLatin1(v.typeName());
+    }
+}
+
+// The value of a property write, checked against the type the property takes.
+QVariant expect(const QString& member, const QVariant& value, QMetaType::Type type)
+{
+    if (value.metaType().id() != type)
+        throw Failure(failure::kTypeMismatch, QStringLiteral("Type mismatch: %1 takes a %2, not a %3")
+                                                  .arg(member, signatureOf(QVariant(QMetaType(type))), signatureOf(value)));
+    return value;
+}
+
+bool is(const QString& member, const char* name) { return member.compare(QLatin1String(name), Qt::CaseInsensitive) == 0; }
+
+bool isRead(int kind) { return kind == protocol::kPropertyGet || kind == protocol::kMethod; }
+
+// A presentation file starts with the signature of a zip package (.pptx,
+// .odp), of a compound file (.ppt) or with XML (a flat .fodp).
+bool looksLikePresentation(const QByteArray& head)
+{
+    return head.startsWith("PK\x03\x04") || head.startsWith("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1") ||
+           (head.startsWith("<?xml") && head.contains("office:document"));
+}
+
+} // namespace
+
+PowerPointServer::PowerPointServer(QDBusConnection bus, Printers& printers, Renderer& renderer, PdfWriterPort& port,
+                                   int startGraceMs)
+    : m_bus(std::move(bus)), m_printers(printers), m_renderer(renderer), m_port(port)
+{
+    m_grace.setSingleShot(true);
+    m_grace.setInterval(startGraceMs);
+    connect(&m_grace, &QTimer::timeout, this, [this] {
+        if (m_references.isEmpty() && !m_visible)
+            shutDown();
+    });
+    // A bus that went away takes every client with it.
+    m_busCheck.setInterval(1000);
+    connect(&m_busCheck, &QTimer::timeout, this, [this] {
+        if (!m_bus.isConnected()) {
+            m_visible = false;
+            m_references.clear();
+            shutDown();
+        }
+    });
+}
+
+PowerPointServer::~PowerPointServer() = default;
+
+bool PowerPointServer::start()
+{
+    if (!m_work.isValid())
+        return false;
+    if (!m_bus.registerVirtualObject(protocol::kRootPath, this, QDBusConnection::SubPath))
+        return false;
+    if (!m_bus.registerService(protocol::busNameFor(QStringLiteral("PowerPoint.Application"))))
+        return false;
+    m_grace.start();
+    m_busCheck.start();
+    return true;
+}
+
+QString PowerPointServer::introspect(const QString&) const
+{
+    return QStringLiteral("<interface name=\"%1\"><method name=\"Invoke\"><arg type=\"s\" direction=\"in\"/>"
+                          "<arg type=\"i\" direction=\"in\"/><arg type=\"av\" direction=\"in\"/>"
+                          "<arg type=\"as\" direction=\"in\"/><arg type=\"v\" direction=\"out\"/></method></interface>"
+                          "<interface name=\"%2\"><method name=\"Attach\"/><method name=\"Release\"/></interface>")
+        .arg(protocol::kDispatchInterface, protocol::kLifetimeInterface);
+}
+
+bool PowerPointServer::handleMessage(const QDBusMessage& message, const QDBusConnection& connection)
+{
+    if (message.type() != QDBusMessage::MethodCallMessage)
+        return false;
+    const QString iface = message.interface();
+    if (iface == protocol::kLifetimeInterface && message.path() == protocol::kRootPath) {
+        if (message.member() == QLatin1String("Attach"))
+            attach(message.service());
+        else if (message.member() == QLatin1String("Release"))
+            release(message.service(), false);
+        else
+            return false;
+        connection.send(message.createReply());
+        checkLifetime();
+        return true;
+    }
+    if (iface != protocol::kDispatchInterface || message.member() != QLatin1String("Invoke"))
+        return false;
+
+    const QVariantList in = message.arguments();
+    QDBusMessage reply;
+    try {
+        if (in.size() != 4)
+            throw Failure(failure::kInvalidArgument, QStringLiteral("Invoke takes a member, a kind, values and names"));
+        QList<Named> args;
+        QVariantList values;
+        if (in[2].canConvert<QDBusArgument>()) {
+            const QDBusArgument array = in[2].value<QDBusArgument>();
+            array.beginArray();
+            while (!array.atEnd()) {
+                QDBusVariant v;
+                array >> v;
+                values << v.variant();
+            }
+            array.endArray();
+        } else {
+            values = in[2].toList();
+        }
+        const QStringList names = in[3].toStringList();
+        for (int i = 0; i < values.size(); ++i) {
+            QVariant v = values[i];
+            if (v.metaType() == QMetaType::fromType<QDBusVariant>())
+                v = v.value<QDBusVariant>().variant();
+            args.append({i < names.size() ? names[i] : QString(), v});
+        }
+        const QVariant result = invoke(message.path(), in[0].toString(), in[1].toInt(), args);
+        reply = message.createReply(QVariant::fromValue(QDBusVariant(result)));
+    } catch (const Failure& f) {
+        reply = message.createErrorReply(protocol::kFailurePrefix + QString::number(f.number()), f.description());
+    }
+    connection.send(reply);
+    checkLifetime();
+    return true;
+}
+
+QVariant PowerPointServer::invoke(const QString& path, const QString& member, int kind, const QList<Named>& args)
+{
+    if (path == protocol::kRootPath)
+        return application(member, kind, args);
+    if (path == kPresentationsPath)
+        return presentations(member, kind, args);
+    if (path.startsWith(kPresentationsPath + QLatin1Char('/'))) {
+        const QStringList rest = path.mid(kPresentationsPath.size() + 1).split(QLatin1Char('/'));
+        bool ok = false;
+        const int id = rest.value(0).toInt(&ok);
+        if (!ok || m_presentations.find(id) == m_presentations.end())
+            throw Failure(failure::kAutomationError, QStringLiteral("The object has been deleted: the presentation was closed"));
+        if (rest.size() == 1)
+            return presentation(id, member, kind, args);
+        if (rest.size() == 2 && rest[1] == QLatin1String("PrintOptions"))
+            return printOptions(id, member, kind, args);
+    }
+    throw Failure(failure::kAutomationError, QStringLiteral("No such object: %1").arg(path));
+}
+
+QVariant PowerPointServer::application(const QString& member, int kind, const QList<Named>& args)
+{
+    const QVariant value = args.isEmpty() ? QVariant() : args.constFirst().value;
+    if ((member.isEmpty() || is(member, "Name")) && isRead(kind))
+        return kName;
+    if (is(member, "Visible")) {
+        if (kind == protocol::kPropertyPut) {
+            m_visible = expect(member, value, QMetaType::Bool).toBool();
+            return nothing();
+        }
+        return m_visible;
+    }
+    if (is(member, "DisplayAlerts")) {
+        if (kind == protocol::kPropertyPut) {
+            m_displayAlerts = expect(member, value, QMetaType::Bool).toBool();
+            return nothing();
+        }
+        return m_displayAlerts;
+    }
+    if (is(member, "Presentations") && isRead(kind))
+        return objectAt(kPresentationsPath);
+    if (is(member, "ActivePresentation") && isRead(kind)) {
+        if (m_presentations.find(m_active) == m_presentations.end())
+            throw Failure(failure::kAutomationError,
+                          QStringLiteral("ActivePresentation: invalid request, no presentation is open."));
+        return objectAt(kPresentationsPath + QLatin1Char('/') + QString::number(m_active));
+    }
+    if (is(member, "Quit") && kind == protocol::kMethod) {
+        // The reply goes out first; the jobs already handed to the printer
+        // are written before the application ends.
+        QTimer::singleShot(0, this, [this] {
+            m_visible = false;
+            m_references.clear();
+            shutDown();
+        });
+        return nothing();
+    }
+    noMember(QStringLiteral("Application"), member);
+}
+
+QVariant PowerPointServer::presentations(const QString& member, int kind, const QList<Named>& args)
+{
+    if (is(member, "Open") && kind == protocol::kMethod)
+        return open(args);
+    if (is(member, "Count") && isRead(kind))
+        return static_cast<qint32>(m_presentations.size());
+    noMember(QStringLiteral("Presentations"), member);
+}
+
+QVariant PowerPointServer::open(const QList<Named>& args)
+{
+    QString file;
+    bool found = false;
+    for (int i = 0; i < args.size(); ++i) {
+        const Named& a = args[i];
+        if ((a.name.isEmpty() && i == 0) || a.name.compare(QLatin1String("fileName"), Qt::CaseInsensitive) == 0) {
+            file = expect(QStringLiteral("FileName"), a.value, QMetaType::QString).toString();
+            found = true;
+        } else if (!a.name.isEmpty()) {
+            throw Failure(failure::kNamedArgumentNotFound, QStringLiteral("Named argument not found: %1").arg(a.name));
+        } else {
+            throw Failure(failure::kInvalidArgument, QStringLiteral("Open takes one argument, the file name"));
+        }
+    }
+    if (!found || file.isEmpty())
+        throw Failure(failure::kInvalidArgument, QStringLiteral("Presentations.Open: no file name was given."));
+    const QFileInfo info(file);
+    if (!info.exists())
+        throw Failure(failure::kFileNotFound,
+                      QStringLiteral("PowerPoint can't open %1: the file does not exist.").arg(file));
+    if (info.isDir())
+        throw Failure(failure::kAutomationError,
+                      QStringLiteral("PowerPoint can't open %1: it is a folder, not a presentation.").arg(file));
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        throw Failure(failure::kPermissionDenied,
+                      QStringLiteral("PowerPoint can't open %1: the file cannot be read (%2).").arg(file, f.errorString()));
+    if (!looksLikePresentation(f.read(512)))
+        throw Failure(failure::kAutomationError,
+                      QStringLiteral("PowerPoint can't open %1: the file is not a presentation.").arg(file));
+    const int id = m_nextId++;
+    Presentation p;
+    p.path = info.absoluteFilePath();
+    p.print.activePrinter = m_printers.defaultPrinter();
+    m_presentations[id] = p;
+    m_active = id;
+    return objectAt(kPresentationsPath + QLatin1Char('/') + QString::number(id));
+}
+
+QVariant PowerPointServer::presentation(int id, const QString& member, int kind, const QList<Named>&)
+{
+    Presentation& p = m_presentations[id];
+    if (is(member, "PrintOptions") && isRead(kind))
+        return objectAt(kPresentationsPath + QLatin1Char('/') + QString::number(id) + QStringLiteral("/PrintOptions"));
+    if ((member.isEmpty() || is(member, "Name")) && isRead(kind))
+        return QFileInfo(p.path).fileName();
+    if (is(member, "FullName") && isRead(kind))
+        return p.path;
+    if (is(member, "PrintOut") && kind == protocol::kMethod) {
+        printOut(id);
+        return nothing();
+    }
+    noMember(QStringLiteral("Presentation"), member);
+}
+
+QVariant PowerPointServer::printOptions(int id, const QString& member, int kind, const QList<Named>& args)
+{
+    PrintSettings& s = m_presentations[id].print;
+    const bool put = kind == protocol::kPropertyPut;
+    const QVariant value = args.isEmpty() ? QVariant() : args.constFirst().value;
+    if (is(member, "ActivePrinter")) {
+        if (!put)
+            return s.activePrinter;
+        const QString name = expect(member, value, QMetaType::QString).toString();
+        bool installed = name.isEmpty();
+        for (const auto& printer : m_printers.installed())
+            installed = installed || printer.name == name;
+        if (!installed)
+            throw Failure(failure::kAutomationError,
+                          QStringLiteral("PrintOptions.ActivePrinter: the printer \"%1\" is not installed.").arg(name));
+        s.activePrinter = name.isEmpty() ? m_printers.defaultPrinter() : name;
+        return nothing();
+    }
+    struct Int32Option { const char* name; qint32* field; };
+    struct Int16Option { const char* name; qint16* field; };
+    for (const Int32Option& o : {Int32Option{"RangeType", &s.rangeType}, Int32Option{"PrintColorType", &s.printColorType}}) {
+        if (is(member, o.name)) {
+            if (!put)
+                return *o.field;
+            *o.field = expect(member, value, QMetaType::Int).toInt();
+            return nothing();
+        }
+    }
+    for (const Int16Option& o : {Int16Option{"NumberOfCopies", &s.numberOfCopies}, Int16Option{"Collate", &s.collate},
+                                 Int16Option{"PrintHiddenSlides", &s.printHiddenSlides},
+                                 Int16Option{"FitToPage", &s.fitToPage}, Int16Option{"OutputType", &s.outputType}}) {
+        if (is(member, o.name)) {
+            if (!put)
+                return QVariant::fromValue<short>(*o.field);
+            *o.field = static_cast<qint16>(expect(member, value, QMetaType::Short).value<short>());
+            return nothing();
+        }
+    }
+    noMember(QStringLiteral("PrintOptions"), member);
+}
+
+void PowerPointServer::printOut(int id)
+{
+    const Presentation& p = m_presentations[id];
+    const QString printerName = p.print.activePrinter.isEmpty() ? m_printers.defaultPrinter() : p.print.activePrinter;
+    if (printerName.isEmpty())
+        throw Failure(failure::kAutomationError, QStringLiteral("PrintOut: no printer is selected and there is no default printer."));
+    bool installed = false;
+    for (const auto& printer : m_printers.installed())
+        installed = installed || printer.name == printerName;
+    if (!installed)
+        throw Failure(failure::kAutomationError, QStringLiteral("PrintOut: the printer \"%1\" is not installed.").arg(printerName));
+    if (p.print.rangeType != 1)
+        throw Failure(failure::kAutomationError, QStringLiteral("PrintOut: only the whole presentation can be printed (RangeType 1)."));
+
+    const QString jobFolder = m_work.filePath(QStringLiteral("job-%1").arg(m_nextJob++));
+    QDir().mkpath(jobFolder);
+    RenderRequest request;
+    request.presentation = p.path;
+    request.hiddenSlides = p.print.printHiddenSlides != 0;
+    // Output type 5 is notes pages; every other type prints the slides.
+    request.notesPages = p.print.outputType == 5;
+    try {
+        const QString pdf = m_renderer.render(request, jobFolder);
+        m_jobs.append({pdf, printerName, QFileInfo(p.path).completeBaseName()});
+    } catch (...) {
+        QDir(jobFolder).removeRecursively();
+        throw;
+    }
+    // The printer writes after the call has returned, as a real printer does.
+    QTimer::singleShot(0, this, &PowerPointServer::processJobs);
+}
+
+void PowerPointServer::processJobs()
+{
+    QTextStream err(stderr);
+    while (!m_jobs.isEmpty()) {
+        const PrintJob job = m_jobs.takeFirst();
+        const auto installed = m_printers.installed();
+        const auto it = std::find_if(installed.begin(), installed.end(), [&](const PrinterInfo& p) { return p.name == job.printer; });
+        try {
+            if (it == installed.end())
+                throw Failure(failure::kAutomationError, QStringLiteral("the printer was removed"));
+            if (it->port != pdfprinter::kPort)
+                throw Failure(failure::kAutomationError, QStringLiteral("the port %1 cannot be printed to").arg(it->port));
+            const QString written = m_port.write(job);
+            err << job.printer << ": wrote " << written << Qt::endl;
+        } catch (const Failure& f) {
+            err << job.printer << ": the job " << job.title << " failed: " << f.description() << Qt::endl;
+        }
+        QDir(QFileInfo(job.pdf).absolutePath()).removeRecursively();
+    }
+}
+
+void PowerPointServer::attach(const QString& client)
+{
+    m_grace.stop();
+    if (!m_references.contains(client)) {
+        auto* watcher = new QDBusServiceWatcher(client, m_bus, QDBusServiceWatcher::WatchForUnregistration, this);
+        connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this, [this, watcher](const QString& name) {
+            watcher->deleteLater();
+            release(name, true);
+            checkLifetime();
+        });
+    }
+    ++m_references[client];
+}
+
+void PowerPointServer::release(const QString& client, bool all)
+{
+    auto it = m_references.find(client);
+    if (it == m_references.end())
+        return;
+    if (all || --it.value() <= 0)
+        m_references.erase(it);
+}
+
+void PowerPointServer::checkLifetime()
+{
+    // An application the user was shown stays until it is told to quit.
+    if (m_references.isEmpty() && !m_visible && !m_grace.isActive())
+        shutDown();
+}
+
+void PowerPointServer::shutDown()
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    processJobs();
+    if (m_bus.isConnected())
+        m_bus.unregisterService(protocol::busNameFor(QStringLiteral("PowerPoint.Application")));
+    emit finished();
+}
+
+} // namespace pradelux::office

@@ -1,0 +1,99 @@
+// The presentation application: answers the class "PowerPoint.Application"
+// on the session bus, opens presentations, renders them with LibreOffice and
+// prints them to the user's printers.
+#pragma once
+
+#include "PdfWriterPort.h"
+#include "Renderer.h"
+
+#include <QDBusConnection>
+#include <QDBusVirtualObject>
+#include <QHash>
+#include <QList>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <map>
+
+namespace pradelux {
+class Printers;
+}
+
+namespace pradelux::office {
+
+class PowerPointServer : public QDBusVirtualObject
+{
+    Q_OBJECT
+public:
+    // startGraceMs: how long a freshly started server waits for its first
+    // client before it ends.
+    PowerPointServer(QDBusConnection bus, Printers& printers, Renderer& renderer, PdfWriterPort& port,
+                     int startGraceMs = 30000);
+    ~PowerPointServer() override;
+
+    // Registers the objects and takes the class's bus name; false when
+    // another server already answers the class.
+    bool start();
+
+    QString introspect(const QString& path) const override;
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
+
+signals:
+    // The server has finished its work and released its name.
+    void finished();
+
+private:
+    struct PrintSettings
+    {
+        QString activePrinter;
+        qint32 rangeType = 1;
+        qint16 numberOfCopies = 1;
+        qint16 collate = -1;
+        qint16 printHiddenSlides = 0;
+        qint32 printColorType = 1;
+        qint16 fitToPage = 0;
+        qint16 outputType = 1;
+    };
+    struct Presentation
+    {
+        QString path;
+        PrintSettings print;
+    };
+    struct Named
+    {
+        QString name;
+        QVariant value;
+    };
+
+    QVariant invoke(const QString& path, const QString& member, int kind, const QList<Named>& args);
+    QVariant application(const QString& member, int kind, const QList<Named>& args);
+    QVariant presentations(const QString& member, int kind, const QList<Named>& args);
+    QVariant presentation(int id, const QString& member, int kind, const QList<Named>& args);
+    QVariant printOptions(int id, const QString& member, int kind, const QList<Named>& args);
+
+    QVariant open(const QList<Named>& args);
+    void printOut(int id);
+    void processJobs();
+    void attach(const QString& client);
+    void release(const QString& client, bool all);
+    void checkLifetime();
+    void shutDown();
+
+    QDBusConnection m_bus;
+    Printers& m_printers;
+    Renderer& m_renderer;
+    PdfWriterPort& m_port;
+    QTemporaryDir m_work;
+    std::map<int, Presentation> m_presentations;
+    int m_active = 0;
+    int m_nextId = 1;
+    int m_nextJob = 1;
+    bool m_visible = false;
+    bool m_displayAlerts = true;
+    bool m_finished = false;
+    QHash<QString, int> m_references;
+    QList<PrintJob> m_jobs;
+    QTimer m_grace;
+    QTimer m_busCheck;
+};
+
+} // namespace pradelux::office

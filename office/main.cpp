@@ -1,0 +1,52 @@
+// pradelux-office: the presentation application the program drives. It is
+// started on demand by the first client that creates "PowerPoint.Application"
+// and ends when its last client lets go, or when told to quit.
+#include "PdfWriterPort.h"
+#include "PowerPointServer.h"
+#include "Printers.h"
+#include "Registry.h"
+#include "Renderer.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusError>
+#include <QStandardPaths>
+#include <QTextStream>
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTextStream err(stderr);
+
+    const QString soffice = pradelux::office::Renderer::findSoffice();
+    if (soffice.isEmpty()) {
+        err << "pradelux-office: LibreOffice (soffice) is not installed; presentations cannot be printed." << Qt::endl;
+        return 3;
+    }
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        err << "pradelux-office: no session bus: " << bus.lastError().message() << Qt::endl;
+        return 4;
+    }
+
+    bool ok = false;
+    int timeoutSeconds = qEnvironmentVariableIntValue("PRADELUX_OFFICE_RENDER_TIMEOUT", &ok);
+    if (!ok || timeoutSeconds <= 0)
+        timeoutSeconds = 120;
+    const QString profile =
+        QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/pradelux-office/profile");
+
+    pradelux::FileRegistry registry;
+    pradelux::UserPrinters printers;
+    pradelux::office::Renderer renderer(soffice, profile, timeoutSeconds * 1000);
+    pradelux::office::PdfWriterPort port(registry,
+                                         QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+    pradelux::office::PowerPointServer server(bus, printers, renderer, port);
+    QObject::connect(&server, &pradelux::office::PowerPointServer::finished, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    if (!server.start()) {
+        err << "pradelux-office: another presentation application is already running." << Qt::endl;
+        return 2;
+    }
+    return app.exec();
+}

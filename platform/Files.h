@@ -1,0 +1,16 @@
+// Small file tests used across the program.
+#pragma once
+
+#include <QString>
+
+namespace pradelux {
+
+// True when the path's modification time can be read: files and folders both
+// count. Never fails.
+bool FileExists(const QString& path);
+// True when the path names an existing folder. Never fails.
+bool IsFolder(const QString& path);
+// The folder that holds the running executable.
+QString AppFolder();
+
+} // namespace pradelux

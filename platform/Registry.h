@@ -1,0 +1,55 @@
+// The per-user registry: keys under HKEY_CURRENT_USER holding string values.
+#pragma once
+
+#include <QString>
+#include <QHash>
+#include <optional>
+
+namespace pradelux {
+
+// Result codes as the registry functions return them; 0 is success.
+namespace registry {
+constexpr long kSuccess = 0;
+constexpr long kFileNotFound = 2;
+constexpr long kAccessDenied = 5;
+constexpr long kInvalidHandle = 6;
+constexpr long kInvalidParameter = 87;
+} // namespace registry
+
+class Registry
+{
+public:
+    using Key = int;
+    virtual ~Registry() = default;
+    // Creates the key below HKEY_CURRENT_USER, or opens it when it exists.
+    virtual long createKey(const QString& subKey, Key* key) = 0;
+    virtual long setStringValue(Key key, const QString& name, const QString& text) = 0;
+    virtual long closeKey(Key key) = 0;
+    virtual std::optional<QString> readString(const QString& subKey, const QString& name) const = 0;
+};
+
+// Keys are folders and values are files below the user's config folder; each
+// value is replaced atomically, so a reader in another process sees either the
+// old text or the new one.
+class FileRegistry : public Registry
+{
+public:
+    // root: the folder that stands for HKEY_CURRENT_USER; empty text picks the
+    // user's config folder.
+    explicit FileRegistry(QString root = QString());
+
+    long createKey(const QString& subKey, Key* key) override;
+    long setStringValue(Key key, const QString& name, const QString& text) override;
+    long closeKey(Key key) override;
+    std::optional<QString> readString(const QString& subKey, const QString& name) const override;
+
+    static QString defaultRoot();
+
+private:
+    QString folderOf(const QString& subKey) const;
+    QString m_root;
+    QHash<Key, QString> m_open;
+    Key m_next = 1;
+};
+
+} // namespace pradelux
