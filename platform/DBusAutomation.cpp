@@ -26,6 +26,9 @@ const QString kClassFile = QStringLiteral("automation-classes.conf");
 // reached through it releases the reference at the server.
 struct Attachment
 {
+    Attachment(QDBusConnection b, QString o) : bus(std::move(b)), owner(std::move(o)) {}
+    Attachment(const Attachment&) = delete;
+    Attachment& operator=(const Attachment&) = delete;
     QDBusConnection bus;
     QString owner;
     ~Attachment()
@@ -271,7 +274,7 @@ ObjectRef DBusAutomation::attach(const QString& progId, const QString& owner)
     QDBusMessage reply = callWithEventLoop(m_bus, msg, 25000);
     if (reply.type() != QDBusMessage::ReplyMessage)
         throw failureFromReply(reply, progId);
-    auto attachment = std::make_shared<Attachment>(Attachment{m_bus, owner});
+    auto attachment = std::make_shared<Attachment>(m_bus, owner);
     return std::make_shared<RemoteObject>(std::move(attachment), protocol::kRootPath);
 }
 

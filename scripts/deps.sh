@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that Pradelux needs to build, run and test:
+# only those that are missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config python3
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  googletest libgtest-dev libgmock-dev
+  dbus dbus-bin xvfb xauth
+  libreoffice-impress-nogui fonts-liberation poppler-utils
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=
+if [ "$(id -u)" -ne 0 ]; then sudo=sudo; fi
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"

@@ -1,0 +1,131 @@
+// The presentation application through the real D-Bus backend: lifetime,
+// attaching, type checks, and clear failures.
+#include "Decks.h"
+#include "Failure.h"
+#include "ServerFixture.h"
+
+#include <QDir>
+#include <QFile>
+
+using namespace pradelux;
+
+namespace {
+
+class AutomationServerTest : public test::ServerFixture
+{
+protected:
+    int failureNumber(const std::function<void()>& f, QString* description = nullptr)
+    {
+        try {
+            f();
+        } catch (const Failure& e) {
+            if (description)
+                *description = e.description();
+            return e.number();
+        }
+        return 0;
+    }
+};
+
+TEST_F(AutomationServerTest, CreateThenReleaseLeavesNoApplicationRunning)
+{
+    {
+        ObjectRef app = automation.createObject(QStringLiteral("PowerPoint.Application"));
+        EXPECT_TRUE(running());
+        EXPECT_EQ(app->get(QString()).toText(), QStringLiteral("Microsoft PowerPoint"));
+        ObjectRef same = automation.getObject(QStringLiteral("PowerPoint.Application"));
+        EXPECT_EQ(same->get(QString()).toText(), QStringLiteral("Microsoft PowerPoint"));
+    }
+    EXPECT_TRUE(waitUntilGone(5000));
+}
+
+TEST_F(AutomationServerTest, GetObjectOnlyAttachesToARunningApplication)
+{
+    EXPECT_EQ(failureNumber([&] { automation.getObject(QStringLiteral("PowerPoint.Application")); }),
+              failure::kCannotCreateObject);
+    QTest::qWait(300);
+    EXPECT_FALSE(running());
+    EXPECT_EQ(failureNumber([&] { automation.createObject(QStringLiteral("Unregistered.Application")); }),
+              failure::kCannotCreateObject);
+}
+
+TEST_F(AutomationServerTest, VisibleApplicationStaysUntilItIsToldToQuit)
+{
+    {
+        ObjectRef app = automation.createObject(QStringLiteral("PowerPoint.Application"));
+        app->put(QStringLiteral("Visible"), Value::boolean(true));
+    }
+    QTest::qWait(500);
+    ASSERT_TRUE(running());
+    ObjectRef app = automation.getObject(QStringLiteral("PowerPoint.Application"));
+    app->call(QStringLiteral("Quit"));
+    EXPECT_TRUE(waitUntilGone(5000));
+}
+
+TEST_F(AutomationServerTest, MembersTakeTheirOwnTypesAndWidthsOnly)
+{
+    ObjectRef app = automation.createObject(QStringLiteral("PowerPoint.Application"));
+    app->object(QStringLiteral("Presentations"))
+        ->call(QStringLiteral("Open"), {Argument{test::deck(QStringLiteral("fodp")), QStringLiteral("fileName")}});
+    ObjectRef options = app->object(QStringLiteral("ActivePresentation"))->object(QStringLiteral("PrintOptions"));
+    EXPECT_EQ(options->get(QStringLiteral("ActivePrinter")).toText(), QStringLiteral("Veltrande PDF Writer"));
+
+    QString why;
+    EXPECT_EQ(failureNumber([&] { options->put(QStringLiteral("RangeType"), Value::int16(1)); }, &why),
+              failure::kTypeMismatch);
+    EXPECT_TRUE(why.contains(QStringLiteral("32-bit integer"))) << why.toStdString();
+    EXPECT_EQ(failureNumber([&] { options->put(QStringLiteral("NumberOfCopies"), Value::int32(1)); }),
+              failure::kTypeMismatch);
+    EXPECT_EQ(failureNumber([&] { app->put(QStringLiteral("Visible"), Value::int32(1)); }), failure::kTypeMismatch);
+    options->put(QStringLiteral("NumberOfCopies"), Value::int16(1));
+    options->put(QStringLiteral("RangeType"), Value::int32(1));
+    EXPECT_EQ(options->get(QStringLiteral("NumberOfCopies")).type(), Value::Type::Int16);
+
+    EXPECT_EQ(failureNumber([&] { app->get(QStringLiteral("NoSuchMember")); }), failure::kNoSuchMember);
+    EXPECT_EQ(failureNumber([&] { options->put(QStringLiteral("ActivePrinter"), QStringLiteral("veltrande pdf writer")); },
+                            &why),
+              failure::kAutomationError);
+    EXPECT_TRUE(why.contains(QStringLiteral("is not installed")));
+    EXPECT_EQ(failureNumber([&] {
+                  app->object(QStringLiteral("Presentations"))
+                      ->call(QStringLiteral("Open"), {Argument{QStringLiteral("x"), QStringLiteral("Name")}});
+              }),
+              failure::kNamedArgumentNotFound);
+}
+
+TEST_F(AutomationServerTest, OpenSaysWhyAFileCannotBeOpened)
+{
+    QFile text(config.path(QStringLiteral("notes.pptx")));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("just some text, not a presentation");
+    text.close();
+    QDir().mkpath(config.path(QStringLiteral("folder.pptx")));
+
+    ObjectRef presentations = automation.createObject(QStringLiteral("PowerPoint.Application"))->object(QStringLiteral("Presentations"));
+    const QList<QPair<QString, QString>> cases = {
+        {config.path(QStringLiteral("gone.pptx")), QStringLiteral("the file does not exist")},
+        {config.path(QStringLiteral("notes.pptx")), QStringLiteral("not a presentation")},
+        {config.path(QStringLiteral("folder.pptx")), QStringLiteral("it is a folder")},
+    };
+    for (const auto& [file, why] : cases) {
+        QString description;
+        EXPECT_NE(failureNumber([&] { presentations->call(QStringLiteral("Open"), {Argument{file, QStringLiteral("fileName")}}); },
+                                &description),
+                  0);
+        EXPECT_TRUE(description.contains(file) && description.contains(why)) << description.toStdString();
+    }
+}
+
+TEST_F(AutomationServerTest, ApplicationWithoutLibreOfficeCannotBeCreated)
+{
+    test::ScopedEnv noOffice("PRADELUX_OFFICE_SOFFICE", "/nonexistent/soffice");
+    QElapsedTimer clock;
+    clock.start();
+    QString why;
+    EXPECT_EQ(failureNumber([&] { automation.createObject(QStringLiteral("PowerPoint.Application")); }, &why),
+              failure::kCannotCreateObject);
+    EXPECT_TRUE(why.contains(QStringLiteral("ended before it was ready"))) << why.toStdString();
+    EXPECT_LT(clock.elapsed(), 10000);
+}
+
+} // namespace

@@ -1,0 +1,21 @@
+// Presentations for the end-to-end tests, made from flat ODP text with
+// LibreOffice, and a look into the PDFs that come out.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace pradelux::test {
+
+// A flat ODP document with one slide per text; slides listed in hidden are
+// hidden slides.
+QByteArray flatPresentation(const QStringList& slideTexts, const QList<int>& hidden = {});
+
+// The path of a test deck: "three-slides-one-hidden" as .fodp, .pptx, .ppt or
+// .odp. Decks are made once and kept in the build's test cache.
+QString deck(const QString& suffix);
+
+// The number of pages of a PDF, or -1 when it cannot be read.
+int pdfPages(const QString& pdf);
+
+} // namespace pradelux::test

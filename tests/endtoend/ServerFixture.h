@@ -1,0 +1,61 @@
+// The set-up shared by the end-to-end tests: a config folder of the test's
+// own with the PDF printer installed, the real presentation application on
+// the test program's private bus, and no application left running after.
+#pragma once
+
+#include "AutomationProtocol.h"
+#include "DBusAutomation.h"
+#include "Printers.h"
+#include "TempEnvironment.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QElapsedTimer>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace pradelux::test {
+
+class ServerFixture : public ::testing::Test
+{
+protected:
+    TempConfig config;
+    // LibreOffice's profile is kept between runs: making it costs seconds.
+    ScopedEnv cache{"XDG_CACHE_HOME", PRADELUX_TEST_CACHE "/xdg-cache"};
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    DBusAutomation automation{bus, QStringLiteral(PRADELUX_APPFOLDER)};
+    UserPrinters printers;
+    const QString name = protocol::busNameFor(QStringLiteral("PowerPoint.Application"));
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(bus.isConnected());
+        ASSERT_TRUE(printers.install(QStringLiteral("Veltrande PDF Writer"), QStringLiteral("CPW2:")));
+    }
+
+    void TearDown() override
+    {
+        if (!waitUntilGone(10000)) {
+            ADD_FAILURE() << "the presentation application was still running";
+            const auto pid = bus.interface()->servicePid(name);
+            if (pid.isValid())
+                ::kill(static_cast<pid_t>(pid.value()), SIGKILL);
+            waitUntilGone(5000);
+        }
+    }
+
+    bool running() { return bus.interface()->isServiceRegistered(name).value(); }
+
+    bool waitUntilGone(int ms)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (running() && clock.elapsed() < ms)
+            QTest::qWait(50);
+        return !running();
+    }
+};
+
+} // namespace pradelux::test

@@ -1,0 +1,146 @@
+// The export of one presentation against a recording application: the whole
+// call sequence, the reports of failing steps, and the bounded wait.
+#include "ErrorReport.h"
+#include "FakeDialogs.h"
+#include "PowerPoint1.h"
+#include "RecordingAutomation.h"
+#include "RecordingRegistry.h"
+
+#include <gtest/gtest.h>
+
+using namespace pradelux;
+
+namespace {
+
+class DoPPTTest : public ::testing::Test
+{
+protected:
+    test::RecordingAutomation automation;
+    test::RecordingRegistry registry{automation.log};
+    test::FakeDialogs dialogs;
+    qint64 clockMs = 0;
+    int existsCalls = 0;
+    int appearsAfter = 2; // the PDF shows up at this test of the wait
+    std::optional<PowerPoint1> ppt;
+
+    void SetUp() override
+    {
+        automation.values.insert(QStringLiteral("PrintOptions.ActivePrinter"), Value(QStringLiteral("Office Laser")));
+        PowerPoint1Services services{automation, registry, dialogs,
+                                     [this](double s) {
+                                         automation.log << QStringLiteral("pause %1").arg(s);
+                                         clockMs += static_cast<qint64>(s * 1000);
+                                     },
+                                     [this](const QString&) { return appearsAfter >= 0 && ++existsCalls >= appearsAfter; },
+                                     [this] { return clockMs; }};
+        services.waitBoundMs = 3000;
+        ppt.emplace(services);
+    }
+
+    QList<int> reportedLines() const
+    {
+        QList<int> lines;
+        for (const auto& box : dialogs.boxes) {
+            const int at = box.text.indexOf(QStringLiteral("at line "));
+            lines << box.text.mid(at + 8, box.text.indexOf(QLatin1Char('\r'), at) - at - 8).toInt();
+        }
+        return lines;
+    }
+};
+
+TEST_F(DoPPTTest, MakesTheWholeCallSequenceWithExactTypes)
+{
+    EXPECT_TRUE(ppt->DoPPT(QStringLiteral("/in/Q3.pptx"), QStringLiteral("/out/Q3.pdf")));
+    const QStringList expected = {
+        "registry create Software\\Veltrande PDF Writer",
+        "registry set 7 OutputFile = /out/Q3.pdf",
+        "registry set 7 BypassSaveAs = 1",
+        "registry close 7",
+        "CreateObject PowerPoint.Application",
+        "GetObject PowerPoint.Application",
+        "Application.put Visible = Boolean:True",
+        "RunningApplication.get Presentations",
+        "Presentations.call Open(fileName:=String:/in/Q3.pptx)",
+        "pause 0.2",
+        "Application.get ActivePresentation",
+        "ActivePresentation.get PrintOptions",
+        "PrintOptions.get ActivePrinter",
+        "Application.get ActivePresentation",
+        "ActivePresentation.get PrintOptions",
+        "PrintOptions.put ActivePrinter = String:Veltrande PDF Writer",
+        "pause 0.2",
+        "Application.get ActivePresentation",
+        "ActivePresentation.get PrintOptions",
+        "PrintOptions.put RangeType = Long:1",
+        "PrintOptions.put NumberOfCopies = Integer:1",
+        "PrintOptions.put Collate = Integer:1",
+        "PrintOptions.put PrintHiddenSlides = Integer:1",
+        "PrintOptions.put PrintColorType = Long:1",
+        "PrintOptions.put FitToPage = Integer:0",
+        "PrintOptions.put OutputType = Integer:1",
+        "Application.get ActivePresentation",
+        "ActivePresentation.call PrintOut()",
+        "pause 1",
+        "pause 0.05", // one poll: the PDF appears at the second test
+        "pause 1",
+        "Application.get ActivePresentation",
+        "ActivePresentation.get PrintOptions",
+        "PrintOptions.put ActivePrinter = String:Office Laser",
+        "pause 1",
+        "RunningApplication.put DisplayAlerts = Boolean:False",
+        "RunningApplication.call Quit()",
+    };
+    EXPECT_EQ(automation.log, expected) << automation.log.join("\n").toStdString();
+    EXPECT_TRUE(dialogs.boxes.isEmpty());
+    EXPECT_TRUE(automation.allReleased());
+}
+
+TEST_F(DoPPTTest, UnopenablePresentationReportsEachDependentStepAndDoesNotWait)
+{
+    automation.failures.emplace(QStringLiteral("Presentations.Open"),
+                                Failure(53, QStringLiteral("PowerPoint can't open /in/gone.pptx: the file does not exist.")));
+    automation.failures.emplace(QStringLiteral("Application.ActivePresentation"),
+                                Failure(440, QStringLiteral("ActivePresentation: no presentation is open.")));
+    appearsAfter = -1;
+    EXPECT_FALSE(ppt->DoPPT(QStringLiteral("/in/gone.pptx"), QStringLiteral("/out/gone.pdf")));
+    EXPECT_EQ(reportedLines(), QList<int>({118, 122, 124, 140, 142, 144, 146, 148, 150, 152, 156, 164, 174}));
+    EXPECT_EQ(dialogs.boxes[0].text,
+              ErrorReportText(QStringLiteral("PowerPoint can't open /in/gone.pptx: the file does not exist."),
+                              tags::kDoPPT, 118));
+    EXPECT_FALSE(automation.log.contains(QStringLiteral("pause 0.05")));
+    EXPECT_EQ(automation.log.mid(automation.log.size() - 2),
+              QStringList({"RunningApplication.put DisplayAlerts = Boolean:False", "RunningApplication.call Quit()"}));
+}
+
+TEST_F(DoPPTTest, PrinterThatNeverWritesEndsTheWaitWithAReportNamingTheFile)
+{
+    appearsAfter = -1;
+    EXPECT_FALSE(ppt->DoPPT(QStringLiteral("/in/Q3.pptx"), QStringLiteral("/out/Q3.pdf")));
+    EXPECT_EQ(reportedLines(), QList<int>({170}));
+    EXPECT_EQ(dialogs.boxes[0].text,
+              ErrorReportText(QStringLiteral("The PDF printer did not write /out/Q3.pdf within 3 seconds."),
+                              tags::kDoPPT, 170));
+    EXPECT_LE(automation.log.count(QStringLiteral("pause 0.05")), 61);
+    EXPECT_TRUE(automation.log.contains(QStringLiteral("PrintOptions.put ActivePrinter = String:Office Laser")));
+    EXPECT_EQ(automation.log.constLast(), QStringLiteral("RunningApplication.call Quit()"));
+}
+
+TEST_F(DoPPTTest, FileAlreadyAtTheOutputPathEndsTheWaitAtItsFirstTest)
+{
+    appearsAfter = 1;
+    EXPECT_TRUE(ppt->DoPPT(QStringLiteral("/in/Q3.pptx"), QStringLiteral("/out/Q3.pdf")));
+    EXPECT_FALSE(automation.log.contains(QStringLiteral("pause 0.05")));
+}
+
+TEST_F(DoPPTTest, ApplicationThatCannotStartFailsEveryStepThatUsesIt)
+{
+    automation.createFails = true;
+    automation.getFails = true;
+    appearsAfter = -1;
+    EXPECT_FALSE(ppt->DoPPT(QStringLiteral("/in/Q3.pptx"), QStringLiteral("/out/Q3.pdf")));
+    EXPECT_EQ(reportedLines(), QList<int>({112, 114, 116, 118, 122, 124, 140, 142, 144, 146, 148, 150, 152, 156, 164,
+                                           174, 178, 180}));
+    EXPECT_TRUE(dialogs.boxes[2].text.startsWith(QStringLiteral("Object variable or With block variable not set\r\n")));
+}
+
+} // namespace

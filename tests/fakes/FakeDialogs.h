@@ -1,0 +1,63 @@
+// Scripted dialogs: record every box shown and answer from a script.
+#pragma once
+
+#include "Dialogs.h"
+#include "QtPrint.h"
+
+#include <QList>
+#include <QStringList>
+#include <functional>
+
+namespace pradelux::test {
+
+struct ShownBox
+{
+    QString text;
+    QString title;
+    int style;
+};
+
+class FakeDialogs : public Dialogs
+{
+public:
+    QList<ShownBox> boxes;
+    QList<int> answers;           // results of Yes/No boxes, in order; Yes when none left
+    QStringList inputAnswers;     // answers of input boxes, in order; empty when none left
+    QList<QStringList> fileAnswers;
+    QStringList folderAnswers;
+    std::function<void(const ShownBox&)> onBox; // runs while a box is "open"
+
+    QStringList openFiles(const OpenFileRequest&) override
+    {
+        return fileAnswers.isEmpty() ? QStringList() : fileAnswers.takeFirst();
+    }
+    QString browseForFolder(const QString&, const QString&) override
+    {
+        return folderAnswers.isEmpty() ? QString() : folderAnswers.takeFirst();
+    }
+
+    QStringList texts() const
+    {
+        QStringList out;
+        for (const auto& b : boxes)
+            out << b.text;
+        return out;
+    }
+
+protected:
+    int showMessage(const QString& text, int style, const QString& title) override
+    {
+        boxes.append({text, title, style});
+        if (onBox)
+            onBox(boxes.constLast());
+        if ((style & 7) == msgbox::kYesNo)
+            return answers.isEmpty() ? msgbox::kYes : answers.takeFirst();
+        return msgbox::kOk;
+    }
+    QString askText(const QString&, const QString&, const QString&) override
+    {
+        return inputAnswers.isEmpty() ? QString() : inputAnswers.takeFirst();
+    }
+};
+
+} // namespace pradelux::test

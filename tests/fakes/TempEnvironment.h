@@ -1,0 +1,49 @@
+// A private config and cache folder for one test, and environment variables
+// that are put back when the test ends.
+#pragma once
+
+#include "QtPrint.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QTemporaryDir>
+#include <utility>
+
+namespace pradelux::test {
+
+class ScopedEnv
+{
+public:
+    ScopedEnv(const char* name, const QByteArray& value) : m_name(name), m_had(qEnvironmentVariableIsSet(name))
+    {
+        m_old = qgetenv(name);
+        qputenv(name, value);
+    }
+    ~ScopedEnv()
+    {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+
+class TempConfig
+{
+public:
+    TempConfig() : m_config("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("config")).toUtf8()) {}
+    QString path(const QString& name = QString()) const { return name.isEmpty() ? m_dir.path() : m_dir.filePath(name); }
+
+private:
+    QTemporaryDir m_dir;
+    ScopedEnv m_config;
+};
+
+} // namespace pradelux::test
