@@ -1,0 +1,156 @@
+// Measures the export of one presentation against a bare LibreOffice
+// conversion of the same file on the same machine, in one run, and shows
+// where the time of the export goes.
+//
+// usage: bench_doppt [ROUNDS]   (run it inside a session bus: bench/run.sh does)
+#include "DBusAutomation.h"
+#include "Decks.h"
+#include "FakeDialogs.h"
+#include "PowerPoint1.h"
+#include "Printers.h"
+#include "Registry.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+using namespace pradelux;
+
+namespace {
+
+// Times every call that passes through it, by member name.
+class TimingObject : public Dispatch
+{
+public:
+    TimingObject(ObjectRef real, std::map<QString, double>& spent) : m_real(std::move(real)), m_spent(spent) {}
+    Value get(const QString& m, const Arguments& a) override { return timed(m, [&] { return m_real->get(m, a); }); }
+    void put(const QString& m, const Value& v) override
+    {
+        timed(m, [&] {
+            m_real->put(m, v);
+            return Value();
+        });
+    }
+    Value call(const QString& m, const Arguments& a) override { return timed(m, [&] { return m_real->call(m, a); }); }
+
+private:
+    template <typename F> Value timed(const QString& member, F f)
+    {
+        QElapsedTimer t;
+        t.start();
+        Value v = f();
+        m_spent[member] += t.nsecsElapsed() / 1e9;
+        return v.type() == Value::Type::Object ? Value(ObjectRef(std::make_shared<TimingObject>(v.toObject(), m_spent)))
+                                               : v;
+    }
+    ObjectRef m_real;
+    std::map<QString, double>& m_spent;
+};
+
+class TimingAutomation : public Automation
+{
+public:
+    explicit TimingAutomation(Automation& real) : m_real(real) {}
+    std::map<QString, double> spent;
+    ObjectRef createObject(const QString& id) override { return wrap("CreateObject", [&] { return m_real.createObject(id); }); }
+    ObjectRef getObject(const QString& id) override { return wrap("GetObject", [&] { return m_real.getObject(id); }); }
+
+private:
+    template <typename F> ObjectRef wrap(const char* what, F f)
+    {
+        QElapsedTimer t;
+        t.start();
+        ObjectRef o = f();
+        spent[QLatin1String(what)] += t.nsecsElapsed() / 1e9;
+        return std::make_shared<TimingObject>(o, spent);
+    }
+    Automation& m_real;
+};
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+    qputenv("XDG_CACHE_HOME", QByteArray(PRADELUX_TEST_CACHE "/xdg-cache"));
+    QApplication app(argc, argv);
+    const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 3;
+
+    UserPrinters().install(QStringLiteral("Veltrande PDF Writer"), QStringLiteral("CPW2:"));
+    const QString deck = test::deck(QStringLiteral("pptx"));
+    const QString profile = QUrl::fromLocalFile(QStringLiteral(PRADELUX_TEST_CACHE "/bench-profile")).toString();
+
+    auto bare = [&] {
+        QTemporaryDir out;
+        QElapsedTimer t;
+        t.start();
+        QProcess soffice;
+        soffice.setStandardOutputFile(QProcess::nullDevice());
+        soffice.setStandardErrorFile(QProcess::nullDevice());
+        soffice.start(QStringLiteral("soffice"), {QStringLiteral("--headless"), QStringLiteral("-env:UserInstallation=") + profile,
+                                                  QStringLiteral("--convert-to"), QStringLiteral("pdf"),
+                                                  QStringLiteral("--outdir"), out.path(), deck});
+        soffice.waitForFinished(-1);
+        return t.nsecsElapsed() / 1e9;
+    };
+    bare(); // the profile is made on the first run; neither side pays for it below
+
+    DBusAutomation dbus(QDBusConnection::sessionBus(), QCoreApplication::applicationDirPath() + QStringLiteral("/../bin"));
+    FileRegistry registry;
+    test::FakeDialogs dialogs;
+    std::vector<double> bareTimes, exportTimes, printOutTimes, createTimes, other;
+    {
+        // Warm-up export: makes the application's own LibreOffice profile.
+        QTemporaryDir out;
+        PowerPoint1(PowerPoint1::defaults(dbus, registry, dialogs)).DoPPT(deck, out.filePath(QStringLiteral("w.pdf")));
+    }
+    for (int i = 0; i < rounds; ++i) {
+        bareTimes.push_back(bare());
+        QTemporaryDir out;
+        TimingAutomation timing(dbus);
+        QElapsedTimer t;
+        t.start();
+        const bool ok = PowerPoint1(PowerPoint1::defaults(timing, registry, dialogs))
+                            .DoPPT(deck, out.filePath(QStringLiteral("deck.pdf")));
+        const double total = t.nsecsElapsed() / 1e9;
+        if (!ok || !dialogs.boxes.isEmpty()) {
+            fprintf(stderr, "the export failed: %s\n", qPrintable(dialogs.texts().join(QLatin1Char('\n'))));
+            return 1;
+        }
+        exportTimes.push_back(total);
+        printOutTimes.push_back(timing.spent[QStringLiteral("PrintOut")]);
+        createTimes.push_back(timing.spent[QStringLiteral("CreateObject")]);
+        double calls = 0;
+        for (const auto& [member, s] : timing.spent)
+            if (member != QLatin1String("PrintOut"))
+                calls += s;
+        other.push_back(calls);
+    }
+    const double pauses = 3.4;
+    const double bareMedian = median(bareTimes);
+    const double exportMedian = median(exportTimes);
+    printf("deck: %s, %d rounds, medians\n", qPrintable(QFileInfo(deck).fileName()), rounds);
+    printf("bare soffice --convert-to pdf      %6.3f s\n", bareMedian);
+    printf("DoPPT total                        %6.3f s\n", exportMedian);
+    printf("  fixed pauses                     %6.3f s\n", pauses);
+    printf("  PrintOut (LibreOffice rendering) %6.3f s\n", median(printOutTimes));
+    printf("  CreateObject (start application) %6.3f s\n", median(createTimes));
+    printf("  all other automation calls       %6.3f s\n", median(other) - median(createTimes));
+    printf("DoPPT beyond pauses and bare LibreOffice: %+.3f s (target at most +0.5 s)\n", exportMedian - pauses - bareMedian);
+    printf("ratio DoPPT / bare soffice: %.2f\n", exportMedian / bareMedian);
+    return 0;
+}
