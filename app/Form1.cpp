@@ -3,6 +3,7 @@
 
 #include "Dialogs.h"
 #include "ErrorReport.h"
+#include "EventLoop.h"
 #include "Failure.h"
 #include "Files.h"
 #include "Pointers.h"
@@ -14,14 +15,16 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTreeWidget>
+#include <QTableWidget>
 
 namespace pradelux {
 
@@ -43,7 +46,8 @@ void paint(QWidget* w, QPalette::ColorRole role, const QColor& colour)
 } // namespace
 
 Form1::Form1(Form1Services services, StartupSteps steps, QWidget* parent)
-    : QWidget(parent), m_services(std::move(services)), m_steps(std::move(steps))
+    : QWidget(parent), m_services(std::move(services)), m_steps(std::move(steps)), m_commonDialog(m_services.dialogs),
+      m_listContext{m_list, *this, m_services.dialogs, m_services.settings}
 {
     setObjectName(QStringLiteral("Form1"));
     createControls();
@@ -66,21 +70,32 @@ void Form1::createControls()
     paint(this, QPalette::Window, Qt::white);
     setAutoFillBackground(true);
     setMouseTracking(true);
-    installEventFilter(this);
 
-    m_listView = new QTreeWidget(this);
+    // A report view: one row per file under a column header. A table keeps
+    // appending rows cheap however long the list grows.
+    m_listView = new QTableWidget(this);
     m_listView->setObjectName(QStringLiteral("ListView1"));
     m_listView->setColumnCount(0);
-    m_listView->setRootIsDecorated(false);
-    m_listView->setUniformRowHeights(true);
     m_listView->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_listView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_listView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_listView->setShowGrid(false);
+    m_listView->setWordWrap(false);
+    m_listView->verticalHeader()->hide();
+    m_listView->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_listView->setFont(arialBold(9));
+    m_listView->verticalHeader()->setDefaultSectionSize(QFontMetrics(arialBold(9)).height() + 4);
     m_listView->setToolTip(texts::kListTooltip);
     m_listView->setMouseTracking(true);
     m_listView->viewport()->setMouseTracking(true);
     m_listView->viewport()->installEventFilter(this);
+    m_listView->installEventFilter(this);
     placeInTwips(m_listView, 120, 630, 7800, 2535);
     m_list = PresentationList(m_listView);
+    // Files dropped from outside; the list's own dragging of rows stays off.
+    m_listView->setDragDropMode(QAbstractItemView::NoDragDrop);
+    m_listView->viewport()->setAcceptDrops(true);
+    m_listView->viewport()->installEventFilter(new DropHandler(m_listContext, this));
 
     m_frame = new QGroupBox(texts::kFrameCaption, this);
     m_frame->setObjectName(QStringLiteral("Frame2"));
@@ -137,10 +152,16 @@ void Form1::createControls()
     for (int i = 0; i + 1 < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i], tabOrder[i + 1]);
 
+    // Last, so the filter never sees a half-built window.
+    installEventFilter(this);
     m_skin = new SkinFramework(this);
     m_skin->setObjectName(QStringLiteral("SkinFramework1"));
 
     connect(m_buttons[3], &QPushButton::clicked, this, &Form1::ShowHelp);
+    connect(m_buttons[1], &QPushButton::clicked, this, [this] { PushButton1_Click(m_listContext, m_commonDialog); });
+    connect(m_buttons[4], &QPushButton::clicked, this, [this] { PushButton4_Click(m_listContext); });
+    connect(m_buttons[5], &QPushButton::clicked, this, [this] { PushButton5_Click(m_listContext); });
+    connect(m_buttons[7], &QPushButton::clicked, this, &Form1::PushButton7_Click);
 }
 
 void Form1::Form_Load()
@@ -180,7 +201,10 @@ void Form1::Form_Load()
         m_services.dialogs.setApplicationTitle(title);
         QGuiApplication::setApplicationDisplayName(title);
     });
-    trap(128, [&] { m_listView->setHeaderLabels({texts::kColumnHeader}); });
+    trap(128, [&] {
+        m_listView->setColumnCount(1);
+        m_listView->setHorizontalHeaderItem(0, new QTableWidgetItem(texts::kColumnHeader));
+    });
     trap(130, [&] { m_listView->setColumnWidth(0, twipsX(7000)); });
     trap(132, [&] {
         const QString fallback = DefaultOutputFolder(m_services.desktopFolder);
@@ -250,8 +274,21 @@ void Form1::UpdateHoverPointer(int value)
         setMousePointer(value);
 }
 
+void Form1::yield() { DoEvents(); }
+
 bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
+    // Delete (whatever the modifiers) and a double-click anywhere in the list
+    // remove the selected row.
+    if (watched == m_listView && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+        m_list.RemoveSelectedEntry(*this);
+        return true;
+    }
+    if (watched == m_listView->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        m_list.RemoveSelectedEntry(*this);
+        return true;
+    }
     if (event->type() != QEvent::MouseMove)
         return QWidget::eventFilter(watched, event);
     // Each area handles its own moves and stops them there, so a move over a

@@ -1,6 +1,9 @@
 // Form1: the program's one window, its controls and its start-up.
 #pragma once
 
+#include "CommonDialog.h"
+#include "ListHost.h"
+#include "ListOperations.h"
 #include "PresentationList.h"
 
 #include <QCursor>
@@ -13,7 +16,7 @@ class QGroupBox;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
-class QTreeWidget;
+class QTableWidget;
 
 namespace pradelux {
 
@@ -43,13 +46,7 @@ struct StartupSteps
     std::function<void()> checkPdfPrinterInstalled;
 };
 
-namespace pointer {
-constexpr int kDefault = 0;
-constexpr int kBusy = 11;
-constexpr int kCustom = 99;
-} // namespace pointer
-
-class Form1 : public QWidget
+class Form1 : public QWidget, public ListHost
 {
     Q_OBJECT
     Q_PROPERTY(int MousePointer READ mousePointer WRITE setMousePointer)
@@ -60,8 +57,9 @@ public:
     // The start-up sequence; runs once before the window is shown.
     void Form_Load();
 
-    int mousePointer() const { return m_mousePointer; }
-    void setMousePointer(int value);
+    int mousePointer() const override { return m_mousePointer; }
+    void setMousePointer(int value) override;
+    void yield() override;
 
     PresentationList& presentations() { return m_list; }
     QString outputFolder() const;
@@ -76,6 +74,8 @@ public:
     void ApplySkin();
     void ShowHelp();
     void StoreOutputFolder();
+    void PushButton7_Click();
+    CommonDialog& commonDialog() { return m_commonDialog; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -92,12 +92,15 @@ private:
     std::optional<QCursor> m_customPointer;
     SkinFramework* m_skin = nullptr;
 
-    QTreeWidget* m_listView = nullptr;
+    QTableWidget* m_listView = nullptr;
     QGroupBox* m_frame = nullptr;
     QLineEdit* m_text = nullptr;
     QProgressBar* m_progress = nullptr;
     QPushButton* m_buttons[8] = {};
     PresentationList m_list{nullptr};
+    CommonDialog m_commonDialog;
+    ListContext m_listContext;
+    QString m_lastOutputFolder;
 };
 
 } // namespace pradelux

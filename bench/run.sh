@@ -13,5 +13,7 @@ cmake --build build -j"$(nproc)"
 echo "== machine: $(nproc) cores, $(free -g | awk '/Mem/ {print $2}') GiB, $(date -u +%F)"
 echo "== export of one presentation"
 dbus-run-session -- build/bench/bench_doppt "${ROUNDS:-3}"
+echo "== folder scan and appending rows"
+build/bench/bench_scan
 echo "== start-up of the window"
 xvfb-run -a -s "-screen 0 1024x768x24" bench/startup.sh build "${RUNS:-7}"

@@ -4,24 +4,33 @@
 
 #include <QString>
 
-class QTreeWidget;
+class QTableWidget;
 
 namespace pradelux {
+
+class ListHost;
 
 class PresentationList
 {
 public:
-    explicit PresentationList(QTreeWidget* view) : m_view(view) {}
+    explicit PresentationList(QTableWidget* view) : m_view(view) {}
 
     void AppendEntry(const QString& path);
+    // Appends the paths in order, as AppendEntry would one by one, in one
+    // change of the list.
+    void AppendEntries(const QStringList& paths);
     int Count() const;
     // The text of row index (1 to Count); any other index is a Failure.
     QString Entry(int index) const;
 
-    QTreeWidget* view() const { return m_view; }
+    // Both do nothing while the window shows the busy pointer.
+    void RemoveSelectedEntry(const ListHost& host);
+    void ClearEntries(const ListHost& host);
+
+    QTableWidget* view() const { return m_view; }
 
 private:
-    QTreeWidget* m_view;
+    QTableWidget* m_view;
 };
 
 } // namespace pradelux

@@ -10,6 +10,20 @@ namespace pradelux {
 
 void DoEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
+ThrottledYield::ThrottledYield(std::function<void()> yield, int intervalMs)
+    : m_yield(std::move(yield)), m_intervalMs(intervalMs)
+{
+    m_since.start();
+}
+
+void ThrottledYield::operator()()
+{
+    if (m_since.elapsed() < m_intervalMs)
+        return;
+    m_yield();
+    m_since.restart();
+}
+
 void Pause(double seconds)
 {
     QDeadlineTimer deadline(static_cast<qint64>(seconds * 1000.0), Qt::PreciseTimer);

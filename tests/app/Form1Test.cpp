@@ -1,8 +1,6 @@
 // The real window, offscreen: start-up, skin, reports, help, pointers, closing.
 #include "ErrorReport.h"
-#include "FakeDialogs.h"
-#include "FakeShell.h"
-#include "Form1.h"
+#include "FormFixture.h"
 #include "SettingsStore.h"
 #include "SkinFramework.h"
 #include "Startup.h"
@@ -18,70 +16,14 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
-#include <QTreeWidget>
+#include <QTableWidget>
 #include <gtest/gtest.h>
 
 using namespace pradelux;
 
 namespace {
 
-struct Files
-{
-    bool skin = false;
-    bool pointer = true;
-};
-
-class Form1Test : public ::testing::Test
-{
-protected:
-    test::TempConfig config;
-    test::FakeDialogs dialogs;
-    test::FakeShell shell;
-    SettingsStore settings;
-    QString appFolder = config.path(QStringLiteral("app"));
-    QString desktop = config.path(QStringLiteral("Desktop"));
-    double draw = 0.5;
-    QList<int> exits;
-    StartupSteps steps;
-
-    void lay(Files files)
-    {
-        QDir().mkpath(appFolder + QStringLiteral("/x"));
-        const QString built = QStringLiteral(PRADELUX_APPFOLDER);
-        QFile::copy(built + QStringLiteral("/pradelux.png"), appFolder + QStringLiteral("/pradelux.png"));
-        if (files.pointer)
-            QFile::copy(built + QStringLiteral("/HAND-M.CUR"), appFolder + QStringLiteral("/HAND-M.CUR"));
-        if (files.skin)
-            QFile::copy(QStringLiteral(PRADELUX_SOURCE_DIR "/resources/skin/o.cjs"), appFolder + QStringLiteral("/x/o.cjs"));
-    }
-
-    std::unique_ptr<Form1> load(Files files = {})
-    {
-        lay(files);
-        Form1Services services{dialogs,
-                               shell,
-                               settings,
-                               appFolder,
-                               [this] { return draw; },
-                               [this] { return desktop; },
-                               [this](int code) { exits << code; }};
-        auto form = std::make_unique<Form1>(services, steps);
-        form->Form_Load();
-        return form;
-    }
-
-    template <typename T> static T* child(Form1& form, const char* name)
-    {
-        return form.findChild<T*>(QLatin1String(name));
-    }
-
-    static void moveOver(QWidget* w)
-    {
-        QMouseEvent move(QEvent::MouseMove, QPointF(3, 3), w->mapToGlobal(QPointF(3, 3)), Qt::NoButton, Qt::NoButton,
-                         Qt::NoModifier);
-        QApplication::sendEvent(w, &move);
-    }
-};
+using Form1Test = test::FormFixture;
 
 TEST_F(Form1Test, FirstRunShowsTheDesktopFolderAndStoresIt)
 {
@@ -94,9 +36,9 @@ TEST_F(Form1Test, FirstRunShowsTheDesktopFolderAndStoresIt)
     EXPECT_FALSE(form->windowIcon().isNull());
     EXPECT_EQ(dialogs.applicationTitle(), QStringLiteral("Pradelux"));
     EXPECT_TRUE(form->hasCustomPointerPicture());
-    auto* list = child<QTreeWidget>(*form, "ListView1");
+    auto* list = child<QTableWidget>(*form, "ListView1");
     ASSERT_EQ(list->columnCount(), 1);
-    EXPECT_EQ(list->headerItem()->text(0), QStringLiteral("PowerPoint File(s)"));
+    EXPECT_EQ(list->horizontalHeaderItem(0)->text(), QStringLiteral("PowerPoint File(s)"));
     EXPECT_EQ(list->columnWidth(0), form->twipsX(7000));
 }
 
@@ -120,7 +62,7 @@ TEST_F(Form1Test, ControlsStandWhereTheWindowPlacesThemInTabOrder)
                            Place{"PushButton1", 120, 3250, 3840, 405}, Place{"PushButton4", 4080, 3250, 3840, 405},
                            Place{"PushButton2", 120, 5150, 7800, 405}, Place{"PushButton5", 120, 3760, 3840, 405},
                            Place{"PushButton6", 4080, 3760, 3840, 405}}) {
-        auto* w = child<QWidget>(*form, p.name);
+        auto* w = child(*form, p.name);
         ASSERT_NE(w, nullptr) << p.name;
         EXPECT_EQ(w->geometry(), QRect(form->twipsX(p.l), form->twipsY(p.t), form->twipsX(p.w), form->twipsY(p.h)))
             << p.name;
@@ -132,7 +74,7 @@ TEST_F(Form1Test, ControlsStandWhereTheWindowPlacesThemInTabOrder)
     const QStringList controls = {"ListView1", "Frame2", "Text1", "PushButton7", "PushButton3", "ProgressBar1",
                                   "PushButton1", "PushButton4", "PushButton2", "PushButton5", "PushButton6"};
     QStringList chain;
-    QWidget* w = child<QWidget>(*form, "ListView1");
+    QWidget* w = child(*form, "ListView1");
     for (int i = 0; i < 200 && chain.size() < controls.size(); ++i, w = w->nextInFocusChain())
         if (controls.contains(w->objectName()) && !chain.contains(w->objectName()))
             chain << w->objectName();
@@ -148,7 +90,7 @@ TEST_F(Form1Test, ControlsStandWhereTheWindowPlacesThemInTabOrder)
     auto* bar = child<QProgressBar>(*form, "ProgressBar1");
     EXPECT_EQ(bar->text(), QStringLiteral("Progress Bar"));
     EXPECT_EQ(bar->maximum(), 100);
-    EXPECT_TRUE(child<QTreeWidget>(*form, "ListView1")->toolTip().startsWith(QStringLiteral("Drag and drop files here.")));
+    EXPECT_TRUE(child<QTableWidget>(*form, "ListView1")->toolTip().startsWith(QStringLiteral("Drag and drop files here.")));
 }
 
 TEST_F(Form1Test, SkinFileSwitchesTheFaceColourAndTheSkin)
@@ -156,13 +98,13 @@ TEST_F(Form1Test, SkinFileSwitchesTheFaceColourAndTheSkin)
     const QColor face = QApplication::palette().color(QPalette::Button);
     auto plain = load({.skin = false});
     EXPECT_EQ(plain->palette().color(QPalette::Window), QColor(Qt::white));
-    EXPECT_EQ(child<QWidget>(*plain, "Frame2")->palette().color(QPalette::Window), QColor(Qt::white));
+    EXPECT_EQ(child(*plain, "Frame2")->palette().color(QPalette::Window), QColor(Qt::white));
     EXPECT_TRUE(plain->styleSheet().isEmpty());
     EXPECT_FALSE(plain->skin().loaded());
 
     auto skinned = load({.skin = true});
     EXPECT_EQ(skinned->palette().color(QPalette::Window), face);
-    EXPECT_EQ(child<QWidget>(*skinned, "Frame2")->palette().color(QPalette::Window), face);
+    EXPECT_EQ(child(*skinned, "Frame2")->palette().color(QPalette::Window), face);
     EXPECT_TRUE(skinned->skin().loaded());
     EXPECT_EQ(skinned->skin().applyOptions() & 1, 1);
     EXPECT_TRUE(skinned->styleSheet().contains(QStringLiteral("QPushButton")));
@@ -195,7 +137,7 @@ TEST_F(Form1Test, FailingStepsAreReportedAndTheSequenceGoesOn)
     // The steps after each failure ran; the failed one left its box empty and
     // the stored location alone.
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Pradelux"));
-    EXPECT_EQ(child<QTreeWidget>(*form, "ListView1")->columnCount(), 1);
+    EXPECT_EQ(child<QTableWidget>(*form, "ListView1")->columnCount(), 1);
     EXPECT_EQ(child<QLineEdit>(*form, "Text1")->text(), QString());
     EXPECT_EQ(settings.ReadSetting(settings::kLocation, QString()), QStringLiteral("/kept/"));
 }
@@ -241,31 +183,31 @@ TEST_F(Form1Test, HoverPointerFollowsTheAreasAndLeavesTheBusyPointer)
 {
     auto form = load();
     form->show();
-    moveOver(child<QWidget>(*form, "PushButton1"));
+    moveOver(child(*form, "PushButton1"));
     EXPECT_EQ(form->mousePointer(), pointer::kCustom);
-    moveOver(child<QWidget>(*form, "Text1")); // no handling there
+    moveOver(child(*form, "Text1")); // no handling there
     EXPECT_EQ(form->mousePointer(), pointer::kCustom);
-    moveOver(child<QWidget>(*form, "ProgressBar1"));
+    moveOver(child(*form, "ProgressBar1"));
     EXPECT_EQ(form->mousePointer(), pointer::kCustom);
     moveOver(form.get());
     EXPECT_EQ(form->mousePointer(), pointer::kDefault);
     EXPECT_NE(form->cursor().shape(), Qt::WaitCursor);
-    moveOver(child<QWidget>(*form, "PushButton7"));
+    moveOver(child(*form, "PushButton7"));
     EXPECT_EQ(form->mousePointer(), pointer::kCustom);
-    moveOver(child<QWidget>(*form, "Frame2"));
+    moveOver(child(*form, "Frame2"));
     EXPECT_EQ(form->mousePointer(), pointer::kDefault);
-    moveOver(child<QWidget>(*form, "PushButton6"));
-    moveOver(child<QTreeWidget>(*form, "ListView1")->viewport());
+    moveOver(child(*form, "PushButton6"));
+    moveOver(child<QTableWidget>(*form, "ListView1")->viewport());
     EXPECT_EQ(form->mousePointer(), pointer::kDefault);
 
     form->setMousePointer(pointer::kBusy);
     for (const char* name : {"PushButton2", "Frame2", "Form1", "PushButton3"}) {
-        moveOver(name == QLatin1String("Form1") ? form.get() : child<QWidget>(*form, name));
+        moveOver(name == QLatin1String("Form1") ? form.get() : child(*form, name));
         EXPECT_EQ(form->mousePointer(), pointer::kBusy) << name;
     }
     EXPECT_EQ(form->cursor().shape(), Qt::WaitCursor);
     form->setMousePointer(pointer::kDefault);
-    moveOver(child<QWidget>(*form, "PushButton2"));
+    moveOver(child(*form, "PushButton2"));
     EXPECT_EQ(form->mousePointer(), pointer::kCustom);
 }
 

@@ -1,0 +1,57 @@
+// The folder routines: the folder dialog, the level-by-level collection of a
+// folder tree, and the file listing of one folder.
+#pragma once
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+namespace pradelux {
+
+class Dialogs;
+class PresentationList;
+
+// Ordered folder paths, each ending in the separator.
+using FolderList = QStringList;
+
+// The longest folder path that is searched, and the longest name taken.
+constexpr int kMaxPath = 4096;
+constexpr int kMaxName = 256;
+
+// The chosen folder: "/" for the root, any other without a final separator;
+// empty text when cancelled.
+QString BrowseForFolder(Dialogs& dialogs, const QString& prompt, const QString& startFolder);
+
+// One scan of a folder tree: the folders already taken, so that a folder
+// reached twice (through a symbolic link) is scanned once.
+struct FolderScanState
+{
+    Dialogs& dialogs;
+    std::function<void()> yield;
+    QSet<QPair<quint64, quint64>> seen;   // device and inode of every folder taken
+    QSet<QPair<quint64, quint64>> listed; // of every folder whose subfolders were listed
+};
+
+// Appends to folders every folder below its entries, level by level. Folders
+// that cannot be read are dropped silently.
+void GetSubDirectories2016(FolderList& folders, bool recurse, FolderScanState& state);
+
+// The names of the files in folder that match the wildcard pattern ("*" and
+// "?", case ignored; "*.*" matches every name), hidden ones included, by name.
+// Index 0 is an empty placeholder, so names run from 1 to size() - 1.
+QStringList ListFiles(const QString& folder, const QString& pattern);
+
+bool WildcardMatch(const QString& pattern, const QString& name);
+
+// True for a name holding a control character (below 32, or 127 to 159) or "?".
+bool HasUnsafeCharacters(const QString& name);
+
+// Appends the files of every listed folder that match the pattern, skipping
+// names that start with "~" and files that are exactly hidden + archive.
+// step runs each statement of the caller under its trap (line, statement).
+using StatementRunner = std::function<bool(int line, const std::function<void()>& statement)>;
+void AppendMatchingFiles(const FolderList& folders, const QString& pattern, PresentationList& list,
+                         const StatementRunner& step, const std::function<void()>& yieldNow);
+
+} // namespace pradelux

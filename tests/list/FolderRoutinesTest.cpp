@@ -1,0 +1,126 @@
+// The folder routines on real trees in temporary folders: attributes,
+// matching, listing, and the level-by-level collection of folders.
+#include "AddFolder.h"
+#include "FakeDialogs.h"
+#include "FileSystem.h"
+#include "Files.h"
+#include "TempEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace pradelux;
+
+namespace {
+
+void touch(const QString& path, QFileDevice::Permissions perms = {})
+{
+    QDir().mkpath(path.left(path.lastIndexOf(QLatin1Char('/'))));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    f.close();
+    if (perms)
+        f.setPermissions(perms);
+}
+
+} // namespace
+
+TEST(FolderRoutines, AttributesFollowTheFileKinds)
+{
+    test::TempConfig dir;
+    const QString d = dir.path();
+    touch(d + "/plain.ppt");
+    touch(d + "/.hidden.ppt");
+    touch(d + "/.hidden-ro.ppt", QFileDevice::ReadOwner);
+    QDir().mkpath(d + "/folder");
+    QFile::link(d + "/plain.ppt", d + "/link.ppt");
+    ::mkfifo(QFile::encodeName(d + "/pipe").constData(), 0644);
+    EXPECT_EQ(FileAttributes(d + "/plain.ppt"), attr::kArchive);
+    EXPECT_EQ(FileAttributes(d + "/.hidden.ppt"), 34);
+    EXPECT_EQ(FileAttributes(d + "/.hidden-ro.ppt"), 35);
+    EXPECT_EQ(FileAttributes(d + "/folder"), attr::kDirectory);
+    EXPECT_EQ(FileAttributes(d + "/link.ppt"), attr::kArchive | attr::kAlias);
+    EXPECT_EQ(FileAttributes(d + "/pipe"), attr::kSystem);
+    EXPECT_EQ(FileAttributes(d + "/missing"), -1);
+    EXPECT_TRUE(IsExistingFile(d + "/plain.ppt"));
+    EXPECT_FALSE(IsExistingFile(d + "/folder"));
+    EXPECT_FALSE(IsExistingFile(d + "/missing"));
+}
+
+TEST(FolderRoutines, WildcardsIgnoreCaseAndStarDotStarTakesAll)
+{
+    const QList<std::tuple<const char*, const char*, bool>> cases = {
+        {"*.ppt", "talk.PPT", true},   {"*.PPT", "talk.ppt", true},       {"*.ppt", "talk.pptx", false},
+        {"*.p*", "talk.pptx", true},   {"*.*", "README", true},           {"*..ppt", "talk.ppt", false},
+        {"*..ppt", "talk..ppt", true}, {"*.ppt", "Präsentation.PPT", true}, {"*.?pt", "a.ppt", true},
+        {"*.odp", "a.ppt", false},     {"*.[ab]", "x.[ab]", true},
+    };
+    for (const auto& [pattern, name, match] : cases)
+        EXPECT_EQ(WildcardMatch(QString::fromUtf8(pattern), QString::fromUtf8(name)), match) << pattern << " " << name;
+}
+
+TEST(FolderRoutines, UnsafeNamesHoldControlCharactersOrAQuestionMark)
+{
+    EXPECT_FALSE(HasUnsafeCharacters(QStringLiteral("Vorträge 2026 日本 'x' \"y\"")));
+    EXPECT_TRUE(HasUnsafeCharacters(QStringLiteral("a\tb")));
+    EXPECT_TRUE(HasUnsafeCharacters(QString(QChar(0x99))));
+    EXPECT_TRUE(HasUnsafeCharacters(QStringLiteral("what?")));
+    EXPECT_FALSE(HasUnsafeCharacters(QString(QChar(0xA0))));
+}
+
+TEST(FolderRoutines, ListFilesTakesMatchingFilesHiddenOnesIncludedAndNoFolders)
+{
+    test::TempConfig dir;
+    const QString d = dir.path();
+    touch(d + "/b.ppt");
+    touch(d + "/A.PPT");
+    touch(d + "/.c.ppt");
+    touch(d + "/d.pptx");
+    QDir().mkpath(d + "/e.ppt");
+    EXPECT_EQ(ListFiles(d, QStringLiteral("*.ppt")), QStringList({"", ".c.ppt", "A.PPT", "b.ppt"}));
+    EXPECT_EQ(ListFiles(d + "/", QStringLiteral("*.odp")), QStringList({""}));
+    EXPECT_EQ(ListFiles(d + "/nowhere", QStringLiteral("*.*")), QStringList({""}));
+}
+
+TEST(FolderRoutines, SubfoldersComeLevelByLevelAndLinkCyclesAreScannedOnce)
+{
+    test::TempConfig dir;
+    const QString d = dir.path() + "/top";
+    for (const char* sub : {"/a/a1/a11", "/b/b1", "/c"})
+        QDir().mkpath(d + sub);
+    QFile::link(d, d + "/a/back-to-top"); // a cycle
+    QFile::link(d + "/b", d + "/c/b-again");
+    test::FakeDialogs dialogs;
+    int yields = 0;
+    FolderScanState state{dialogs, [&] { ++yields; }, {}, {}};
+    FolderList folders{d + "/"};
+    GetSubDirectories2016(folders, true, state);
+    EXPECT_EQ(folders, QStringList({d + "/", d + "/a/", d + "/b/", d + "/c/", d + "/a/a1/", d + "/b/b1/",
+                                    d + "/a/a1/a11/"}));
+    EXPECT_TRUE(dialogs.boxes.isEmpty());
+    EXPECT_GT(yields, 7);
+}
+
+TEST(FolderRoutines, FolderThatCannotBeReadIsDroppedSilently)
+{
+    test::TempConfig dir;
+    const QString d = dir.path() + "/top";
+    QDir().mkpath(d + "/a");
+    QDir().mkpath(d + "/b/deep");
+    test::FakeDialogs dialogs;
+    // The folder disappears between being found and being read: its listing
+    // fails with "path not found" (permissions would not stop root).
+    int yields = 0;
+    FolderScanState state{dialogs, [&] {
+                              if (++yields == 5)
+                                  QDir(d + "/b").removeRecursively();
+                          },
+                          {}, {}};
+    FolderList folders{d + "/"};
+    GetSubDirectories2016(folders, true, state);
+    EXPECT_EQ(folders, QStringList({d + "/", d + "/a/"}));
+    EXPECT_TRUE(dialogs.boxes.isEmpty()) << dialogs.texts().join("\n").toStdString();
+}
