@@ -47,7 +47,8 @@ void paint(QWidget* w, QPalette::ColorRole role, const QColor& colour)
 
 Form1::Form1(Form1Services services, StartupSteps steps, QWidget* parent)
     : QWidget(parent), m_services(std::move(services)), m_steps(std::move(steps)), m_commonDialog(m_services.dialogs),
-      m_listContext{m_list, *this, m_services.dialogs, m_services.settings}
+      m_listContext{m_list, *this, m_services.dialogs, m_services.settings},
+      m_exportRun(*this, m_services.dialogs, m_services.automation, m_services.exportOne)
 {
     setObjectName(QStringLiteral("Form1"));
     createControls();
@@ -160,6 +161,7 @@ void Form1::createControls()
     connect(m_buttons[3], &QPushButton::clicked, this, &Form1::ShowHelp);
     connect(m_buttons[1], &QPushButton::clicked, this, [this] { PushButton1_Click(m_listContext, m_commonDialog); });
     connect(m_buttons[4], &QPushButton::clicked, this, [this] { PushButton4_Click(m_listContext); });
+    connect(m_buttons[2], &QPushButton::clicked, this, [this] { m_exportRun.PushButton2_Click(); });
     connect(m_buttons[5], &QPushButton::clicked, this, [this] { PushButton5_Click(m_listContext); });
     connect(m_buttons[7], &QPushButton::clicked, this, &Form1::PushButton7_Click);
 }
@@ -210,8 +212,11 @@ void Form1::Form_Load()
         const QString fallback = DefaultOutputFolder(m_services.desktopFolder);
         m_text->setText(m_services.settings.ReadSetting(settings::kLocation, fallback));
     });
+    bool goOn = true;
     if (m_steps.checkPowerPointInstalled)
-        trap(134, m_steps.checkPowerPointInstalled);
+        trap(134, [&] { goOn = m_steps.checkPowerPointInstalled(); });
+    if (!goOn)
+        return;
     if (m_steps.checkPdfPrinterInstalled)
         trap(134, m_steps.checkPdfPrinterInstalled);
 }
@@ -251,6 +256,10 @@ void Form1::StoreOutputFolder()
 }
 
 QString Form1::outputFolder() const { return m_text->text(); }
+
+void Form1::setProgressValue(int value) { m_progress->setValue(value); }
+
+void Form1::setProgressText(const QString& text) { m_progress->setFormat(text); }
 
 void Form1::setMousePointer(int value)
 {

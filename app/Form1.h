@@ -2,6 +2,7 @@
 #pragma once
 
 #include "CommonDialog.h"
+#include "ExportRun.h"
 #include "ListHost.h"
 #include "ListOperations.h"
 #include "PresentationList.h"
@@ -20,6 +21,7 @@ class QTableWidget;
 
 namespace pradelux {
 
+class Automation;
 class Dialogs;
 class SettingsStore;
 class Shell;
@@ -35,6 +37,10 @@ struct Form1Services
     std::function<double()> random;
     std::function<QString()> desktopFolder;
     std::function<void(int)> exitProgram;
+    // The running presentation application is looked for through this, and
+    // each row is exported with exportOne. Without them nothing is exported.
+    Automation* automation = nullptr;
+    ExportRun::ExportOne exportOne;
 };
 
 // The start-up calls that other parts of the program hand to the window:
@@ -42,11 +48,12 @@ struct Form1Services
 struct StartupSteps
 {
     std::function<void()> recordSampleFiles;
-    std::function<void()> checkPowerPointInstalled;
+    // Returns false when the program has to end.
+    std::function<bool()> checkPowerPointInstalled;
     std::function<void()> checkPdfPrinterInstalled;
 };
 
-class Form1 : public QWidget, public ListHost
+class Form1 : public QWidget, public ListHost, public ExportHost
 {
     Q_OBJECT
     Q_PROPERTY(int MousePointer READ mousePointer WRITE setMousePointer)
@@ -61,8 +68,14 @@ public:
     void setMousePointer(int value) override;
     void yield() override;
 
+    int rowCount() const override { return m_list.Count(); }
+    QString rowText(int row) const override { return m_list.Entry(row); }
+    void setProgressValue(int value) override;
+    void setProgressText(const QString& text) override;
+    ExportRun& exportRun() { return m_exportRun; }
+
     PresentationList& presentations() { return m_list; }
-    QString outputFolder() const;
+    QString outputFolder() const override;
     bool hasCustomPointerPicture() const { return m_customPointer.has_value(); }
     SkinFramework& skin() { return *m_skin; }
 
@@ -100,6 +113,7 @@ private:
     PresentationList m_list{nullptr};
     CommonDialog m_commonDialog;
     ListContext m_listContext;
+    ExportRun m_exportRun;
     QString m_lastOutputFolder;
 };
 

@@ -9,7 +9,6 @@ inline const QString kColumnHeader = QStringLiteral("PowerPoint File(s)");
 inline const QString kFrameCaption = QStringLiteral("Save Results To This Folder");
 inline const QString kBrowseCaption = QStringLiteral("...");
 inline const QString kHelpCaption = QStringLiteral("Help");
-inline const QString kProgressAtRest = QStringLiteral("Progress Bar");
 inline const QString kAddFilesCaption = QStringLiteral("Add PowerPoint File(s)");
 inline const QString kScanCaption = QStringLiteral("Add All Files In Folder");
 inline const QString kExportCaption = QStringLiteral("Start Exporting To PDF");

@@ -1,33 +1,53 @@
 // Pradelux: start the application and show the window.
+#include "DBusAutomation.h"
 #include "Dialogs.h"
 #include "Files.h"
 #include "Form1.h"
+#include "PowerPoint1.h"
+#include "Prerequisites.h"
+#include "Printers.h"
+#include "Registry.h"
 #include "SettingsStore.h"
 #include "Shell.h"
 #include "Startup.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <cstdlib>
 
 int main(int argc, char* argv[])
 {
+    using namespace pradelux;
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Veltrande"));
     QCoreApplication::setApplicationName(QStringLiteral("Pradelux"));
 
-    pradelux::QtDialogs dialogs;
-    pradelux::DesktopShell shell;
-    pradelux::SettingsStore settings;
-    pradelux::Form1Services services{dialogs,
-                                     shell,
-                                     settings,
-                                     pradelux::AppFolder(),
-                                     pradelux::TimeSeededRandom,
-                                     pradelux::XdgDesktopFolder,
-                                     // Every setting is already stored, so the
-                                     // program can end on the spot.
-                                     [](int code) { std::_Exit(code); }};
-    pradelux::Form1 window(services);
+    QtDialogs dialogs;
+    DesktopShell shell;
+    SettingsStore settings;
+    FileRegistry registry;
+    UserPrinters printers;
+    DBusAutomation automation(QDBusConnection::sessionBus(), AppFolder());
+    // Every setting is already stored, so the program can end on the spot.
+    const auto exitProgram = [](int code) { std::_Exit(code); };
+
+    Form1Services services{dialogs,
+                           shell,
+                           settings,
+                           AppFolder(),
+                           TimeSeededRandom,
+                           XdgDesktopFolder,
+                           exitProgram,
+                           &automation,
+                           [&](const QString& presentation, const QString& pdf) {
+                               return PowerPoint1(PowerPoint1::defaults(automation, registry, dialogs))
+                                   .DoPPT(presentation, pdf);
+                           }};
+    StartupSteps steps;
+    steps.checkPowerPointInstalled = [&] { return CheckPowerPointInstalled(automation, dialogs, exitProgram); };
+    steps.checkPdfPrinterInstalled = [&] { CheckPdfPrinterInstalled(printers, dialogs); };
+
+    Form1 window(services, steps);
     dialogs.setParent(&window);
     window.Form_Load();
     window.show();

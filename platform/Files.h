@@ -5,6 +5,15 @@
 
 namespace pradelux {
 
+enum class PathStyle { Windows, Posix };
+#ifdef Q_OS_WIN
+constexpr PathStyle kNativePathStyle = PathStyle::Windows;
+constexpr QChar kSeparator = u'\\';
+#else
+constexpr PathStyle kNativePathStyle = PathStyle::Posix;
+constexpr QChar kSeparator = u'/';
+#endif
+
 // True when the path's modification time can be read: files and folders both
 // count. Never fails.
 bool FileExists(const QString& path);

@@ -154,6 +154,7 @@ TEST_F(Form1Test, StartUpStepsRunInTheirPlaces)
     };
     steps.checkPowerPointInstalled = [&] {
         order << QStringLiteral("application:") + settings.ReadSetting(settings::kLocation, QString());
+        return true;
     };
     steps.checkPdfPrinterInstalled = [&] { order << QStringLiteral("printer"); };
     load();

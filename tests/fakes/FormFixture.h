@@ -34,6 +34,8 @@ protected:
     double draw = 0.5;
     QList<int> exits;
     StartupSteps steps;
+    Automation* automation = nullptr;
+    ExportRun::ExportOne exportOne;
 
     void lay(AppFiles files)
     {
@@ -55,7 +57,9 @@ protected:
                                appFolder,
                                [this] { return draw; },
                                [this] { return desktop; },
-                               [this](int code) { exits << code; }};
+                               [this](int code) { exits << code; },
+                               automation,
+                               [this](const QString& in, const QString& out) { return exportOne(in, out); }};
         auto form = std::make_unique<Form1>(services, steps);
         form->Form_Load();
         return form;

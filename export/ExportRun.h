@@ -1,0 +1,66 @@
+// The export run: every row of the list becomes a PDF in the output folder,
+// one after another, with progress.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+namespace pradelux {
+
+class Automation;
+class Dialogs;
+
+// What the run needs of the window.
+class ExportHost
+{
+public:
+    virtual ~ExportHost() = default;
+    virtual int rowCount() const = 0;
+    // Row 1 to rowCount(); a Failure for any other row.
+    virtual QString rowText(int row) const = 0;
+    virtual QString outputFolder() const = 0;
+    virtual void setProgressValue(int value) = 0;
+    virtual void setProgressText(const QString& text) = 0;
+    virtual void setMousePointer(int value) = 0;
+    virtual void yield() = 0;
+};
+
+namespace texts {
+inline const QString kNoFiles = QStringLiteral("No files added.");
+inline const QString kNoFolder = QStringLiteral("Folder does not exist. Please select another folder.");
+inline const QString kDone = QStringLiteral("Done.");
+inline const QString kProcessing = QStringLiteral("Processing: ");
+inline const QString kProgressAtRest = QStringLiteral("Progress Bar");
+} // namespace texts
+
+// The text after the last separator; the whole text when it has none.
+QString FileNameOf(const QString& path);
+// The PDF's name: the part after the last dot becomes "pdf". A name without
+// a dot (a leading dot does not count) gets ".pdf" appended.
+QString OutputFileName(const QString& rowText);
+// Deletes the file if it can, read-only or not; never a folder, never a word.
+void DeleteFileIfPresent(const QString& path, const std::function<void()>& yield);
+// "Done.", or "Done." followed by how many rows gave no PDF and which.
+QString DoneMessage(int rows, const QStringList& failed);
+
+class ExportRun
+{
+public:
+    using ExportOne = std::function<bool(const QString& presentation, const QString& pdf)>;
+    ExportRun(ExportHost& host, Dialogs& dialogs, Automation* automation, ExportOne exportOne)
+        : m_host(host), m_dialogs(dialogs), m_automation(automation), m_exportOne(std::move(exportOne))
+    {
+    }
+
+    void PushButton2_Click();
+    bool ExportInProgress = false;
+
+private:
+    ExportHost& m_host;
+    Dialogs& m_dialogs;
+    Automation* m_automation;
+    ExportOne m_exportOne;
+};
+
+} // namespace pradelux

@@ -1,0 +1,26 @@
+// The checks at the end of start-up: the presentation application must be
+// available, and the PDF printer should be installed.
+#pragma once
+
+#include <QString>
+#include <functional>
+
+namespace pradelux {
+
+class Automation;
+class Dialogs;
+class Printers;
+
+inline const QString kApplicationMissing = QStringLiteral(
+    "PowerPoint is not installed on this computer. You need to have it installed to use this software without error.");
+
+QString PdfPrinterInstructions();
+
+// Creates the application once and lets it go again. When that fails, tells
+// the user, ends the program through exitProgram and returns false.
+bool CheckPowerPointInstalled(Automation& automation, Dialogs& dialogs, const std::function<void(int)>& exitProgram);
+
+// Shows how to install the PDF printer when no printer has exactly its name.
+void CheckPdfPrinterInstalled(const Printers& printers, Dialogs& dialogs);
+
+} // namespace pradelux

@@ -1,0 +1,143 @@
+// The whole job through the window: rows of real presentations become PDFs
+// through the real application, LibreOffice and the PDF printer; and the
+// start-up checks against the real application.
+#include "Decks.h"
+#include "FakeDialogs.h"
+#include "FakeShell.h"
+#include "Form1.h"
+#include "PowerPoint1.h"
+#include "Prerequisites.h"
+#include "Registry.h"
+#include "ServerFixture.h"
+#include "SettingsStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+using namespace pradelux;
+
+namespace {
+
+class ExportRunEndToEndTest : public test::ServerFixture
+{
+protected:
+    test::FakeDialogs dialogs;
+    test::FakeShell shell;
+    SettingsStore settings;
+    FileRegistry registry;
+    QList<int> exits;
+    QString in = config.path(QStringLiteral("Präsentationen"));
+    QString out = config.path(QStringLiteral("PDF out"));
+
+    std::unique_ptr<Form1> makeForm(StartupSteps steps = {})
+    {
+        Form1Services services{dialogs, shell, settings, QStringLiteral(PRADELUX_APPFOLDER),
+                               [] { return 0.5; }, [this] { return config.path(QStringLiteral("Desktop")); },
+                               [this](int code) { exits << code; }, &automation,
+                               [this](const QString& presentation, const QString& pdf) {
+                                   return PowerPoint1(PowerPoint1::defaults(automation, registry, dialogs))
+                                       .DoPPT(presentation, pdf);
+                               }};
+        auto form = std::make_unique<Form1>(services, steps);
+        form->Form_Load();
+        return form;
+    }
+
+    QString copyDeck(const QString& suffix, const QString& name)
+    {
+        QDir().mkpath(in);
+        const QString target = in + QLatin1Char('/') + name;
+        QFile::copy(test::deck(suffix), target);
+        return target;
+    }
+};
+
+TEST_F(ExportRunEndToEndTest, ListOfPresentationsBecomesPdfsWithOnePagePerSlide)
+{
+    const QStringList rows = {copyDeck("pptx", "Plan.final.pptx"), copyDeck("ppt", "Vortrag Übersicht 日本.ppt"),
+                              copyDeck("odp", "deck.odp")};
+    QDir().mkpath(out);
+    auto form = makeForm();
+    for (const QString& r : rows)
+        form->presentations().AppendEntry(r);
+    form->findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(out); // no final separator
+    auto* bar = form->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+    QList<int> values;
+    QObject::connect(bar, &QProgressBar::valueChanged, [&](int v) { values << v; });
+
+    form->findChild<QPushButton*>(QStringLiteral("PushButton2"))->click();
+
+    for (const char* pdf : {"Plan.final.pdf", "Vortrag Übersicht 日本.pdf", "deck.pdf"})
+        EXPECT_EQ(test::pdfPages(out + QLatin1Char('/') + QString::fromUtf8(pdf)), 3) << pdf;
+    EXPECT_EQ(values, QList<int>({33, 66, 100, 0}));
+    EXPECT_EQ(bar->format(), QStringLiteral("Progress Bar"));
+    EXPECT_EQ(dialogs.texts(), QStringList({"Done."}));
+    EXPECT_TRUE(waitUntilGone(5000));
+}
+
+TEST_F(ExportRunEndToEndTest, BrokenRowsAreReportedAndTheGoodOnesStillExported)
+{
+    QDir().mkpath(in);
+    const QString corrupt = in + QStringLiteral("/corrupt.pptx");
+    QFile f(corrupt);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray("PK\x03\x04") + QByteArray(3000, 'z'));
+    f.close();
+    const QString missing = in + QStringLiteral("/missing.ppt");
+    const QString good = copyDeck("odp", "good.odp");
+    QDir().mkpath(out);
+    auto form = makeForm();
+    for (const QString& r : {corrupt, missing, good})
+        form->presentations().AppendEntry(r);
+    form->findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(out + QLatin1Char('/'));
+
+    form->findChild<QPushButton*>(QStringLiteral("PushButton2"))->click();
+
+    EXPECT_EQ(test::pdfPages(out + QStringLiteral("/good.pdf")), 3);
+    const QStringList texts = dialogs.texts();
+    ASSERT_FALSE(texts.isEmpty());
+    EXPECT_EQ(texts.constLast(),
+              QStringLiteral("Done.\r\n\r\n2 of 3 presentations gave no PDF:\r\n%1\r\n%2").arg(corrupt, missing));
+    EXPECT_TRUE(texts.constFirst().startsWith(QStringLiteral("LibreOffice could not print %1").arg(corrupt)));
+    EXPECT_TRUE(texts.filter(QStringLiteral("PowerPoint can't open %1: the file does not exist.").arg(missing)).size() == 1);
+    for (const QString& t : texts.mid(0, texts.size() - 1))
+        EXPECT_TRUE(t.contains(QStringLiteral("in Slidora2021/08/31.PowerPoint.DoPPT at line "))) << t.toStdString();
+    EXPECT_TRUE(waitUntilGone(5000));
+}
+
+TEST_F(ExportRunEndToEndTest, StartUpChecksTheRealApplicationAndLeavesNothingRunning)
+{
+    StartupSteps steps;
+    steps.checkPowerPointInstalled = [&] {
+        return CheckPowerPointInstalled(automation, dialogs, [this](int c) { exits << c; });
+    };
+    int printerChecks = 0;
+    steps.checkPdfPrinterInstalled = [&] { ++printerChecks; CheckPdfPrinterInstalled(printers, dialogs); };
+    auto form = makeForm(steps);
+    EXPECT_TRUE(dialogs.boxes.isEmpty()) << dialogs.texts().join("\n").toStdString();
+    EXPECT_EQ(printerChecks, 1);
+    EXPECT_TRUE(exits.isEmpty());
+    EXPECT_TRUE(waitUntilGone(5000));
+}
+
+TEST_F(ExportRunEndToEndTest, WithoutLibreOfficeTheProgramEndsBeforeItsWindowShows)
+{
+    test::ScopedEnv noOffice("PRADELUX_OFFICE_SOFFICE", "/nonexistent/soffice");
+    StartupSteps steps;
+    steps.checkPowerPointInstalled = [&] {
+        return CheckPowerPointInstalled(automation, dialogs, [this](int c) { exits << c; });
+    };
+    int printerChecks = 0;
+    steps.checkPdfPrinterInstalled = [&] { ++printerChecks; };
+    auto form = makeForm(steps);
+    EXPECT_EQ(dialogs.texts(), QStringList({kApplicationMissing}));
+    EXPECT_EQ(dialogs.boxes[0].title, QStringLiteral("Pradelux"));
+    EXPECT_EQ(exits, QList<int>({0}));
+    EXPECT_EQ(printerChecks, 0);
+    EXPECT_FALSE(form->isVisible());
+}
+
+} // namespace

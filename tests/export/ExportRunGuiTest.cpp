@@ -1,0 +1,165 @@
+// The export run through the real window, with a stand-in for the export of
+// one presentation: checks, progress, the busy pointer, the guard, and what
+// the user can do while the run goes on.
+#include "FormFixture.h"
+#include "RecordingAutomation.h"
+
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+using namespace pradelux;
+
+namespace {
+
+struct Call
+{
+    QString presentation;
+    QString pdf;
+    int progress;
+    QString progressText;
+    int pointer;
+};
+
+class ExportRunGuiTest : public test::FormFixture
+{
+protected:
+    QList<Call> calls;
+    QString out = config.path(QStringLiteral("Out put"));
+    std::unique_ptr<Form1> form;
+    std::function<void(int)> duringCall; // runs inside the n-th export
+    QSet<QString> failing;
+
+    void SetUp() override
+    {
+        QDir().mkpath(out);
+        exportOne = [this](const QString& in, const QString& pdf) {
+            auto* bar = child<QProgressBar>(*form, "ProgressBar1");
+            calls.append({in, pdf, bar->value(), bar->format(), form->mousePointer()});
+            if (duringCall)
+                duringCall(static_cast<int>(calls.size()));
+            if (failing.contains(in))
+                return false;
+            QFile f(pdf);
+            return f.open(QIODevice::WriteOnly);
+        };
+    }
+
+    void start(const QStringList& rows, const QString& folder)
+    {
+        form = load();
+        for (const QString& r : rows)
+            form->presentations().AppendEntry(r);
+        child<QLineEdit>(*form, "Text1")->setText(folder);
+    }
+    void clickStart() { QTest::mouseClick(child<QPushButton>(*form, "PushButton2"), Qt::LeftButton); }
+};
+
+TEST_F(ExportRunGuiTest, ExportsEveryRowWithProgressAndEndsWithDone)
+{
+    start({"/in/Q3.pptx", "/in/Plan.final.ppt", "/in/Notes.", "/in/README"}, out);
+    clickStart();
+    ASSERT_EQ(calls.size(), 4);
+    const QStringList pdfs = {out + "/Q3.pdf", out + "/Plan.final.pdf", out + "/Notes.pdf", out + "/README.pdf"};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(calls[i].pdf, pdfs[i]);
+        EXPECT_EQ(calls[i].progress, 25 * (i + 1));
+        EXPECT_EQ(calls[i].pointer, pointer::kBusy);
+    }
+    EXPECT_EQ(calls[1].progressText, QStringLiteral("Processing: Plan.final.ppt"));
+    auto* bar = child<QProgressBar>(*form, "ProgressBar1");
+    EXPECT_EQ(bar->value(), 0);
+    EXPECT_EQ(bar->format(), QStringLiteral("Progress Bar"));
+    EXPECT_EQ(form->mousePointer(), pointer::kDefault);
+    ASSERT_EQ(dialogs.boxes.size(), 1);
+    EXPECT_EQ(dialogs.boxes[0].text, QStringLiteral("Done."));
+    EXPECT_EQ(dialogs.boxes[0].title, QStringLiteral("Pradelux"));
+    EXPECT_EQ(dialogs.boxes[0].style, 0);
+    EXPECT_FALSE(form->exportRun().ExportInProgress);
+}
+
+TEST_F(ExportRunGuiTest, EmptyListIsCheckedBeforeTheFolder)
+{
+    const QString file = out + "/a file";
+    QFile(file).open(QIODevice::WriteOnly);
+    const QList<QPair<QStringList, QString>> cases = {
+        {{}, "/no/such/folder"}, {{"/in/a.ppt"}, "/no/such/folder"}, {{"/in/a.ppt"}, file}, {{"/in/a.ppt"}, ""}};
+    for (const auto& [rows, folder] : cases) {
+        start(rows, folder);
+        clickStart();
+    }
+    EXPECT_EQ(dialogs.texts(), QStringList({"No files added.", "Folder does not exist. Please select another folder.",
+                                            "Folder does not exist. Please select another folder.",
+                                            "Folder does not exist. Please select another folder."}));
+    EXPECT_TRUE(calls.isEmpty());
+    EXPECT_FALSE(form->exportRun().ExportInProgress);
+}
+
+TEST_F(ExportRunGuiTest, WhatTheUserDoesDuringARunTakesEffectAsIntended)
+{
+    const QString second = config.path(QStringLiteral("second"));
+    QDir().mkpath(second);
+    start({"/in/a.pptx", "/in/b.pptx"}, out + "/");
+    duringCall = [&](int n) {
+        if (n != 1)
+            return;
+        clickStart(); // ignored: the run is in progress
+        form->presentations().AppendEntry(QStringLiteral("/in/late1.pptx"));
+        form->presentations().AppendEntry(QStringLiteral("/in/late2.pptx"));
+        QTest::mouseClick(child<QPushButton>(*form, "PushButton5"), Qt::LeftButton); // refused: busy
+        child<QLineEdit>(*form, "Text1")->setText(second);
+    };
+    clickStart();
+    ASSERT_EQ(calls.size(), 2); // the rows added during the run are not exported
+    EXPECT_EQ(calls[0].progress, 50);
+    EXPECT_EQ(calls[1].progress, 50); // row 2 of now 4 rows
+    EXPECT_EQ(calls[0].pdf, out + "/a.pdf");
+    EXPECT_EQ(calls[1].pdf, second + "/b.pdf");
+    EXPECT_EQ(form->presentations().Count(), 4);
+    EXPECT_EQ(dialogs.texts(), QStringList({"Done."}));
+}
+
+TEST_F(ExportRunGuiTest, EarlierPdfIsDeletedFirstEvenWhenReadOnly)
+{
+    QFile old(out + "/Q3.pdf");
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.close();
+    old.setPermissions(QFileDevice::ReadOwner);
+    bool existedDuringExport = true;
+    duringCall = [&](int) { existedDuringExport = QFile::exists(out + "/Q3.pdf"); };
+    start({"/in/Q3.ppt", "/in/Q3.pptx"}, out);
+    clickStart();
+    EXPECT_FALSE(existedDuringExport);
+    ASSERT_EQ(calls.size(), 2);
+    EXPECT_EQ(calls[1].pdf, calls[0].pdf); // same name: the second replaces the first
+}
+
+TEST_F(ExportRunGuiTest, RowsWithoutPdfAreNamedInsteadOfReportingSuccess)
+{
+    failing = {"/in/b.pptx", "/in/c.odp"};
+    start({"/in/a.pptx", "/in/b.pptx", "/in/c.odp"}, out);
+    clickStart();
+    EXPECT_EQ(dialogs.texts(),
+              QStringList({"Done.\r\n\r\n2 of 3 presentations gave no PDF:\r\n/in/b.pptx\r\n/in/c.odp"}));
+}
+
+TEST_F(ExportRunGuiTest, RunningApplicationIsAskedAboutFirst)
+{
+    test::RecordingAutomation running;
+    running.values.insert(QStringLiteral("RunningApplication."), Value(QStringLiteral("Microsoft PowerPoint")));
+    automation = &running;
+    dialogs.answers = {msgbox::kNo, msgbox::kYes};
+    start({"/in/a.pptx"}, out);
+    clickStart();
+    EXPECT_TRUE(calls.isEmpty());
+    ASSERT_EQ(dialogs.boxes.size(), 1);
+    EXPECT_EQ(dialogs.boxes[0].style, 4);
+    EXPECT_FALSE(form->exportRun().ExportInProgress);
+    clickStart(); // the button works again; this time the user goes on
+    EXPECT_EQ(calls.size(), 1);
+    EXPECT_EQ(dialogs.boxes.size(), 3);
+    EXPECT_EQ(dialogs.boxes[2].text, QStringLiteral("Done."));
+}
+
+} // namespace
