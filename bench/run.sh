@@ -13,6 +13,8 @@ cmake --build build -j"$(nproc)"
 echo "== machine: $(nproc) cores, $(free -g | awk '/Mem/ {print $2}') GiB, $(date -u +%F)"
 echo "== export of one presentation"
 dbus-run-session -- build/bench/bench_doppt "${ROUNDS:-3}"
+echo "== export run of ten presentations"
+dbus-run-session -- build/bench/bench_export 10
 echo "== folder scan and appending rows"
 build/bench/bench_scan
 echo "== start-up of the window"
