@@ -48,7 +48,9 @@ void paint(QWidget* w, QPalette::ColorRole role, const QColor& colour)
 Form1::Form1(Form1Services services, StartupSteps steps, QWidget* parent)
     : QWidget(parent), m_services(std::move(services)), m_steps(std::move(steps)), m_commonDialog(m_services.dialogs),
       m_listContext{m_list, *this, m_services.dialogs, m_services.settings},
-      m_exportRun(*this, m_services.dialogs, m_services.automation, m_services.exportOne)
+      m_exportRun(*this, m_services.dialogs, m_services.automation, m_services.exportOne),
+      m_sampleContext{m_list,         m_services.settings, m_services.dialogs,
+                      m_services.shell, m_services.appFolder, [this] { yield(); }}
 {
     setObjectName(QStringLiteral("Form1"));
     createControls();
@@ -162,6 +164,10 @@ void Form1::createControls()
     connect(m_buttons[1], &QPushButton::clicked, this, [this] { PushButton1_Click(m_listContext, m_commonDialog); });
     connect(m_buttons[4], &QPushButton::clicked, this, [this] { PushButton4_Click(m_listContext); });
     connect(m_buttons[2], &QPushButton::clicked, this, [this] { m_exportRun.PushButton2_Click(); });
+    connect(m_buttons[6], &QPushButton::clicked, this, [this] { PushButton6_Click(m_sampleContext); });
+    connect(m_listView, &QTableWidget::itemPressed, this, [this](QTableWidgetItem* item) {
+        ListView1_ItemClick(item ? item->row() + 1 : 0);
+    });
     connect(m_buttons[5], &QPushButton::clicked, this, [this] { PushButton5_Click(m_listContext); });
     connect(m_buttons[7], &QPushButton::clicked, this, &Form1::PushButton7_Click);
 }
@@ -294,9 +300,25 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
         m_list.RemoveSelectedEntry(*this);
         return true;
     }
-    if (watched == m_listView->viewport() && event->type() == QEvent::MouseButtonDblClick) {
-        m_list.RemoveSelectedEntry(*this);
-        return true;
+    if (watched == m_listView->viewport()) {
+        switch (event->type()) {
+        case QEvent::MouseButtonDblClick:
+            m_list.RemoveSelectedEntry(*this);
+            return true;
+        case QEvent::MouseButtonPress:
+            ListView1_MouseDown();
+            return false;
+        case QEvent::MouseButtonRelease:
+            ListView1_MouseUp();
+            return false;
+        case QEvent::MouseMove:
+            UpdateHoverPointer(pointer::kDefault);
+            ListView1_MouseMove(static_cast<QMouseEvent*>(event)->position().toPoint());
+            // While a row is dragged the list must not move its selection itself.
+            return DragActive;
+        default:
+            break;
+        }
     }
     if (event->type() != QEvent::MouseMove)
         return QWidget::eventFilter(watched, event);
@@ -308,9 +330,9 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
             return static_cast<QMouseEvent*>(event)->buttons() == Qt::NoButton;
         }
     }
-    if (watched == this || watched == m_frame || watched == m_listView->viewport()) {
+    if (watched == this || watched == m_frame) {
         UpdateHoverPointer(pointer::kDefault);
-        return watched != m_listView->viewport();
+        return true;
     }
     if (watched == m_text || watched == m_progress)
         return static_cast<QMouseEvent*>(event)->buttons() == Qt::NoButton;

@@ -6,8 +6,11 @@
 #include "ListHost.h"
 #include "ListOperations.h"
 #include "PresentationList.h"
+#include "SampleFiles.h"
 
 #include <QCursor>
+#include <QPersistentModelIndex>
+#include <QPoint>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -41,6 +44,8 @@ struct Form1Services
     // each row is exported with exportOne. Without them nothing is exported.
     Automation* automation = nullptr;
     ExportRun::ExportOne exportOne;
+    // The pointer's position on the screen, in pixels.
+    std::function<QPoint()> cursorPosition = [] { return QCursor::pos(); };
 };
 
 // The start-up calls that other parts of the program hand to the window:
@@ -73,6 +78,17 @@ public:
     void setProgressValue(int value) override;
     void setProgressText(const QString& text) override;
     ExportRun& exportRun() { return m_exportRun; }
+
+    // Dragging rows to reorder them.
+    void ListView1_MouseDown();
+    void ListView1_ItemClick(int row);
+    void ListView1_MouseMove(const QPoint& position);
+    void ListView1_MouseUp();
+    bool DragActive = false;
+    // The dragged row (1-based), or 0 for none, also when its row was removed.
+    int draggedRow() const;
+    // The list's own pointer value: 99 the drag pointer, 1 the arrow.
+    int listMousePointer() const { return m_listPointer; }
 
     PresentationList& presentations() { return m_list; }
     QString outputFolder() const override;
@@ -115,6 +131,9 @@ private:
     ListContext m_listContext;
     ExportRun m_exportRun;
     QString m_lastOutputFolder;
+    SampleContext m_sampleContext;
+    QPersistentModelIndex m_draggedRow;
+    int m_listPointer = 0;
 };
 
 } // namespace pradelux

@@ -1,5 +1,6 @@
 // Pradelux: start the application and show the window.
 #include "DBusAutomation.h"
+#include "EventLoop.h"
 #include "Dialogs.h"
 #include "Files.h"
 #include "Form1.h"
@@ -7,6 +8,7 @@
 #include "Prerequisites.h"
 #include "Printers.h"
 #include "Registry.h"
+#include "SampleFiles.h"
 #include "SettingsStore.h"
 #include "Shell.h"
 #include "Startup.h"
@@ -44,6 +46,7 @@ int main(int argc, char* argv[])
                                    .DoPPT(presentation, pdf);
                            }};
     StartupSteps steps;
+    steps.recordSampleFiles = [&] { RecordSampleFiles(AppFolder(), settings, ThrottledYield(DoEvents)); };
     steps.checkPowerPointInstalled = [&] { return CheckPowerPointInstalled(automation, dialogs, exitProgram); };
     steps.checkPdfPrinterInstalled = [&] { CheckPdfPrinterInstalled(printers, dialogs); };
 

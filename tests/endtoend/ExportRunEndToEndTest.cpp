@@ -8,6 +8,7 @@
 #include "PowerPoint1.h"
 #include "Prerequisites.h"
 #include "Registry.h"
+#include "SampleFiles.h"
 #include "ServerFixture.h"
 #include "SettingsStore.h"
 
@@ -105,6 +106,26 @@ TEST_F(ExportRunEndToEndTest, BrokenRowsAreReportedAndTheGoodOnesStillExported)
     EXPECT_TRUE(texts.filter(QStringLiteral("PowerPoint can't open %1: the file does not exist.").arg(missing)).size() == 1);
     for (const QString& t : texts.mid(0, texts.size() - 1))
         EXPECT_TRUE(t.contains(QStringLiteral("in Slidora2021/08/31.PowerPoint.DoPPT at line "))) << t.toStdString();
+    EXPECT_TRUE(waitUntilGone(5000));
+}
+
+TEST_F(ExportRunEndToEndTest, NewUserExportsTheSamplesWithTwoClicks)
+{
+    const QString desktop = config.path(QStringLiteral("Desktop"));
+    QDir().mkpath(desktop);
+    StartupSteps steps;
+    steps.recordSampleFiles = [&] { RecordSampleFiles(QStringLiteral(PRADELUX_APPFOLDER), settings, {}); };
+    auto form = makeForm(steps);
+    dialogs.answers = {msgbox::kNo};
+    form->findChild<QPushButton*>(QStringLiteral("PushButton6"))->click();
+    EXPECT_EQ(form->presentations().Count(), 3);
+    form->findChild<QPushButton*>(QStringLiteral("PushButton2"))->click();
+
+    const QStringList pdfs = QDir(desktop).entryList({QStringLiteral("*.pdf")}, QDir::Files, QDir::Name);
+    EXPECT_EQ(pdfs, QStringList({"Product Tour.pdf", "Quarterly Review (hidden slide).pdf", "Welcome to Pradelux.pdf"}));
+    for (const QString& pdf : pdfs)
+        EXPECT_EQ(test::pdfPages(desktop + QLatin1Char('/') + pdf), 3) << pdf.toStdString();
+    EXPECT_EQ(dialogs.texts().constLast(), QStringLiteral("Done."));
     EXPECT_TRUE(waitUntilGone(5000));
 }
 
