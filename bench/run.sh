@@ -18,4 +18,4 @@ dbus-run-session -- build/bench/bench_export 10
 echo "== folder scan and appending rows"
 build/bench/bench_scan
 echo "== start-up of the window"
-xvfb-run -a -s "-screen 0 1024x768x24" bench/startup.sh build "${RUNS:-7}"
+xvfb-run -a -s "-screen 0 1024x768x24" dbus-run-session -- bench/startup.sh build "${RUNS:-7}"
