@@ -3,6 +3,7 @@
 // where the time of the export goes.
 //
 // usage: bench_doppt [ROUNDS]   (run it inside a session bus: bench/run.sh does)
+#include "BenchSupport.h"
 #include "DBusAutomation.h"
 #include "Decks.h"
 #include "FakeDialogs.h"
@@ -92,20 +93,9 @@ int main(int argc, char* argv[])
 
     UserPrinters().install(QStringLiteral("Veltrande PDF Writer"), QStringLiteral("CPW2:"));
     const QString deck = test::deck(QStringLiteral("pptx"));
-    const QString profile = QUrl::fromLocalFile(QStringLiteral(PRADELUX_TEST_CACHE "/bench-profile")).toString();
-
     auto bare = [&] {
         QTemporaryDir out;
-        QElapsedTimer t;
-        t.start();
-        QProcess soffice;
-        soffice.setStandardOutputFile(QProcess::nullDevice());
-        soffice.setStandardErrorFile(QProcess::nullDevice());
-        soffice.start(QStringLiteral("soffice"), {QStringLiteral("--headless"), QStringLiteral("-env:UserInstallation=") + profile,
-                                                  QStringLiteral("--convert-to"), QStringLiteral("pdf"),
-                                                  QStringLiteral("--outdir"), out.path(), deck});
-        soffice.waitForFinished(-1);
-        return t.nsecsElapsed() / 1e9;
+        return bench::bareConversion(deck, out.path(), QStringLiteral(PRADELUX_TEST_CACHE "/bench-profile"));
     };
     bare(); // the profile is made on the first run; neither side pays for it below
 

@@ -4,6 +4,8 @@
 // used during the run.
 //
 // usage: bench_export [ROWS]   (run it inside a session bus: bench/run.sh does)
+#include "BenchSupport.h"
+#include "CpuTime.h"
 #include "DBusAutomation.h"
 #include "Decks.h"
 #include "FakeDialogs.h"
@@ -25,18 +27,8 @@
 #include <QUrl>
 #include <cstdio>
 
-#include <sys/resource.h>
 
 using namespace pradelux;
-
-namespace {
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -58,20 +50,10 @@ int main(int argc, char* argv[])
     }
 
     // Ten bare conversions, one LibreOffice start each, as the application does.
-    const QString profile = QUrl::fromLocalFile(QStringLiteral(PRADELUX_TEST_CACHE "/bench-profile")).toString();
     QTemporaryDir bareOut;
-    QElapsedTimer bare;
-    bare.start();
-    for (const QString& deck : decks) {
-        QProcess soffice;
-        soffice.setStandardOutputFile(QProcess::nullDevice());
-        soffice.setStandardErrorFile(QProcess::nullDevice());
-        soffice.start(QStringLiteral("soffice"), {QStringLiteral("--headless"), QStringLiteral("-env:UserInstallation=") + profile,
-                                                  QStringLiteral("--convert-to"), QStringLiteral("pdf"),
-                                                  QStringLiteral("--outdir"), bareOut.path(), deck});
-        soffice.waitForFinished(-1);
-    }
-    const double bareSeconds = bare.nsecsElapsed() / 1e9;
+    double bareSeconds = 0;
+    for (const QString& deck : decks)
+        bareSeconds += bench::bareConversion(deck, bareOut.path(), QStringLiteral(PRADELUX_TEST_CACHE "/bench-profile"));
 
     test::FakeDialogs dialogs;
     test::FakeShell shell;
@@ -91,12 +73,12 @@ int main(int argc, char* argv[])
         form.presentations().AppendEntry(deck);
     form.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(out.path());
 
-    const double cpuBefore = cpuSeconds();
+    const double cpuBefore = test::processCpuSeconds();
     QElapsedTimer run;
     run.start();
     form.findChild<QPushButton*>(QStringLiteral("PushButton2"))->click();
     const double runSeconds = run.nsecsElapsed() / 1e9;
-    const double cpu = cpuSeconds() - cpuBefore;
+    const double cpu = test::processCpuSeconds() - cpuBefore;
 
     const int pdfs = static_cast<int>(QDir(out.path()).entryList({QStringLiteral("*.pdf")}, QDir::Files).size());
     if (pdfs != rows || dialogs.texts() != QStringList{QStringLiteral("Done.")}) {

@@ -36,15 +36,6 @@ protected:
         return PowerPoint1(services).DoPPT(deck, pdf);
     }
 
-    QList<int> reportedLines() const
-    {
-        QList<int> lines;
-        for (const auto& box : dialogs.boxes) {
-            const int at = box.text.indexOf(QStringLiteral("at line "));
-            lines << box.text.mid(at + 8, box.text.indexOf(QLatin1Char('\r'), at) - at - 8).toInt();
-        }
-        return lines;
-    }
 };
 
 TEST_F(ExportOneTest, EachFormatGivesOnePagePerSlideHiddenOnesIncluded)
@@ -82,7 +73,7 @@ TEST_F(ExportOneTest, PrinterChosenBeforeIsChosenAgainAfterwards)
 TEST_F(ExportOneTest, MissingAndCorruptFilesAreReportedWithoutHanging)
 {
     EXPECT_FALSE(export1(automation, config.path(QStringLiteral("gone.pptx")), out + QStringLiteral("/gone.pdf")));
-    EXPECT_EQ(reportedLines(), QList<int>({118, 122, 124, 140, 142, 144, 146, 148, 150, 152, 156, 164, 174}));
+    EXPECT_EQ(dialogs.reportedLines(), QList<int>({118, 122, 124, 140, 142, 144, 146, 148, 150, 152, 156, 164, 174}));
     EXPECT_TRUE(dialogs.boxes[0].text.startsWith(
         QStringLiteral("PowerPoint can't open %1: the file does not exist.\r\n").arg(config.path("gone.pptx"))));
     EXPECT_TRUE(waitUntilGone(5000));
@@ -94,7 +85,7 @@ TEST_F(ExportOneTest, MissingAndCorruptFilesAreReportedWithoutHanging)
     f.write(QByteArray("PK\x03\x04") + QByteArray(4000, 'x'));
     f.close();
     EXPECT_FALSE(export1(automation, corrupt, out + QStringLiteral("/corrupt.pdf")));
-    EXPECT_EQ(reportedLines(), QList<int>({164}));
+    EXPECT_EQ(dialogs.reportedLines(), QList<int>({164}));
     EXPECT_TRUE(dialogs.boxes[0].text.startsWith(QStringLiteral("LibreOffice could not print %1").arg(corrupt)));
     EXPECT_FALSE(QFile::exists(out + QStringLiteral("/corrupt.pdf")));
 }
@@ -118,7 +109,7 @@ TEST_F(ExportOneTest, PrinterThatCannotWriteEndsTheWaitWithAReport)
 {
     const QString pdf = config.path(QStringLiteral("no such folder/deck.pdf"));
     EXPECT_FALSE(export1(automation, test::deck(QStringLiteral("odp")), pdf, 2000));
-    EXPECT_EQ(reportedLines(), QList<int>({170}));
+    EXPECT_EQ(dialogs.reportedLines(), QList<int>({170}));
     EXPECT_TRUE(dialogs.boxes[0].text.startsWith(
         QStringLiteral("The PDF printer did not write %1 within 2 seconds.\r\n").arg(pdf)));
     EXPECT_FALSE(QFile::exists(pdf));

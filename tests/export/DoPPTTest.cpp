@@ -37,15 +37,6 @@ protected:
         ppt.emplace(services);
     }
 
-    QList<int> reportedLines() const
-    {
-        QList<int> lines;
-        for (const auto& box : dialogs.boxes) {
-            const int at = box.text.indexOf(QStringLiteral("at line "));
-            lines << box.text.mid(at + 8, box.text.indexOf(QLatin1Char('\r'), at) - at - 8).toInt();
-        }
-        return lines;
-    }
 };
 
 TEST_F(DoPPTTest, MakesTheWholeCallSequenceWithExactTypes)
@@ -103,7 +94,7 @@ TEST_F(DoPPTTest, UnopenablePresentationReportsEachDependentStepAndDoesNotWait)
                                 Failure(440, QStringLiteral("ActivePresentation: no presentation is open.")));
     appearsAfter = -1;
     EXPECT_FALSE(ppt->DoPPT(QStringLiteral("/in/gone.pptx"), QStringLiteral("/out/gone.pdf")));
-    EXPECT_EQ(reportedLines(), QList<int>({118, 122, 124, 140, 142, 144, 146, 148, 150, 152, 156, 164, 174}));
+    EXPECT_EQ(dialogs.reportedLines(), QList<int>({118, 122, 124, 140, 142, 144, 146, 148, 150, 152, 156, 164, 174}));
     EXPECT_EQ(dialogs.boxes[0].text,
               ErrorReportText(QStringLiteral("PowerPoint can't open /in/gone.pptx: the file does not exist."),
                               tags::kDoPPT, 118));
@@ -116,7 +107,7 @@ TEST_F(DoPPTTest, PrinterThatNeverWritesEndsTheWaitWithAReportNamingTheFile)
 {
     appearsAfter = -1;
     EXPECT_FALSE(ppt->DoPPT(QStringLiteral("/in/Q3.pptx"), QStringLiteral("/out/Q3.pdf")));
-    EXPECT_EQ(reportedLines(), QList<int>({170}));
+    EXPECT_EQ(dialogs.reportedLines(), QList<int>({170}));
     EXPECT_EQ(dialogs.boxes[0].text,
               ErrorReportText(QStringLiteral("The PDF printer did not write /out/Q3.pdf within 3 seconds."),
                               tags::kDoPPT, 170));
@@ -138,7 +129,7 @@ TEST_F(DoPPTTest, ApplicationThatCannotStartFailsEveryStepThatUsesIt)
     automation.getFails = true;
     appearsAfter = -1;
     EXPECT_FALSE(ppt->DoPPT(QStringLiteral("/in/Q3.pptx"), QStringLiteral("/out/Q3.pdf")));
-    EXPECT_EQ(reportedLines(), QList<int>({112, 114, 116, 118, 122, 124, 140, 142, 144, 146, 148, 150, 152, 156, 164,
+    EXPECT_EQ(dialogs.reportedLines(), QList<int>({112, 114, 116, 118, 122, 124, 140, 142, 144, 146, 148, 150, 152, 156, 164,
                                            174, 178, 180}));
     EXPECT_TRUE(dialogs.boxes[2].text.startsWith(QStringLiteral("Object variable or With block variable not set\r\n")));
 }

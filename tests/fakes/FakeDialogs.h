@@ -36,6 +36,18 @@ public:
         return folderAnswers.isEmpty() ? QString() : folderAnswers.takeFirst();
     }
 
+    // The line numbers of the error reports shown, in order.
+    QList<int> reportedLines() const
+    {
+        QList<int> lines;
+        for (const auto& box : boxes) {
+            const qsizetype at = box.text.indexOf(QStringLiteral("at line "));
+            if (at >= 0)
+                lines << box.text.mid(at + 8, box.text.indexOf(QLatin1Char('\r'), at) - at - 8).toInt();
+        }
+        return lines;
+    }
+
     QStringList texts() const
     {
         QStringList out;

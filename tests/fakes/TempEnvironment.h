@@ -5,6 +5,8 @@
 #include "QtPrint.h"
 
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
 #include <QList>
 #include <QTemporaryDir>
 #include <utility>
@@ -34,6 +36,18 @@ private:
     bool m_had;
     QByteArray m_old;
 };
+
+// Writes a file, making its folders first.
+inline bool writeFile(const QString& path, QFileDevice::Permissions permissions = {}, const QByteArray& content = {})
+{
+    QDir().mkpath(path.left(path.lastIndexOf(QLatin1Char('/'))));
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    f.write(content);
+    f.close();
+    return !permissions || f.setPermissions(permissions);
+}
 
 class TempConfig
 {

@@ -15,17 +15,7 @@
 using namespace pradelux;
 
 namespace {
-
-void touch(const QString& path, QFileDevice::Permissions perms = {})
-{
-    QDir().mkpath(path.left(path.lastIndexOf(QLatin1Char('/'))));
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-    f.close();
-    if (perms)
-        f.setPermissions(perms);
-}
-
+void touch(const QString& path, QFileDevice::Permissions perms = {}) { ASSERT_TRUE(test::writeFile(path, perms)); }
 } // namespace
 
 TEST(FolderRoutines, AttributesFollowTheFileKinds)

@@ -23,13 +23,7 @@ protected:
 
     void touch(const QString& relative, QFileDevice::Permissions perms = {})
     {
-        const QString path = tree + QLatin1Char('/') + relative;
-        QDir().mkpath(path.left(path.lastIndexOf(QLatin1Char('/'))));
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-        f.close();
-        if (perms)
-            f.setPermissions(perms);
+        ASSERT_TRUE(test::writeFile(tree + QLatin1Char('/') + relative, perms));
     }
 
     void click(Form1& form, const char* button) { QTest::mouseClick(child<QPushButton>(form, button), Qt::LeftButton); }

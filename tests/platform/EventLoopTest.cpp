@@ -1,22 +1,13 @@
 // Pause keeps the window working and does not keep a processor busy.
+#include "CpuTime.h"
 #include "EventLoop.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 
 using namespace pradelux;
-
-namespace {
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-} // namespace
 
 TEST(Pause, HandlesEventsWhileWaitingAndSleepsBetweenThem)
 {
@@ -27,9 +18,9 @@ TEST(Pause, HandlesEventsWhileWaitingAndSleepsBetweenThem)
 
     QElapsedTimer wall;
     wall.start();
-    const double cpuBefore = cpuSeconds();
+    const double cpuBefore = test::processCpuSeconds();
     Pause(0.6);
-    const double cpu = cpuSeconds() - cpuBefore;
+    const double cpu = test::processCpuSeconds() - cpuBefore;
 
     EXPECT_GE(wall.elapsed(), 600);
     EXPECT_GE(ticks, 5);
