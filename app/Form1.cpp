@@ -188,8 +188,9 @@ void Form1::Form_Load()
                               QStringLiteral("Invalid picture: %1").arg(appFolder + texts::kHandPointerFile));
         });
     }
+    // A failed visit is reported and the record is still looked at.
+    trap(108, [&] { VisitWebSiteNowAndThen(m_services.random, m_services.shell); });
     trap(108, [&] {
-        VisitWebSiteNowAndThen(m_services.random, m_services.shell);
         if (m_steps.recordSampleFiles && m_services.settings.ReadSetting(settings::kSnapshot, QString()).isEmpty())
             m_steps.recordSampleFiles();
     });

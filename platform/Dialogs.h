@@ -70,6 +70,8 @@ public:
 
     // Turns CR LF, lone CR and lone LF into the line breaks Qt shows.
     static QString displayText(const QString& text);
+    // The open-file filter text as Qt's name filters.
+    static QStringList qtNameFilters(const QString& filter);
 
 protected:
     int showMessage(const QString& text, int style, const QString& title) override;

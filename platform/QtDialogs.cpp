@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QRegularExpression>
 
 namespace pradelux {
 
@@ -40,13 +41,27 @@ QString QtDialogs::askText(const QString& prompt, const QString& title, const QS
     return ok ? answer : QString();
 }
 
+QStringList QtDialogs::qtNameFilters(const QString& filter)
+{
+    // "Description|pattern;pattern|..." becomes Qt's "Description (pattern pattern)"
+    // lines. A description that already shows its patterns in brackets keeps
+    // them as Qt's pattern part. "*.*" means every file, also one without a dot.
+    static const QRegularExpression shownPatterns(QStringLiteral("\\s*\\([^()]*\\)\\s*$"));
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList filters;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        for (QString& p : patterns)
+            if (p == QLatin1String("*.*"))
+                p = QStringLiteral("*");
+        filters << QStringLiteral("%1 (%2)").arg(QString(parts[i]).remove(shownPatterns), patterns.join(QLatin1Char(' ')));
+    }
+    return filters;
+}
+
 QStringList QtDialogs::openFiles(const OpenFileRequest& request)
 {
-    // "Description|pattern|Description|pattern" becomes Qt's "Description (pattern)" lines.
-    const QStringList parts = request.filter.split(QLatin1Char('|'));
-    QStringList filters;
-    for (int i = 0; i + 1 < parts.size(); i += 2)
-        filters << QStringLiteral("%1 (%2)").arg(parts[i], QString(parts[i + 1]).replace(QLatin1Char(';'), QLatin1Char(' ')));
+    const QStringList filters = qtNameFilters(request.filter);
     QFileDialog dialog(m_parent, request.title, request.initialName);
     dialog.setNameFilters(filters);
     dialog.setFileMode(request.multiSelect ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
