@@ -53,7 +53,7 @@ TEST_F(SampleFilesTest, FirstStartRecordsTheSamplesOnce)
 TEST_F(SampleFilesTest, WithoutSamplesTheEmptyRecordIsTriedAgain)
 {
     load();
-    EXPECT_EQ(recordings, 2); // at steps 5 and 6 of the same start
+    EXPECT_EQ(recordings, 2); // tried twice within the same start
     EXPECT_EQ(settings.ReadSetting(settings::kSnapshot, QStringLiteral("absent")), QString());
     load();
     EXPECT_EQ(recordings, 4); // and again at the next start
