@@ -46,10 +46,10 @@ void paint(QWidget* w, QPalette::ColorRole role, const QColor& colour)
 } // namespace
 
 Form1::Form1(Form1Services services, StartupSteps steps, QWidget* parent)
-    : QWidget(parent), m_services(std::move(services)), m_steps(std::move(steps)), m_commonDialog(m_services.dialogs),
-      m_listContext{m_list, *this, m_services.dialogs, m_services.settings},
+    : QWidget(parent), m_services(std::move(services)), m_steps(std::move(steps)),
+      m_commonDialog(m_services.dialogs), m_listContext{m_list, *this, m_services.dialogs, m_services.settings},
       m_exportRun(*this, m_services.dialogs, m_services.automation, m_services.exportOne),
-      m_sampleContext{m_list,         m_services.settings, m_services.dialogs,
+      m_sampleContext{m_list,           m_services.settings,  m_services.dialogs,
                       m_services.shell, m_services.appFolder, [this] { yield(); }}
 {
     setObjectName(QStringLiteral("Form1"));
@@ -58,8 +58,14 @@ Form1::Form1(Form1Services services, StartupSteps steps, QWidget* parent)
 
 Form1::~Form1() = default;
 
-int Form1::twipsX(int twips) const { return qRound(twips * logicalDpiX() / 1440.0); }
-int Form1::twipsY(int twips) const { return qRound(twips * logicalDpiY() / 1440.0); }
+int Form1::twipsX(int twips) const
+{
+    return qRound(twips * logicalDpiX() / 1440.0);
+}
+int Form1::twipsY(int twips) const
+{
+    return qRound(twips * logicalDpiY() / 1440.0);
+}
 
 void Form1::placeInTwips(QWidget* w, int left, int top, int width, int height)
 {
@@ -165,9 +171,8 @@ void Form1::createControls()
     connect(m_buttons[4], &QPushButton::clicked, this, [this] { PushButton4_Click(m_listContext); });
     connect(m_buttons[2], &QPushButton::clicked, this, [this] { m_exportRun.PushButton2_Click(); });
     connect(m_buttons[6], &QPushButton::clicked, this, [this] { PushButton6_Click(m_sampleContext); });
-    connect(m_listView, &QTableWidget::itemPressed, this, [this](QTableWidgetItem* item) {
-        ListView1_ItemClick(item ? item->row() + 1 : 0);
-    });
+    connect(m_listView, &QTableWidget::itemPressed, this,
+            [this](QTableWidgetItem* item) { ListView1_ItemClick(item ? item->row() + 1 : 0); });
     connect(m_buttons[5], &QPushButton::clicked, this, [this] { PushButton5_Click(m_listContext); });
     connect(m_buttons[7], &QPushButton::clicked, this, &Form1::PushButton7_Click);
 }
@@ -202,7 +207,8 @@ void Form1::Form_Load()
     trap(126, [&] {
         const QIcon icon(appFolder + texts::kIconFile);
         if (icon.isNull())
-            throw Failure(failure::kFileNotFound, QStringLiteral("File not found: %1").arg(appFolder + texts::kIconFile));
+            throw Failure(failure::kFileNotFound,
+                          QStringLiteral("File not found: %1").arg(appFolder + texts::kIconFile));
         setWindowIcon(icon);
     });
     trap(126, [&] {
@@ -262,11 +268,20 @@ void Form1::StoreOutputFolder()
     }
 }
 
-QString Form1::outputFolder() const { return m_text->text(); }
+QString Form1::outputFolder() const
+{
+    return m_text->text();
+}
 
-void Form1::setProgressValue(int value) { m_progress->setValue(value); }
+void Form1::setProgressValue(int value)
+{
+    m_progress->setValue(value);
+}
 
-void Form1::setProgressText(const QString& text) { m_progress->setFormat(text); }
+void Form1::setProgressText(const QString& text)
+{
+    m_progress->setFormat(text);
+}
 
 void Form1::setMousePointer(int value)
 {
@@ -290,7 +305,10 @@ void Form1::UpdateHoverPointer(int value)
         setMousePointer(value);
 }
 
-void Form1::yield() { DoEvents(); }
+void Form1::yield()
+{
+    DoEvents();
+}
 
 bool Form1::eventFilter(QObject* watched, QEvent* event)
 {

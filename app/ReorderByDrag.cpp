@@ -17,7 +17,10 @@ constexpr int kListArrow = 1;
 constexpr int kListDragPointer = 99;
 } // namespace
 
-void Form1::ListView1_MouseDown() { DragActive = true; }
+void Form1::ListView1_MouseDown()
+{
+    DragActive = true;
+}
 
 void Form1::ListView1_ItemClick(int row)
 {
@@ -28,11 +31,14 @@ void Form1::ListView1_ItemClick(int row)
     m_listView->setDragEnabled(false);
     const auto selected = m_listView->selectedItems();
     const int selectedRow = selected.isEmpty() ? row - 1 : selected.constFirst()->row();
-    m_draggedRow = selectedRow >= 0 ? QPersistentModelIndex(m_listView->model()->index(selectedRow, 0))
-                                    : QPersistentModelIndex();
+    m_draggedRow =
+        selectedRow >= 0 ? QPersistentModelIndex(m_listView->model()->index(selectedRow, 0)) : QPersistentModelIndex();
 }
 
-int Form1::draggedRow() const { return m_draggedRow.isValid() ? m_draggedRow.row() + 1 : 0; }
+int Form1::draggedRow() const
+{
+    return m_draggedRow.isValid() ? m_draggedRow.row() + 1 : 0;
+}
 
 void Form1::ListView1_MouseMove(const QPoint& position)
 {

@@ -26,11 +26,15 @@ QString DefaultOutputFolder(const std::function<QString()>& desktopFolder)
 {
     const QString desktop = desktopFolder ? desktopFolder() : QString();
     if (desktop.isEmpty())
-        throw Failure(failure::kInvalidArgument, QStringLiteral("Invalid procedure call or argument: no desktop folder"));
+        throw Failure(failure::kInvalidArgument,
+                      QStringLiteral("Invalid procedure call or argument: no desktop folder"));
     return desktop + QLatin1Char('/');
 }
 
-QString XdgDesktopFolder() { return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation); }
+QString XdgDesktopFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+}
 
 void VisitWebSiteNowAndThen(const std::function<double()>& random, Shell& shell)
 {

@@ -14,8 +14,8 @@ inline const QString kScanCaption = QStringLiteral("Add All Files In Folder");
 inline const QString kExportCaption = QStringLiteral("Start Exporting To PDF");
 inline const QString kClearCaption = QStringLiteral("Clear List");
 inline const QString kSamplesCaption = QStringLiteral("Load Sample/Example Files");
-inline const QString kListTooltip = QStringLiteral(
-    "Drag and drop files here. Double-click item to remove it. Move | line to right and out of window to reveal full names.");
+inline const QString kListTooltip = QStringLiteral("Drag and drop files here. Double-click item to remove it. Move | "
+                                                   "line to right and out of window to reveal full names.");
 inline const QString kHelpText = QStringLiteral(
     "This program works with PowerPoint Presentations like .ppt and .pptx but not PowerPoint Shows like .pps");
 

@@ -1,7 +1,7 @@
 // Pradelux: start the application and show the window.
 #include "DBusAutomation.h"
-#include "EventLoop.h"
 #include "Dialogs.h"
+#include "EventLoop.h"
 #include "Files.h"
 #include "Form1.h"
 #include "PowerPoint1.h"
@@ -33,18 +33,18 @@ int main(int argc, char* argv[])
     // Every setting is already stored, so the program can end on the spot.
     const auto exitProgram = [](int code) { std::_Exit(code); };
 
-    Form1Services services{dialogs,
-                           shell,
-                           settings,
-                           AppFolder(),
-                           TimeSeededRandom,
-                           XdgDesktopFolder,
-                           exitProgram,
-                           &automation,
-                           [&](const QString& presentation, const QString& pdf) {
-                               return PowerPoint1(PowerPoint1::defaults(automation, registry, dialogs))
-                                   .DoPPT(presentation, pdf);
-                           }};
+    Form1Services services{
+        dialogs,
+        shell,
+        settings,
+        AppFolder(),
+        TimeSeededRandom,
+        XdgDesktopFolder,
+        exitProgram,
+        &automation,
+        [&](const QString& presentation, const QString& pdf) {
+            return PowerPoint1(PowerPoint1::defaults(automation, registry, dialogs)).DoPPT(presentation, pdf);
+        }};
     StartupSteps steps;
     steps.recordSampleFiles = [&] { RecordSampleFiles(AppFolder(), settings, ThrottledYield(DoEvents)); };
     steps.checkPowerPointInstalled = [&] { return CheckPowerPointInstalled(automation, dialogs, exitProgram); };

@@ -30,7 +30,10 @@ class TimingObject : public Dispatch
 {
 public:
     TimingObject(ObjectRef real, std::map<QString, double>& spent) : m_real(std::move(real)), m_spent(spent) {}
-    Value get(const QString& m, const Arguments& a) override { return timed(m, [&] { return m_real->get(m, a); }); }
+    Value get(const QString& m, const Arguments& a) override
+    {
+        return timed(m, [&] { return m_real->get(m, a); });
+    }
     void put(const QString& m, const Value& v) override
     {
         timed(m, [&] {
@@ -38,7 +41,10 @@ public:
             return Value();
         });
     }
-    Value call(const QString& m, const Arguments& a) override { return timed(m, [&] { return m_real->call(m, a); }); }
+    Value call(const QString& m, const Arguments& a) override
+    {
+        return timed(m, [&] { return m_real->call(m, a); });
+    }
 
 private:
     template <typename F> Value timed(const QString& member, F f)
@@ -59,8 +65,14 @@ class TimingAutomation : public Automation
 public:
     explicit TimingAutomation(Automation& real) : m_real(real) {}
     std::map<QString, double> spent;
-    ObjectRef createObject(const QString& id) override { return wrap("CreateObject", [&] { return m_real.createObject(id); }); }
-    ObjectRef getObject(const QString& id) override { return wrap("GetObject", [&] { return m_real.getObject(id); }); }
+    ObjectRef createObject(const QString& id) override
+    {
+        return wrap("CreateObject", [&] { return m_real.createObject(id); });
+    }
+    ObjectRef getObject(const QString& id) override
+    {
+        return wrap("GetObject", [&] { return m_real.getObject(id); });
+    }
 
 private:
     template <typename F> ObjectRef wrap(const char* what, F f)
@@ -99,7 +111,8 @@ int main(int argc, char* argv[])
     };
     bare(); // the profile is made on the first run; neither side pays for it below
 
-    DBusAutomation dbus(QDBusConnection::sessionBus(), QCoreApplication::applicationDirPath() + QStringLiteral("/../bin"));
+    DBusAutomation dbus(QDBusConnection::sessionBus(),
+                        QCoreApplication::applicationDirPath() + QStringLiteral("/../bin"));
     FileRegistry registry;
     test::FakeDialogs dialogs;
     std::vector<double> bareTimes, exportTimes, printOutTimes, createTimes, other;
@@ -140,7 +153,8 @@ int main(int argc, char* argv[])
     printf("  PrintOut (LibreOffice rendering) %6.3f s\n", median(printOutTimes));
     printf("  CreateObject (start application) %6.3f s\n", median(createTimes));
     printf("  all other automation calls       %6.3f s\n", median(other) - median(createTimes));
-    printf("DoPPT beyond pauses and bare LibreOffice: %+.3f s (target at most +0.5 s)\n", exportMedian - pauses - bareMedian);
+    printf("DoPPT beyond pauses and bare LibreOffice: %+.3f s (target at most +0.5 s)\n",
+           exportMedian - pauses - bareMedian);
     printf("ratio DoPPT / bare soffice: %.2f\n", exportMedian / bareMedian);
     return 0;
 }

@@ -27,7 +27,6 @@
 #include <QUrl>
 #include <cstdio>
 
-
 using namespace pradelux;
 
 int main(int argc, char* argv[])
@@ -53,15 +52,23 @@ int main(int argc, char* argv[])
     QTemporaryDir bareOut;
     double bareSeconds = 0;
     for (const QString& deck : decks)
-        bareSeconds += bench::bareConversion(deck, bareOut.path(), QStringLiteral(PRADELUX_TEST_CACHE "/bench-profile"));
+        bareSeconds +=
+            bench::bareConversion(deck, bareOut.path(), QStringLiteral(PRADELUX_TEST_CACHE "/bench-profile"));
 
     test::FakeDialogs dialogs;
     test::FakeShell shell;
     SettingsStore settings;
     FileRegistry registry;
-    DBusAutomation automation(QDBusConnection::sessionBus(), QCoreApplication::applicationDirPath() + QStringLiteral("/../bin"));
-    Form1Services services{dialogs, shell, settings, QCoreApplication::applicationDirPath() + QStringLiteral("/../bin"),
-                           [] { return 0.5; }, [&] { return home.path(); }, [](int) {}, &automation,
+    DBusAutomation automation(QDBusConnection::sessionBus(),
+                              QCoreApplication::applicationDirPath() + QStringLiteral("/../bin"));
+    Form1Services services{dialogs,
+                           shell,
+                           settings,
+                           QCoreApplication::applicationDirPath() + QStringLiteral("/../bin"),
+                           [] { return 0.5; },
+                           [&] { return home.path(); },
+                           [](int) {},
+                           &automation,
                            [&](const QString& in, const QString& pdf) {
                                return PowerPoint1(PowerPoint1::defaults(automation, registry, dialogs)).DoPPT(in, pdf);
                            }};

@@ -15,9 +15,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QTableWidget>
 #include <cstdio>
 
 using namespace pradelux;
@@ -39,7 +39,9 @@ int main(int argc, char* argv[])
                                        : root.filePath(QStringLiteral("t%1/s%2").arg(t).arg(s));
             QDir().mkpath(dir);
             for (int f = 0; f < perFolder; ++f) {
-                QFile file(dir + QStringLiteral("/deck %1.%2").arg(f).arg(f % 2 ? QStringLiteral("PPT") : QStringLiteral("txt")));
+                QFile file(
+                    dir +
+                    QStringLiteral("/deck %1.%2").arg(f).arg(f % 2 ? QStringLiteral("PPT") : QStringLiteral("txt")));
                 file.open(QIODevice::WriteOnly);
             }
         }
@@ -63,9 +65,7 @@ int main(int argc, char* argv[])
     qint64 longestGapMs = 0;
     QElapsedTimer sinceTick;
     QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        longestGapMs = std::max(longestGapMs, sinceTick.restart());
-    });
+    QObject::connect(&ticker, &QTimer::timeout, [&] { longestGapMs = std::max(longestGapMs, sinceTick.restart()); });
 
     QElapsedTimer scan;
     scan.start();
@@ -86,8 +86,10 @@ int main(int argc, char* argv[])
     longestGapMs = std::max(longestGapMs, sinceTick.elapsed());
     const double findSeconds = timeFind();
 
-    printf("tree: %d folders, %d files; %d rows added\n", static_cast<int>(found.size()), folders * perFolder, list.Count());
-    printf("scan: %.3f s, find: %.3f s, ratio %.2f (target at most 3)\n", scanSeconds, findSeconds, scanSeconds / findSeconds);
+    printf("tree: %d folders, %d files; %d rows added\n", static_cast<int>(found.size()), folders * perFolder,
+           list.Count());
+    printf("scan: %.3f s, find: %.3f s, ratio %.2f (target at most 3)\n", scanSeconds, findSeconds,
+           scanSeconds / findSeconds);
     printf("longest time without handling events during the scan: %lld ms\n", static_cast<long long>(longestGapMs));
 
     // Appending: the time of each block of 10,000 rows, first to last.

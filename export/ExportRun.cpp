@@ -18,7 +18,10 @@ constexpr int kDefaultPointer = 0;
 constexpr int kNamedFailures = 10;
 } // namespace
 
-QString FileNameOf(const QString& path) { return path.mid(path.lastIndexOf(kSeparator) + 1); }
+QString FileNameOf(const QString& path)
+{
+    return path.mid(path.lastIndexOf(kSeparator) + 1);
+}
 
 QString OutputFileName(const QString& rowText)
 {
@@ -46,7 +49,8 @@ QString DoneMessage(int rows, const QStringList& failed)
 {
     if (failed.isEmpty())
         return texts::kDone;
-    QString text = texts::kDone + QStringLiteral("\r\n\r\n%1 of %2 presentations gave no PDF:").arg(failed.size()).arg(rows);
+    QString text =
+        texts::kDone + QStringLiteral("\r\n\r\n%1 of %2 presentations gave no PDF:").arg(failed.size()).arg(rows);
     for (int i = 0; i < failed.size() && i < kNamedFailures; ++i)
         text += QStringLiteral("\r\n") + failed[i];
     if (failed.size() > kNamedFailures)

@@ -58,7 +58,8 @@ bool PowerPoint1::DoPPT(const QString& presentationPath, const QString& outputPa
     trap(120, [&] { m_services.pause(0.2); });
 
     auto printOptions = [&] {
-        return need(need(application).object(QStringLiteral("ActivePresentation"))).object(QStringLiteral("PrintOptions"));
+        return need(need(application).object(QStringLiteral("ActivePresentation")))
+            .object(QStringLiteral("PrintOptions"));
     };
     QString savedPrinter;
     trap(122, [&] { savedPrinter = need(printOptions()).get(QStringLiteral("ActivePrinter")).toText(); });

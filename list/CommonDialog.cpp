@@ -35,7 +35,8 @@ void CommonDialog::ShowOpen()
         }
     }
     if (result.size() > MaxFileSize)
-        throw Failure(kTooManyFilesFailure, QStringLiteral("The chosen file names do not fit in %1 characters").arg(MaxFileSize));
+        throw Failure(kTooManyFilesFailure,
+                      QStringLiteral("The chosen file names do not fit in %1 characters").arg(MaxFileSize));
     FileName = result;
 }
 

@@ -29,7 +29,10 @@ void PresentationList::AppendEntries(const QStringList& paths)
         m_view->setItem(first + i, 0, new QTableWidgetItem(paths[i]));
 }
 
-int PresentationList::Count() const { return m_view->rowCount(); }
+int PresentationList::Count() const
+{
+    return m_view->rowCount();
+}
 
 QString PresentationList::Entry(int index) const
 {

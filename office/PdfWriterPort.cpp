@@ -55,7 +55,8 @@ QString PdfWriterPort::write(const PrintJob& job) const
                       QStringLiteral("the folder %1 is not writable").arg(targetInfo.absolutePath()));
     out.write(source.readAll());
     if (!out.commit())
-        throw Failure(failure::kPermissionDenied, QStringLiteral("%1 could not be written: %2").arg(target, out.errorString()));
+        throw Failure(failure::kPermissionDenied,
+                      QStringLiteral("%1 could not be written: %2").arg(target, out.errorString()));
     return target;
 }
 

@@ -24,8 +24,14 @@ namespace {
 const QString kName = QStringLiteral("Microsoft PowerPoint");
 const QString kPresentationsPath = protocol::kRootPath + QStringLiteral("/Presentations");
 
-QVariant nothing() { return QVariant::fromValue<uchar>(0); }
-QVariant objectAt(const QString& path) { return QVariant::fromValue(QDBusObjectPath(path)); }
+QVariant nothing()
+{
+    return QVariant::fromValue<uchar>(0);
+}
+QVariant objectAt(const QString& path)
+{
+    return QVariant::fromValue(QDBusObjectPath(path));
+}
 
 [[noreturn]] void noMember(const QString& object, const QString& member)
 {
@@ -57,14 +63,21 @@ QString signatureOf(const QVariant& v)
 QVariant expect(const QString& member, const QVariant& value, QMetaType::Type type)
 {
     if (value.metaType().id() != type)
-        throw Failure(failure::kTypeMismatch, QStringLiteral("Type mismatch: %1 takes a %2, not a %3")
-                                                  .arg(member, signatureOf(QVariant(QMetaType(type))), signatureOf(value)));
+        throw Failure(failure::kTypeMismatch,
+                      QStringLiteral("Type mismatch: %1 takes a %2, not a %3")
+                          .arg(member, signatureOf(QVariant(QMetaType(type))), signatureOf(value)));
     return value;
 }
 
-bool is(const QString& member, const char* name) { return member.compare(QLatin1String(name), Qt::CaseInsensitive) == 0; }
+bool is(const QString& member, const char* name)
+{
+    return member.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
+}
 
-bool isRead(int kind) { return kind == protocol::kPropertyGet || kind == protocol::kMethod; }
+bool isRead(int kind)
+{
+    return kind == protocol::kPropertyGet || kind == protocol::kMethod;
+}
 
 // A presentation file starts with the signature of a zip package (.pptx,
 // .odp), of a compound file (.ppt) or with XML (a flat .fodp).
@@ -187,7 +200,8 @@ QVariant PowerPointServer::invoke(const QString& path, const QString& member, in
         bool ok = false;
         const int id = rest.value(0).toInt(&ok);
         if (!ok || m_presentations.find(id) == m_presentations.end())
-            throw Failure(failure::kAutomationError, QStringLiteral("The object has been deleted: the presentation was closed"));
+            throw Failure(failure::kAutomationError,
+                          QStringLiteral("The object has been deleted: the presentation was closed"));
         if (rest.size() == 1)
             return presentation(id, member, kind, args);
         if (rest.size() == 2 && rest[1] == QLatin1String("PrintOptions"))
@@ -271,8 +285,9 @@ QVariant PowerPointServer::open(const QList<Named>& args)
                       QStringLiteral("PowerPoint can't open %1: it is a folder, not a presentation.").arg(file));
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly))
-        throw Failure(failure::kPermissionDenied,
-                      QStringLiteral("PowerPoint can't open %1: the file cannot be read (%2).").arg(file, f.errorString()));
+        throw Failure(
+            failure::kPermissionDenied,
+            QStringLiteral("PowerPoint can't open %1: the file cannot be read (%2).").arg(file, f.errorString()));
     if (!looksLikePresentation(f.read(512)))
         throw Failure(failure::kAutomationError,
                       QStringLiteral("PowerPoint can't open %1: the file is not a presentation.").arg(file));
@@ -319,9 +334,18 @@ QVariant PowerPointServer::printOptions(int id, const QString& member, int kind,
         s.activePrinter = name.isEmpty() ? m_printers.defaultPrinter() : name;
         return nothing();
     }
-    struct Int32Option { const char* name; qint32* field; };
-    struct Int16Option { const char* name; qint16* field; };
-    for (const Int32Option& o : {Int32Option{"RangeType", &s.rangeType}, Int32Option{"PrintColorType", &s.printColorType}}) {
+    struct Int32Option
+    {
+        const char* name;
+        qint32* field;
+    };
+    struct Int16Option
+    {
+        const char* name;
+        qint16* field;
+    };
+    for (const Int32Option& o :
+         {Int32Option{"RangeType", &s.rangeType}, Int32Option{"PrintColorType", &s.printColorType}}) {
         if (is(member, o.name)) {
             if (!put)
                 return *o.field;
@@ -347,14 +371,17 @@ void PowerPointServer::printOut(int id)
     const Presentation& p = m_presentations[id];
     const QString printerName = p.print.activePrinter.isEmpty() ? m_printers.defaultPrinter() : p.print.activePrinter;
     if (printerName.isEmpty())
-        throw Failure(failure::kAutomationError, QStringLiteral("PrintOut: no printer is selected and there is no default printer."));
+        throw Failure(failure::kAutomationError,
+                      QStringLiteral("PrintOut: no printer is selected and there is no default printer."));
     bool installed = false;
     for (const auto& printer : m_printers.installed())
         installed = installed || printer.name == printerName;
     if (!installed)
-        throw Failure(failure::kAutomationError, QStringLiteral("PrintOut: the printer \"%1\" is not installed.").arg(printerName));
+        throw Failure(failure::kAutomationError,
+                      QStringLiteral("PrintOut: the printer \"%1\" is not installed.").arg(printerName));
     if (p.print.rangeType != 1)
-        throw Failure(failure::kAutomationError, QStringLiteral("PrintOut: only the whole presentation can be printed (RangeType 1)."));
+        throw Failure(failure::kAutomationError,
+                      QStringLiteral("PrintOut: only the whole presentation can be printed (RangeType 1)."));
 
     const QString jobFolder = m_work.filePath(QStringLiteral("job-%1").arg(m_nextJob++));
     QDir().mkpath(jobFolder);
@@ -380,12 +407,14 @@ void PowerPointServer::processJobs()
     while (!m_jobs.isEmpty()) {
         const PrintJob job = m_jobs.takeFirst();
         const auto installed = m_printers.installed();
-        const auto it = std::find_if(installed.begin(), installed.end(), [&](const PrinterInfo& p) { return p.name == job.printer; });
+        const auto it = std::find_if(installed.begin(), installed.end(),
+                                     [&](const PrinterInfo& p) { return p.name == job.printer; });
         try {
             if (it == installed.end())
                 throw Failure(failure::kAutomationError, QStringLiteral("the printer was removed"));
             if (it->port != pdfprinter::kPort)
-                throw Failure(failure::kAutomationError, QStringLiteral("the port %1 cannot be printed to").arg(it->port));
+                throw Failure(failure::kAutomationError,
+                              QStringLiteral("the port %1 cannot be printed to").arg(it->port));
             const QString written = m_port.write(job);
             err << job.printer << ": wrote " << written << Qt::endl;
         } catch (const Failure& f) {

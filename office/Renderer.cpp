@@ -46,7 +46,8 @@ QString Renderer::render(const RenderRequest& request, const QString& workFolder
     // cannot confuse its command line.
     QString suffix = source.suffix().toLower();
     suffix.remove(QRegularExpression(QStringLiteral("[^a-z0-9]")));
-    const QString link = workFolder + QStringLiteral("/deck") + (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix);
+    const QString link =
+        workFolder + QStringLiteral("/deck") + (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix);
     QFile::remove(link);
     if (!QFile::link(source.absoluteFilePath(), link))
         throw Failure(failure::kPathFileAccess,
@@ -72,9 +73,8 @@ QString Renderer::render(const RenderRequest& request, const QString& workFolder
     process.setChildProcessModifier([] { ::setsid(); });
     process.start();
     if (!process.waitForStarted(10000))
-        throw Failure(failure::kFileNotFound,
-                      QStringLiteral("PowerPoint could not start LibreOffice (%1) to print %2.")
-                          .arg(m_soffice, request.presentation));
+        throw Failure(failure::kFileNotFound, QStringLiteral("PowerPoint could not start LibreOffice (%1) to print %2.")
+                                                  .arg(m_soffice, request.presentation));
     if (!process.waitForFinished(m_timeoutMs)) {
         ::kill(-static_cast<pid_t>(process.processId()), SIGKILL);
         process.waitForFinished(5000);

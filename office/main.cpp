@@ -33,14 +33,13 @@ int main(int argc, char* argv[])
     int timeoutSeconds = qEnvironmentVariableIntValue("PRADELUX_OFFICE_RENDER_TIMEOUT", &ok);
     if (!ok || timeoutSeconds <= 0)
         timeoutSeconds = 120;
-    const QString profile =
-        QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/pradelux-office/profile");
+    const QString profile = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+                            QStringLiteral("/pradelux-office/profile");
 
     pradelux::FileRegistry registry;
     pradelux::UserPrinters printers;
     pradelux::office::Renderer renderer(soffice, profile, timeoutSeconds * 1000);
-    pradelux::office::PdfWriterPort port(registry,
-                                         QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+    pradelux::office::PdfWriterPort port(registry, QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
     pradelux::office::PowerPointServer server(bus, printers, renderer, port);
     QObject::connect(&server, &pradelux::office::PowerPointServer::finished, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);

@@ -46,6 +46,7 @@ int main(int argc, char* argv[])
         return 0;
     }
     err << "usage: pradelux-printer install [NAME [PORT]] | remove [NAME] | default NAME | list\n"
-           "NAME defaults to \"" << pradelux::pdfprinter::kName << "\", PORT to " << pradelux::pdfprinter::kPort << Qt::endl;
+           "NAME defaults to \""
+        << pradelux::pdfprinter::kName << "\", PORT to " << pradelux::pdfprinter::kPort << Qt::endl;
     return 2;
 }

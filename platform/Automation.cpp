@@ -81,6 +81,9 @@ QString Value::typeName() const
     return QLatin1String(names[m_data.index()]);
 }
 
-bool Value::operator==(const Value& other) const { return m_data == other.m_data; }
+bool Value::operator==(const Value& other) const
+{
+    return m_data == other.m_data;
+}
 
 } // namespace pradelux

@@ -26,6 +26,9 @@ inline const QString kFailurePrefix = QStringLiteral("org.pradelux.Automation.Fa
 
 enum InvokeKind { kMethod = 1, kPropertyGet = 2, kPropertyPut = 4 };
 
-inline QString busNameFor(const QString& progId) { return kBusPrefix + progId; }
+inline QString busNameFor(const QString& progId)
+{
+    return kBusPrefix + progId;
+}
 
 } // namespace pradelux::protocol

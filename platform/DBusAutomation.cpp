@@ -9,12 +9,12 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QTextStream>
 #include <QTimer>
-#include <QElapsedTimer>
 
 namespace pradelux {
 
@@ -54,7 +54,8 @@ Failure failureFromReply(const QDBusMessage& reply, const QString& what)
         return Failure(failure::kServerUnavailable,
                        QStringLiteral("The application is not available (%1): %2").arg(what, reply.errorMessage()));
     }
-    return Failure(failure::kAutomationError, QStringLiteral("Automation error in %1: %2").arg(what, reply.errorMessage()));
+    return Failure(failure::kAutomationError,
+                   QStringLiteral("Automation error in %1: %2").arg(what, reply.errorMessage()));
 }
 
 QVariant toWire(const Value& v)
@@ -200,7 +201,8 @@ QString DBusAutomation::serverExecutable(const QString& progId) const
 ObjectRef DBusAutomation::getObject(const QString& progId)
 {
     if (!m_bus.isConnected())
-        throw Failure(failure::kCannotCreateObject, QStringLiteral("No session bus: %1").arg(m_bus.lastError().message()));
+        throw Failure(failure::kCannotCreateObject,
+                      QStringLiteral("No session bus: %1").arg(m_bus.lastError().message()));
     const auto owner = m_bus.interface()->serviceOwner(protocol::busNameFor(progId));
     if (!owner.isValid() || owner.value().isEmpty())
         throw Failure(failure::kCannotCreateObject,
@@ -211,7 +213,8 @@ ObjectRef DBusAutomation::getObject(const QString& progId)
 ObjectRef DBusAutomation::createObject(const QString& progId)
 {
     if (!m_bus.isConnected())
-        throw Failure(failure::kCannotCreateObject, QStringLiteral("No session bus: %1").arg(m_bus.lastError().message()));
+        throw Failure(failure::kCannotCreateObject,
+                      QStringLiteral("No session bus: %1").arg(m_bus.lastError().message()));
     // A server that is shutting down may still own the name for a moment; one
     // fresh start covers that.
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -229,7 +232,8 @@ ObjectRef DBusAutomation::createObject(const QString& progId)
                 throw;
         }
     }
-    throw Failure(failure::kCannotCreateObject, QStringLiteral("ActiveX component can't create object: %1").arg(progId));
+    throw Failure(failure::kCannotCreateObject,
+                  QStringLiteral("ActiveX component can't create object: %1").arg(progId));
 }
 
 void DBusAutomation::startServer(const QString& progId)
@@ -260,11 +264,12 @@ void DBusAutomation::startServer(const QString& progId)
     loop.exec();
     if (ready)
         return;
-    throw Failure(failure::kCannotCreateObject,
-                  gone ? QStringLiteral("ActiveX component can't create object: %1 ended before it was ready").arg(progId)
-                       : QStringLiteral("ActiveX component can't create object: %1 did not answer within %2 seconds")
-                             .arg(progId)
-                             .arg(m_startTimeoutMs / 1000));
+    throw Failure(
+        failure::kCannotCreateObject,
+        gone ? QStringLiteral("ActiveX component can't create object: %1 ended before it was ready").arg(progId)
+             : QStringLiteral("ActiveX component can't create object: %1 did not answer within %2 seconds")
+                   .arg(progId)
+                   .arg(m_startTimeoutMs / 1000));
 }
 
 ObjectRef DBusAutomation::attach(const QString& progId, const QString& owner)

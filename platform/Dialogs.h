@@ -21,7 +21,7 @@ constexpr int kNo = 7;
 struct OpenFileRequest
 {
     QString title;
-    QString filter;       // "Description|pattern;pattern|..." pairs
+    QString filter; // "Description|pattern;pattern|..." pairs
     QString initialName;
     bool multiSelect = false;
 };

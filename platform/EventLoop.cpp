@@ -8,7 +8,10 @@
 
 namespace pradelux {
 
-void DoEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void DoEvents()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 ThrottledYield::ThrottledYield(std::function<void()> yield, int intervalMs)
     : m_yield(std::move(yield)), m_intervalMs(intervalMs)

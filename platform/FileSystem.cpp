@@ -18,7 +18,10 @@ namespace pradelux {
 
 namespace {
 
-QByteArray native(const QString& path) { return QFile::encodeName(path); }
+QByteArray native(const QString& path)
+{
+    return QFile::encodeName(path);
+}
 
 bool hiddenName(const QString& path)
 {
@@ -45,7 +48,6 @@ uid_t effectiveUser()
     throw Failure(failure::kPathFileAccess,
                   QStringLiteral("Path/File access error: %1 (%2)").arg(path, QString::fromLocal8Bit(strerror(error))));
 }
-
 
 // The attribute value from the path's own status (link) and, for a link, the
 // status of what it leads to (target); target is link itself otherwise.
@@ -139,9 +141,15 @@ QList<FileSystemObject::SubFolder> FileSystemObject::SubFolders(const Folder& fo
     return subs;
 }
 
-int FileSystemObject::Attributes(const Folder& folder) const { return folder.attributes; }
+int FileSystemObject::Attributes(const Folder& folder) const
+{
+    return folder.attributes;
+}
 
-bool FileSystemObject::IsRootFolder(const Folder& folder) const { return QDir::cleanPath(folder.path) == QLatin1String("/"); }
+bool FileSystemObject::IsRootFolder(const Folder& folder) const
+{
+    return QDir::cleanPath(folder.path) == QLatin1String("/");
+}
 
 void FileSystemObject::DeleteFile(const QString& path, bool force) const
 {

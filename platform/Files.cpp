@@ -24,6 +24,9 @@ bool IsFolder(const QString& path)
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-QString AppFolder() { return QCoreApplication::applicationDirPath(); }
+QString AppFolder()
+{
+    return QCoreApplication::applicationDirPath();
+}
 
 } // namespace pradelux

@@ -49,9 +49,15 @@ bool UserPrinters::save(const State& state) const
     return file.commit();
 }
 
-QList<PrinterInfo> UserPrinters::installed() const { return load().printers; }
+QList<PrinterInfo> UserPrinters::installed() const
+{
+    return load().printers;
+}
 
-QString UserPrinters::defaultPrinter() const { return load().defaultName; }
+QString UserPrinters::defaultPrinter() const
+{
+    return load().defaultName;
+}
 
 bool UserPrinters::install(const QString& name, const QString& port)
 {

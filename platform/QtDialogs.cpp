@@ -54,7 +54,8 @@ QStringList QtDialogs::qtNameFilters(const QString& filter)
         for (QString& p : patterns)
             if (p == QLatin1String("*.*"))
                 p = QStringLiteral("*");
-        filters << QStringLiteral("%1 (%2)").arg(QString(parts[i]).remove(shownPatterns), patterns.join(QLatin1Char(' ')));
+        filters << QStringLiteral("%1 (%2)").arg(QString(parts[i]).remove(shownPatterns),
+                                                 patterns.join(QLatin1Char(' ')));
     }
     return filters;
 }

@@ -67,7 +67,10 @@ long FileRegistry::setStringValue(Key key, const QString& name, const QString& t
     return file.commit() ? registry::kSuccess : registry::kAccessDenied;
 }
 
-long FileRegistry::closeKey(Key key) { return m_open.remove(key) ? registry::kSuccess : registry::kInvalidHandle; }
+long FileRegistry::closeKey(Key key)
+{
+    return m_open.remove(key) ? registry::kSuccess : registry::kInvalidHandle;
+}
 
 std::optional<QString> FileRegistry::readString(const QString& subKey, const QString& name) const
 {

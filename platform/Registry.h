@@ -1,8 +1,8 @@
 // The per-user registry: keys under HKEY_CURRENT_USER holding string values.
 #pragma once
 
-#include <QString>
 #include <QHash>
+#include <QString>
 #include <optional>
 
 namespace pradelux {

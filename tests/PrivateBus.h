@@ -13,7 +13,8 @@ public:
     bool start()
     {
         m_daemon.setProgram(QStringLiteral("dbus-daemon"));
-        m_daemon.setArguments({QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+        m_daemon.setArguments(
+            {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
         m_daemon.start();
         if (!m_daemon.waitForStarted(5000))
             return false;

@@ -15,8 +15,8 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTest>
 #include <QTableWidget>
+#include <QTest>
 #include <gtest/gtest.h>
 
 using namespace pradelux;
@@ -55,7 +55,11 @@ TEST_F(Form1Test, StoredLocationIsTakenAsItIsEvenWhenEmpty)
 TEST_F(Form1Test, ControlsStandWhereTheWindowPlacesThemInTabOrder)
 {
     auto form = load();
-    struct Place { const char* name; int l, t, w, h; };
+    struct Place
+    {
+        const char* name;
+        int l, t, w, h;
+    };
     for (const Place& p : {Place{"ListView1", 120, 630, 7800, 2535}, Place{"Frame2", 120, 4200, 7800, 825},
                            Place{"Text1", 225, 300, 6660, 345}, Place{"PushButton7", 6960, 300, 600, 345},
                            Place{"PushButton3", 120, 120, 7800, 405}, Place{"ProgressBar1", 120, 5670, 7800, 405},
@@ -71,8 +75,9 @@ TEST_F(Form1Test, ControlsStandWhereTheWindowPlacesThemInTabOrder)
 
     // The focus chain also holds the controls' inner widgets; the named
     // controls must come in this order.
-    const QStringList controls = {"ListView1", "Frame2", "Text1", "PushButton7", "PushButton3", "ProgressBar1",
-                                  "PushButton1", "PushButton4", "PushButton2", "PushButton5", "PushButton6"};
+    const QStringList controls = {"ListView1",   "Frame2",       "Text1",       "PushButton7",
+                                  "PushButton3", "ProgressBar1", "PushButton1", "PushButton4",
+                                  "PushButton2", "PushButton5",  "PushButton6"};
     QStringList chain;
     QWidget* w = child(*form, "ListView1");
     for (int i = 0; i < 200 && chain.size() < controls.size(); ++i, w = w->nextInFocusChain())
@@ -90,7 +95,8 @@ TEST_F(Form1Test, ControlsStandWhereTheWindowPlacesThemInTabOrder)
     auto* bar = child<QProgressBar>(*form, "ProgressBar1");
     EXPECT_EQ(bar->text(), QStringLiteral("Progress Bar"));
     EXPECT_EQ(bar->maximum(), 100);
-    EXPECT_TRUE(child<QTableWidget>(*form, "ListView1")->toolTip().startsWith(QStringLiteral("Drag and drop files here.")));
+    EXPECT_TRUE(
+        child<QTableWidget>(*form, "ListView1")->toolTip().startsWith(QStringLiteral("Drag and drop files here.")));
 }
 
 TEST_F(Form1Test, SkinFileSwitchesTheFaceColourAndTheSkin)
@@ -133,7 +139,8 @@ TEST_F(Form1Test, FailingStepsAreReportedAndTheSequenceGoesOn)
     ASSERT_EQ(dialogs.boxes.size(), 2);
     EXPECT_EQ(dialogs.boxes[0].text,
               QStringLiteral("File not found: no URL opener\r\nin Slidora2021/08/31.Form1.Form_Load at line 108\r\r"
-                             "Please email screenshot of this message to ") + kSupportAddress);
+                             "Please email screenshot of this message to ") +
+                  kSupportAddress);
     EXPECT_EQ(dialogs.boxes[0].title, QStringLiteral("Application Error"));
     EXPECT_EQ(dialogs.boxes[0].style, 48);
     EXPECT_TRUE(dialogs.boxes[1].text.contains(QStringLiteral("Form_Load at line 132\r\r")));

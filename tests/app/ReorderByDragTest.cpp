@@ -52,8 +52,16 @@ protected:
     }
     void buildForm()
     {
-        Form1Services services{dialogs, shell, settings, appFolder, [] { return 0.5; }, [this] { return desktop; },
-                               [](int) {}, nullptr, {}, [this] { return screen; }};
+        Form1Services services{dialogs,
+                               shell,
+                               settings,
+                               appFolder,
+                               [] { return 0.5; },
+                               [this] { return desktop; },
+                               [](int) {},
+                               nullptr,
+                               {},
+                               [this] { return screen; }};
         form = std::make_unique<Form1>(services, steps);
         form->Form_Load();
         form->show();

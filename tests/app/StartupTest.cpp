@@ -1,8 +1,8 @@
 // The plain routines of start-up: the title rule, the default output folder,
 // the occasional web-site visit.
-#include "FakeShell.h"
-#include "Failure.h"
 #include "Startup.h"
+#include "Failure.h"
+#include "FakeShell.h"
 
 #include <gtest/gtest.h>
 
@@ -40,8 +40,8 @@ TEST(DefaultOutputFolder, DesktopFolderWithSeparatorOrAFailure)
 
 TEST(VisitWebSiteNowAndThen, OpensOurAddressOnlyOnTheDrawOfSeven)
 {
-    const QList<QPair<double, bool>> draws = {{0.0, false}, {0.059, false}, {0.06, true},
-                                              {0.0699, true}, {0.07, false}, {0.999, false}};
+    const QList<QPair<double, bool>> draws = {{0.0, false},   {0.059, false}, {0.06, true},
+                                              {0.0699, true}, {0.07, false},  {0.999, false}};
     for (const auto& [r, opens] : draws) {
         test::FakeShell shell;
         VisitWebSiteNowAndThen([r = r] { return r; }, shell);

@@ -82,8 +82,8 @@ TEST_F(AutomationServerTest, MembersTakeTheirOwnTypesAndWidthsOnly)
     EXPECT_EQ(options->get(QStringLiteral("NumberOfCopies")).type(), Value::Type::Int16);
 
     EXPECT_EQ(failureNumber([&] { app->get(QStringLiteral("NoSuchMember")); }), failure::kNoSuchMember);
-    EXPECT_EQ(failureNumber([&] { options->put(QStringLiteral("ActivePrinter"), QStringLiteral("veltrande pdf writer")); },
-                            &why),
+    EXPECT_EQ(failureNumber(
+                  [&] { options->put(QStringLiteral("ActivePrinter"), QStringLiteral("veltrande pdf writer")); }, &why),
               failure::kAutomationError);
     EXPECT_TRUE(why.contains(QStringLiteral("is not installed")));
     EXPECT_EQ(failureNumber([&] {
@@ -101,7 +101,8 @@ TEST_F(AutomationServerTest, OpenSaysWhyAFileCannotBeOpened)
     text.close();
     QDir().mkpath(config.path(QStringLiteral("folder.pptx")));
 
-    ObjectRef presentations = automation.createObject(QStringLiteral("PowerPoint.Application"))->object(QStringLiteral("Presentations"));
+    ObjectRef presentations =
+        automation.createObject(QStringLiteral("PowerPoint.Application"))->object(QStringLiteral("Presentations"));
     const QList<QPair<QString, QString>> cases = {
         {config.path(QStringLiteral("gone.pptx")), QStringLiteral("the file does not exist")},
         {config.path(QStringLiteral("notes.pptx")), QStringLiteral("not a presentation")},
@@ -109,8 +110,11 @@ TEST_F(AutomationServerTest, OpenSaysWhyAFileCannotBeOpened)
     };
     for (const auto& [file, why] : cases) {
         QString description;
-        EXPECT_NE(failureNumber([&] { presentations->call(QStringLiteral("Open"), {Argument{file, QStringLiteral("fileName")}}); },
-                                &description),
+        EXPECT_NE(failureNumber(
+                      [&] {
+                          presentations->call(QStringLiteral("Open"), {Argument{file, QStringLiteral("fileName")}});
+                      },
+                      &description),
                   0);
         EXPECT_TRUE(description.contains(file) && description.contains(why)) << description.toStdString();
     }

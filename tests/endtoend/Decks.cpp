@@ -24,10 +24,11 @@ QByteArray flatPresentation(const QStringList& slideTexts, const QList<int>& hid
         "<style:drawing-page-properties presentation:visibility=\"hidden\"/></style:style></office:automatic-styles>\n"
         "<office:body><office:presentation>\n";
     for (int i = 0; i < slideTexts.size(); ++i) {
-        xml += "<draw:page draw:name=\"s" + QByteArray::number(i + 1) + "\"" +
-               (hidden.contains(i + 1) ? QByteArray(" draw:style-name=\"hidden\"") : QByteArray()) +
-               "><draw:frame svg:x=\"2cm\" svg:y=\"3cm\" svg:width=\"22cm\" svg:height=\"4cm\"><draw:text-box><text:p>" +
-               slideTexts[i].toHtmlEscaped().toUtf8() + "</text:p></draw:text-box></draw:frame></draw:page>\n";
+        xml +=
+            "<draw:page draw:name=\"s" + QByteArray::number(i + 1) + "\"" +
+            (hidden.contains(i + 1) ? QByteArray(" draw:style-name=\"hidden\"") : QByteArray()) +
+            "><draw:frame svg:x=\"2cm\" svg:y=\"3cm\" svg:width=\"22cm\" svg:height=\"4cm\"><draw:text-box><text:p>" +
+            slideTexts[i].toHtmlEscaped().toUtf8() + "</text:p></draw:text-box></draw:frame></draw:page>\n";
     }
     xml += "</office:presentation></office:body></office:document>\n";
     return xml;
@@ -44,9 +45,8 @@ QString deck(const QString& suffix)
     QFile source(base + QStringLiteral(".fodp"));
     if (!source.exists()) {
         source.open(QIODevice::WriteOnly);
-        source.write(flatPresentation({QStringLiteral("Slide one"), QStringLiteral("Slide two, hidden"),
-                                       QStringLiteral("Slide three")},
-                                      {2}));
+        source.write(flatPresentation(
+            {QStringLiteral("Slide one"), QStringLiteral("Slide two, hidden"), QStringLiteral("Slide three")}, {2}));
         source.close();
     }
     if (suffix == QLatin1String("fodp"))

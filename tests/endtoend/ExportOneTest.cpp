@@ -35,7 +35,6 @@ protected:
         services.waitBoundMs = boundMs;
         return PowerPoint1(services).DoPPT(deck, pdf);
     }
-
 };
 
 TEST_F(ExportOneTest, EachFormatGivesOnePagePerSlideHiddenOnesIncluded)

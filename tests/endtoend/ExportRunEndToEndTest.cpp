@@ -35,13 +35,18 @@ protected:
 
     std::unique_ptr<Form1> makeForm(StartupSteps steps = {})
     {
-        Form1Services services{dialogs, shell, settings, QStringLiteral(PRADELUX_APPFOLDER),
-                               [] { return 0.5; }, [this] { return config.path(QStringLiteral("Desktop")); },
-                               [this](int code) { exits << code; }, &automation,
-                               [this](const QString& presentation, const QString& pdf) {
-                                   return PowerPoint1(PowerPoint1::defaults(automation, registry, dialogs))
-                                       .DoPPT(presentation, pdf);
-                               }};
+        Form1Services services{
+            dialogs,
+            shell,
+            settings,
+            QStringLiteral(PRADELUX_APPFOLDER),
+            [] { return 0.5; },
+            [this] { return config.path(QStringLiteral("Desktop")); },
+            [this](int code) { exits << code; },
+            &automation,
+            [this](const QString& presentation, const QString& pdf) {
+                return PowerPoint1(PowerPoint1::defaults(automation, registry, dialogs)).DoPPT(presentation, pdf);
+            }};
         auto form = std::make_unique<Form1>(services, steps);
         form->Form_Load();
         return form;
@@ -103,7 +108,8 @@ TEST_F(ExportRunEndToEndTest, BrokenRowsAreReportedAndTheGoodOnesStillExported)
     EXPECT_EQ(texts.constLast(),
               QStringLiteral("Done.\r\n\r\n2 of 3 presentations gave no PDF:\r\n%1\r\n%2").arg(corrupt, missing));
     EXPECT_TRUE(texts.constFirst().startsWith(QStringLiteral("LibreOffice could not print %1").arg(corrupt)));
-    EXPECT_TRUE(texts.filter(QStringLiteral("PowerPoint can't open %1: the file does not exist.").arg(missing)).size() == 1);
+    EXPECT_TRUE(
+        texts.filter(QStringLiteral("PowerPoint can't open %1: the file does not exist.").arg(missing)).size() == 1);
     for (const QString& t : texts.mid(0, texts.size() - 1))
         EXPECT_TRUE(t.contains(QStringLiteral("in Slidora2021/08/31.PowerPoint.DoPPT at line "))) << t.toStdString();
     EXPECT_TRUE(waitUntilGone(5000));
@@ -122,7 +128,8 @@ TEST_F(ExportRunEndToEndTest, NewUserExportsTheSamplesWithTwoClicks)
     form->findChild<QPushButton*>(QStringLiteral("PushButton2"))->click();
 
     const QStringList pdfs = QDir(desktop).entryList({QStringLiteral("*.pdf")}, QDir::Files, QDir::Name);
-    EXPECT_EQ(pdfs, QStringList({"Product Tour.pdf", "Quarterly Review (hidden slide).pdf", "Welcome to Pradelux.pdf"}));
+    EXPECT_EQ(pdfs,
+              QStringList({"Product Tour.pdf", "Quarterly Review (hidden slide).pdf", "Welcome to Pradelux.pdf"}));
     for (const QString& pdf : pdfs)
         EXPECT_EQ(test::pdfPages(desktop + QLatin1Char('/') + pdf), 3) << pdf.toStdString();
     EXPECT_EQ(dialogs.texts().constLast(), QStringLiteral("Done."));
@@ -136,7 +143,10 @@ TEST_F(ExportRunEndToEndTest, StartUpChecksTheRealApplicationAndLeavesNothingRun
         return CheckPowerPointInstalled(automation, dialogs, [this](int c) { exits << c; });
     };
     int printerChecks = 0;
-    steps.checkPdfPrinterInstalled = [&] { ++printerChecks; CheckPdfPrinterInstalled(printers, dialogs); };
+    steps.checkPdfPrinterInstalled = [&] {
+        ++printerChecks;
+        CheckPdfPrinterInstalled(printers, dialogs);
+    };
     auto form = makeForm(steps);
     EXPECT_TRUE(dialogs.boxes.isEmpty()) << dialogs.texts().join("\n").toStdString();
     EXPECT_EQ(printerChecks, 1);

@@ -26,17 +26,19 @@ protected:
     void SetUp() override
     {
         automation.values.insert(QStringLiteral("PrintOptions.ActivePrinter"), Value(QStringLiteral("Office Laser")));
-        PowerPoint1Services services{automation, registry, dialogs,
-                                     [this](double s) {
-                                         automation.log << QStringLiteral("pause %1").arg(s);
-                                         clockMs += static_cast<qint64>(s * 1000);
-                                     },
-                                     [this](const QString&) { return appearsAfter >= 0 && ++existsCalls >= appearsAfter; },
-                                     [this] { return clockMs; }};
+        PowerPoint1Services services{
+            automation,
+            registry,
+            dialogs,
+            [this](double s) {
+                automation.log << QStringLiteral("pause %1").arg(s);
+                clockMs += static_cast<qint64>(s * 1000);
+            },
+            [this](const QString&) { return appearsAfter >= 0 && ++existsCalls >= appearsAfter; },
+            [this] { return clockMs; }};
         services.waitBoundMs = 3000;
         ppt.emplace(services);
     }
-
 };
 
 TEST_F(DoPPTTest, MakesTheWholeCallSequenceWithExactTypes)
@@ -88,8 +90,9 @@ TEST_F(DoPPTTest, MakesTheWholeCallSequenceWithExactTypes)
 
 TEST_F(DoPPTTest, UnopenablePresentationReportsEachDependentStepAndDoesNotWait)
 {
-    automation.failures.emplace(QStringLiteral("Presentations.Open"),
-                                Failure(53, QStringLiteral("PowerPoint can't open /in/gone.pptx: the file does not exist.")));
+    automation.failures.emplace(
+        QStringLiteral("Presentations.Open"),
+        Failure(53, QStringLiteral("PowerPoint can't open /in/gone.pptx: the file does not exist.")));
     automation.failures.emplace(QStringLiteral("Application.ActivePresentation"),
                                 Failure(440, QStringLiteral("ActivePresentation: no presentation is open.")));
     appearsAfter = -1;
@@ -129,8 +132,8 @@ TEST_F(DoPPTTest, ApplicationThatCannotStartFailsEveryStepThatUsesIt)
     automation.getFails = true;
     appearsAfter = -1;
     EXPECT_FALSE(ppt->DoPPT(QStringLiteral("/in/Q3.pptx"), QStringLiteral("/out/Q3.pdf")));
-    EXPECT_EQ(dialogs.reportedLines(), QList<int>({112, 114, 116, 118, 122, 124, 140, 142, 144, 146, 148, 150, 152, 156, 164,
-                                           174, 178, 180}));
+    EXPECT_EQ(dialogs.reportedLines(),
+              QList<int>({112, 114, 116, 118, 122, 124, 140, 142, 144, 146, 148, 150, 152, 156, 164, 174, 178, 180}));
     EXPECT_TRUE(dialogs.boxes[2].text.startsWith(QStringLiteral("Object variable or With block variable not set\r\n")));
 }
 

@@ -16,9 +16,8 @@ using namespace pradelux;
 TEST(ExportRun, OutputNamesReplaceOnlyTheLastExtension)
 {
     const QList<QPair<QString, QString>> cases = {
-        {"/Talks/Q3.pptx", "Q3.pdf"},         {"/Talks/Plan.final.ppt", "Plan.final.pdf"},
-        {"/Talks/Notes.", "Notes.pdf"},       {"/Talks/README", "README.pdf"},
-        {"/Talks/.hidden", ".hidden.pdf"},    {"relative.odp", "relative.pdf"},
+        {"/Talks/Q3.pptx", "Q3.pdf"},    {"/Talks/Plan.final.ppt", "Plan.final.pdf"}, {"/Talks/Notes.", "Notes.pdf"},
+        {"/Talks/README", "README.pdf"}, {"/Talks/.hidden", ".hidden.pdf"},           {"relative.odp", "relative.pdf"},
         {"/a.b/c d ü.ODP", "c d ü.pdf"},
     };
     for (const auto& [row, pdf] : cases)
@@ -110,13 +109,13 @@ TEST(Prerequisites, PrinterMustCarryExactlyItsName)
     test::TempConfig config;
     UserPrinters printers;
     test::FakeDialogs dialogs;
-    const QString instructions = QStringLiteral(
-        "Veltrande PDF Writer is not installed. Please follow these instructions:\r\n"
-        "\r\n"
-        "1) Go to Control Panel -> Printers and Faxes to add a local printer.\r\n"
-        "2) Choose ''CPW2: (Veltrande PDF Writer)'' on Select a Printer Port dialog box, click Next.\r\n"
-        "3) Choose a Postscript printer (e.g. HP Color LaserJet PS), click Next.\r\n"
-        "4) Enter Veltrande PDF Writer as Printer name, click Next -> Finish.");
+    const QString instructions =
+        QStringLiteral("Veltrande PDF Writer is not installed. Please follow these instructions:\r\n"
+                       "\r\n"
+                       "1) Go to Control Panel -> Printers and Faxes to add a local printer.\r\n"
+                       "2) Choose ''CPW2: (Veltrande PDF Writer)'' on Select a Printer Port dialog box, click Next.\r\n"
+                       "3) Choose a Postscript printer (e.g. HP Color LaserJet PS), click Next.\r\n"
+                       "4) Enter Veltrande PDF Writer as Printer name, click Next -> Finish.");
     CheckPdfPrinterInstalled(printers, dialogs); // no printers at all
     printers.install(QStringLiteral("veltrande pdf writer"), QStringLiteral("CPW2:"));
     printers.install(QStringLiteral("Veltrande PDF Writer "), QStringLiteral("CPW2:"));

@@ -21,8 +21,8 @@ class FakeDialogs : public Dialogs
 {
 public:
     QList<ShownBox> boxes;
-    QList<int> answers;           // results of Yes/No boxes, in order; Yes when none left
-    QStringList inputAnswers;     // answers of input boxes, in order; empty when none left
+    QList<int> answers;       // results of Yes/No boxes, in order; Yes when none left
+    QStringList inputAnswers; // answers of input boxes, in order; empty when none left
     QList<QStringList> fileAnswers;
     QStringList folderAnswers;
     std::function<void(const ShownBox&)> onBox; // runs while a box is "open"

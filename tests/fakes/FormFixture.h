@@ -45,7 +45,8 @@ protected:
         if (files.pointer)
             QFile::copy(built + QStringLiteral("/HAND-M.CUR"), appFolder + QStringLiteral("/HAND-M.CUR"));
         if (files.skin)
-            QFile::copy(QStringLiteral(PRADELUX_SOURCE_DIR "/resources/skin/o.cjs"), appFolder + QStringLiteral("/x/o.cjs"));
+            QFile::copy(QStringLiteral(PRADELUX_SOURCE_DIR "/resources/skin/o.cjs"),
+                        appFolder + QStringLiteral("/x/o.cjs"));
     }
 
     std::unique_ptr<Form1> load(AppFiles files = {})

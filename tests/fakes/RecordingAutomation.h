@@ -7,9 +7,9 @@
 #include "QtPrint.h"
 
 #include <QMap>
+#include <QStringList>
 #include <map>
 #include <vector>
-#include <QStringList>
 
 namespace pradelux::test {
 
@@ -109,7 +109,8 @@ inline Value RecordingObject::call(const QString& member, const Arguments& args)
     QStringList parts;
     for (const auto& a : args)
         parts << (a.name.isEmpty() ? QString() : a.name + QStringLiteral(":=")) + describe(a.value);
-    m_owner.record(m_name, QStringLiteral("%1.call %2(%3)").arg(m_name, member, parts.join(QStringLiteral(", "))), member);
+    m_owner.record(m_name, QStringLiteral("%1.call %2(%3)").arg(m_name, member, parts.join(QStringLiteral(", "))),
+                   member);
     return Value(ObjectRef(std::make_shared<RecordingObject>(m_owner, member + QStringLiteral("Result"))));
 }
 

@@ -15,7 +15,10 @@
 using namespace pradelux;
 
 namespace {
-void touch(const QString& path, QFileDevice::Permissions perms = {}) { ASSERT_TRUE(test::writeFile(path, perms)); }
+void touch(const QString& path, QFileDevice::Permissions perms = {})
+{
+    ASSERT_TRUE(test::writeFile(path, perms));
+}
 } // namespace
 
 TEST(FolderRoutines, AttributesFollowTheFileKinds)
@@ -43,10 +46,12 @@ TEST(FolderRoutines, AttributesFollowTheFileKinds)
 TEST(FolderRoutines, WildcardsIgnoreCaseAndStarDotStarTakesAll)
 {
     const QList<std::tuple<const char*, const char*, bool>> cases = {
-        {"*.ppt", "talk.PPT", true},   {"*.PPT", "talk.ppt", true},       {"*.ppt", "talk.pptx", false},
-        {"*.p*", "talk.pptx", true},   {"*.*", "README", true},           {"*..ppt", "talk.ppt", false},
-        {"*..ppt", "talk..ppt", true}, {"*.ppt", "Präsentation.PPT", true}, {"*.?pt", "a.ppt", true},
-        {"*.odp", "a.ppt", false},     {"*.[ab]", "x.[ab]", true},
+        {"*.ppt", "talk.PPT", true},   {"*.PPT", "talk.ppt", true},
+        {"*.ppt", "talk.pptx", false}, {"*.p*", "talk.pptx", true},
+        {"*.*", "README", true},       {"*..ppt", "talk.ppt", false},
+        {"*..ppt", "talk..ppt", true}, {"*.ppt", "Präsentation.PPT", true},
+        {"*.?pt", "a.ppt", true},      {"*.odp", "a.ppt", false},
+        {"*.[ab]", "x.[ab]", true},
     };
     for (const auto& [pattern, name, match] : cases)
         EXPECT_EQ(WildcardMatch(QString::fromUtf8(pattern), QString::fromUtf8(name)), match) << pattern << " " << name;
@@ -88,8 +93,8 @@ TEST(FolderRoutines, SubfoldersComeLevelByLevelAndLinkCyclesAreScannedOnce)
     FolderScanState state{dialogs, [&] { ++yields; }, {}, {}};
     FolderList folders{d + "/"};
     GetSubDirectories2016(folders, true, state);
-    EXPECT_EQ(folders, QStringList({d + "/", d + "/a/", d + "/b/", d + "/c/", d + "/a/a1/", d + "/b/b1/",
-                                    d + "/a/a1/a11/"}));
+    EXPECT_EQ(folders,
+              QStringList({d + "/", d + "/a/", d + "/b/", d + "/c/", d + "/a/a1/", d + "/b/b1/", d + "/a/a1/a11/"}));
     EXPECT_TRUE(dialogs.boxes.isEmpty());
     EXPECT_GT(yields, 7);
 }
@@ -104,11 +109,13 @@ TEST(FolderRoutines, FolderThatCannotBeReadIsDroppedSilently)
     // The folder disappears between being found and being read: its listing
     // fails with "path not found" (permissions would not stop root).
     int yields = 0;
-    FolderScanState state{dialogs, [&] {
+    FolderScanState state{dialogs,
+                          [&] {
                               if (++yields == 5)
                                   QDir(d + "/b").removeRecursively();
                           },
-                          {}, {}};
+                          {},
+                          {}};
     FolderList folders{d + "/"};
     GetSubDirectories2016(folders, true, state);
     EXPECT_EQ(folders, QStringList({d + "/", d + "/a/"}));

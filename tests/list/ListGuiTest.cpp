@@ -51,7 +51,7 @@ protected:
         touch("talk.ppt");
         touch("Zwei Wörter \"quoted\" 'x'.PPT");
         touch("~lock.ppt");
-        touch(".hidden.ppt");                          // hidden + archive: skipped
+        touch(".hidden.ppt");                            // hidden + archive: skipped
         touch(".hidden-ro.ppt", QFileDevice::ReadOwner); // hidden + archive + read-only: taken
         touch("readonly.ppt", QFileDevice::ReadOwner);
         touch("notes.txt");
@@ -65,15 +65,19 @@ protected:
 TEST_F(ListGuiTest, AddFilesTakesOneOrManyAndNothingOnCancel)
 {
     auto form = load();
-    dialogs.fileAnswers = {{"/data/one//odd.pptx"}, {}, {"/data/Talks/b.ppt", "/data/Talks/a b.odp", "/data/Talks/c.pptx"},
-                           {"/x.ppt", "/y.ppt"}, {"/data/one//odd.pptx"}};
+    dialogs.fileAnswers = {{"/data/one//odd.pptx"},
+                           {},
+                           {"/data/Talks/b.ppt", "/data/Talks/a b.odp", "/data/Talks/c.pptx"},
+                           {"/x.ppt", "/y.ppt"},
+                           {"/data/one//odd.pptx"}};
     for (int i = 0; i < 5; ++i)
         click(*form, "PushButton1");
     EXPECT_EQ(rows(*form), QStringList({"/data/one//odd.pptx", "/data/Talks/b.ppt", "/data/Talks/a b.odp",
                                         "/data/Talks/c.pptx", "/x.ppt", "/y.ppt", "/data/one//odd.pptx"}));
     EXPECT_TRUE(dialogs.boxes.isEmpty());
     EXPECT_EQ(form->commonDialog().Flags, 2621953);
-    EXPECT_EQ(form->commonDialog().DialogTitle, QStringLiteral("Add File(s) - Use Ctrl & Shift to select multiple files"));
+    EXPECT_EQ(form->commonDialog().DialogTitle,
+              QStringLiteral("Add File(s) - Use Ctrl & Shift to select multiple files"));
 }
 
 TEST_F(ListGuiTest, TooManyFilesShowsItsMessageAndAddsNothing)
@@ -86,8 +90,9 @@ TEST_F(ListGuiTest, TooManyFilesShowsItsMessageAndAddsNothing)
     click(*form, "PushButton1");
     EXPECT_EQ(form->presentations().Count(), 0);
     ASSERT_EQ(dialogs.boxes.size(), 1);
-    EXPECT_EQ(dialogs.boxes[0].text,
-              QStringLiteral("You've selected too many files to add.\r\rPlease try adding via the \"Add All\" button."));
+    EXPECT_EQ(
+        dialogs.boxes[0].text,
+        QStringLiteral("You've selected too many files to add.\r\rPlease try adding via the \"Add All\" button."));
     EXPECT_EQ(dialogs.boxes[0].style, 0);
     EXPECT_EQ(dialogs.boxes[0].title, QStringLiteral("Pradelux"));
 }
@@ -114,9 +119,10 @@ TEST_F(ListGuiTest, FolderScanAddsMatchingFilesLevelByLevel)
     dialogs.folderAnswers = {tree + "/sub", tree};
     click(*form, "PushButton4");
     const QString loop = tree + "/sub/loop/";
-    EXPECT_EQ(rows(*form), QStringList({tree + "/sub/middle.ppt", tree + "/sub/deeper/bottom.ppt", loop + ".hidden-ro.ppt",
-                                        loop + "Zwei Wörter \"quoted\" 'x'.PPT", loop + "notes.txt",
-                                        loop + "readonly.ppt", loop + "talk.ppt", loop + "日本/発表.ppt"}));
+    EXPECT_EQ(rows(*form),
+              QStringList({tree + "/sub/middle.ppt", tree + "/sub/deeper/bottom.ppt", loop + ".hidden-ro.ppt",
+                           loop + "Zwei Wörter \"quoted\" 'x'.PPT", loop + "notes.txt", loop + "readonly.ppt",
+                           loop + "talk.ppt", loop + "日本/発表.ppt"}));
     // ".ppt" is used as typed: the pattern "*..ppt" matches nothing here.
     click(*form, "PushButton4");
     EXPECT_EQ(form->presentations().Count(), 8);

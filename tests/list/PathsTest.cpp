@@ -27,7 +27,8 @@ TEST(CollapseBackslashes, WindowsExamplesAndTheirLinuxCounterparts)
         {"D:\\\\", "D:\\", "//", "/"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(CollapseBackslashes(QString::fromUtf8(c.windows), PathStyle::Windows), QString::fromUtf8(c.windowsResult))
+        EXPECT_EQ(CollapseBackslashes(QString::fromUtf8(c.windows), PathStyle::Windows),
+                  QString::fromUtf8(c.windowsResult))
             << c.windows;
         EXPECT_EQ(CollapseBackslashes(QString::fromUtf8(c.posix), PathStyle::Posix), QString::fromUtf8(c.posixResult))
             << c.posix;

@@ -1,7 +1,7 @@
 // The sample files through the real window: the record at start-up and the
 // "Load Sample/Example Files" button.
-#include "FormFixture.h"
 #include "SampleFiles.h"
+#include "FormFixture.h"
 #include "SampleRecord.h"
 
 #include <QPushButton>
@@ -64,10 +64,10 @@ TEST_F(SampleFilesTest, ButtonAddsRecordedSamplesOnceInRecordOrder)
     for (const char* name : {"one.pptx", "two.ppt", "three.odp"})
         addSample(QString::fromUtf8(name));
     auto form = load();
-    QFile::remove(samples + "/three.odp");                                   // deleted since: skipped
-    form->presentations().AppendEntry(samples + "/two.ppt");                 // already listed: skipped
-    form->presentations().AppendEntry(samples.toUpper() + "/ONE.PPTX");      // other case: not the same row
-    addSample("four.pptx");                                                  // not in the record
+    QFile::remove(samples + "/three.odp");                              // deleted since: skipped
+    form->presentations().AppendEntry(samples + "/two.ppt");            // already listed: skipped
+    form->presentations().AppendEntry(samples.toUpper() + "/ONE.PPTX"); // other case: not the same row
+    addSample("four.pptx");                                             // not in the record
     dialogs.answers = {msgbox::kNo, msgbox::kNo};
     clickLoad(*form);
     clickLoad(*form);
@@ -93,7 +93,8 @@ TEST_F(SampleFilesTest, YesOpensTheSamplesFolder)
     dialogs.answers = {msgbox::kYes};
     clickLoad(*form);
     ASSERT_EQ(dialogs.boxes.size(), 3);
-    EXPECT_TRUE(dialogs.boxes[2].text.contains(QStringLiteral("in Slidora2021/08/31.Form1.PushButton6_Click at line 100")));
+    EXPECT_TRUE(
+        dialogs.boxes[2].text.contains(QStringLiteral("in Slidora2021/08/31.Form1.PushButton6_Click at line 100")));
 }
 
 } // namespace

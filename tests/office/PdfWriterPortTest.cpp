@@ -1,6 +1,6 @@
 // The PDF printer's port: where it writes, how, and when it refuses.
-#include "Failure.h"
 #include "PdfWriterPort.h"
+#include "Failure.h"
 #include "Registry.h"
 #include "TempEnvironment.h"
 

@@ -1,7 +1,7 @@
 // The LibreOffice renderer's own checks, with stand-in LibreOffice scripts:
 // what it is told, and what it does when LibreOffice hangs or writes nothing.
-#include "Failure.h"
 #include "Renderer.h"
+#include "Failure.h"
 #include "TempEnvironment.h"
 
 #include <QElapsedTimer>
@@ -55,11 +55,10 @@ protected:
 TEST_F(RendererTest, TellsLibreOfficeItsOwnProfileAndTheHiddenSlides)
 {
     // Writes its arguments and a one-page PDF named after its input.
-    Renderer renderer(script(QStringLiteral(
-                          "for a in \"$@\"; do echo \"$a\"; done > \"$(dirname \"$0\")/args\"\n"
-                          "for last; do :; done\n"
-                          "out=\"$(dirname \"$last\")/$(basename \"${last%.*}\").pdf\"\n"
-                          "printf '%%PDF-1.4\\n1 0 obj <</Type /Page>> endobj\\n' > \"$out\"")),
+    Renderer renderer(script(QStringLiteral("for a in \"$@\"; do echo \"$a\"; done > \"$(dirname \"$0\")/args\"\n"
+                                            "for last; do :; done\n"
+                                            "out=\"$(dirname \"$last\")/$(basename \"${last%.*}\").pdf\"\n"
+                                            "printf '%%PDF-1.4\\n1 0 obj <</Type /Page>> endobj\\n' > \"$out\"")),
                       dir.path(QStringLiteral("profile")), 10000);
     RenderRequest request;
     request.presentation = deck;

@@ -1,11 +1,10 @@
 // Pause keeps the window working and does not keep a processor busy.
-#include "CpuTime.h"
 #include "EventLoop.h"
+#include "CpuTime.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
 #include <gtest/gtest.h>
-
 
 using namespace pradelux;
 

@@ -14,8 +14,11 @@ TEST(SampleRecord, EveryTextRoundTripsAndReadsDifferentlyWhenScrambled)
     QString long100k;
     while (long100k.size() < 100000)
         long100k += QStringLiteral("/opt/pradelux/Samples/Präsentation 日本 %1.pptx|").arg(long100k.size());
-    const QStringList texts = {QString(), QStringLiteral("/a.pptx|/b.ppt"),
-                               QStringLiteral("/home/zoë/Vorträge/Übersicht 日本語 🎉.odp"), everyCode, long100k,
+    const QStringList texts = {QString(),
+                               QStringLiteral("/a.pptx|/b.ppt"),
+                               QStringLiteral("/home/zoë/Vorträge/Übersicht 日本語 🎉.odp"),
+                               everyCode,
+                               long100k,
                                QString(32767, QLatin1Char('x'))};
     for (const QString& text : texts) {
         const QString scrambled = ScrambleText(text, kScrambleKey);

@@ -1,6 +1,6 @@
 // The settings store: defaults, empty values, exact round trips, failed writes.
-#include "Failure.h"
 #include "SettingsStore.h"
+#include "Failure.h"
 #include "TempEnvironment.h"
 
 #include <QDir>
