@@ -1,4 +1,4 @@
-// Small file tests used across the program.
+// Small file tests and the path separator, used across the program.
 #pragma once
 
 #include <QString>
