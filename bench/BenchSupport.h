@@ -4,9 +4,26 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QString>
+#include <QTemporaryDir>
 #include <QUrl>
 
 namespace pradelux::bench {
+
+// Before the application object exists: no display needed, settings and
+// printers in the given folder of the run's own, LibreOffice's profile kept
+// between runs with the tests' cache.
+inline void useOwnEnvironment(const QTemporaryDir& home)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+    qputenv("XDG_CACHE_HOME", QByteArray(PRADELUX_TEST_CACHE "/xdg-cache"));
+}
+
+// The profile folder of the bare conversions, made once and kept.
+inline QString bareProfile()
+{
+    return QStringLiteral(PRADELUX_TEST_CACHE "/bench-profile");
+}
 
 // Converts the file to PDF in outFolder with a plain soffice call in the given
 // profile folder, as anyone would by hand; returns the seconds it took.

@@ -96,10 +96,8 @@ double median(std::vector<double> v)
 
 int main(int argc, char* argv[])
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
-    qputenv("XDG_CACHE_HOME", QByteArray(PRADELUX_TEST_CACHE "/xdg-cache"));
+    bench::useOwnEnvironment(home);
     QApplication app(argc, argv);
     const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 3;
 
@@ -107,7 +105,7 @@ int main(int argc, char* argv[])
     const QString deck = test::deck(QStringLiteral("pptx"));
     auto bare = [&] {
         QTemporaryDir out;
-        return bench::bareConversion(deck, out.path(), QStringLiteral(PRADELUX_TEST_CACHE "/bench-profile"));
+        return bench::bareConversion(deck, out.path(), bench::bareProfile());
     };
     bare(); // the profile is made on the first run; neither side pays for it below
 

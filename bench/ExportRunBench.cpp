@@ -31,10 +31,8 @@ using namespace pradelux;
 
 int main(int argc, char* argv[])
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
-    qputenv("XDG_CACHE_HOME", QByteArray(PRADELUX_TEST_CACHE "/xdg-cache"));
+    bench::useOwnEnvironment(home);
     QApplication app(argc, argv);
     const int rows = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
     UserPrinters().install(QStringLiteral("Veltrande PDF Writer"), QStringLiteral("CPW2:"));
@@ -52,8 +50,7 @@ int main(int argc, char* argv[])
     QTemporaryDir bareOut;
     double bareSeconds = 0;
     for (const QString& deck : decks)
-        bareSeconds +=
-            bench::bareConversion(deck, bareOut.path(), QStringLiteral(PRADELUX_TEST_CACHE "/bench-profile"));
+        bareSeconds += bench::bareConversion(deck, bareOut.path(), bench::bareProfile());
 
     test::FakeDialogs dialogs;
     test::FakeShell shell;
