@@ -7,7 +7,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace pradelux::office {
 
@@ -23,6 +28,66 @@ QString PdfWriterPort::unusedName(const QString& title) const
     for (int n = 2; QFileInfo::exists(candidate); ++n)
         candidate = QDir(m_documents).filePath(QStringLiteral("%1 (%2).pdf").arg(base).arg(n));
     return candidate;
+}
+
+namespace {
+QString reasonOf(int error)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("the disk is full");
+    case EROFS:
+        return QStringLiteral("the folder is on a read-only disk");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("the folder is not writable");
+    default:
+        return QString::fromLocal8Bit(std::strerror(error));
+    }
+}
+} // namespace
+
+void writeWhole(const QString& target, const QByteArray& data, const WriteFunction& writeSome)
+{
+    const QFileInfo info(target);
+    const QByteArray temporary =
+        QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
+    QByteArray name = temporary;
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) {
+        const int error = errno;
+        throw Failure(error == ENOSPC ? failure::kDiskFull : failure::kPermissionDenied,
+                      QStringLiteral("%1 could not be written: %2").arg(target, reasonOf(error)));
+    }
+    int error = 0;
+    for (qsizetype done = 0; done < data.size() && !error;) {
+        const ssize_t n = writeSome(fd, data.constData() + done, static_cast<size_t>(data.size() - done));
+        if (n > 0)
+            done += n;
+        else if (n == 0)
+            error = ENOSPC;
+        else if (errno != EINTR)
+            error = errno;
+    }
+    // Some file systems only say at the flush or the close that the data did
+    // not fit; both are checked.
+    if (!error && ::fsync(fd) != 0 && errno != EINVAL)
+        error = errno;
+    if (::close(fd) != 0 && !error)
+        error = errno;
+    // mkstemp makes the file private; a PDF gets the permissions any new file gets.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    if (!error && ::chmod(name.constData(), 0666 & ~mask) != 0)
+        error = errno;
+    if (!error && ::rename(name.constData(), QFile::encodeName(target).constData()) != 0)
+        error = errno;
+    if (error) {
+        ::unlink(name.constData());
+        throw Failure(error == ENOSPC || error == EDQUOT ? failure::kDiskFull : failure::kPermissionDenied,
+                      QStringLiteral("%1 could not be written: %2").arg(target, reasonOf(error)));
+    }
 }
 
 QString PdfWriterPort::write(const PrintJob& job) const
@@ -48,15 +113,7 @@ QString PdfWriterPort::write(const PrintJob& job) const
     QFile source(job.pdf);
     if (!source.open(QIODevice::ReadOnly))
         throw Failure(failure::kPathFileAccess, QStringLiteral("the job's pages are gone (%1)").arg(job.pdf));
-    QSaveFile out(target);
-    out.setDirectWriteFallback(false);
-    if (!out.open(QIODevice::WriteOnly))
-        throw Failure(failure::kPermissionDenied,
-                      QStringLiteral("the folder %1 is not writable").arg(targetInfo.absolutePath()));
-    out.write(source.readAll());
-    if (!out.commit())
-        throw Failure(failure::kPermissionDenied,
-                      QStringLiteral("%1 could not be written: %2").arg(target, out.errorString()));
+    writeWhole(target, source.readAll());
     return target;
 }
 

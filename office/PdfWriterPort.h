@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <functional>
+#include <unistd.h>
 
 namespace pradelux {
 class Registry;
@@ -17,6 +18,12 @@ struct PrintJob
     QString printer; // the printer the job was sent to
     QString title;   // the document's name, without folder and extension
 };
+
+// Writes data to a file beside target and renames it into place only when
+// every byte, the flush and the close succeeded; otherwise removes it and
+// throws a Failure that says why in words. writeSome is ::write but for tests.
+using WriteFunction = std::function<ssize_t(int fd, const void* data, size_t size)>;
+void writeWhole(const QString& target, const QByteArray& data, const WriteFunction& writeSome = ::write);
 
 class PdfWriterPort
 {

@@ -16,6 +16,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
+#include <QCoreApplication>
+#include <QRegularExpression>
+
+#include <cerrno>
+#include <csignal>
+#include <unistd.h>
 
 namespace pradelux::office {
 
@@ -91,12 +97,13 @@ bool looksLikePresentation(const QByteArray& head)
 
 PowerPointServer::PowerPointServer(QDBusConnection bus, Printers& printers, Renderer& renderer, PdfWriterPort& port,
                                    int startGraceMs)
-    : m_bus(std::move(bus)), m_printers(printers), m_renderer(renderer), m_port(port)
+    : m_bus(std::move(bus)), m_printers(printers), m_renderer(renderer), m_port(port),
+      m_work(QDir::tempPath() + QStringLiteral("/pradelux-office-%1-XXXXXX").arg(QCoreApplication::applicationPid()))
 {
     m_grace.setSingleShot(true);
     m_grace.setInterval(startGraceMs);
     connect(&m_grace, &QTimer::timeout, this, [this] {
-        if (m_references.isEmpty() && !m_visible)
+        if (m_references.isEmpty())
             shutDown();
     });
     // A bus that went away takes every client with it.
@@ -112,8 +119,25 @@ PowerPointServer::PowerPointServer(QDBusConnection bus, Printers& printers, Rend
 
 PowerPointServer::~PowerPointServer() = default;
 
+void PowerPointServer::removeLeftovers(const QString& tempFolder)
+{
+    // Each server's work folder carries its process id; a server that was
+    // killed could not remove its own.
+    static const QRegularExpression name(QStringLiteral("^pradelux-office-(\\d+)-.{6}$"));
+    const QDir temp(tempFolder);
+    for (const QFileInfo& entry : temp.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
+        const auto match = name.match(entry.fileName());
+        if (!match.hasMatch() || entry.isSymLink() || entry.ownerId() != ::geteuid())
+            continue;
+        const pid_t pid = static_cast<pid_t>(match.captured(1).toLongLong());
+        if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH)
+            QDir(entry.absoluteFilePath()).removeRecursively();
+    }
+}
+
 bool PowerPointServer::start()
 {
+    removeLeftovers(QDir::tempPath());
     if (!m_work.isValid())
         return false;
     if (!m_bus.registerVirtualObject(protocol::kRootPath, this, QDBusConnection::SubPath))
@@ -238,8 +262,8 @@ QVariant PowerPointServer::application(const QString& member, int kind, const QL
         return objectAt(kPresentationsPath + QLatin1Char('/') + QString::number(m_active));
     }
     if (is(member, "Quit") && kind == protocol::kMethod) {
-        // The reply goes out first; the jobs already handed to the printer
-        // are written before the application ends.
+        // The reply goes out first. Every job was written before its
+        // PrintOut returned, so nothing is left to finish.
         QTimer::singleShot(0, this, [this] {
             m_visible = false;
             m_references.clear();
@@ -390,37 +414,37 @@ void PowerPointServer::printOut(int id)
     request.hiddenSlides = p.print.printHiddenSlides != 0;
     // Output type 5 is notes pages; every other type prints the slides.
     request.notesPages = p.print.outputType == 5;
+    // The job reaches the printer before the call returns, so a job that the
+    // printer refuses fails the call with the printer's reason instead of
+    // leaving the caller to wait for a file that never comes.
     try {
         const QString pdf = m_renderer.render(request, jobFolder);
-        m_jobs.append({pdf, printerName, QFileInfo(p.path).completeBaseName()});
+        print({pdf, printerName, QFileInfo(p.path).completeBaseName()}, p.path);
     } catch (...) {
         QDir(jobFolder).removeRecursively();
         throw;
     }
-    // The printer writes after the call has returned, as a real printer does.
-    QTimer::singleShot(0, this, &PowerPointServer::processJobs);
+    QDir(jobFolder).removeRecursively();
 }
 
-void PowerPointServer::processJobs()
+void PowerPointServer::print(const PrintJob& job, const QString& presentation)
 {
     QTextStream err(stderr);
-    while (!m_jobs.isEmpty()) {
-        const PrintJob job = m_jobs.takeFirst();
-        const auto installed = m_printers.installed();
-        const auto it = std::find_if(installed.begin(), installed.end(),
-                                     [&](const PrinterInfo& p) { return p.name == job.printer; });
-        try {
-            if (it == installed.end())
-                throw Failure(failure::kAutomationError, QStringLiteral("the printer was removed"));
-            if (it->port != pdfprinter::kPort)
-                throw Failure(failure::kAutomationError,
-                              QStringLiteral("the port %1 cannot be printed to").arg(it->port));
-            const QString written = m_port.write(job);
-            err << job.printer << ": wrote " << written << Qt::endl;
-        } catch (const Failure& f) {
-            err << job.printer << ": the job " << job.title << " failed: " << f.description() << Qt::endl;
-        }
-        QDir(QFileInfo(job.pdf).absolutePath()).removeRecursively();
+    const auto installed = m_printers.installed();
+    const auto it = std::find_if(installed.begin(), installed.end(),
+                                 [&](const PrinterInfo& p) { return p.name == job.printer; });
+    try {
+        if (it == installed.end())
+            throw Failure(failure::kAutomationError, QStringLiteral("the printer was removed"));
+        if (it->port != pdfprinter::kPort)
+            throw Failure(failure::kAutomationError,
+                          QStringLiteral("its port %1 cannot be printed to").arg(it->port));
+        const QString written = m_port.write(job);
+        err << job.printer << ": wrote " << written << Qt::endl;
+    } catch (const Failure& f) {
+        err << job.printer << ": the job " << job.title << " failed: " << f.description() << Qt::endl;
+        throw Failure(f.number(), QStringLiteral("The printer \"%1\" could not print %2: %3.")
+                                      .arg(job.printer, presentation, f.description()));
     }
 }
 
@@ -449,8 +473,9 @@ void PowerPointServer::release(const QString& client, bool all)
 
 void PowerPointServer::checkLifetime()
 {
-    // An application the user was shown stays until it is told to quit.
-    if (m_references.isEmpty() && !m_visible && !m_grace.isActive())
+    // The application has no window to show, so being visible does not keep
+    // it: with no client left nobody could see it, use it or quit it.
+    if (m_references.isEmpty() && !m_grace.isActive())
         shutDown();
 }
 
@@ -459,7 +484,6 @@ void PowerPointServer::shutDown()
     if (m_finished)
         return;
     m_finished = true;
-    processJobs();
     if (m_bus.isConnected())
         m_bus.unregisterService(protocol::busNameFor(QStringLiteral("PowerPoint.Application")));
     emit finished();

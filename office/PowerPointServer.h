@@ -34,6 +34,9 @@ public:
     // another server already answers the class.
     bool start();
 
+    // Removes the work folders in tempFolder of servers that no longer run.
+    static void removeLeftovers(const QString& tempFolder);
+
     QString introspect(const QString& path) const override;
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
 
@@ -72,7 +75,8 @@ private:
 
     QVariant open(const QList<Named>& args);
     void printOut(int id);
-    void processJobs();
+    // Hands the rendered job to its printer; throws with the printer's reason.
+    void print(const PrintJob& job, const QString& presentation);
     void attach(const QString& client);
     void release(const QString& client, bool all);
     void checkLifetime();
@@ -91,7 +95,6 @@ private:
     bool m_displayAlerts = true;
     bool m_finished = false;
     QHash<QString, int> m_references;
-    QList<PrintJob> m_jobs;
     QTimer m_grace;
     QTimer m_busCheck;
 };

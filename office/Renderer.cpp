@@ -11,6 +11,10 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include <poppler-qt6.h>
+
+#include <memory>
+
 #include <csignal>
 #include <unistd.h>
 
@@ -31,10 +35,24 @@ QString Renderer::findSoffice()
 
 int Renderer::pageCount(const QByteArray& pdf)
 {
-    static const QRegularExpression page(QStringLiteral("/Type\\s*/Page(?![a-zA-Z])"));
-    int pages = 0;
-    for (auto it = page.globalMatch(QString::fromLatin1(pdf)); it.hasNext(); it.next())
-        ++pages;
+    // A PDF cut short loses its end-of-file marker; Poppler would read
+    // around the gap, so the marker is checked first.
+    if (!pdf.startsWith("%PDF-") || !pdf.right(1024).contains("%%EOF"))
+        return -1;
+    // Poppler's complaints about a PDF it repairs are no use on the error output.
+    static const bool quiet = [] {
+        Poppler::setDebugErrorFunction([](const QString&, const QVariant&) {}, QVariant());
+        return true;
+    }();
+    Q_UNUSED(quiet);
+    const std::unique_ptr<Poppler::Document> document = Poppler::Document::loadFromData(pdf);
+    if (!document || document->isLocked())
+        return -1;
+    const int pages = document->numPages();
+    for (int i = 0; i < pages; ++i) {
+        if (!document->page(i))
+            return -1;
+    }
     return pages;
 }
 
@@ -51,7 +69,9 @@ QString Renderer::render(const RenderRequest& request, const QString& workFolder
     QFile::remove(link);
     if (!QFile::link(source.absoluteFilePath(), link))
         throw Failure(failure::kPathFileAccess,
-                      QStringLiteral("PowerPoint could not prepare %1 for printing.").arg(request.presentation));
+                      QStringLiteral("%1 could not be printed: the presentation application cannot write to its work "
+                                     "folder %2.")
+                          .arg(request.presentation, workFolder));
     const QString output = workFolder + QStringLiteral("/deck.pdf");
     QFile::remove(output);
 
@@ -73,12 +93,13 @@ QString Renderer::render(const RenderRequest& request, const QString& workFolder
     process.setChildProcessModifier([] { ::setsid(); });
     process.start();
     if (!process.waitForStarted(10000))
-        throw Failure(failure::kFileNotFound, QStringLiteral("PowerPoint could not start LibreOffice (%1) to print %2.")
+        throw Failure(failure::kFileNotFound, QStringLiteral("%2 could not be printed: LibreOffice (%1) could not be started.")
                                                   .arg(m_soffice, request.presentation));
     if (!process.waitForFinished(m_timeoutMs)) {
         ::kill(-static_cast<pid_t>(process.processId()), SIGKILL);
         process.waitForFinished(5000);
         QFile::remove(link);
+        QFile::remove(output);
         throw Failure(failure::kAutomationError,
                       QStringLiteral("LibreOffice did not finish printing %1 within %2 seconds and was stopped.")
                           .arg(request.presentation)
@@ -86,13 +107,34 @@ QString Renderer::render(const RenderRequest& request, const QString& workFolder
     }
     QFile::remove(link);
 
+    // A LibreOffice that crashed may have left part of a PDF: that is its
+    // fault, not the presentation's, and the part is never printed.
+    const bool crashed = process.exitStatus() == QProcess::CrashExit || process.exitCode() >= 128;
+    if (crashed || process.exitCode() != 0) {
+        QFile::remove(output);
+        throw Failure(failure::kAutomationError,
+                      QStringLiteral("LibreOffice %1 while printing %2, so no PDF was made. Try again; if it happens "
+                                     "again, the file may be one LibreOffice cannot handle.")
+                          .arg(crashed ? QStringLiteral("crashed") : QStringLiteral("failed (exit status %1)")
+                                                                             .arg(process.exitCode()),
+                               request.presentation));
+    }
+
     QFile pdf(output);
     if (!pdf.open(QIODevice::ReadOnly))
         throw Failure(failure::kAutomationError,
                       QStringLiteral("LibreOffice could not print %1: the file is damaged, protected by a password, "
                                      "or not a presentation it can read.")
                           .arg(request.presentation));
-    if (pageCount(pdf.readAll()) == 0)
+    const int pages = pageCount(pdf.readAll());
+    pdf.close();
+    if (pages < 0) {
+        QFile::remove(output);
+        throw Failure(failure::kAutomationError,
+                      QStringLiteral("LibreOffice made an incomplete PDF of %1, so it was not printed.")
+                          .arg(request.presentation));
+    }
+    if (pages == 0)
         throw Failure(failure::kAutomationError,
                       QStringLiteral("%1 has no slides to print.").arg(request.presentation));
     return output;

@@ -27,6 +27,8 @@ public:
 
     // The LibreOffice executable, or empty text when none is installed.
     static QString findSoffice();
+    // The pages of a whole, readable PDF; -1 for one that is cut short,
+    // damaged or locked.
     static int pageCount(const QByteArray& pdf);
 
 private:

@@ -20,12 +20,15 @@ int main(int argc, char* argv[])
 
     const QString soffice = pradelux::office::Renderer::findSoffice();
     if (soffice.isEmpty()) {
-        err << "pradelux-office: LibreOffice (soffice) is not installed; presentations cannot be printed." << Qt::endl;
+        err << "pradelux-office: LibreOffice Impress, which prints the presentations, is not installed (no soffice "
+               "was found). Install it with: sudo apt install libreoffice-impress"
+            << Qt::endl;
         return 3;
     }
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        err << "pradelux-office: no session bus: " << bus.lastError().message() << Qt::endl;
+        err << "pradelux-office: there is no session bus (" << bus.lastError().message()
+            << "). Start Pradelux inside a desktop session, or install dbus-user-session." << Qt::endl;
         return 4;
     }
 

@@ -23,6 +23,8 @@ constexpr int kAutomationError = 440;
 constexpr int kNamedArgumentNotFound = 448;
 constexpr int kServerUnavailable = 462;
 constexpr int kInternal = 51;
+constexpr int kDivisionByZero = 11;
+constexpr int kDiskFull = 61;
 constexpr int kObjectNotSet = 91;
 } // namespace failure
 

@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   googletest libgtest-dev libgmock-dev
   dbus dbus-bin xvfb xauth
-  libreoffice-impress-nogui fonts-liberation poppler-utils
+  libreoffice-impress-nogui fonts-liberation poppler-utils libpoppler-qt6-dev
 )
 missing=()
 for p in "${packages[@]}"; do

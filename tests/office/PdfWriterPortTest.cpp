@@ -3,9 +3,13 @@
 #include "Failure.h"
 #include "Registry.h"
 #include "TempEnvironment.h"
+#include "PrivateMounts.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
 #include <gtest/gtest.h>
 
 using namespace pradelux;
@@ -80,6 +84,37 @@ TEST_F(PdfWriterPortTest, RefusesMissingFoldersFoldersAsTargetsAndAnEmptyPath)
         }
     }
     EXPECT_FALSE(QDir(config.path(QStringLiteral("missing"))).exists());
+}
+
+TEST_F(PdfWriterPortTest, DiskThatFillsUpLeavesNoPartOfThePdfAndSaysSo)
+{
+    // A write that stops half-way, as a full disk makes it: the short write
+    // must not be taken for the whole.
+    const QByteArray pages(200 * 1024, 'p');
+    const QString folder = config.path(QStringLiteral("out"));
+    QDir().mkpath(folder);
+    int calls = 0;
+    const WriteFunction halfThenFull = [&](int fd, const void* data, size_t size) -> ssize_t {
+        if (calls++ == 0)
+            return ::write(fd, data, size / 2);
+        errno = ENOSPC;
+        return -1;
+    };
+    QList<QPair<QString, WriteFunction>> cases = {{folder + QStringLiteral("/Q3.pdf"), halfThenFull}};
+    const QString small = config.path(QStringLiteral("small disk"));
+    if (test::PrivateMounts::available() && test::PrivateMounts::tmpfs(small, "size=64k"))
+        cases.append({small + QStringLiteral("/Q3.pdf"), ::write});
+    for (const auto& [target, writer] : cases) {
+        try {
+            writeWhole(target, pages, writer);
+            ADD_FAILURE() << "wrote " << target.toStdString();
+        } catch (const Failure& f) {
+            EXPECT_EQ(f.description(), QStringLiteral("%1 could not be written: the disk is full").arg(target));
+        }
+        EXPECT_EQ(QDir(QFileInfo(target).path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+    if (cases.size() > 1)
+        test::PrivateMounts::unmount(small);
 }
 
 TEST_F(PdfWriterPortTest, WithoutBypassTheJobGoesToDocumentsUnderAFreeName)

@@ -39,6 +39,26 @@ protected:
         return path;
     }
 
+    // Shell lines that write a PDF of the given pages, named after the input
+    // as LibreOffice names it.
+    static QString writesPdf(int pages, bool whole = true)
+    {
+        QString kids;
+        QString objects;
+        for (int i = 0; i < pages; ++i) {
+            kids += QStringLiteral("%1 0 R ").arg(i + 3);
+            objects += QStringLiteral("%1 0 obj <</Type /Page /Parent 2 0 R /MediaBox [0 0 200 200]>> endobj\\n")
+                           .arg(i + 3);
+        }
+        return QStringLiteral("for last; do :; done\n"
+                              "printf '%%PDF-1.4\\n1 0 obj <</Type /Catalog /Pages 2 0 R>> endobj\\n"
+                              "2 0 obj <</Type /Pages /Kids [%1] /Count %2>> endobj\\n%3%4' "
+                              "> \"$(dirname \"$last\")/$(basename \"${last%.*}\").pdf\"")
+            .arg(kids)
+            .arg(pages)
+            .arg(objects, whole ? QStringLiteral("trailer <</Root 1 0 R>>\\n%%%%EOF\\n") : QString());
+    }
+
     QString failureOf(Renderer& renderer, RenderRequest request = {})
     {
         if (request.presentation.isEmpty())
@@ -55,10 +75,8 @@ protected:
 TEST_F(RendererTest, TellsLibreOfficeItsOwnProfileAndTheHiddenSlides)
 {
     // Writes its arguments and a one-page PDF named after its input.
-    Renderer renderer(script(QStringLiteral("for a in \"$@\"; do echo \"$a\"; done > \"$(dirname \"$0\")/args\"\n"
-                                            "for last; do :; done\n"
-                                            "out=\"$(dirname \"$last\")/$(basename \"${last%.*}\").pdf\"\n"
-                                            "printf '%%PDF-1.4\\n1 0 obj <</Type /Page>> endobj\\n' > \"$out\"")),
+    Renderer renderer(script(QStringLiteral("for a in \"$@\"; do echo \"$a\"; done > \"$(dirname \"$0\")/args\"\n") +
+                             writesPdf(1)),
                       dir.path(QStringLiteral("profile")), 10000);
     RenderRequest request;
     request.presentation = deck;
@@ -92,22 +110,38 @@ TEST_F(RendererTest, HungLibreOfficeIsStoppedWithEverythingItStarted)
     EXPECT_FALSE(alive);
 }
 
-TEST_F(RendererTest, NoPdfOrAPdfWithoutPagesIsAFailureNamingTheFile)
+TEST_F(RendererTest, OnlyAWholePdfWithPagesFromALibreOfficeThatEndedWellIsPrinted)
 {
-    Renderer silent(script(QStringLiteral("exit 0")), dir.path(), 10000);
-    EXPECT_EQ(failureOf(silent), QStringLiteral("LibreOffice could not print %1: the file is damaged, protected by a "
-                                                "password, or not a presentation it can read.")
-                                     .arg(deck));
-    Renderer empty(script(QStringLiteral("for last; do :; done\nprintf '%%PDF-1.4\\n/Type /Pages' > "
-                                         "\"$(dirname \"$last\")/deck.pdf\"")),
-                   dir.path(), 10000);
-    EXPECT_EQ(failureOf(empty), QStringLiteral("%1 has no slides to print.").arg(deck));
-}
-
-TEST(RendererPages, CountsPageObjectsOnly)
-{
-    EXPECT_EQ(Renderer::pageCount("<</Type /Pages /Count 2>> <</Type/Page>> <</Type /Page /Parent 1 0 R>>"), 2);
-    EXPECT_EQ(Renderer::pageCount("<</Type /Pages>>"), 0);
+    const QString damaged = QStringLiteral("LibreOffice could not print %1: the file is damaged, protected by a "
+                                           "password, or not a presentation it can read.")
+                                .arg(deck);
+    const QString crashed = QStringLiteral("LibreOffice crashed while printing %1").arg(deck);
+    const QList<QPair<QString, QString>> cases = {
+        {QStringLiteral("exit 0"), damaged},
+        {writesPdf(0), QStringLiteral("%1 has no slides to print.").arg(deck)},
+        {writesPdf(3, false), QStringLiteral("LibreOffice made an incomplete PDF of %1").arg(deck)},
+        // Part of a PDF, then a crash: killed by a signal, or the status a
+        // shell reports for one.
+        {writesPdf(3, false) + QStringLiteral("\nkill -SEGV $$"), crashed},
+        {writesPdf(3, false) + QStringLiteral("\nexit 139"), crashed},
+        {writesPdf(3) + QStringLiteral("\nexit 1"), QStringLiteral("LibreOffice failed (exit status 1) while printing")},
+    };
+    for (const auto& [body, why] : cases) {
+        Renderer renderer(script(body), dir.path(), 10000);
+        const QString failure = failureOf(renderer);
+        EXPECT_TRUE(failure.startsWith(why)) << body.toStdString() << "\n" << failure.toStdString();
+        EXPECT_FALSE(failure.contains(QStringLiteral("damaged")) && why != damaged) << failure.toStdString();
+        // Nothing that was cut short is left to be printed.
+        EXPECT_FALSE(QFile::exists(dir.path(QStringLiteral("deck.pdf"))) && why != damaged &&
+                     !why.contains(QStringLiteral("no slides")))
+            << body.toStdString();
+    }
+    Renderer whole(script(writesPdf(3)), dir.path(), 10000);
+    EXPECT_EQ(Renderer::pageCount([&] {
+                  QFile pdf(whole.render({deck}, dir.path()));
+                  return pdf.open(QIODevice::ReadOnly) ? pdf.readAll() : QByteArray();
+              }()),
+              3);
 }
 
 } // namespace
