@@ -3,11 +3,14 @@
 
 #include "Dialogs.h"
 #include "ErrorReport.h"
+#include "Failure.h"
 #include "FileSystem.h"
 #include "Files.h"
 #include "InstanceGuard.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QHash>
 
 namespace pradelux {
 
@@ -32,29 +35,53 @@ QString OutputFileName(const QString& rowText)
     return name.left(dot + 1) + QStringLiteral("pdf");
 }
 
-void DeleteFileIfPresent(const QString& path, const std::function<void()>& yield)
+bool DeleteFileIfPresent(const QString& path, const std::function<void()>& yield, QString* why)
 {
     if (yield)
         yield();
-    if (IsFolder(path) || QFile::remove(path))
-        return;
-    try {
-        FileSystemObject().DeleteFile(path, true);
-    } catch (...) {
-        // Nothing to delete, or it cannot go: the export finds out either way.
+    QString reason;
+    if (IsFolder(path)) {
+        reason = QStringLiteral("a folder of that name stands there");
+    } else if (!QFile::remove(path)) {
+        try {
+            FileSystemObject().DeleteFile(path, true);
+        } catch (const Failure& f) {
+            reason = f.description();
+        }
     }
+    if (reason.isEmpty() || FileIdentity(path).isEmpty())
+        return true;
+    if (why)
+        *why = reason;
+    return false;
 }
 
-QString DoneMessage(int rows, const QStringList& failed)
+namespace {
+// The rows of a list in the message, cut after a few with a count.
+QString listed(const QStringList& rows)
 {
-    if (failed.isEmpty())
-        return texts::kDone;
-    QString text =
-        texts::kDone + QStringLiteral("\r\n\r\n%1 of %2 presentations gave no PDF:").arg(failed.size()).arg(rows);
-    for (int i = 0; i < failed.size() && i < kNamedFailures; ++i)
-        text += QStringLiteral("\r\n") + failed[i];
-    if (failed.size() > kNamedFailures)
-        text += QStringLiteral("\r\n... and %1 more.").arg(failed.size() - kNamedFailures);
+    QString text;
+    for (int i = 0; i < rows.size() && i < kNamedFailures; ++i)
+        text += QStringLiteral("\r\n") + rows[i];
+    if (rows.size() > kNamedFailures)
+        text += QStringLiteral("\r\n... and %1 more.").arg(rows.size() - kNamedFailures);
+    return text;
+}
+} // namespace
+
+QString DoneMessage(int rows, const QStringList& failed, const QStringList& replaced)
+{
+    QString text = texts::kDone;
+    if (!failed.isEmpty())
+        text += QStringLiteral("\r\n\r\n%1 of %2 presentations gave no PDF:").arg(failed.size()).arg(rows) +
+                listed(failed);
+    if (!replaced.isEmpty())
+        text += (replaced.size() == 1
+                     ? QStringLiteral("\r\n\r\nThe PDF of 1 presentation was replaced by a later one of the same name:")
+                     : QStringLiteral("\r\n\r\nThe PDFs of %1 presentations were replaced by later ones of the same "
+                                      "name:")
+                           .arg(replaced.size())) +
+                listed(replaced);
     return text;
 }
 
@@ -82,6 +109,9 @@ void ExportRun::PushButton2_Click()
     if (!stop) {
         int rows = 0;
         QStringList failed;
+        QStringList replaced;
+        // Output path → the row whose PDF stands there from this run.
+        QHash<QString, QString> writtenBy;
         trap(110, [&] { rows = m_host.rowCount(); });
         for (int i = 1; i <= rows; ++i) {
             QString text;
@@ -90,24 +120,48 @@ void ExportRun::PushButton2_Click()
             trap(112, [&] { m_host.setMousePointer(kBusyPointer); });
             trap(114, [&] { text = m_host.rowText(i); });
             // The current number of rows: rows added during the run count here.
-            trap(116, [&] { m_host.setProgressValue(static_cast<int>(double(i) / m_host.rowCount() * 100.0)); });
+            trap(116, [&] {
+                const int now = m_host.rowCount();
+                if (now <= 0)
+                    throw Failure(failure::kDivisionByZero, QStringLiteral("Division by zero"));
+                m_host.setProgressValue(static_cast<int>(double(i) / now * 100.0));
+            });
             trap(118, [&] { m_host.setProgressText(texts::kProcessing + FileNameOf(text)); });
             trap(120, [&] { m_host.yield(); });
+            if (text.isEmpty()) {
+                // The row is gone (the list was emptied meanwhile): there is no
+                // presentation to export, and no ".pdf" to make.
+                failed << QStringLiteral("row %1 (it was removed during the export)").arg(i);
+                continue;
+            }
             trap(122, [&] { name = OutputFileName(text); });
+            bool cleared = false;
             trap(136, [&] {
                 const QString folder = m_host.outputFolder();
                 pdf = folder + (folder.endsWith(kSeparator) ? QString() : QString(kSeparator)) + name;
-                DeleteFileIfPresent(pdf, [&] { m_host.yield(); });
+                const QString key = QFileInfo(pdf).absoluteFilePath();
+                if (writtenBy.contains(key))
+                    replaced << writtenBy.take(key);
+                QString why;
+                cleared = DeleteFileIfPresent(pdf, [&] { m_host.yield(); }, &why);
+                if (!cleared)
+                    throw Failure(failure::kPermissionDenied,
+                                  QStringLiteral("The earlier %1 could not be removed (%2), so the PDF of %3 cannot "
+                                                 "be written there.")
+                                      .arg(pdf, why, text));
             });
             bool written = false;
-            trap(138, [&] { written = m_exportOne(text, pdf); });
-            if (!written)
+            if (cleared)
+                trap(138, [&] { written = m_exportOne(text, pdf); });
+            if (written)
+                writtenBy.insert(QFileInfo(pdf).absoluteFilePath(), text);
+            else
                 failed << text;
         }
         trap(142, [&] { m_host.setMousePointer(kDefaultPointer); });
         trap(144, [&] { m_host.setProgressValue(0); });
         trap(146, [&] { m_host.setProgressText(texts::kProgressAtRest); });
-        trap(154, [&] { m_dialogs.msgBox(DoneMessage(rows, failed)); });
+        trap(154, [&] { m_dialogs.msgBox(DoneMessage(rows, failed, replaced)); });
     }
     trap(162, [&] { ExportInProgress = false; });
 }

@@ -39,10 +39,13 @@ QString FileNameOf(const QString& path);
 // The PDF's name: the part after the last dot becomes "pdf". A name without
 // a dot (a leading dot does not count) gets ".pdf" appended.
 QString OutputFileName(const QString& rowText);
-// Deletes the file if it can, read-only or not; never a folder, never a word.
-void DeleteFileIfPresent(const QString& path, const std::function<void()>& yield);
-// "Done.", or "Done." followed by how many rows gave no PDF and which.
-QString DoneMessage(int rows, const QStringList& failed);
+// Deletes the file if it can, read-only or not, never a folder, and shows
+// nothing. True when nothing stands at the path afterwards; otherwise why
+// says what is in the way.
+bool DeleteFileIfPresent(const QString& path, const std::function<void()>& yield, QString* why = nullptr);
+// "Done.", followed by how many rows gave no PDF and which, and by the rows
+// whose PDF a later row of the same name replaced.
+QString DoneMessage(int rows, const QStringList& failed, const QStringList& replaced = {});
 
 class ExportRun
 {

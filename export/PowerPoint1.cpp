@@ -31,12 +31,19 @@ PowerPoint1Services PowerPoint1::defaults(Automation& automation, Registry& regi
 {
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
-    return PowerPoint1Services{automation, registry, dialogs, Pause, FileExists, [clock] { return clock->elapsed(); }};
+    return PowerPoint1Services{automation, registry, dialogs, Pause, FileIdentity, [clock] { return clock->elapsed(); }};
 }
 
 bool PowerPoint1::DoPPT(const QString& presentationPath, const QString& outputPath)
 {
     ErrorTrap trap(m_services.dialogs, tags::kDoPPT);
+    // Only a file that differs from what stood at the path before counts as
+    // this call's PDF.
+    const QString before = m_services.identity(outputPath);
+    const auto written = [&] {
+        const QString now = m_services.identity(outputPath);
+        return !now.isEmpty() && now != before;
+    };
     Registry& registry = m_services.registry;
     Registry::Key key = 0;
 
@@ -51,16 +58,24 @@ bool PowerPoint1::DoPPT(const QString& presentationPath, const QString& outputPa
     trap(112, [&] { application = m_services.automation.createObject(kPowerPointClass); });
     trap(114, [&] { running = m_services.automation.getObject(kPowerPointClass); });
     trap(116, [&] { need(application).put(QStringLiteral("Visible"), Value::boolean(true)); });
-    trap(118, [&] {
+    const bool opened = trap(118, [&] {
         need(need(running).object(QStringLiteral("Presentations")))
             .call(QStringLiteral("Open"), {Argument{presentationPath, QStringLiteral("fileName")}});
     });
     trap(120, [&] { m_services.pause(0.2); });
 
-    auto printOptions = [&] {
-        return need(need(application).object(QStringLiteral("ActivePresentation")))
-            .object(QStringLiteral("PrintOptions"));
+    // After a failed Open the application's active presentation, if any, is
+    // another one: it must never be printed under this presentation's name,
+    // so every step that needs the presentation fails and is reported.
+    auto activePresentation = [&]() -> ObjectRef {
+        if (!opened)
+            throw Failure(failure::kObjectNotSet,
+                          QStringLiteral("%1 was not opened, so it cannot be printed.").arg(presentationPath));
+        ObjectRef presentation = need(application).object(QStringLiteral("ActivePresentation"));
+        need(presentation);
+        return presentation;
     };
+    auto printOptions = [&] { return activePresentation()->object(QStringLiteral("PrintOptions")); };
     QString savedPrinter;
     trap(122, [&] { savedPrinter = need(printOptions()).get(QStringLiteral("ActivePrinter")).toText(); });
     trap(124, [&] { need(printOptions()).put(QStringLiteral("ActivePrinter"), pdfprinter::kName); });
@@ -78,7 +93,7 @@ bool PowerPoint1::DoPPT(const QString& presentationPath, const QString& outputPa
     trap(156, [&] { options.reset(); });
 
     const bool handedOver = trap(164, [&] {
-        need(need(application).object(QStringLiteral("ActivePresentation"))).call(QStringLiteral("PrintOut"));
+        activePresentation()->call(QStringLiteral("PrintOut"));
     });
     trap(166, [&] { m_services.pause(1); });
 
@@ -86,14 +101,14 @@ bool PowerPoint1::DoPPT(const QString& presentationPath, const QString& outputPa
     // job was handed over there is nothing to wait for; otherwise the wait is
     // bounded, so a printer that never writes cannot hold the export forever.
     if (handedOver) {
-        bool written = false;
+        bool done = false;
         trap(168, [&] {
             const qint64 deadline = m_services.now() + m_services.waitBoundMs;
-            while (!(written = m_services.fileExists(outputPath)) && m_services.now() < deadline)
+            while (!(done = written()) && m_services.now() < deadline)
                 m_services.pause(kPollSeconds);
         });
         trap(170, [&] {
-            if (!written && !m_services.fileExists(outputPath))
+            if (!done && !written())
                 throw Failure(failure::kFileNotFound,
                               QStringLiteral("The PDF printer did not write %1 within %2 seconds.")
                                   .arg(outputPath)
@@ -108,7 +123,7 @@ bool PowerPoint1::DoPPT(const QString& presentationPath, const QString& outputPa
 
     application.reset();
     running.reset();
-    return m_services.fileExists(outputPath);
+    return written();
 }
 
 } // namespace pradelux

@@ -18,8 +18,8 @@ struct PowerPoint1Services
     Dialogs& dialogs;
     // Waits that many seconds while the window keeps working.
     std::function<void(double)> pause;
-    // True when the path exists.
-    std::function<bool(const QString&)> fileExists;
+    // What stands at a path (FileIdentity): empty when nothing does.
+    std::function<QString(const QString&)> identity;
     // A monotonic clock in milliseconds; bounds the wait for the PDF.
     std::function<qint64()> now;
     // How long the wait for the PDF may last once the job was handed over.
@@ -32,7 +32,8 @@ public:
     explicit PowerPoint1(PowerPoint1Services services) : m_services(std::move(services)) {}
 
     // Prints the presentation to a PDF at outputPath. Each failing step is
-    // reported and the next one runs. Returns whether the PDF exists at the end.
+    // reported and the next one runs. Returns whether this call's PDF stands
+    // at outputPath at the end: a file that stood there before does not count.
     bool DoPPT(const QString& presentationPath, const QString& outputPath);
 
     // The default services of the running program.

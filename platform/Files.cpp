@@ -24,6 +24,19 @@ bool IsFolder(const QString& path)
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+QString FileIdentity(const QString& path)
+{
+    struct stat st;
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return QString();
+    return QStringLiteral("%1:%2:%3.%4:%5")
+        .arg(st.st_dev)
+        .arg(st.st_ino)
+        .arg(st.st_mtim.tv_sec)
+        .arg(st.st_mtim.tv_nsec)
+        .arg(st.st_size);
+}
+
 QString AppFolder()
 {
     return QCoreApplication::applicationDirPath();

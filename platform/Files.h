@@ -19,6 +19,10 @@ constexpr QChar kSeparator = u'/';
 bool FileExists(const QString& path);
 // True when the path names an existing folder. Never fails.
 bool IsFolder(const QString& path);
+// What tells one file at the path from another that stood there before: its
+// device, inode, modification time and size as text; empty text when nothing
+// is there. Never fails.
+QString FileIdentity(const QString& path);
 // The folder that holds the running executable.
 QString AppFolder();
 

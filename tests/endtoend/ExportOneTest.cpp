@@ -8,9 +8,14 @@
 #include "Registry.h"
 #include "ServerFixture.h"
 #include "SpyAutomation.h"
+#include "PrivateMounts.h"
+#include "TempEnvironment.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+
+#include <optional>
 
 using namespace pradelux;
 
@@ -91,27 +96,59 @@ TEST_F(ExportOneTest, MissingAndCorruptFilesAreReportedWithoutHanging)
 
 TEST_F(ExportOneTest, RunningApplicationIsUsedAndQuit)
 {
-    {
-        ObjectRef app = automation.createObject(QStringLiteral("PowerPoint.Application"));
-        app->put(QStringLiteral("Visible"), Value::boolean(true));
-    }
-    ASSERT_TRUE(running());
+    // Another client holds the application, as a user's script would.
+    ObjectRef held = automation.createObject(QStringLiteral("PowerPoint.Application"));
+    held->put(QStringLiteral("Visible"), Value::boolean(true));
     const auto before = bus.interface()->serviceOwner(name).value();
+    ASSERT_FALSE(before.isEmpty());
     test::SpyAutomation spy(automation);
     EXPECT_TRUE(export1(spy, test::deck(QStringLiteral("pptx")), out + QStringLiteral("/running.pdf")));
     EXPECT_TRUE(dialogs.boxes.isEmpty()) << dialogs.texts().join("\n").toStdString();
-    EXPECT_TRUE(waitUntilGone(5000));
-    EXPECT_FALSE(before.isEmpty());
+    EXPECT_TRUE(waitUntilGone(5000)); // its Quit ended the application the other client held
 }
 
-TEST_F(ExportOneTest, PrinterThatCannotWriteEndsTheWaitWithAReport)
+TEST_F(ExportOneTest, JobThatFailsEndsAtOnceWithItsCauseAndLeavesNoPartialPdf)
 {
-    const QString pdf = config.path(QStringLiteral("no such folder/deck.pdf"));
-    EXPECT_FALSE(export1(automation, test::deck(QStringLiteral("odp")), pdf, 2000));
-    EXPECT_EQ(dialogs.reportedLines(), QList<int>({170}));
-    EXPECT_TRUE(dialogs.boxes[0].text.startsWith(
-        QStringLiteral("The PDF printer did not write %1 within 2 seconds.\r\n").arg(pdf)));
-    EXPECT_FALSE(QFile::exists(pdf));
+    const QString full = config.path(QStringLiteral("full disk"));
+    const bool mounted = test::PrivateMounts::available() && test::PrivateMounts::tmpfs(full, "size=4k");
+    const QString crashing = config.path(QStringLiteral("crashing-soffice"));
+    // Writes the start of a PDF, then crashes as LibreOffice can.
+    ASSERT_TRUE(test::writeFile(crashing, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner,
+                                "#!/bin/sh\nfor last; do :; done\nprintf '%%PDF-1.4\\n1 0 obj <<' > "
+                                "\"$(dirname \"$last\")/$(basename \"${last%.*}\").pdf\"\nkill -SEGV $$\n"));
+    struct Case
+    {
+        QString folder;
+        QByteArray soffice;
+        QString cause;
+    };
+    QList<Case> cases = {
+        {config.path(QStringLiteral("no such folder")), {}, QStringLiteral("does not exist")},
+        {out, crashing.toUtf8(), QStringLiteral("LibreOffice crashed while printing")},
+    };
+    if (mounted)
+        cases.append({full, {}, QStringLiteral("the disk is full")});
+    for (const Case& c : cases) {
+        dialogs.boxes.clear();
+        std::optional<test::ScopedEnv> renderer;
+        if (!c.soffice.isEmpty())
+            renderer.emplace("PRADELUX_OFFICE_SOFFICE", c.soffice);
+        const QString pdf = c.folder + QStringLiteral("/deck.pdf");
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_FALSE(export1(automation, test::deck(QStringLiteral("odp")), pdf, 30000));
+        // The job's failure reached the program: no wait for a file that never comes.
+        EXPECT_LT(clock.elapsed(), 20000) << c.cause.toStdString();
+        EXPECT_EQ(dialogs.reportedLines(), QList<int>({164})) << dialogs.texts().join("\n").toStdString();
+        EXPECT_TRUE(!dialogs.boxes.isEmpty() && dialogs.boxes[0].text.contains(c.cause) &&
+                    dialogs.boxes[0].text.contains(test::deck(QStringLiteral("odp"))))
+            << dialogs.texts().join("\n").toStdString();
+        EXPECT_EQ(QDir(c.folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList())
+            << c.cause.toStdString();
+        EXPECT_TRUE(waitUntilGone(5000));
+    }
+    if (mounted)
+        test::PrivateMounts::unmount(full);
 }
 
 } // namespace

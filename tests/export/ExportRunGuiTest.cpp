@@ -36,7 +36,7 @@ protected:
         QDir().mkpath(out);
         exportOne = [this](const QString& in, const QString& pdf) {
             auto* bar = child<QProgressBar>(*form, "ProgressBar1");
-            calls.append({in, pdf, bar->value(), bar->format(), form->mousePointer()});
+            calls.append({in, pdf, bar->value(), bar->text(), form->mousePointer()});
             if (duringCall)
                 duringCall(static_cast<int>(calls.size()));
             if (failing.contains(in))
@@ -58,19 +58,20 @@ protected:
 
 TEST_F(ExportRunGuiTest, ExportsEveryRowWithProgressAndEndsWithDone)
 {
-    start({"/in/Q3.pptx", "/in/Plan.final.ppt", "/in/Notes.", "/in/README"}, out);
+    start({"/in/Q3.pptx", "/in/Plan.final.ppt", "/in/Notes.", "/in/READ %p%v%m"}, out);
     clickStart();
     ASSERT_EQ(calls.size(), 4);
-    const QStringList pdfs = {out + "/Q3.pdf", out + "/Plan.final.pdf", out + "/Notes.pdf", out + "/README.pdf"};
+    const QStringList pdfs = {out + "/Q3.pdf", out + "/Plan.final.pdf", out + "/Notes.pdf", out + "/READ %p%v%m.pdf"};
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(calls[i].pdf, pdfs[i]);
         EXPECT_EQ(calls[i].progress, 25 * (i + 1));
         EXPECT_EQ(calls[i].pointer, pointer::kBusy);
     }
     EXPECT_EQ(calls[1].progressText, QStringLiteral("Processing: Plan.final.ppt"));
+    EXPECT_EQ(calls[3].progressText, QStringLiteral("Processing: READ %p%v%m")); // shown as it stands
     auto* bar = child<QProgressBar>(*form, "ProgressBar1");
     EXPECT_EQ(bar->value(), 0);
-    EXPECT_EQ(bar->format(), QStringLiteral("Progress Bar"));
+    EXPECT_EQ(bar->text(), QStringLiteral("Progress Bar"));
     EXPECT_EQ(form->mousePointer(), pointer::kDefault);
     ASSERT_EQ(dialogs.boxes.size(), 1);
     EXPECT_EQ(dialogs.boxes[0].text, QStringLiteral("Done."));
@@ -132,7 +133,47 @@ TEST_F(ExportRunGuiTest, EarlierPdfIsDeletedFirstEvenWhenReadOnly)
     clickStart();
     EXPECT_FALSE(existedDuringExport);
     ASSERT_EQ(calls.size(), 2);
-    EXPECT_EQ(calls[1].pdf, calls[0].pdf); // same name: the second replaces the first
+    EXPECT_EQ(calls[1].pdf, calls[0].pdf); // same name: the second replaces the first, and the message says so
+    EXPECT_EQ(dialogs.texts(), QStringList({"Done.\r\n\r\nThe PDF of 1 presentation was replaced by a later one of "
+                                            "the same name:\r\n/in/Q3.ppt"}));
+}
+
+TEST_F(ExportRunGuiTest, TargetThatCannotBeClearedFailsItsRowWithAReportAndIsNotExported)
+{
+    QDir().mkpath(out + "/blocked.pdf/inside");
+    start({"/in/blocked.pptx", "/in/free.pptx"}, out);
+    clickStart();
+    ASSERT_EQ(calls.size(), 1);
+    EXPECT_EQ(calls[0].presentation, QStringLiteral("/in/free.pptx"));
+    EXPECT_EQ(dialogs.reportedLines(), QList<int>({136}));
+    EXPECT_TRUE(dialogs.boxes[0].text.startsWith(
+        QStringLiteral("The earlier %1/blocked.pdf could not be removed (a folder of that name stands there)").arg(out)))
+        << dialogs.boxes[0].text.toStdString();
+    EXPECT_EQ(dialogs.boxes[1].text,
+              QStringLiteral("Done.\r\n\r\n1 of 2 presentations gave no PDF:\r\n/in/blocked.pptx"));
+    EXPECT_TRUE(QDir(out + "/blocked.pdf/inside").exists());
+}
+
+TEST_F(ExportRunGuiTest, ListEmptiedDuringTheRunReportsTheStepsAndExportsNoNamelessPdf)
+{
+    start({"/in/a.pptx", "/in/b.pptx", "/in/c.pptx"}, out);
+    duringCall = [&](int n) {
+        if (n != 1)
+            return;
+        // A folder scan that ends during the run sets the default pointer,
+        // and "Clear List" then works.
+        form->setMousePointer(pointer::kDefault);
+        QTest::mouseClick(child<QPushButton>(*form, "PushButton5"), Qt::LeftButton);
+    };
+    clickStart();
+    ASSERT_EQ(calls.size(), 1);
+    EXPECT_EQ(form->presentations().Count(), 0);
+    EXPECT_EQ(dialogs.reportedLines(), QList<int>({114, 116, 114, 116}));
+    EXPECT_TRUE(dialogs.boxes[1].text.startsWith(QStringLiteral("Division by zero\r\n")));
+    EXPECT_EQ(dialogs.boxes.constLast().text,
+              QStringLiteral("Done.\r\n\r\n2 of 3 presentations gave no PDF:\r\nrow 2 (it was removed during the "
+                             "export)\r\nrow 3 (it was removed during the export)"));
+    EXPECT_FALSE(QFile::exists(out + "/.pdf"));
 }
 
 TEST_F(ExportRunGuiTest, RowsWithoutPdfAreNamedInsteadOfReportingSuccess)
