@@ -72,6 +72,17 @@ void Form1::placeInTwips(QWidget* w, int left, int top, int width, int height)
     w->setGeometry(twipsX(left), twipsY(top), twipsX(width), twipsY(height));
 }
 
+namespace {
+// Shows its text as it stands: a file name holding "%p", "%v" or "%m" is not
+// filled in with numbers.
+class LiteralProgressBar : public QProgressBar
+{
+public:
+    using QProgressBar::QProgressBar;
+    QString text() const override { return format(); }
+};
+} // namespace
+
 void Form1::createControls()
 {
     setFont(arialBold(9));
@@ -90,6 +101,9 @@ void Form1::createControls()
     m_listView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_listView->setShowGrid(false);
     m_listView->setWordWrap(false);
+    // One wide column: scrolling by items could never show the end of a long
+    // path, so the list scrolls sideways by pixels.
+    m_listView->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_listView->verticalHeader()->hide();
     m_listView->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_listView->setFont(arialBold(9));
@@ -137,7 +151,7 @@ void Form1::createControls()
     makeButton(7, texts::kBrowseCaption, m_frame, 6960, 300, 600, 345);
     makeButton(3, texts::kHelpCaption, this, 120, 120, 7800, 405);
 
-    m_progress = new QProgressBar(this);
+    m_progress = new LiteralProgressBar(this);
     m_progress->setObjectName(QStringLiteral("ProgressBar1"));
     m_progress->setRange(0, 100);
     m_progress->setValue(0);
@@ -222,7 +236,7 @@ void Form1::Form_Load()
     });
     trap(130, [&] { m_listView->setColumnWidth(0, twipsX(7000)); });
     trap(132, [&] {
-        const QString fallback = DefaultOutputFolder(m_services.desktopFolder);
+        const QString fallback = DefaultOutputFolder(m_services.desktopFolder, m_services.homeFolder);
         m_text->setText(m_services.settings.ReadSetting(settings::kLocation, fallback));
     });
     bool goOn = true;
@@ -326,7 +340,9 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
             return true;
         case QEvent::MouseButtonPress:
             ListView1_MouseDown();
-            return false;
+            // A press below the last row keeps the selection, so a
+            // double-click there removes the selected row.
+            return !m_listView->indexAt(static_cast<QMouseEvent*>(event)->position().toPoint()).isValid();
         case QEvent::MouseButtonRelease:
             ListView1_MouseUp();
             return false;

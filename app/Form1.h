@@ -9,6 +9,7 @@
 #include "SampleFiles.h"
 
 #include <QCursor>
+#include <QDir>
 #include <QPersistentModelIndex>
 #include <QPoint>
 #include <QWidget>
@@ -46,6 +47,8 @@ struct Form1Services
     ExportRun::ExportOne exportOne;
     // The pointer's position on the screen, in pixels.
     std::function<QPoint()> cursorPosition = [] { return QCursor::pos(); };
+    // The output folder of the first start when there is no desktop folder.
+    QString homeFolder = QDir::homePath();
 };
 
 // The start-up calls that other parts of the program hand to the window:

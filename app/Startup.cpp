@@ -1,6 +1,8 @@
 // The plain routines of the window's start-up.
 #include "Startup.h"
 
+#include "Files.h"
+
 #include "Failure.h"
 #include "Shell.h"
 
@@ -22,9 +24,13 @@ QString ApplicationTitle(const QString& title)
     return result;
 }
 
-QString DefaultOutputFolder(const std::function<QString()>& desktopFolder)
+QString DefaultOutputFolder(const std::function<QString()>& desktopFolder, const QString& homeFolder)
 {
-    const QString desktop = desktopFolder ? desktopFolder() : QString();
+    QString desktop = desktopFolder ? desktopFolder() : QString();
+    // Minimal installs and servers have no desktop folder: the first export
+    // must not stop at a folder that does not exist.
+    if (!IsFolder(desktop))
+        desktop = homeFolder;
     if (desktop.isEmpty())
         throw Failure(failure::kInvalidArgument,
                       QStringLiteral("Invalid procedure call or argument: no desktop folder"));

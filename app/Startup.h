@@ -2,6 +2,7 @@
 // the occasional visit of our web site.
 #pragma once
 
+#include <QDir>
 #include <QString>
 #include <functional>
 
@@ -16,8 +17,10 @@ inline const QString kWebAddress = QStringLiteral("https://pradelux.veltrande.ex
 // long, at least once. A title without a blank is kept whole.
 QString ApplicationTitle(const QString& title);
 
-// The desktop folder followed by "/"; throws when there is no desktop folder.
-QString DefaultOutputFolder(const std::function<QString()>& desktopFolder);
+// The desktop folder followed by "/", or the home folder when there is no
+// desktop folder; throws when neither is known.
+QString DefaultOutputFolder(const std::function<QString()>& desktopFolder,
+                            const QString& homeFolder = QDir::homePath());
 
 // The user's desktop folder as the desktop's settings name it.
 QString XdgDesktopFolder();

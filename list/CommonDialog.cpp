@@ -20,19 +20,18 @@ void CommonDialog::ShowOpen()
     if (chosen.size() == 1) {
         result = chosen.constFirst();
     } else if (chosen.size() > 1) {
-        // The dialog picks files in one folder; its path comes first, then the names.
-        const QString first = chosen.constFirst();
-        const int cut = first.lastIndexOf(kSeparator);
-        QString folder = cut > 0 ? first.left(cut) : QString(kSeparator);
-        result = folder;
+        // The result is one folder followed by names. Files picked from
+        // several folders (through Recent, a search or typed paths) share the
+        // folder that holds them all, and each name keeps the rest of its path.
+        QString folder = chosen.constFirst().left(qMax(chosen.constFirst().lastIndexOf(kSeparator), 0));
         for (const QString& path : chosen) {
-            QString name = path;
-            if (path.startsWith(folder + kSeparator))
-                name = path.mid(folder.size() + 1);
-            else if (folder == QString(kSeparator) && path.startsWith(kSeparator))
-                name = path.mid(1);
-            result += QChar(0) + name;
+            while (!folder.isEmpty() && !path.startsWith(folder + kSeparator))
+                folder = folder.left(qMax(folder.lastIndexOf(kSeparator), 0));
         }
+        // Empty text here is the root: its names keep everything after "/".
+        result = folder.isEmpty() ? QString(kSeparator) : folder;
+        for (const QString& path : chosen)
+            result += QChar(0) + path.mid(folder.size() + 1);
     }
     if (result.size() > MaxFileSize)
         throw Failure(kTooManyFilesFailure,

@@ -136,23 +136,27 @@ bool DropHandler::eventFilter(QObject* watched, QEvent* event)
     switch (event->type()) {
     case QEvent::DragEnter:
     case QEvent::DragMove: {
+        // The list only reads the files: the drop is always a copy, never a
+        // move that would let the source delete them.
         auto* drag = static_cast<QDragMoveEvent*>(event);
-        if (droppedFiles(drag->mimeData()).isEmpty()) {
+        if (droppedFiles(drag->mimeData()).isEmpty() || !(drag->possibleActions() & Qt::CopyAction)) {
             drag->setDropAction(Qt::IgnoreAction);
             drag->ignore();
         } else {
-            drag->acceptProposedAction();
+            drag->setDropAction(Qt::CopyAction);
+            drag->accept();
         }
         return true;
     }
     case QEvent::Drop: {
         auto* drop = static_cast<QDropEvent*>(event);
         const QStringList paths = droppedFiles(drop->mimeData());
-        if (paths.isEmpty()) {
+        if (paths.isEmpty() || !(drop->possibleActions() & Qt::CopyAction)) {
             drop->ignore();
             return true;
         }
-        drop->acceptProposedAction();
+        drop->setDropAction(Qt::CopyAction);
+        drop->accept();
         Drop(paths);
         return true;
     }

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,6 +44,9 @@ uid_t effectiveUser()
 {
     if (error == EACCES || error == EPERM)
         throw Failure(failure::kPermissionDenied, QStringLiteral("Permission denied: %1").arg(path));
+    if (error == EROFS)
+        throw Failure(failure::kPermissionDenied,
+                      QStringLiteral("Permission denied: %1 is on a read-only file system").arg(path));
     if (error == ENOENT || error == ENOTDIR)
         throw Failure(failure::kPathNotFound, QStringLiteral("Path not found: %1").arg(path));
     throw Failure(failure::kPathFileAccess,
@@ -118,23 +122,19 @@ QList<FileSystemObject::SubFolder> FileSystemObject::SubFolders(const Folder& fo
     if (!dir)
         raise(errno, folder.path);
     QList<SubFolder> subs;
-    const QString prefix = folder.path.endsWith(QLatin1Char('/')) ? folder.path : folder.path + QLatin1Char('/');
     while (dirent* entry = ::readdir(dir)) {
         const char* n = entry->d_name;
         if (!std::strcmp(n, ".") || !std::strcmp(n, ".."))
             continue;
-        // A plain folder is known from its entry: the parent's device and its
-        // own inode (for a mount point that is the folder it covers, which
-        // only matters for a link back to a mount point). Links and the
-        // unknown are looked up.
-        if (entry->d_type == DT_DIR) {
-            subs.append({QFile::decodeName(n), folder.device, static_cast<quint64>(entry->d_ino)});
-        } else if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-            struct stat st;
-            const QString name = QFile::decodeName(n);
-            if (::stat(native(prefix + name).constData(), &st) == 0 && S_ISDIR(st.st_mode))
-                subs.append({name, static_cast<quint64>(st.st_dev), static_cast<quint64>(st.st_ino)});
-        }
+        // Every subfolder is known by what stat says of it: the inode in a
+        // directory entry can differ from it (mount points, btrfs subvolumes,
+        // some overlay mounts), and taking one for the other would skip a
+        // folder as already seen.
+        if (entry->d_type != DT_DIR && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
+            continue;
+        struct stat st;
+        if (::fstatat(::dirfd(dir), n, &st, 0) == 0 && S_ISDIR(st.st_mode))
+            subs.append({QFile::decodeName(n), static_cast<quint64>(st.st_dev), static_cast<quint64>(st.st_ino)});
     }
     ::closedir(dir);
     std::sort(subs.begin(), subs.end(), [](const SubFolder& a, const SubFolder& b) { return a.name < b.name; });

@@ -131,6 +131,7 @@ TEST_F(Form1Test, FailingStepsAreReportedAndTheSequenceGoesOn)
     draw = 0.06; // the draw of seven: visit the web site
     shell.fail = true;
     desktop.clear();
+    home.clear();
     settings.WriteSetting(settings::kLocation, QStringLiteral("/kept/"));
     int recordings = 0;
     steps.recordSampleFiles = [&] { ++recordings; };

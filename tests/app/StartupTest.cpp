@@ -4,6 +4,9 @@
 #include "Failure.h"
 #include "FakeShell.h"
 
+#include "TempEnvironment.h"
+
+#include <QDir>
 #include <gtest/gtest.h>
 
 using namespace pradelux;
@@ -26,13 +29,22 @@ TEST(ApplicationTitle, CutsBeforeTheLastBlankUntilFortyCharactersAtLeastOnce)
     EXPECT_EQ(ApplicationTitle(cases[0].first).size(), 38);
 }
 
-TEST(DefaultOutputFolder, DesktopFolderWithSeparatorOrAFailure)
+TEST(DefaultOutputFolder, DesktopFolderThenHomeFolderWithSeparatorOrAFailure)
 {
-    EXPECT_EQ(DefaultOutputFolder([] { return QStringLiteral("/home/ana/Schreibtisch"); }),
-              QStringLiteral("/home/ana/Schreibtisch/"));
+    test::TempConfig dir;
+    const QString desktop = dir.path(QStringLiteral("Schreibtisch"));
+    QDir().mkpath(desktop);
+    const QString home = dir.path();
+    const QList<std::tuple<QString, QString, QString>> cases = {
+        {desktop, home, desktop + QStringLiteral("/")},
+        {dir.path(QStringLiteral("no desktop")), home, home + QStringLiteral("/")},
+        {QString(), home, home + QStringLiteral("/")},
+    };
+    for (const auto& [desk, homeFolder, expected] : cases)
+        EXPECT_EQ(DefaultOutputFolder([d = desk] { return d; }, homeFolder), expected) << desk.toStdString();
     try {
-        DefaultOutputFolder([] { return QString(); });
-        FAIL() << "no failure without a desktop folder";
+        DefaultOutputFolder([] { return QString(); }, QString());
+        FAIL() << "no failure without a desktop or home folder";
     } catch (const Failure& f) {
         EXPECT_EQ(f.number(), failure::kInvalidArgument);
     }

@@ -17,9 +17,21 @@ struct ShownBox
     int style;
 };
 
+// What a dialog was asked with: the prompt or title, and the start folder,
+// the preset answer or the filter.
+struct AskedDialog
+{
+    QString prompt;
+    QString title;
+    QString preset;
+};
+
 class FakeDialogs : public Dialogs
 {
 public:
+    QList<OpenFileRequest> fileRequests;
+    QList<AskedDialog> folderRequests; // preset: the start folder
+    QList<AskedDialog> inputRequests;
     QList<ShownBox> boxes;
     QList<int> answers;       // results of Yes/No boxes, in order; Yes when none left
     QStringList inputAnswers; // answers of input boxes, in order; empty when none left
@@ -27,12 +39,14 @@ public:
     QStringList folderAnswers;
     std::function<void(const ShownBox&)> onBox; // runs while a box is "open"
 
-    QStringList openFiles(const OpenFileRequest&) override
+    QStringList openFiles(const OpenFileRequest& request) override
     {
+        fileRequests.append(request);
         return fileAnswers.isEmpty() ? QStringList() : fileAnswers.takeFirst();
     }
-    QString browseForFolder(const QString&, const QString&) override
+    QString browseForFolder(const QString& prompt, const QString& startFolder) override
     {
+        folderRequests.append({prompt, QString(), startFolder});
         return folderAnswers.isEmpty() ? QString() : folderAnswers.takeFirst();
     }
 
@@ -66,8 +80,9 @@ protected:
             return answers.isEmpty() ? msgbox::kYes : answers.takeFirst();
         return msgbox::kOk;
     }
-    QString askText(const QString&, const QString&, const QString&) override
+    QString askText(const QString& prompt, const QString& title, const QString& preset) override
     {
+        inputRequests.append({prompt, title, preset});
         return inputAnswers.isEmpty() ? QString() : inputAnswers.takeFirst();
     }
 };

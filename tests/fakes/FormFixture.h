@@ -31,6 +31,7 @@ protected:
     SettingsStore settings;
     QString appFolder = config.path(QStringLiteral("app"));
     QString desktop = config.path(QStringLiteral("Desktop"));
+    QString home = config.path(QStringLiteral("home"));
     double draw = 0.5;
     QList<int> exits;
     StartupSteps steps;
@@ -52,6 +53,10 @@ protected:
     std::unique_ptr<Form1> load(AppFiles files = {})
     {
         lay(files);
+        for (const QString& folder : {desktop, home}) {
+            if (!folder.isEmpty())
+                QDir().mkpath(folder);
+        }
         Form1Services services{dialogs,
                                shell,
                                settings,
@@ -61,6 +66,7 @@ protected:
                                [this](int code) { exits << code; },
                                automation,
                                [this](const QString& in, const QString& out) { return exportOne(in, out); }};
+        services.homeFolder = home;
         auto form = std::make_unique<Form1>(services, steps);
         form->Form_Load();
         return form;

@@ -4,6 +4,7 @@
 #include "FakeDialogs.h"
 #include "FileSystem.h"
 #include "Files.h"
+#include "PrivateMounts.h"
 #include "TempEnvironment.h"
 
 #include <QDir>
@@ -97,6 +98,28 @@ TEST(FolderRoutines, SubfoldersComeLevelByLevelAndLinkCyclesAreScannedOnce)
               QStringList({d + "/", d + "/a/", d + "/b/", d + "/c/", d + "/a/a1/", d + "/b/b1/", d + "/a/a1/a11/"}));
     EXPECT_TRUE(dialogs.boxes.isEmpty());
     EXPECT_GT(yields, 7);
+}
+
+TEST(FolderRoutines, FoldersAreToldApartByWhatStatSaysNotByTheirDirectoryEntry)
+{
+    if (!test::PrivateMounts::available())
+        GTEST_SKIP() << "this process may not mount";
+    // "b" shows the folder that a disk mounted at "q/a" covers: the entry of
+    // "q/a" still carries the covered folder's inode, so by its entry it
+    // looks like "b", seen before it.
+    test::TempConfig dir;
+    const QString d = dir.path() + "/top";
+    touch(d + "/q/a/covered.ppt");
+    ASSERT_TRUE(test::PrivateMounts::bind(d + "/q/a", d + "/b"));
+    ASSERT_TRUE(test::PrivateMounts::tmpfs(d + "/q/a", "size=64k"));
+    touch(d + "/q/a/on the disk/deck.ppt");
+    test::FakeDialogs dialogs;
+    FolderScanState state{dialogs, [] {}, {}, {}};
+    FolderList folders{d + "/"};
+    GetSubDirectories2016(folders, true, state);
+    EXPECT_EQ(folders, QStringList({d + "/", d + "/b/", d + "/q/", d + "/q/a/", d + "/q/a/on the disk/"}));
+    test::PrivateMounts::unmount(d + "/q/a");
+    test::PrivateMounts::unmount(d + "/b");
 }
 
 TEST(FolderRoutines, FolderThatCannotBeReadIsDroppedSilently)

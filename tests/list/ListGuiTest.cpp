@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QUrl>
 
@@ -29,7 +30,8 @@ protected:
     void click(Form1& form, const char* button) { QTest::mouseClick(child<QPushButton>(form, button), Qt::LeftButton); }
 
     // A drop of URLs on the list; returns whether the drag was accepted.
-    bool drop(Form1& form, const QList<QUrl>& urls, const QString& text = QString())
+    bool drop(Form1& form, const QList<QUrl>& urls, const QString& text = QString(),
+              Qt::DropActions actions = Qt::CopyAction, Qt::DropAction* taken = nullptr)
     {
         QMimeData data;
         if (!urls.isEmpty())
@@ -37,13 +39,16 @@ protected:
         if (!text.isEmpty())
             data.setText(text);
         QWidget* viewport = child<QTableWidget>(form, "ListView1")->viewport();
-        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        // A file manager proposes a move when it may.
+        QDragEnterEvent enter(QPoint(5, 5), actions, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(viewport, &enter);
         if (!enter.isAccepted())
             return false;
-        QDropEvent dropEvent(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent dropEvent(QPointF(5, 5), actions, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(viewport, &dropEvent);
-        return true;
+        if (taken)
+            *taken = dropEvent.dropAction();
+        return dropEvent.isAccepted();
     }
 
     void makeTree()
@@ -69,11 +74,19 @@ TEST_F(ListGuiTest, AddFilesTakesOneOrManyAndNothingOnCancel)
                            {},
                            {"/data/Talks/b.ppt", "/data/Talks/a b.odp", "/data/Talks/c.pptx"},
                            {"/x.ppt", "/y.ppt"},
-                           {"/data/one//odd.pptx"}};
-    for (int i = 0; i < 5; ++i)
+                           {"/data/one//odd.pptx"},
+                           // picked from several folders (Recent, a search)
+                           {"/data/Talks/a.ppt", "/data/Talk/b.ppt", "/srv/c.odp"},
+                           {"/data/Talks/2019/a.ppt", "/data/Talks/b.ppt"}};
+    for (int i = 0; i < 7; ++i)
         click(*form, "PushButton1");
     EXPECT_EQ(rows(*form), QStringList({"/data/one//odd.pptx", "/data/Talks/b.ppt", "/data/Talks/a b.odp",
-                                        "/data/Talks/c.pptx", "/x.ppt", "/y.ppt", "/data/one//odd.pptx"}));
+                                        "/data/Talks/c.pptx", "/x.ppt", "/y.ppt", "/data/one//odd.pptx",
+                                        "/data/Talks/a.ppt", "/data/Talk/b.ppt", "/srv/c.odp",
+                                        "/data/Talks/2019/a.ppt", "/data/Talks/b.ppt"}));
+    ASSERT_EQ(dialogs.fileRequests.size(), 7);
+    EXPECT_EQ(dialogs.fileRequests[0].filter, QStringLiteral("PowerPoint Files (*.p*)|*.p*|All Files (*.*)|*.*|"));
+    EXPECT_TRUE(dialogs.fileRequests[0].multiSelect);
     EXPECT_TRUE(dialogs.boxes.isEmpty());
     EXPECT_EQ(form->commonDialog().Flags, 2621953);
     EXPECT_EQ(form->commonDialog().DialogTitle,
@@ -101,9 +114,23 @@ TEST_F(ListGuiTest, FolderScanAddsMatchingFilesLevelByLevel)
 {
     makeTree();
     auto form = load();
+    settings.WriteSetting(settings::kLastFolderDot, QStringLiteral("/the output folder's own"));
     dialogs.inputAnswers = {"PPT"};
     dialogs.folderAnswers = {tree};
+    // The pointer while the rows come in, inside the scan.
+    QList<int> pointers;
+    auto* model = child<QTableWidget>(*form, "ListView1")->model();
+    QObject::connect(model, &QAbstractItemModel::rowsInserted, [&] { pointers << form->mousePointer(); });
     click(*form, "PushButton4");
+    EXPECT_FALSE(pointers.isEmpty());
+    EXPECT_EQ(pointers.count(pointer::kBusy), pointers.size());
+    ASSERT_EQ(dialogs.inputRequests.size(), 1);
+    EXPECT_EQ(dialogs.inputRequests[0].preset, QStringLiteral("ppt")); // nothing stored yet
+    EXPECT_EQ(dialogs.inputRequests[0].prompt,
+              QStringLiteral("Enter file extension to load:\r\r(* for all files, txt for all txt files, doc for all "
+                             "doc files, etc.)"));
+    ASSERT_EQ(dialogs.folderRequests.size(), 1);
+    EXPECT_EQ(dialogs.folderRequests[0].preset, QString()); // LastFolder, not LastFolderDot
     EXPECT_EQ(rows(*form), QStringList({tree + "/.hidden-ro.ppt", tree + "/Zwei Wörter \"quoted\" 'x'.PPT",
                                         tree + "/readonly.ppt", tree + "/talk.ppt", tree + "/sub/middle.ppt",
                                         tree + "/日本/発表.ppt", tree + "/sub/deeper/bottom.ppt"}));
@@ -118,6 +145,8 @@ TEST_F(ListGuiTest, FolderScanAddsMatchingFilesLevelByLevel)
     dialogs.inputAnswers = {"*", ".ppt"};
     dialogs.folderAnswers = {tree + "/sub", tree};
     click(*form, "PushButton4");
+    EXPECT_EQ(dialogs.inputRequests[1].preset, QStringLiteral("PPT")); // the stored "Extension"
+    EXPECT_EQ(dialogs.folderRequests[1].preset, tree);               // the stored "LastFolder"
     const QString loop = tree + "/sub/loop/";
     EXPECT_EQ(rows(*form),
               QStringList({tree + "/sub/middle.ppt", tree + "/sub/deeper/bottom.ppt", loop + ".hidden-ro.ppt",
@@ -150,18 +179,29 @@ TEST_F(ListGuiTest, DroppedFilesStayAsTheyAreAndDroppedFoldersAreScannedForEvery
     makeTree();
     touch("empty folder/.keep-out", {});
     QFile::remove(tree + "/empty folder/.keep-out");
+    touch("sub/handout.docx");
+    touch("sub/~$handout.docx");
+    touch("sub/.outline.odp");
     auto form = load();
     QFile::remove(tree + "/sub/loop");
-    EXPECT_TRUE(drop(*form, {QUrl::fromLocalFile(tree + "/sub"), QUrl::fromLocalFile(tree + "/~lock.ppt"),
-                             QUrl::fromLocalFile(tree + "/.hidden.ppt"), QUrl::fromLocalFile(tree + "/empty folder"),
-                             QUrl::fromLocalFile("/no/such/file.pptx")}));
-    EXPECT_EQ(rows(*form), QStringList({tree + "/sub/middle.ppt", tree + "/sub/deeper/bottom.ppt", tree + "/~lock.ppt",
-                                        tree + "/.hidden.ppt", "/no/such/file.pptx"}));
+    // Offered as a move or a copy, the drop is taken as a copy.
+    Qt::DropAction taken = Qt::IgnoreAction;
+    EXPECT_TRUE(drop(*form,
+                     {QUrl::fromLocalFile(tree + "/sub"), QUrl::fromLocalFile(tree + "/~lock.ppt"),
+                      QUrl::fromLocalFile(tree + "/.hidden.ppt"), QUrl::fromLocalFile(tree + "/empty folder"),
+                      QUrl::fromLocalFile("/no/such/file.pptx")},
+                     QString(), Qt::MoveAction | Qt::CopyAction, &taken));
+    EXPECT_EQ(taken, Qt::CopyAction);
+    EXPECT_EQ(rows(*form), QStringList({tree + "/sub/handout.docx", tree + "/sub/middle.ppt",
+                                        tree + "/sub/deeper/bottom.ppt", tree + "/~lock.ppt", tree + "/.hidden.ppt",
+                                        "/no/such/file.pptx"}));
+    // A source that allows only a move gets nothing.
+    EXPECT_FALSE(drop(*form, {QUrl::fromLocalFile(tree + "/talk.ppt")}, QString(), Qt::MoveAction));
     EXPECT_TRUE(dialogs.boxes.isEmpty());
     // Text, or a mix with a web address, is refused while dragging.
     EXPECT_FALSE(drop(*form, {}, QStringLiteral("/some/path.ppt")));
     EXPECT_FALSE(drop(*form, {QUrl::fromLocalFile(tree + "/talk.ppt"), QUrl("https://example.org/x.ppt")}));
-    EXPECT_EQ(form->presentations().Count(), 5);
+    EXPECT_EQ(form->presentations().Count(), 6);
 }
 
 TEST_F(ListGuiTest, DeleteDoubleClickAndClearAreRefusedUnderTheBusyPointer)
@@ -186,14 +226,29 @@ TEST_F(ListGuiTest, DeleteDoubleClickAndClearAreRefusedUnderTheBusyPointer)
     QTest::keyClick(list, Qt::Key_Backspace);
     EXPECT_EQ(form->presentations().Count(), 3);
     select(2);
-    // A double-click on the empty area below the rows removes the selected row.
-    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, QPoint(5, list->viewport()->height() - 3));
+    // A double-click on the empty area below the rows removes the selected
+    // row: its first click must not have cleared the selection.
+    const QPoint below(5, list->viewport()->height() - 3);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, below);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, below);
     EXPECT_EQ(rows(*form), QStringList({"/a.ppt", "/c.ppt"}));
     click(*form, "PushButton5");
     EXPECT_EQ(form->presentations().Count(), 0);
     QTest::keyClick(list, Qt::Key_Delete); // an empty list: nothing happens
     click(*form, "PushButton5");
     EXPECT_TRUE(dialogs.boxes.isEmpty());
+}
+
+TEST_F(ListGuiTest, ColumnWiderThanTheListScrollsSidewaysToTheEndOfALongPath)
+{
+    auto form = load();
+    form->show();
+    form->presentations().AppendEntry(QStringLiteral("/data/") + QString(300, QLatin1Char('x')) +
+                                      QStringLiteral("/the end.pptx"));
+    auto* list = child<QTableWidget>(*form, "ListView1");
+    list->setColumnWidth(0, list->viewport()->width() * 3);
+    QApplication::processEvents();
+    EXPECT_GE(list->horizontalScrollBar()->maximum(), list->viewport()->width() * 2 - 10);
 }
 
 TEST_F(ListGuiTest, EntryPastTheLastRowIsAReportedFailure)
@@ -208,6 +263,13 @@ TEST_F(ListGuiTest, OutputFolderButtonAppendsTheSeparatorExceptForTheRoot)
 {
     auto form = load();
     auto* text = child<QLineEdit>(*form, "Text1");
+    settings.WriteSetting(settings::kLastFolder, QStringLiteral("/the scan's own"));
+    dialogs.folderAnswers = {"/srv/Reports", "/", ""};
+    click(*form, "PushButton7");
+    click(*form, "PushButton7");
+    ASSERT_EQ(dialogs.folderRequests.size(), 2);
+    EXPECT_EQ(dialogs.folderRequests[0].preset, QString()); // LastFolderDot, not LastFolder
+    EXPECT_EQ(dialogs.folderRequests[1].preset, QStringLiteral("/srv/Reports"));
     dialogs.folderAnswers = {"/srv/Reports", "/", ""};
     click(*form, "PushButton7");
     EXPECT_EQ(text->text(), QStringLiteral("/srv/Reports/"));
