@@ -3,35 +3,56 @@
 
 #include "Automation.h"
 #include "Dialogs.h"
+#include "Failure.h"
+#include "Files.h"
 #include "PdfPrinter.h"
 #include "Printers.h"
 
 namespace pradelux {
 
-QString PdfPrinterInstructions()
+QString PdfPrinterInstructions(const QString& printerTool)
 {
     const QString& name = pdfprinter::kName;
     return QStringList{name + QStringLiteral(" is not installed. Please follow these instructions:"),
                        QString(),
-                       QStringLiteral("1) Go to Control Panel -> Printers and Faxes to add a local printer."),
-                       QStringLiteral("2) Choose ''CPW2: (") + name +
-                           QStringLiteral(")'' on Select a Printer Port dialog box, click Next."),
-                       QStringLiteral("3) Choose a Postscript printer (e.g. HP Color LaserJet PS), click Next."),
-                       QStringLiteral("4) Enter ") + name + QStringLiteral(" as Printer name, click Next -> Finish.")}
+                       QStringLiteral("1) Open a terminal."),
+                       QStringLiteral("2) Run ''") + printerTool + QStringLiteral(" install'' to add ") + name +
+                           QStringLiteral(" on its port ''CPW2:''."),
+                       QStringLiteral("3) Run ''") + printerTool + QStringLiteral(" list'' to see that ") + name +
+                           QStringLiteral(" is listed."),
+                       QStringLiteral("4) Export: there is no need to restart this program.")}
         .join(QStringLiteral("\r\n"));
+}
+
+QString ApplicationMissingMessage(const QString& reason)
+{
+    static const QString automationPrefix = QStringLiteral("ActiveX component can't create object");
+    QString why = reason;
+    if (why.startsWith(automationPrefix))
+        why = why.mid(automationPrefix.size());
+    if (why.startsWith(QLatin1String(": ")))
+        why = why.mid(2);
+    if (why.isEmpty())
+        return kApplicationMissing;
+    return kApplicationMissingFirst + QStringLiteral(" Its stand-in, the presentation application of Pradelux, could "
+                                                     "not be started: ") +
+           why;
 }
 
 bool CheckPowerPointInstalled(Automation& automation, Dialogs& dialogs, const std::function<void(int)>& exitProgram)
 {
     bool created = false;
+    QString reason;
     try {
         created = automation.createObject(kPowerPointClass) != nullptr;
+    } catch (const Failure& f) {
+        reason = f.description();
     } catch (...) {
         created = false;
     }
     if (created)
         return true;
-    dialogs.msgBox(kApplicationMissing, msgbox::kOkOnly);
+    dialogs.msgBox(ApplicationMissingMessage(reason), msgbox::kOkOnly);
     if (exitProgram)
         exitProgram(0);
     return false;
@@ -43,7 +64,7 @@ void CheckPdfPrinterInstalled(const Printers& printers, Dialogs& dialogs)
         if (printer.name == pdfprinter::kName)
             return;
     }
-    dialogs.msgBox(PdfPrinterInstructions(), msgbox::kOkOnly);
+    dialogs.msgBox(PdfPrinterInstructions(AppFolder() + QStringLiteral("/pradelux-printer")), msgbox::kOkOnly);
 }
 
 } // namespace pradelux

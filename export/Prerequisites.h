@@ -13,8 +13,13 @@ class Printers;
 
 inline const QString kApplicationMissing = QStringLiteral(
     "PowerPoint is not installed on this computer. You need to have it installed to use this software without error.");
+inline const QString kApplicationMissingFirst = QStringLiteral("PowerPoint is not installed on this computer.");
 
-QString PdfPrinterInstructions();
+// printerTool: the full path of the command that installs the printer.
+QString PdfPrinterInstructions(const QString& printerTool);
+// The message when the application cannot be created: what is missing and
+// how to install it, when the failure says so.
+QString ApplicationMissingMessage(const QString& reason);
 
 // Creates the application once and lets it go again. When that fails, tells
 // the user, ends the program through exitProgram and returns false.

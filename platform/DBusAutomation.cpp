@@ -13,6 +13,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTextStream>
 #include <QTimer>
 
@@ -241,11 +242,25 @@ void DBusAutomation::startServer(const QString& progId)
     const QString program = serverExecutable(progId);
     if (program.isEmpty())
         throw Failure(failure::kCannotCreateObject,
-                      QStringLiteral("ActiveX component can't create object: %1 is not registered").arg(progId));
+                      QStringLiteral("ActiveX component can't create object: no application for %1 is registered in "
+                                     "%2; build or install Pradelux again.")
+                          .arg(progId, QDir(m_classFolder).filePath(kClassFile)));
+    // The server tells on its error output why it cannot run; that goes to a
+    // file so the reason can be given to the user.
+    const QString logFolder =
+        QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/pradelux-office");
+    QDir().mkpath(logFolder);
+    const QString log = logFolder + QStringLiteral("/server.log");
+    QProcess process;
+    process.setProgram(program);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(log);
     qint64 pid = 0;
-    if (!QProcess::startDetached(program, {}, QString(), &pid))
+    if (!process.startDetached(&pid))
         throw Failure(failure::kCannotCreateObject,
-                      QStringLiteral("ActiveX component can't create object: %1 could not be started").arg(program));
+                      QStringLiteral("ActiveX component can't create object: %1 could not be started; build or "
+                                     "install Pradelux again.")
+                          .arg(program));
 
     const QString name = protocol::busNameFor(progId);
     QElapsedTimer clock;
@@ -264,9 +279,16 @@ void DBusAutomation::startServer(const QString& progId)
     loop.exec();
     if (ready)
         return;
+    QString why;
+    QFile reasons(log);
+    if (gone && reasons.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        const QStringList lines = QString::fromUtf8(reasons.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        if (!lines.isEmpty())
+            why = QStringLiteral(": ") + lines.constLast().trimmed();
+    }
     throw Failure(
         failure::kCannotCreateObject,
-        gone ? QStringLiteral("ActiveX component can't create object: %1 ended before it was ready").arg(progId)
+        gone ? QStringLiteral("ActiveX component can't create object: %1 ended before it was ready%2").arg(progId, why)
              : QStringLiteral("ActiveX component can't create object: %1 did not answer within %2 seconds")
                    .arg(progId)
                    .arg(m_startTimeoutMs / 1000));

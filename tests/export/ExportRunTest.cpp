@@ -1,6 +1,7 @@
 // The plain routines of the export run, the guard and the prerequisite checks.
 #include "ExportRun.h"
 #include "FakeDialogs.h"
+#include "Files.h"
 #include "InstanceGuard.h"
 #include "Prerequisites.h"
 #include "Printers.h"
@@ -26,9 +27,13 @@ TEST(ExportRun, OutputNamesReplaceOnlyTheLastExtension)
     EXPECT_EQ(FileNameOf(QStringLiteral("Q3.pptx")), QStringLiteral("Q3.pptx"));
 }
 
-TEST(ExportRun, DoneMessageNamesTheRowsWithoutPdfAndCutsALongList)
+TEST(ExportRun, DoneMessageNamesTheRowsWithoutPdfAndTheReplacedOnesAndCutsALongList)
 {
     EXPECT_EQ(DoneMessage(3, {}), QStringLiteral("Done."));
+    EXPECT_EQ(DoneMessage(3, {"/a.pptx"}, {"/2019/report.pptx"}),
+              QStringLiteral("Done.\r\n\r\n1 of 3 presentations gave no PDF:\r\n/a.pptx\r\n\r\n"
+                             "The PDF of 1 presentation was replaced by a later one of the same name:\r\n"
+                             "/2019/report.pptx"));
     EXPECT_EQ(DoneMessage(3, {"/a.pptx", "/c.ppt"}),
               QStringLiteral("Done.\r\n\r\n2 of 3 presentations gave no PDF:\r\n/a.pptx\r\n/c.ppt"));
     QStringList many;
@@ -37,9 +42,10 @@ TEST(ExportRun, DoneMessageNamesTheRowsWithoutPdfAndCutsALongList)
     const QString text = DoneMessage(20, many);
     EXPECT_TRUE(text.startsWith(QStringLiteral("Done.\r\n\r\n13 of 20 presentations gave no PDF:\r\n/deck1.ppt\r\n")));
     EXPECT_TRUE(text.endsWith(QStringLiteral("\r\n/deck10.ppt\r\n... and 3 more.")));
+    EXPECT_TRUE(DoneMessage(20, {}, many).endsWith(QStringLiteral("\r\n/deck10.ppt\r\n... and 3 more.")));
 }
 
-TEST(ExportRun, DeleteFileIfPresentRemovesReadOnlyFilesButNeverFolders)
+TEST(ExportRun, DeleteFileIfPresentSaysWhetherThePathWasCleared)
 {
     test::TempConfig dir;
     const QString file = dir.path(QStringLiteral("old.pdf"));
@@ -48,14 +54,17 @@ TEST(ExportRun, DeleteFileIfPresentRemovesReadOnlyFilesButNeverFolders)
     f.close();
     f.setPermissions(QFileDevice::ReadOwner);
     int yields = 0;
-    DeleteFileIfPresent(file, [&] { ++yields; });
+    QString why;
+    EXPECT_TRUE(DeleteFileIfPresent(file, [&] { ++yields; }, &why));
     EXPECT_FALSE(QFile::exists(file));
     EXPECT_EQ(yields, 1);
-    DeleteFileIfPresent(file, {}); // nothing there: silent
+    EXPECT_TRUE(DeleteFileIfPresent(file, {}, &why)); // nothing there
+    EXPECT_TRUE(why.isEmpty());
     const QString folder = dir.path(QStringLiteral("Q3.pdf"));
     QDir().mkpath(folder + QStringLiteral("/inside"));
-    DeleteFileIfPresent(folder, {});
+    EXPECT_FALSE(DeleteFileIfPresent(folder, {}, &why));
     EXPECT_TRUE(QDir(folder + QStringLiteral("/inside")).exists());
+    EXPECT_TRUE(why.contains(QStringLiteral("folder"))) << why.toStdString();
 }
 
 TEST(InstanceGuard, OnlyAnApplicationNamedExactlySoCountsAsRunning)
@@ -80,7 +89,8 @@ TEST(InstanceGuard, OnlyAnApplicationNamedExactlySoCountsAsRunning)
     ASSERT_EQ(dialogs.boxes.size(), 2);
     EXPECT_EQ(dialogs.boxes[0].text,
               QStringLiteral("PowerPoint may be open. It is recommended that you close PowerPoint first.\r"
-                             "Use Ctrl+Alt+Del > Task Manager > POWERPNT.EXE if necessary.\r\n\r\n"
+                             "It is the program pradelux-office: in a terminal, ''pgrep -a pradelux-office'' finds "
+                             "it and ''pkill pradelux-office'' ends it, if necessary.\r\n\r\n"
                              "Would you like to proceed anyway?"));
     EXPECT_EQ(dialogs.boxes[0].style, 4);
     EXPECT_TRUE(automation.allReleased());
@@ -112,10 +122,11 @@ TEST(Prerequisites, PrinterMustCarryExactlyItsName)
     const QString instructions =
         QStringLiteral("Veltrande PDF Writer is not installed. Please follow these instructions:\r\n"
                        "\r\n"
-                       "1) Go to Control Panel -> Printers and Faxes to add a local printer.\r\n"
-                       "2) Choose ''CPW2: (Veltrande PDF Writer)'' on Select a Printer Port dialog box, click Next.\r\n"
-                       "3) Choose a Postscript printer (e.g. HP Color LaserJet PS), click Next.\r\n"
-                       "4) Enter Veltrande PDF Writer as Printer name, click Next -> Finish.");
+                       "1) Open a terminal.\r\n"
+                       "2) Run ''%1/pradelux-printer install'' to add Veltrande PDF Writer on its port ''CPW2:''.\r\n"
+                       "3) Run ''%1/pradelux-printer list'' to see that Veltrande PDF Writer is listed.\r\n"
+                       "4) Export: there is no need to restart this program.")
+            .arg(AppFolder());
     CheckPdfPrinterInstalled(printers, dialogs); // no printers at all
     printers.install(QStringLiteral("veltrande pdf writer"), QStringLiteral("CPW2:"));
     printers.install(QStringLiteral("Veltrande PDF Writer "), QStringLiteral("CPW2:"));
