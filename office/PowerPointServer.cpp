@@ -258,7 +258,7 @@ QVariant PowerPointServer::application(const QString& member, int kind, const QL
     if (is(member, "ActivePresentation") && isRead(kind)) {
         if (m_presentations.find(m_active) == m_presentations.end())
             throw Failure(failure::kAutomationError,
-                          QStringLiteral("ActivePresentation: invalid request, no presentation is open."));
+                          QStringLiteral("No presentation is open."));
         return objectAt(kPresentationsPath + QLatin1Char('/') + QString::number(m_active));
     }
     if (is(member, "Quit") && kind == protocol::kMethod) {
@@ -396,16 +396,19 @@ void PowerPointServer::printOut(int id)
     const QString printerName = p.print.activePrinter.isEmpty() ? m_printers.defaultPrinter() : p.print.activePrinter;
     if (printerName.isEmpty())
         throw Failure(failure::kAutomationError,
-                      QStringLiteral("PrintOut: no printer is selected and there is no default printer."));
+                      QStringLiteral("%1 cannot be printed: no printer is selected and there is no default printer.")
+                          .arg(p.path));
     bool installed = false;
     for (const auto& printer : m_printers.installed())
         installed = installed || printer.name == printerName;
     if (!installed)
         throw Failure(failure::kAutomationError,
-                      QStringLiteral("PrintOut: the printer \"%1\" is not installed.").arg(printerName));
+                      QStringLiteral("%1 cannot be printed: the printer \"%2\" is not installed (\"pradelux-printer "
+                                     "install\" installs the PDF printer).")
+                          .arg(p.path, printerName));
     if (p.print.rangeType != 1)
         throw Failure(failure::kAutomationError,
-                      QStringLiteral("PrintOut: only the whole presentation can be printed (RangeType 1)."));
+                      QStringLiteral("%1 cannot be printed: only the whole presentation can be printed.").arg(p.path));
 
     const QString jobFolder = m_work.filePath(QStringLiteral("job-%1").arg(m_nextJob++));
     QDir().mkpath(jobFolder);

@@ -2,6 +2,7 @@
 // one presentation: checks, progress, the busy pointer, the guard, and what
 // the user can do while the run goes on.
 #include "FormFixture.h"
+#include "PrivateMounts.h"
 #include "RecordingAutomation.h"
 
 #include <QLineEdit>
@@ -140,18 +141,31 @@ TEST_F(ExportRunGuiTest, EarlierPdfIsDeletedFirstEvenWhenReadOnly)
 
 TEST_F(ExportRunGuiTest, TargetThatCannotBeClearedFailsItsRowWithAReportAndIsNotExported)
 {
+    // A folder in the way, and an old PDF on a disk mounted read-only.
     QDir().mkpath(out + "/blocked.pdf/inside");
-    start({"/in/blocked.pptx", "/in/free.pptx"}, out);
-    clickStart();
-    ASSERT_EQ(calls.size(), 1);
-    EXPECT_EQ(calls[0].presentation, QStringLiteral("/in/free.pptx"));
-    EXPECT_EQ(dialogs.reportedLines(), QList<int>({136}));
-    EXPECT_TRUE(dialogs.boxes[0].text.startsWith(
-        QStringLiteral("The earlier %1/blocked.pdf could not be removed (a folder of that name stands there)").arg(out)))
-        << dialogs.boxes[0].text.toStdString();
-    EXPECT_EQ(dialogs.boxes[1].text,
-              QStringLiteral("Done.\r\n\r\n1 of 2 presentations gave no PDF:\r\n/in/blocked.pptx"));
+    const QString oneFailed = QStringLiteral("Done.\r\n\r\n1 of 2 presentations gave no PDF:\r\n/in/blocked.pptx");
+    QList<std::tuple<QString, QString, QString>> cases = {{out, "a folder of that name stands there", oneFailed}};
+    const QString readOnly = config.path(QStringLiteral("read-only"));
+    ASSERT_TRUE(test::writeFile(readOnly + "/blocked.pdf", {}, "old"));
+    if (test::PrivateMounts::available() && test::PrivateMounts::readOnly(readOnly))
+        cases.append({readOnly, "read-only file system", QString(oneFailed).replace("1 of", "2 of") + "\r\n/in/free.pptx"});
+    for (const auto& [folder, why, summary] : cases) {
+        calls.clear();
+        dialogs.boxes.clear();
+        start({"/in/blocked.pptx", "/in/free.pptx"}, folder);
+        clickStart();
+        ASSERT_EQ(calls.size(), 1);
+        EXPECT_EQ(calls[0].presentation, QStringLiteral("/in/free.pptx"));
+        EXPECT_EQ(dialogs.reportedLines(), QList<int>({136}));
+        EXPECT_TRUE(dialogs.boxes[0].text.startsWith(
+            QStringLiteral("The earlier %1/blocked.pdf could not be removed (").arg(folder)))
+            << dialogs.boxes[0].text.toStdString();
+        EXPECT_TRUE(dialogs.boxes[0].text.contains(why)) << dialogs.boxes[0].text.toStdString();
+        EXPECT_EQ(dialogs.boxes.constLast().text, summary);
+    }
     EXPECT_TRUE(QDir(out + "/blocked.pdf/inside").exists());
+    if (cases.size() > 1)
+        test::PrivateMounts::unmount(readOnly);
 }
 
 TEST_F(ExportRunGuiTest, ListEmptiedDuringTheRunReportsTheStepsAndExportsNoNamelessPdf)
