@@ -1,4 +1,6 @@
-// Pradelux: start the application and show the window.
+// Pradelux: start the application and show the window, or export from a
+// terminal with --export.
+#include "CommandLine.h"
 #include "DBusAutomation.h"
 #include "Dialogs.h"
 #include "EventLoop.h"
@@ -15,11 +17,41 @@
 
 #include <QApplication>
 #include <QDBusConnection>
+#include <QTextStream>
+
 #include <cstdlib>
+#include <unistd.h>
+
+namespace {
+
+// pradelux --export: no window and no display.
+int runInTerminal(int argc, char* argv[], const QStringList& arguments)
+{
+    using namespace pradelux;
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Veltrande"));
+    QCoreApplication::setApplicationName(QStringLiteral("Pradelux"));
+    SettingsStore settings;
+    FileRegistry registry;
+    DBusAutomation automation(QDBusConnection::sessionBus(), AppFolder());
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    CommandLineServices services{automation, registry, settings, out, err, ::isatty(STDERR_FILENO) == 1,
+                                 [] { return DefaultOutputFolder(XdgDesktopFolder); }};
+    return RunCommandLine(arguments, services);
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
     using namespace pradelux;
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (WantsCommandLine(arguments))
+        return runInTerminal(argc, argv, arguments);
+
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Veltrande"));
     QCoreApplication::setApplicationName(QStringLiteral("Pradelux"));

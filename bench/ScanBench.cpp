@@ -79,7 +79,9 @@ int main(int argc, char* argv[])
     GetSubDirectories2016(found, true, state);
     const double foldersSeconds = phase.nsecsElapsed() / 1e9;
     ErrorTrap trap(dialogs, tags::kFolderScan);
-    AppendMatchingFiles(found, QStringLiteral("*.ppt"), list, std::ref(trap), std::ref(yield));
+    AppendMatchingFiles(
+        found, QStringLiteral("*.ppt"), [&](const QStringList& rows) { list.AppendEntries(rows); }, std::ref(trap),
+        std::ref(yield));
     printf("folders %.3f s, files %.3f s\n", foldersSeconds, phase.nsecsElapsed() / 1e9 - foldersSeconds);
     const double scanSeconds = scan.nsecsElapsed() / 1e9;
     ticker.stop();

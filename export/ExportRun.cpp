@@ -106,10 +106,12 @@ void ExportRun::PushButton2_Click()
     if (!stop)
         trap(108, [&] { stop = m_automation && WarnIfPowerPointOpen(*m_automation, m_dialogs); });
 
+    m_outcome = {};
     if (!stop) {
         int rows = 0;
         QStringList failed;
         QStringList replaced;
+        QStringList written;
         // Output path → the row whose PDF stands there from this run.
         QHash<QString, QString> writtenBy;
         trap(110, [&] { rows = m_host.rowCount(); });
@@ -140,8 +142,10 @@ void ExportRun::PushButton2_Click()
                 const QString folder = m_host.outputFolder();
                 pdf = folder + (folder.endsWith(kSeparator) ? QString() : QString(kSeparator)) + name;
                 const QString key = QFileInfo(pdf).absoluteFilePath();
-                if (writtenBy.contains(key))
+                if (writtenBy.contains(key)) {
                     replaced << writtenBy.take(key);
+                    written.removeOne(key);
+                }
                 QString why;
                 cleared = DeleteFileIfPresent(pdf, [&] { m_host.yield(); }, &why);
                 if (!cleared)
@@ -150,14 +154,17 @@ void ExportRun::PushButton2_Click()
                                                  "be written there.")
                                       .arg(pdf, why, text));
             });
-            bool written = false;
+            bool done = false;
             if (cleared)
-                trap(138, [&] { written = m_exportOne(text, pdf); });
-            if (written)
+                trap(138, [&] { done = m_exportOne(text, pdf); });
+            if (done) {
                 writtenBy.insert(QFileInfo(pdf).absoluteFilePath(), text);
-            else
+                written << QFileInfo(pdf).absoluteFilePath();
+            } else {
                 failed << text;
+            }
         }
+        m_outcome = {rows, written, failed, replaced};
         trap(142, [&] { m_host.setMousePointer(kDefaultPointer); });
         trap(144, [&] { m_host.setProgressValue(0); });
         trap(146, [&] { m_host.setProgressText(texts::kProgressAtRest); });

@@ -47,6 +47,16 @@ bool DeleteFileIfPresent(const QString& path, const std::function<void()>& yield
 // whose PDF a later row of the same name replaced.
 QString DoneMessage(int rows, const QStringList& failed, const QStringList& replaced = {});
 
+// What the last run that reached its rows did.
+struct ExportOutcome
+{
+    int rows = 0;
+    QStringList written;  // the PDFs that stand at the end, in row order
+    QStringList failed;   // the rows that gave no PDF
+    QStringList replaced; // the rows whose PDF a later row replaced
+    bool allWritten() const { return rows > 0 && failed.isEmpty() && replaced.isEmpty(); }
+};
+
 class ExportRun
 {
 public:
@@ -58,12 +68,15 @@ public:
 
     void PushButton2_Click();
     bool ExportInProgress = false;
+    // Empty until a run has gone through its rows.
+    const ExportOutcome& lastOutcome() const { return m_outcome; }
 
 private:
     ExportHost& m_host;
     Dialogs& m_dialogs;
     Automation* m_automation;
     ExportOne m_exportOne;
+    ExportOutcome m_outcome;
 };
 
 } // namespace pradelux

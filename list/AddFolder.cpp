@@ -7,7 +7,6 @@
 #include "FileSystem.h"
 #include "Files.h"
 #include "Paths.h"
-#include "PresentationList.h"
 
 #include <QFile>
 
@@ -174,7 +173,7 @@ bool HasUnsafeCharacters(const QString& name)
     return false;
 }
 
-void AppendMatchingFiles(const FolderList& folders, const QString& pattern, PresentationList& list,
+void AppendMatchingFiles(const FolderList& folders, const QString& pattern, const RowSink& append,
                          const StatementRunner& step, const std::function<void()>& yieldNow)
 {
     for (const QString& entry : folders) {
@@ -198,7 +197,7 @@ void AppendMatchingFiles(const FolderList& folders, const QString& pattern, Pres
                     rows << CollapseBackslashes(path);
             });
         }
-        step(126, [&] { list.AppendEntries(rows); });
+        step(126, [&] { append(rows); });
         if (yieldNow)
             yieldNow();
     }

@@ -10,7 +10,6 @@
 namespace pradelux {
 
 class Dialogs;
-class PresentationList;
 
 // Ordered folder paths, each ending in the separator.
 using FolderList = QStringList;
@@ -51,7 +50,9 @@ bool HasUnsafeCharacters(const QString& name);
 // names that start with "~" and files that are exactly hidden + archive.
 // step runs each statement of the caller under its trap (line, statement).
 using StatementRunner = std::function<bool(int line, const std::function<void()>& statement)>;
-void AppendMatchingFiles(const FolderList& folders, const QString& pattern, PresentationList& list,
+// append takes the rows of one folder at a time.
+using RowSink = std::function<void(const QStringList& rows)>;
+void AppendMatchingFiles(const FolderList& folders, const QString& pattern, const RowSink& append,
                          const StatementRunner& step, const std::function<void()>& yieldNow);
 
 } // namespace pradelux

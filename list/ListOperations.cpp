@@ -85,7 +85,9 @@ void PushButton4_Click(ListContext& context)
         FolderScanState state{context.dialogs, std::ref(yield), {}, {}};
         GetSubDirectories2016(folders, true, state);
     });
-    AppendMatchingFiles(folders, QStringLiteral("*.") + answer, context.list, std::ref(trap), std::ref(yield));
+    AppendMatchingFiles(
+        folders, QStringLiteral("*.") + answer, [&](const QStringList& rows) { context.list.AppendEntries(rows); },
+        std::ref(trap), std::ref(yield));
     trap(130, [&] { context.host.setMousePointer(pointer::kDefault); });
 }
 
@@ -111,7 +113,9 @@ void DropHandler::Drop(const QStringList& paths)
             FolderScanState state{m_context.dialogs, std::ref(yield), {}, {}};
             GetSubDirectories2016(folders, true, state);
         });
-        AppendMatchingFiles(folders, QStringLiteral("*.*"), m_context.list, std::ref(trap), std::ref(yield));
+        AppendMatchingFiles(
+            folders, QStringLiteral("*.*"), [&](const QStringList& rows) { m_context.list.AppendEntries(rows); },
+            std::ref(trap), std::ref(yield));
     }
 }
 

@@ -1,0 +1,45 @@
+// The export from a terminal or a script: pradelux --export. The rows go
+// through the same export run as the window's, with the dialogs on the
+// error output and the PDFs written listed on the standard output.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+#include <functional>
+
+namespace pradelux {
+
+class Automation;
+class Registry;
+class SettingsStore;
+
+struct CommandLineServices
+{
+    Automation& automation;
+    Registry& registry;
+    SettingsStore& settings;
+    QTextStream& out;
+    QTextStream& err;
+    // A terminal gets a progress bar on one line; anything else a line a row.
+    bool errIsTerminal = false;
+    // The output folder when neither --output nor a stored one is there.
+    std::function<QString()> defaultOutputFolder;
+};
+
+namespace exitcode {
+constexpr int kAllWritten = 0;
+constexpr int kSomeFailed = 1;
+constexpr int kUsage = 2;
+} // namespace exitcode
+
+// True when the arguments (without the program's name) ask for the terminal
+// instead of the window: --export or --help.
+bool WantsCommandLine(const QStringList& arguments);
+
+QString CommandLineUsage();
+
+// Runs the export the arguments describe and returns the exit status.
+int RunCommandLine(const QStringList& arguments, CommandLineServices& services);
+
+} // namespace pradelux

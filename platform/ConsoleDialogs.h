@@ -1,0 +1,38 @@
+// The program's dialogs on a terminal: every box is written to the error
+// output, a question takes its default answer or the one given up front, and
+// nothing waits for a person.
+#pragma once
+
+#include "Dialogs.h"
+
+#include <QTextStream>
+#include <functional>
+#include <optional>
+
+namespace pradelux {
+
+class ConsoleDialogs : public Dialogs
+{
+public:
+    // answer: the answer to every Yes/No question; without it, the box's
+    // default (Yes). err: where the boxes go.
+    ConsoleDialogs(QTextStream& err, std::optional<bool> answer) : m_err(err), m_answer(answer) {}
+
+    // Runs before a box is written, so a progress line can be ended first.
+    std::function<void()> beforeWriting;
+
+    // There is no one to pick files or folders.
+    QStringList openFiles(const OpenFileRequest&) override { return {}; }
+    QString browseForFolder(const QString&, const QString&) override { return {}; }
+
+protected:
+    int showMessage(const QString& text, int style, const QString& title) override;
+    // The preset answer, as if confirmed.
+    QString askText(const QString&, const QString&, const QString& preset) override { return preset; }
+
+private:
+    QTextStream& m_err;
+    std::optional<bool> m_answer;
+};
+
+} // namespace pradelux
