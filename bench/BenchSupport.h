@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -25,19 +26,21 @@ inline QString bareProfile()
     return QStringLiteral(PRADELUX_TEST_CACHE "/bench-profile");
 }
 
-// Converts the file to PDF in outFolder with a plain soffice call in the given
-// profile folder, as anyone would by hand; returns the seconds it took.
-inline double bareConversion(const QString& file, const QString& outFolder, const QString& profileFolder)
+// Converts the files to PDF in outFolder with one plain soffice call in the
+// given profile folder, as anyone would by hand; returns the seconds it took.
+inline double bareConversion(const QStringList& files, const QString& outFolder, const QString& profileFolder)
 {
     QProcess soffice;
     soffice.setStandardOutputFile(QProcess::nullDevice());
     soffice.setStandardErrorFile(QProcess::nullDevice());
     QElapsedTimer t;
     t.start();
-    soffice.start(QStringLiteral("soffice"),
-                  {QStringLiteral("--headless"),
-                   QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(profileFolder).toString(),
-                   QStringLiteral("--convert-to"), QStringLiteral("pdf"), QStringLiteral("--outdir"), outFolder, file});
+    const QStringList arguments{QStringLiteral("--headless"),
+                                QStringLiteral("-env:UserInstallation=") +
+                                    QUrl::fromLocalFile(profileFolder).toString(),
+                                QStringLiteral("--convert-to"), QStringLiteral("pdf"), QStringLiteral("--outdir"),
+                                outFolder};
+    soffice.start(QStringLiteral("soffice"), arguments + files);
     soffice.waitForFinished(-1);
     return t.nsecsElapsed() / 1e9;
 }

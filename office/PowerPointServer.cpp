@@ -95,7 +95,7 @@ bool looksLikePresentation(const QByteArray& head)
 
 } // namespace
 
-PowerPointServer::PowerPointServer(QDBusConnection bus, Printers& printers, Renderer& renderer, PdfWriterPort& port,
+PowerPointServer::PowerPointServer(QDBusConnection bus, Printers& printers, PdfRenderer& renderer, PdfWriterPort& port,
                                    int startGraceMs)
     : m_bus(std::move(bus)), m_printers(printers), m_renderer(renderer), m_port(port),
       m_work(QDir::tempPath() + QStringLiteral("/pradelux-office-%1-XXXXXX").arg(QCoreApplication::applicationPid()))

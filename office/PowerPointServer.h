@@ -26,7 +26,7 @@ class PowerPointServer : public QDBusVirtualObject
 public:
     // startGraceMs: how long a freshly started server waits for its first
     // client before it ends.
-    PowerPointServer(QDBusConnection bus, Printers& printers, Renderer& renderer, PdfWriterPort& port,
+    PowerPointServer(QDBusConnection bus, Printers& printers, PdfRenderer& renderer, PdfWriterPort& port,
                      int startGraceMs = 30000);
     ~PowerPointServer() override;
 
@@ -84,7 +84,7 @@ private:
 
     QDBusConnection m_bus;
     Printers& m_printers;
-    Renderer& m_renderer;
+    PdfRenderer& m_renderer;
     PdfWriterPort& m_port;
     QTemporaryDir m_work;
     std::map<int, Presentation> m_presentations;

@@ -100,10 +100,7 @@ QString Renderer::render(const RenderRequest& request, const QString& workFolder
         process.waitForFinished(5000);
         QFile::remove(link);
         QFile::remove(output);
-        throw Failure(failure::kAutomationError,
-                      QStringLiteral("LibreOffice did not finish printing %1 within %2 seconds and was stopped.")
-                          .arg(request.presentation)
-                          .arg(m_timeoutMs / 1000));
+        ThrowTimedOut(request.presentation, m_timeoutMs);
     }
     QFile::remove(link);
 
@@ -112,31 +109,55 @@ QString Renderer::render(const RenderRequest& request, const QString& workFolder
     const bool crashed = process.exitStatus() == QProcess::CrashExit || process.exitCode() >= 128;
     if (crashed || process.exitCode() != 0) {
         QFile::remove(output);
-        throw Failure(failure::kAutomationError,
-                      QStringLiteral("LibreOffice %1 while printing %2, so no PDF was made. Try again; if it happens "
-                                     "again, the file may be one LibreOffice cannot handle.")
-                          .arg(crashed ? QStringLiteral("crashed") : QStringLiteral("failed (exit status %1)")
-                                                                             .arg(process.exitCode()),
-                               request.presentation));
+        ThrowCrashed(request.presentation, crashed ? QStringLiteral("crashed")
+                                                   : QStringLiteral("failed (exit status %1)").arg(process.exitCode()));
     }
+    return CheckedPdf(output, request.presentation);
+}
 
+QString RenderPidFile(const QString& socketPath)
+{
+    return socketPath + QStringLiteral(".pid");
+}
+
+void ThrowCrashed(const QString& presentation, const QString& how)
+{
+    throw Failure(failure::kAutomationError,
+                  QStringLiteral("LibreOffice %1 while printing %2, so no PDF was made. Try again; if it happens "
+                                 "again, the file may be one LibreOffice cannot handle.")
+                      .arg(how, presentation));
+}
+
+void ThrowTimedOut(const QString& presentation, int timeoutMs)
+{
+    throw Failure(failure::kAutomationError,
+                  QStringLiteral("LibreOffice did not finish printing %1 within %2 seconds and was stopped.")
+                      .arg(presentation)
+                      .arg(timeoutMs / 1000));
+}
+
+void ThrowUnreadable(const QString& presentation)
+{
+    throw Failure(failure::kAutomationError,
+                  QStringLiteral("LibreOffice could not print %1: the file is damaged, protected by a password, "
+                                 "or not a presentation it can read.")
+                      .arg(presentation));
+}
+
+QString CheckedPdf(const QString& output, const QString& presentation)
+{
     QFile pdf(output);
     if (!pdf.open(QIODevice::ReadOnly))
-        throw Failure(failure::kAutomationError,
-                      QStringLiteral("LibreOffice could not print %1: the file is damaged, protected by a password, "
-                                     "or not a presentation it can read.")
-                          .arg(request.presentation));
-    const int pages = pageCount(pdf.readAll());
+        ThrowUnreadable(presentation);
+    const int pages = Renderer::pageCount(pdf.readAll());
     pdf.close();
     if (pages < 0) {
         QFile::remove(output);
         throw Failure(failure::kAutomationError,
-                      QStringLiteral("LibreOffice made an incomplete PDF of %1, so it was not printed.")
-                          .arg(request.presentation));
+                      QStringLiteral("LibreOffice made an incomplete PDF of %1, so it was not printed.").arg(presentation));
     }
     if (pages == 0)
-        throw Failure(failure::kAutomationError,
-                      QStringLiteral("%1 has no slides to print.").arg(request.presentation));
+        throw Failure(failure::kAutomationError, QStringLiteral("%1 has no slides to print.").arg(presentation));
     return output;
 }
 

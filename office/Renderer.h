@@ -13,7 +13,30 @@ struct RenderRequest
     bool notesPages = false;
 };
 
-class Renderer
+// What the presentation application prints with: a presentation in, the
+// path of a whole PDF with pages out, or a Failure that says why not.
+class PdfRenderer
+{
+public:
+    virtual ~PdfRenderer() = default;
+    // Renders into workFolder and returns the PDF's path.
+    virtual QString render(const RenderRequest& request, const QString& workFolder) const = 0;
+};
+
+// The PDF a renderer made, checked: whole, readable and with pages. Returns
+// its path, or removes it and throws a Failure naming the presentation.
+QString CheckedPdf(const QString& pdf, const QString& presentation);
+// The file beside a warm renderer's socket that holds its process id, so a
+// hung renderer can be stopped.
+QString RenderPidFile(const QString& socketPath);
+// The failures every renderer reports in the same words.
+[[noreturn]] void ThrowCrashed(const QString& presentation, const QString& how);
+[[noreturn]] void ThrowTimedOut(const QString& presentation, int timeoutMs);
+[[noreturn]] void ThrowUnreadable(const QString& presentation);
+
+// Renders with a LibreOffice started afresh for every presentation
+// (soffice --convert-to).
+class Renderer : public PdfRenderer
 {
 public:
     // soffice: the LibreOffice executable; profile: the folder of our own
@@ -23,7 +46,7 @@ public:
 
     // Renders into workFolder and returns the PDF's path. Throws a Failure
     // with a description for the user when no PDF with pages comes out.
-    QString render(const RenderRequest& request, const QString& workFolder) const;
+    QString render(const RenderRequest& request, const QString& workFolder) const override;
 
     // The LibreOffice executable, or empty text when none is installed.
     static QString findSoffice();

@@ -6,6 +6,7 @@
 #include "Printers.h"
 #include "Registry.h"
 #include "Renderer.h"
+#include "WarmRenderer.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -41,7 +42,18 @@ int main(int argc, char* argv[])
 
     pradelux::FileRegistry registry;
     pradelux::UserPrinters printers;
-    pradelux::office::Renderer renderer(soffice, profile, timeoutSeconds * 1000);
+    // LibreOffice stays loaded in pradelux-render across presentations;
+    // PRADELUX_OFFICE_RENDERER=soffice starts it afresh for each instead.
+    const QString cache =
+        QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/pradelux-office");
+    pradelux::office::Renderer coldRenderer(soffice, profile, timeoutSeconds * 1000);
+    pradelux::office::WarmRenderer warmRenderer(QCoreApplication::applicationDirPath() +
+                                                    QStringLiteral("/pradelux-render"),
+                                                pradelux::office::WarmRenderer::defaultSocketPath(),
+                                                timeoutSeconds * 1000, cache + QStringLiteral("/render.log"));
+    const bool cold = qEnvironmentVariable("PRADELUX_OFFICE_RENDERER") == QLatin1String("soffice");
+    pradelux::office::PdfRenderer& renderer =
+        cold ? static_cast<pradelux::office::PdfRenderer&>(coldRenderer) : warmRenderer;
     pradelux::office::PdfWriterPort port(registry, QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
     pradelux::office::PowerPointServer server(bus, printers, renderer, port);
     QObject::connect(&server, &pradelux::office::PowerPointServer::finished, &app, &QCoreApplication::quit,

@@ -8,7 +8,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   googletest libgtest-dev libgmock-dev
   dbus dbus-bin xvfb xauth
-  libreoffice-impress-nogui fonts-liberation poppler-utils libpoppler-qt6-dev
+  libreoffice-impress-nogui fonts-liberation fonts-crosextra-carlito fonts-crosextra-caladea
+  poppler-utils libpoppler-qt6-dev libreofficekit-dev
 )
 missing=()
 for p in "${packages[@]}"; do

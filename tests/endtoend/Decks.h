@@ -8,8 +8,9 @@
 namespace pradelux::test {
 
 // A flat ODP document with one slide per text; slides listed in hidden are
-// hidden slides.
-QByteArray flatPresentation(const QStringList& slideTexts, const QList<int>& hidden = {});
+// hidden slides; font, when given, is the text's font.
+QByteArray flatPresentation(const QStringList& slideTexts, const QList<int>& hidden = {},
+                            const QString& font = QString());
 
 // The path of a test deck: "three-slides-one-hidden" as .fodp, .pptx, .ppt or
 // .odp. Decks are made once and kept in the build's test cache.

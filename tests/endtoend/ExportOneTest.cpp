@@ -90,7 +90,8 @@ TEST_F(ExportOneTest, MissingAndCorruptFilesAreReportedWithoutHanging)
     f.close();
     EXPECT_FALSE(export1(automation, corrupt, out + QStringLiteral("/corrupt.pdf")));
     EXPECT_EQ(dialogs.reportedLines(), QList<int>({164}));
-    EXPECT_TRUE(dialogs.boxes[0].text.startsWith(QStringLiteral("LibreOffice could not print %1").arg(corrupt)));
+    EXPECT_TRUE(dialogs.boxes[0].text.startsWith(QStringLiteral("LibreOffice could not print %1").arg(corrupt)))
+        << dialogs.boxes[0].text.toStdString();
     EXPECT_FALSE(QFile::exists(out + QStringLiteral("/corrupt.pdf")));
 }
 
@@ -130,9 +131,13 @@ TEST_F(ExportOneTest, JobThatFailsEndsAtOnceWithItsCauseAndLeavesNoPartialPdf)
         cases.append({full, {}, QStringLiteral("the disk is full")});
     for (const Case& c : cases) {
         dialogs.boxes.clear();
+        // The stand-in LibreOffice is started for each presentation.
         std::optional<test::ScopedEnv> renderer;
-        if (!c.soffice.isEmpty())
+        std::optional<test::ScopedEnv> cold;
+        if (!c.soffice.isEmpty()) {
             renderer.emplace("PRADELUX_OFFICE_SOFFICE", c.soffice);
+            cold.emplace("PRADELUX_OFFICE_RENDERER", "soffice");
+        }
         const QString pdf = c.folder + QStringLiteral("/deck.pdf");
         QElapsedTimer clock;
         clock.start();

@@ -1,0 +1,142 @@
+// LibreOffice kept warm in pradelux-render across rows: one renderer for a
+// run, a fresh one after a crash or a hang, an end after its idle time, its
+// own profile, and the metric-compatible fonts of Office decks.
+#include "Decks.h"
+#include "FakeDialogs.h"
+#include "PowerPoint1.h"
+#include "Registry.h"
+#include "Renderer.h"
+#include "ServerFixture.h"
+#include "WarmRenderer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+#include <csignal>
+
+using namespace pradelux;
+
+namespace {
+
+class WarmRendererTest : public test::ServerFixture
+{
+protected:
+    test::FakeDialogs dialogs;
+    FileRegistry registry;
+    QString out = config.path(QStringLiteral("out"));
+    QString socket = office::WarmRenderer::defaultSocketPath();
+
+    void SetUp() override
+    {
+        ServerFixture::SetUp();
+        QDir().mkpath(out);
+        // A renderer left by an earlier test would not see this test's settings.
+        stopRenderer();
+    }
+    void TearDown() override
+    {
+        ServerFixture::TearDown();
+        stopRenderer();
+    }
+
+    qint64 rendererPid()
+    {
+        QFile f(office::RenderPidFile(socket));
+        return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed().toLongLong() : 0;
+    }
+    static bool alive(qint64 pid) { return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) == 0; }
+    bool waitUntilEnded(qint64 pid, int ms)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (alive(pid) && clock.elapsed() < ms)
+            QTest::qWait(100);
+        return !alive(pid);
+    }
+    void stopRenderer()
+    {
+        const qint64 pid = rendererPid();
+        if (alive(pid)) {
+            ::kill(static_cast<pid_t>(pid), SIGKILL);
+            waitUntilEnded(pid, 5000);
+        }
+        QFile::remove(office::RenderPidFile(socket));
+        QFile::remove(socket);
+    }
+
+    bool export1(const QString& deck, const QString& pdf)
+    {
+        return PowerPoint1(PowerPoint1::defaults(automation, registry, dialogs)).DoPPT(deck, pdf);
+    }
+};
+
+TEST_F(WarmRendererTest, OneRendererServesEveryRowAndAKilledOneIsReplacedOnTheNextRow)
+{
+    ASSERT_TRUE(export1(test::deck(QStringLiteral("pptx")), out + QStringLiteral("/a.pdf")));
+    const qint64 first = rendererPid();
+    ASSERT_TRUE(alive(first));
+    ASSERT_TRUE(export1(test::deck(QStringLiteral("ppt")), out + QStringLiteral("/b.pdf")));
+    EXPECT_EQ(rendererPid(), first);
+
+    ::kill(static_cast<pid_t>(first), SIGKILL);
+    ASSERT_TRUE(waitUntilEnded(first, 5000));
+    EXPECT_TRUE(export1(test::deck(QStringLiteral("odp")), out + QStringLiteral("/c.pdf")));
+    EXPECT_TRUE(alive(rendererPid()));
+    EXPECT_NE(rendererPid(), first);
+    for (const char* pdf : {"/a.pdf", "/b.pdf", "/c.pdf"})
+        EXPECT_EQ(test::pdfPages(out + QString::fromLatin1(pdf)), 3) << pdf; // the hidden slide included
+    EXPECT_TRUE(dialogs.boxes.isEmpty()) << dialogs.texts().join("\n").toStdString();
+    // Its LibreOffice profile is its own: the user's is never made or touched.
+    EXPECT_FALSE(QFileInfo::exists(config.path(QStringLiteral("config/libreoffice"))));
+}
+
+TEST_F(WarmRendererTest, HungRendererIsStoppedAtTheBoundAndTheNextRowStillGetsItsPdf)
+{
+    test::ScopedEnv bound("PRADELUX_OFFICE_RENDER_TIMEOUT", "3");
+    ASSERT_TRUE(export1(test::deck(QStringLiteral("odp")), out + QStringLiteral("/before.pdf")));
+    const qint64 hung = rendererPid();
+    ::kill(static_cast<pid_t>(hung), SIGSTOP); // it answers nothing from now on
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(export1(test::deck(QStringLiteral("pptx")), out + QStringLiteral("/stuck.pdf")));
+    EXPECT_LT(clock.elapsed(), 20000);
+    EXPECT_EQ(dialogs.reportedLines(), QList<int>({164}));
+    EXPECT_TRUE(!dialogs.boxes.isEmpty() &&
+                dialogs.boxes[0].text.startsWith(
+                    QStringLiteral("LibreOffice did not finish printing %1 within 3 seconds and was stopped.")
+                        .arg(test::deck(QStringLiteral("pptx")))))
+        << dialogs.texts().join("\n").toStdString();
+    EXPECT_TRUE(waitUntilEnded(hung, 5000));
+    EXPECT_FALSE(QFile::exists(out + QStringLiteral("/stuck.pdf")));
+    EXPECT_TRUE(export1(test::deck(QStringLiteral("pptx")), out + QStringLiteral("/after.pdf")));
+    EXPECT_EQ(test::pdfPages(out + QStringLiteral("/after.pdf")), 3);
+}
+
+TEST_F(WarmRendererTest, IdleRendererEndsByItselfAndLeavesNothingBehind)
+{
+    // Longer than the pauses that follow the print, so it is seen alive first.
+    test::ScopedEnv idle("PRADELUX_RENDER_IDLE", "8");
+    ASSERT_TRUE(export1(test::deck(QStringLiteral("odp")), out + QStringLiteral("/a.pdf")));
+    const qint64 pid = rendererPid();
+    ASSERT_TRUE(alive(pid));
+    EXPECT_TRUE(waitUntilEnded(pid, 20000));
+    EXPECT_FALSE(QFile::exists(socket));
+    EXPECT_FALSE(QFile::exists(office::RenderPidFile(socket)));
+}
+
+TEST_F(WarmRendererTest, TextSetInCalibriIsPrintedInItsMetricTwinCarlito)
+{
+    const QString deck = config.path(QStringLiteral("calibri.fodp"));
+    ASSERT_TRUE(test::writeFile(deck, {}, test::flatPresentation({QStringLiteral("Quarterly figures")}, {},
+                                                                 QStringLiteral("Calibri"))));
+    const QString pdf = out + QStringLiteral("/calibri.pdf");
+    ASSERT_TRUE(export1(deck, pdf));
+    QProcess fonts;
+    fonts.start(QStringLiteral("pdffonts"), {pdf});
+    ASSERT_TRUE(fonts.waitForFinished(30000));
+    const QString listed = QString::fromUtf8(fonts.readAllStandardOutput());
+    EXPECT_TRUE(listed.contains(QStringLiteral("Carlito"))) << listed.toStdString();
+}
+
+} // namespace
