@@ -57,8 +57,8 @@ public:
         const QString counted = QStringLiteral("%1/%2 %3").arg(m_row).arg(m_rows.size()).arg(text);
         if (m_terminal) {
             const int filled = qBound(0, m_value / 5, 20);
-            m_err << "\r\033[K[" << QString(filled, QLatin1Char('#')) << QString(20 - filled, QLatin1Char('-'))
-                  << "] " << counted;
+            m_err << "\r\033[K[" << QString(filled, QLatin1Char('#')) << QString(20 - filled, QLatin1Char('-')) << "] "
+                  << counted;
             m_lineOpen = true;
         } else {
             m_err << counted << '\n';
@@ -146,24 +146,23 @@ bool WantsCommandLine(const QStringList& arguments)
 
 QString CommandLineUsage()
 {
-    return QStringLiteral(
-        "Usage: pradelux --export [--output DIR] [--extension EXT] [--yes | --no] PATH...\n"
-        "\n"
-        "Exports presentations to PDF without a window. Each PATH is a presentation, or a\n"
-        "folder whose files (with those of its subfolders) are exported: every file, or\n"
-        "only *.EXT with --extension. Names beginning with \"~\" and hidden files inside\n"
-        "folders are skipped.\n"
-        "\n"
-        "  --output DIR      where the PDFs go (default: the folder the window last used)\n"
-        "  --extension EXT   take only files ending in .EXT from folders\n"
-        "  --yes, --no       the answer when the presentation application is already\n"
-        "                    running (default: yes, go on; it is quit after each file)\n"
-        "  --help            this text\n"
-        "\n"
-        "Each PDF written is printed on the standard output, one path a line; progress,\n"
-        "reports and the final message go to the error output. Exit status: 0 when every\n"
-        "presentation gave its PDF, 1 when some did not, 2 for wrong usage.\n"
-        "Without --export, pradelux opens its window.\n");
+    return QStringLiteral("Usage: pradelux --export [--output DIR] [--extension EXT] [--yes | --no] PATH...\n"
+                          "\n"
+                          "Exports presentations to PDF without a window. Each PATH is a presentation, or a\n"
+                          "folder whose files (with those of its subfolders) are exported: every file, or\n"
+                          "only *.EXT with --extension. Names beginning with \"~\" and hidden files inside\n"
+                          "folders are skipped.\n"
+                          "\n"
+                          "  --output DIR      where the PDFs go (default: the folder the window last used)\n"
+                          "  --extension EXT   take only files ending in .EXT from folders\n"
+                          "  --yes, --no       the answer when the presentation application is already\n"
+                          "                    running (default: yes, go on; it is quit after each file)\n"
+                          "  --help            this text\n"
+                          "\n"
+                          "Each PDF written is printed on the standard output, one path a line; progress,\n"
+                          "reports and the final message go to the error output. Exit status: 0 when every\n"
+                          "presentation gave its PDF, 1 when some did not, 2 for wrong usage.\n"
+                          "Without --export, pradelux opens its window.\n");
 }
 
 int RunCommandLine(const QStringList& arguments, CommandLineServices& services)

@@ -36,8 +36,9 @@ int runInTerminal(int argc, char* argv[], const QStringList& arguments)
     DBusAutomation automation(QDBusConnection::sessionBus(), AppFolder());
     QTextStream out(stdout);
     QTextStream err(stderr);
-    CommandLineServices services{automation, registry, settings, out, err, ::isatty(STDERR_FILENO) == 1,
-                                 [] { return DefaultOutputFolder(XdgDesktopFolder); }};
+    CommandLineServices services{automation, registry, settings, out, err, ::isatty(STDERR_FILENO) == 1, [] {
+                                     return DefaultOutputFolder(XdgDesktopFolder);
+                                 }};
     return RunCommandLine(arguments, services);
 }
 

@@ -38,7 +38,9 @@ inline double bareConversion(const QStringList& files, const QString& outFolder,
     const QStringList arguments{QStringLiteral("--headless"),
                                 QStringLiteral("-env:UserInstallation=") +
                                     QUrl::fromLocalFile(profileFolder).toString(),
-                                QStringLiteral("--convert-to"), QStringLiteral("pdf"), QStringLiteral("--outdir"),
+                                QStringLiteral("--convert-to"),
+                                QStringLiteral("pdf"),
+                                QStringLiteral("--outdir"),
                                 outFolder};
     soffice.start(QStringLiteral("soffice"), arguments + files);
     soffice.waitForFinished(-1);

@@ -73,8 +73,8 @@ QString DoneMessage(int rows, const QStringList& failed, const QStringList& repl
 {
     QString text = texts::kDone;
     if (!failed.isEmpty())
-        text += QStringLiteral("\r\n\r\n%1 of %2 presentations gave no PDF:").arg(failed.size()).arg(rows) +
-                listed(failed);
+        text +=
+            QStringLiteral("\r\n\r\n%1 of %2 presentations gave no PDF:").arg(failed.size()).arg(rows) + listed(failed);
     if (!replaced.isEmpty())
         text += (replaced.size() == 1
                      ? QStringLiteral("\r\n\r\nThe PDF of 1 presentation was replaced by a later one of the same name:")
@@ -147,7 +147,8 @@ void ExportRun::PushButton2_Click()
                     written.removeOne(key);
                 }
                 QString why;
-                cleared = DeleteFileIfPresent(pdf, [&] { m_host.yield(); }, &why);
+                cleared = DeleteFileIfPresent(
+                    pdf, [&] { m_host.yield(); }, &why);
                 if (!cleared)
                     throw Failure(failure::kPermissionDenied,
                                   QStringLiteral("The earlier %1 could not be removed (%2), so the PDF of %3 cannot "

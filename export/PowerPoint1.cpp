@@ -31,7 +31,8 @@ PowerPoint1Services PowerPoint1::defaults(Automation& automation, Registry& regi
 {
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
-    return PowerPoint1Services{automation, registry, dialogs, Pause, FileIdentity, [clock] { return clock->elapsed(); }};
+    return PowerPoint1Services{automation, registry,     dialogs,
+                               Pause,      FileIdentity, [clock] { return clock->elapsed(); }};
 }
 
 bool PowerPoint1::DoPPT(const QString& presentationPath, const QString& outputPath)
@@ -92,9 +93,7 @@ bool PowerPoint1::DoPPT(const QString& presentationPath, const QString& outputPa
     trap(156, [&] { need(options).put(QStringLiteral("OutputType"), Value::int16(1)); });
     trap(156, [&] { options.reset(); });
 
-    const bool handedOver = trap(164, [&] {
-        activePresentation()->call(QStringLiteral("PrintOut"));
-    });
+    const bool handedOver = trap(164, [&] { activePresentation()->call(QStringLiteral("PrintOut")); });
     trap(166, [&] { m_services.pause(1); });
 
     // The printer writes the file after the print call has returned. When no

@@ -34,8 +34,9 @@ QString ApplicationMissingMessage(const QString& reason)
         why = why.mid(2);
     if (why.isEmpty())
         return kApplicationMissing;
-    return kApplicationMissingFirst + QStringLiteral(" Its stand-in, the presentation application of Pradelux, could "
-                                                     "not be started: ") +
+    return kApplicationMissingFirst +
+           QStringLiteral(" Its stand-in, the presentation application of Pradelux, could "
+                          "not be started: ") +
            why;
 }
 

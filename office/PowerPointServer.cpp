@@ -6,6 +6,7 @@
 #include "PdfPrinter.h"
 #include "Printers.h"
 
+#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -15,9 +16,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTextStream>
-#include <QCoreApplication>
 #include <QRegularExpression>
+#include <QTextStream>
 
 #include <cerrno>
 #include <csignal>
@@ -257,8 +257,7 @@ QVariant PowerPointServer::application(const QString& member, int kind, const QL
         return objectAt(kPresentationsPath);
     if (is(member, "ActivePresentation") && isRead(kind)) {
         if (m_presentations.find(m_active) == m_presentations.end())
-            throw Failure(failure::kAutomationError,
-                          QStringLiteral("No presentation is open."));
+            throw Failure(failure::kAutomationError, QStringLiteral("No presentation is open."));
         return objectAt(kPresentationsPath + QLatin1Char('/') + QString::number(m_active));
     }
     if (is(member, "Quit") && kind == protocol::kMethod) {
@@ -434,14 +433,13 @@ void PowerPointServer::print(const PrintJob& job, const QString& presentation)
 {
     QTextStream err(stderr);
     const auto installed = m_printers.installed();
-    const auto it = std::find_if(installed.begin(), installed.end(),
-                                 [&](const PrinterInfo& p) { return p.name == job.printer; });
+    const auto it =
+        std::find_if(installed.begin(), installed.end(), [&](const PrinterInfo& p) { return p.name == job.printer; });
     try {
         if (it == installed.end())
             throw Failure(failure::kAutomationError, QStringLiteral("the printer was removed"));
         if (it->port != pdfprinter::kPort)
-            throw Failure(failure::kAutomationError,
-                          QStringLiteral("its port %1 cannot be printed to").arg(it->port));
+            throw Failure(failure::kAutomationError, QStringLiteral("its port %1 cannot be printed to").arg(it->port));
         const QString written = m_port.write(job);
         err << job.printer << ": wrote " << written << Qt::endl;
     } catch (const Failure& f) {

@@ -20,9 +20,9 @@ namespace pradelux::office {
 
 struct RenderLimits
 {
-    int idleMs = 300000;                        // ends when no request came for this long
-    int maxDocuments = 100;                     // then makes way for a fresh one
-    qint64 maxResidentBytes = 1536LL << 20;     // or when it grew past this
+    int idleMs = 300000;                    // ends when no request came for this long
+    int maxDocuments = 100;                 // then makes way for a fresh one
+    qint64 maxResidentBytes = 1536LL << 20; // or when it grew past this
 };
 
 class RenderService : public QObject

@@ -93,8 +93,9 @@ QString Renderer::render(const RenderRequest& request, const QString& workFolder
     process.setChildProcessModifier([] { ::setsid(); });
     process.start();
     if (!process.waitForStarted(10000))
-        throw Failure(failure::kFileNotFound, QStringLiteral("%2 could not be printed: LibreOffice (%1) could not be started.")
-                                                  .arg(m_soffice, request.presentation));
+        throw Failure(failure::kFileNotFound,
+                      QStringLiteral("%2 could not be printed: LibreOffice (%1) could not be started.")
+                          .arg(m_soffice, request.presentation));
     if (!process.waitForFinished(m_timeoutMs)) {
         ::kill(-static_cast<pid_t>(process.processId()), SIGKILL);
         process.waitForFinished(5000);
@@ -153,8 +154,9 @@ QString CheckedPdf(const QString& output, const QString& presentation)
     pdf.close();
     if (pages < 0) {
         QFile::remove(output);
-        throw Failure(failure::kAutomationError,
-                      QStringLiteral("LibreOffice made an incomplete PDF of %1, so it was not printed.").arg(presentation));
+        throw Failure(
+            failure::kAutomationError,
+            QStringLiteral("LibreOffice made an incomplete PDF of %1, so it was not printed.").arg(presentation));
     }
     if (pages == 0)
         throw Failure(failure::kAutomationError, QStringLiteral("%1 has no slides to print.").arg(presentation));

@@ -47,9 +47,8 @@ QString WarmRenderer::defaultSocketPath()
         QDir().mkpath(folder);
         QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
-    const QByteArray session = QCryptographicHash::hash(qgetenv("DBUS_SESSION_BUS_ADDRESS"), QCryptographicHash::Sha1)
-                                   .toHex()
-                                   .left(12);
+    const QByteArray session =
+        QCryptographicHash::hash(qgetenv("DBUS_SESSION_BUS_ADDRESS"), QCryptographicHash::Sha1).toHex().left(12);
     return folder + QStringLiteral("/pradelux-render-") + QString::fromLatin1(session);
 }
 

@@ -57,8 +57,8 @@ TEST_F(CommandLineTest, FolderOfGoodAndBrokenPresentationsGivesThePdfsTheSummary
         EXPECT_EQ(test::pdfPages(pdf), 3) << pdf.toStdString();
     EXPECT_TRUE(mixed.errors.contains(QStringLiteral("1/3 Processing: Plan.pptx\n")));
     EXPECT_TRUE(mixed.errors.contains(QStringLiteral("LibreOffice could not print %1/broken.pptx").arg(in)));
-    EXPECT_TRUE(mixed.errors.contains(
-        QStringLiteral("Done.\n\n1 of 3 presentations gave no PDF:\n%1/broken.pptx\n").arg(in)))
+    EXPECT_TRUE(
+        mixed.errors.contains(QStringLiteral("Done.\n\n1 of 3 presentations gave no PDF:\n%1/broken.pptx\n").arg(in)))
         << mixed.errors.toStdString();
     EXPECT_EQ(QDir(out).entryList(QDir::Files), QStringList({"Plan.pdf", "Tour.pdf"}));
 

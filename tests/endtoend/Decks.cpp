@@ -11,22 +11,21 @@ namespace pradelux::test {
 
 QByteArray flatPresentation(const QStringList& slideTexts, const QList<int>& hidden, const QString& font)
 {
-    QByteArray xml =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<office:document xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
-        "xmlns:draw=\"urn:oasis:names:tc:opendocument:xmlns:drawing:1.0\" "
-        "xmlns:presentation=\"urn:oasis:names:tc:opendocument:xmlns:presentation:1.0\" "
-        "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" "
-        "xmlns:svg=\"urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0\" "
-        "xmlns:style=\"urn:oasis:names:tc:opendocument:xmlns:style:1.0\" "
-        "xmlns:fo=\"urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0\" office:version=\"1.3\" "
-        "office:mimetype=\"application/vnd.oasis.opendocument.presentation\">\n"
-        "<office:automatic-styles><style:style style:name=\"hidden\" style:family=\"drawing-page\">"
-        "<style:drawing-page-properties presentation:visibility=\"hidden\"/></style:style>"
-        "<style:style style:name=\"font\" style:family=\"text\"><style:text-properties fo:font-family=\"" +
-        (font.isEmpty() ? QByteArray("Liberation Sans") : font.toHtmlEscaped().toUtf8()) +
-        "\"/></style:style></office:automatic-styles>\n"
-        "<office:body><office:presentation>\n";
+    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                     "<office:document xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+                     "xmlns:draw=\"urn:oasis:names:tc:opendocument:xmlns:drawing:1.0\" "
+                     "xmlns:presentation=\"urn:oasis:names:tc:opendocument:xmlns:presentation:1.0\" "
+                     "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" "
+                     "xmlns:svg=\"urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0\" "
+                     "xmlns:style=\"urn:oasis:names:tc:opendocument:xmlns:style:1.0\" "
+                     "xmlns:fo=\"urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0\" office:version=\"1.3\" "
+                     "office:mimetype=\"application/vnd.oasis.opendocument.presentation\">\n"
+                     "<office:automatic-styles><style:style style:name=\"hidden\" style:family=\"drawing-page\">"
+                     "<style:drawing-page-properties presentation:visibility=\"hidden\"/></style:style>"
+                     "<style:style style:name=\"font\" style:family=\"text\"><style:text-properties fo:font-family=\"" +
+                     (font.isEmpty() ? QByteArray("Liberation Sans") : font.toHtmlEscaped().toUtf8()) +
+                     "\"/></style:style></office:automatic-styles>\n"
+                     "<office:body><office:presentation>\n";
     for (int i = 0; i < slideTexts.size(); ++i) {
         xml +=
             "<draw:page draw:name=\"s" + QByteArray::number(i + 1) + "\"" +

@@ -5,10 +5,10 @@
 #include "FakeDialogs.h"
 #include "PdfPrinter.h"
 #include "PowerPoint1.h"
+#include "PrivateMounts.h"
 #include "Registry.h"
 #include "ServerFixture.h"
 #include "SpyAutomation.h"
-#include "PrivateMounts.h"
 #include "TempEnvironment.h"
 
 #include <QDir>

@@ -1,13 +1,13 @@
 // LibreOffice kept warm in pradelux-render across rows: one renderer for a
 // run, a fresh one after a crash or a hang, an end after its idle time, its
 // own profile, and the metric-compatible fonts of Office decks.
+#include "WarmRenderer.h"
 #include "Decks.h"
 #include "FakeDialogs.h"
 #include "PowerPoint1.h"
 #include "Registry.h"
 #include "Renderer.h"
 #include "ServerFixture.h"
-#include "WarmRenderer.h"
 
 #include <QDir>
 #include <QFile>
@@ -128,8 +128,8 @@ TEST_F(WarmRendererTest, IdleRendererEndsByItselfAndLeavesNothingBehind)
 TEST_F(WarmRendererTest, TextSetInCalibriIsPrintedInItsMetricTwinCarlito)
 {
     const QString deck = config.path(QStringLiteral("calibri.fodp"));
-    ASSERT_TRUE(test::writeFile(deck, {}, test::flatPresentation({QStringLiteral("Quarterly figures")}, {},
-                                                                 QStringLiteral("Calibri"))));
+    ASSERT_TRUE(test::writeFile(
+        deck, {}, test::flatPresentation({QStringLiteral("Quarterly figures")}, {}, QStringLiteral("Calibri"))));
     const QString pdf = out + QStringLiteral("/calibri.pdf");
     ASSERT_TRUE(export1(deck, pdf));
     QProcess fonts;

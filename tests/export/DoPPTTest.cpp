@@ -27,19 +27,18 @@ protected:
     void SetUp() override
     {
         automation.values.insert(QStringLiteral("PrintOptions.ActivePrinter"), Value(QStringLiteral("Office Laser")));
-        PowerPoint1Services services{
-            automation,
-            registry,
-            dialogs,
-            [this](double s) {
-                automation.log << QStringLiteral("pause %1").arg(s);
-                clockMs += static_cast<qint64>(s * 1000);
-            },
-            // The first look is the one before the call.
-            [this](const QString&) {
-                return appearsAfter >= 0 && identityCalls++ > appearsAfter ? QStringLiteral("new") : standing;
-            },
-            [this] { return clockMs; }};
+        PowerPoint1Services services{automation, registry, dialogs,
+                                     [this](double s) {
+                                         automation.log << QStringLiteral("pause %1").arg(s);
+                                         clockMs += static_cast<qint64>(s * 1000);
+                                     },
+                                     // The first look is the one before the call.
+                                     [this](const QString&) {
+                                         return appearsAfter >= 0 && identityCalls++ > appearsAfter
+                                                    ? QStringLiteral("new")
+                                                    : standing;
+                                     },
+                                     [this] { return clockMs; }};
         services.waitBoundMs = 3000;
         ppt.emplace(services);
     }

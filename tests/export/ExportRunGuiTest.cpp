@@ -148,7 +148,8 @@ TEST_F(ExportRunGuiTest, TargetThatCannotBeClearedFailsItsRowWithAReportAndIsNot
     const QString readOnly = config.path(QStringLiteral("read-only"));
     ASSERT_TRUE(test::writeFile(readOnly + "/blocked.pdf", {}, "old"));
     if (test::PrivateMounts::available() && test::PrivateMounts::readOnly(readOnly))
-        cases.append({readOnly, "read-only file system", QString(oneFailed).replace("1 of", "2 of") + "\r\n/in/free.pptx"});
+        cases.append(
+            {readOnly, "read-only file system", QString(oneFailed).replace("1 of", "2 of") + "\r\n/in/free.pptx"});
     for (const auto& [folder, why, summary] : cases) {
         calls.clear();
         dialogs.boxes.clear();

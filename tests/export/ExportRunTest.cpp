@@ -55,7 +55,8 @@ TEST(ExportRun, DeleteFileIfPresentSaysWhetherThePathWasCleared)
     f.setPermissions(QFileDevice::ReadOwner);
     int yields = 0;
     QString why;
-    EXPECT_TRUE(DeleteFileIfPresent(file, [&] { ++yields; }, &why));
+    EXPECT_TRUE(DeleteFileIfPresent(
+        file, [&] { ++yields; }, &why));
     EXPECT_FALSE(QFile::exists(file));
     EXPECT_EQ(yields, 1);
     EXPECT_TRUE(DeleteFileIfPresent(file, {}, &why)); // nothing there

@@ -20,8 +20,8 @@ public:
     // forbids it): such tests skip.
     static bool available()
     {
-        static const bool ok = ::unshare(CLONE_NEWNS) == 0 &&
-                               ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        static const bool ok =
+            ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
         return ok;
     }
     static bool tmpfs(const QString& folder, const QByteArray& options)

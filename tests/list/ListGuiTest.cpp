@@ -80,10 +80,10 @@ TEST_F(ListGuiTest, AddFilesTakesOneOrManyAndNothingOnCancel)
                            {"/data/Talks/2019/a.ppt", "/data/Talks/b.ppt"}};
     for (int i = 0; i < 7; ++i)
         click(*form, "PushButton1");
-    EXPECT_EQ(rows(*form), QStringList({"/data/one//odd.pptx", "/data/Talks/b.ppt", "/data/Talks/a b.odp",
-                                        "/data/Talks/c.pptx", "/x.ppt", "/y.ppt", "/data/one//odd.pptx",
-                                        "/data/Talks/a.ppt", "/data/Talk/b.ppt", "/srv/c.odp",
-                                        "/data/Talks/2019/a.ppt", "/data/Talks/b.ppt"}));
+    EXPECT_EQ(rows(*form),
+              QStringList({"/data/one//odd.pptx", "/data/Talks/b.ppt", "/data/Talks/a b.odp", "/data/Talks/c.pptx",
+                           "/x.ppt", "/y.ppt", "/data/one//odd.pptx", "/data/Talks/a.ppt", "/data/Talk/b.ppt",
+                           "/srv/c.odp", "/data/Talks/2019/a.ppt", "/data/Talks/b.ppt"}));
     ASSERT_EQ(dialogs.fileRequests.size(), 7);
     EXPECT_EQ(dialogs.fileRequests[0].filter, QStringLiteral("PowerPoint Files (*.p*)|*.p*|All Files (*.*)|*.*|"));
     EXPECT_TRUE(dialogs.fileRequests[0].multiSelect);
@@ -146,7 +146,7 @@ TEST_F(ListGuiTest, FolderScanAddsMatchingFilesLevelByLevel)
     dialogs.folderAnswers = {tree + "/sub", tree};
     click(*form, "PushButton4");
     EXPECT_EQ(dialogs.inputRequests[1].preset, QStringLiteral("PPT")); // the stored "Extension"
-    EXPECT_EQ(dialogs.folderRequests[1].preset, tree);               // the stored "LastFolder"
+    EXPECT_EQ(dialogs.folderRequests[1].preset, tree);                 // the stored "LastFolder"
     const QString loop = tree + "/sub/loop/";
     EXPECT_EQ(rows(*form),
               QStringList({tree + "/sub/middle.ppt", tree + "/sub/deeper/bottom.ppt", loop + ".hidden-ro.ppt",
@@ -192,9 +192,9 @@ TEST_F(ListGuiTest, DroppedFilesStayAsTheyAreAndDroppedFoldersAreScannedForEvery
                       QUrl::fromLocalFile("/no/such/file.pptx")},
                      QString(), Qt::MoveAction | Qt::CopyAction, &taken));
     EXPECT_EQ(taken, Qt::CopyAction);
-    EXPECT_EQ(rows(*form), QStringList({tree + "/sub/handout.docx", tree + "/sub/middle.ppt",
-                                        tree + "/sub/deeper/bottom.ppt", tree + "/~lock.ppt", tree + "/.hidden.ppt",
-                                        "/no/such/file.pptx"}));
+    EXPECT_EQ(rows(*form),
+              QStringList({tree + "/sub/handout.docx", tree + "/sub/middle.ppt", tree + "/sub/deeper/bottom.ppt",
+                           tree + "/~lock.ppt", tree + "/.hidden.ppt", "/no/such/file.pptx"}));
     // A source that allows only a move gets nothing.
     EXPECT_FALSE(drop(*form, {QUrl::fromLocalFile(tree + "/talk.ppt")}, QString(), Qt::MoveAction));
     EXPECT_TRUE(dialogs.boxes.isEmpty());

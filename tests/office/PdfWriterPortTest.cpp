@@ -1,9 +1,9 @@
 // The PDF printer's port: where it writes, how, and when it refuses.
 #include "PdfWriterPort.h"
 #include "Failure.h"
+#include "PrivateMounts.h"
 #include "Registry.h"
 #include "TempEnvironment.h"
-#include "PrivateMounts.h"
 
 #include <QDir>
 #include <QFile>

@@ -47,8 +47,8 @@ protected:
         QString objects;
         for (int i = 0; i < pages; ++i) {
             kids += QStringLiteral("%1 0 R ").arg(i + 3);
-            objects += QStringLiteral("%1 0 obj <</Type /Page /Parent 2 0 R /MediaBox [0 0 200 200]>> endobj\\n")
-                           .arg(i + 3);
+            objects +=
+                QStringLiteral("%1 0 obj <</Type /Page /Parent 2 0 R /MediaBox [0 0 200 200]>> endobj\\n").arg(i + 3);
         }
         return QStringLiteral("for last; do :; done\n"
                               "printf '%%PDF-1.4\\n1 0 obj <</Type /Catalog /Pages 2 0 R>> endobj\\n"
@@ -75,9 +75,9 @@ protected:
 TEST_F(RendererTest, TellsLibreOfficeItsOwnProfileAndTheHiddenSlides)
 {
     // Writes its arguments and a one-page PDF named after its input.
-    Renderer renderer(script(QStringLiteral("for a in \"$@\"; do echo \"$a\"; done > \"$(dirname \"$0\")/args\"\n") +
-                             writesPdf(1)),
-                      dir.path(QStringLiteral("profile")), 10000);
+    Renderer renderer(
+        script(QStringLiteral("for a in \"$@\"; do echo \"$a\"; done > \"$(dirname \"$0\")/args\"\n") + writesPdf(1)),
+        dir.path(QStringLiteral("profile")), 10000);
     RenderRequest request;
     request.presentation = deck;
     request.hiddenSlides = true;
@@ -124,7 +124,8 @@ TEST_F(RendererTest, OnlyAWholePdfWithPagesFromALibreOfficeThatEndedWellIsPrinte
         // shell reports for one.
         {writesPdf(3, false) + QStringLiteral("\nkill -SEGV $$"), crashed},
         {writesPdf(3, false) + QStringLiteral("\nexit 139"), crashed},
-        {writesPdf(3) + QStringLiteral("\nexit 1"), QStringLiteral("LibreOffice failed (exit status 1) while printing")},
+        {writesPdf(3) + QStringLiteral("\nexit 1"),
+         QStringLiteral("LibreOffice failed (exit status 1) while printing")},
     };
     for (const auto& [body, why] : cases) {
         Renderer renderer(script(body), dir.path(), 10000);
