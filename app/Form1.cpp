@@ -319,6 +319,11 @@ void Form1::UpdateHoverPointer(int value)
         setMousePointer(value);
 }
 
+void Form1::AddCommandLinePaths(const QStringList& arguments)
+{
+    pradelux::AddCommandLinePaths(m_listContext, arguments);
+}
+
 void Form1::yield()
 {
     DoEvents();

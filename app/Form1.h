@@ -94,6 +94,8 @@ public:
     int listMousePointer() const { return m_listPointer; }
 
     PresentationList& presentations() { return m_list; }
+    // The files and folders the program was started with.
+    void AddCommandLinePaths(const QStringList& arguments);
     QString outputFolder() const override;
     bool hasCustomPointerPicture() const { return m_customPointer.has_value(); }
     SkinFramework& skin() { return *m_skin; }

@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QTextStream>
+#include <QTimer>
 
 #include <cstdlib>
 #include <unistd.h>
@@ -87,5 +88,12 @@ int main(int argc, char* argv[])
     dialogs.setParent(&window);
     window.Form_Load();
     window.show();
+    // What a file manager's "Open With" passes: added once the window is up.
+    // Qt has already taken its own options out of argv.
+    QStringList paths;
+    for (int i = 1; i < argc; ++i)
+        paths << QString::fromLocal8Bit(argv[i]);
+    if (!paths.isEmpty())
+        QTimer::singleShot(0, &window, [&window, paths] { window.AddCommandLinePaths(paths); });
     return app.exec();
 }

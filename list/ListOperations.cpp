@@ -14,6 +14,7 @@
 
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QMimeData>
 #include <QUrl>
 
@@ -95,6 +96,22 @@ void PushButton5_Click(ListContext& context)
 {
     ErrorTrap trap(context.dialogs, tags::kClearList);
     trap(100, [&] { context.list.ClearEntries(context.host); });
+}
+
+void AddCommandLinePaths(ListContext& context, const QStringList& arguments)
+{
+    QStringList paths;
+    QStringList neither;
+    for (const QString& argument : arguments) {
+        const QFileInfo info(argument);
+        if (info.isFile() || info.isDir())
+            paths << info.absoluteFilePath();
+        else
+            neither << argument;
+    }
+    DropHandler(context, nullptr).Drop(paths);
+    if (!neither.isEmpty())
+        context.dialogs.msgBox(texts::kNotAdded + QStringLiteral("\r\n") + neither.join(QStringLiteral("\r\n")));
 }
 
 void DropHandler::Drop(const QStringList& paths)

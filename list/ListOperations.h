@@ -24,6 +24,8 @@ inline const QString kExtensionPrompt = QStringLiteral(
 inline const QString kFolderPrompt = QStringLiteral("Please select folder:");
 // The drop has no trap of its own; its failures are reported under this tag.
 inline const QString kDropTag = QStringLiteral("in Slidora2021/08/31.Form1.ListView1_OLEDragDrop ");
+inline const QString kNotAdded =
+    QStringLiteral("These are neither presentations nor folders, so they were not added to the list:");
 } // namespace texts
 
 struct ListContext
@@ -40,6 +42,11 @@ void PushButton1_Click(ListContext& context, CommonDialog& dialog);
 void PushButton4_Click(ListContext& context);
 // "Clear List".
 void PushButton5_Click(ListContext& context);
+
+// Files and folders given on the command line (a file manager's "Open With"):
+// added as a drop adds them; what is neither a file nor a folder is named in
+// one message.
+void AddCommandLinePaths(ListContext& context, const QStringList& arguments);
 
 // Files and folders dropped on the list. Installed on the list's viewport:
 // refuses anything but local files while dragging, and adds them when dropped.

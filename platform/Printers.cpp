@@ -1,4 +1,4 @@
-// The per-user printer list.
+// The printer lists: the user's own and those for every user.
 #include "Printers.h"
 
 #include <QDir>
@@ -10,9 +10,24 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 namespace pradelux {
 
-UserPrinters::UserPrinters(QString file) : m_file(file.isEmpty() ? defaultFile() : std::move(file)) {}
+UserPrinters::UserPrinters(QString file, QStringList systemFiles)
+    : m_file(file.isEmpty() ? defaultFile() : std::move(file)), m_systemFiles(std::move(systemFiles))
+{
+}
+
+QStringList UserPrinters::defaultSystemFiles()
+{
+    // The first location is the user's own config folder.
+    QStringList files;
+    const QStringList folders = QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation);
+    for (int i = 1; i < folders.size(); ++i)
+        files << folders[i] + QStringLiteral("/Veltrande/printers.json");
+    return files;
+}
 
 QString UserPrinters::defaultFile()
 {
@@ -20,10 +35,10 @@ QString UserPrinters::defaultFile()
            QStringLiteral("/Veltrande/printers.json");
 }
 
-UserPrinters::State UserPrinters::load() const
+UserPrinters::State UserPrinters::load(const QString& path)
 {
     State state;
-    QFile file(m_file);
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return state;
     const QJsonObject root = QJsonDocument::fromJson(file.readAll()).object();
@@ -51,12 +66,40 @@ bool UserPrinters::save(const State& state) const
 
 QList<PrinterInfo> UserPrinters::installed() const
 {
-    return load().printers;
+    QList<PrinterInfo> all = load().printers;
+    for (const QString& file : m_systemFiles) {
+        for (PrinterInfo p : load(file).printers) {
+            const bool known =
+                std::any_of(all.begin(), all.end(), [&](const PrinterInfo& q) { return q.name == p.name; });
+            if (!known) {
+                p.system = true;
+                all.append(p);
+            }
+        }
+    }
+    return all;
 }
 
 QString UserPrinters::defaultPrinter() const
 {
-    return load().defaultName;
+    const QString own = load().defaultName;
+    if (!own.isEmpty())
+        return own;
+    for (const QString& file : m_systemFiles) {
+        const QString name = load(file).defaultName;
+        if (!name.isEmpty())
+            return name;
+    }
+    return QString();
+}
+
+bool UserPrinters::isSystemPrinter(const QString& name) const
+{
+    for (const PrinterInfo& p : installed()) {
+        if (p.name == name)
+            return p.system;
+    }
+    return false;
 }
 
 bool UserPrinters::install(const QString& name, const QString& port)
@@ -92,7 +135,7 @@ bool UserPrinters::remove(const QString& name)
 bool UserPrinters::setDefault(const QString& name)
 {
     State state = load();
-    for (const auto& p : state.printers) {
+    for (const auto& p : installed()) {
         if (p.name == name) {
             state.defaultName = name;
             return save(state);

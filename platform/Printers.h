@@ -3,6 +3,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace pradelux {
 
@@ -10,6 +11,7 @@ struct PrinterInfo
 {
     QString name;
     QString port;
+    bool system = false; // from a list for every user, not the user's own
 };
 
 class Printers
@@ -21,13 +23,17 @@ public:
     virtual QString defaultPrinter() const = 0;
 };
 
-// The per-user printer list, kept as a small JSON file in the config folder.
-// The presentation application prints through it, the program checks it, and
-// the "pradelux-printer" tool edits it.
+// The printer lists, kept as small JSON files: the user's own in the config
+// folder, read together with the lists for every user in the system's config
+// folders (the user's own wins on a name clash). The presentation application
+// prints through them, the program checks them, and the "pradelux-printer"
+// tool edits them.
 class UserPrinters : public Printers
 {
 public:
-    explicit UserPrinters(QString file = QString());
+    // file: the list that install, remove and setDefault change; systemFiles:
+    // the lists for every user, read only, first one first.
+    explicit UserPrinters(QString file = QString(), QStringList systemFiles = defaultSystemFiles());
 
     QList<PrinterInfo> installed() const override;
     QString defaultPrinter() const override;
@@ -35,10 +41,15 @@ public:
     // Adds the printer or moves it to another port; the first printer becomes
     // the default. Returns false when the list cannot be written.
     bool install(const QString& name, const QString& port);
+    // False when the list has no such printer (a printer of a system list
+    // is not the user's to remove: isSystemPrinter tells).
     bool remove(const QString& name);
     bool setDefault(const QString& name);
+    bool isSystemPrinter(const QString& name) const;
 
     static QString defaultFile();
+    // Veltrande/printers.json in each of the system's config folders.
+    static QStringList defaultSystemFiles();
 
 private:
     struct State
@@ -46,9 +57,11 @@ private:
         QList<PrinterInfo> printers;
         QString defaultName;
     };
-    State load() const;
+    static State load(const QString& file);
+    State load() const { return load(m_file); }
     bool save(const State& state) const;
     QString m_file;
+    QStringList m_systemFiles;
 };
 
 } // namespace pradelux

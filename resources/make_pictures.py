@@ -3,7 +3,7 @@
 window icon. Everything is drawn here from the pixel maps below, so the files
 can be rebuilt and read by anyone.
 
-usage: make_pictures.py OUTPUT_FOLDER
+usage: make_pictures.py OUTPUT_FOLDER [ICON_THEME_FOLDER]
 """
 import os
 import struct
@@ -107,28 +107,34 @@ def write_icon(path, grid, kind, hot=(0, 0)):
         f.write(directory + entry + payload)
 
 
+ICON_SIZES = (16, 32, 48, 64, 128, 256)
+
+
+def icon_pixel(x, y, size=64):
+    """The window icon, drawn at 64 x 64: a slide with a red band, the corner folded."""
+    inside = 6 <= x < size - 6 and 10 <= y < size - 10
+    border = inside and (x in (6, size - 7) or y in (10, size - 11))
+    corner = x + (size - 1 - y) > size + 28 - 12 and inside
+    band = inside and size - 26 <= y < size - 16 and 12 <= x < size - 12
+    lines = inside and y in (20, 26, 32) and 14 <= x < size - 18
+    if not inside or corner:
+        return (0, 0, 0, 0)
+    if border:
+        return (40, 40, 60, 255)
+    if band:
+        return (200, 30, 40, 255)
+    if lines:
+        return (70, 90, 160, 255)
+    return (250, 250, 250, 255)
+
+
 def write_png(path, size=64):
-    """The window icon: a slide with a red band, the corner folded."""
+    """The icon at any size, each pixel taken from the 64 x 64 drawing."""
     rows = []
     for y in range(size):
         row = bytearray([0])
         for x in range(size):
-            inside = 6 <= x < size - 6 and 10 <= y < size - 10
-            border = inside and (x in (6, size - 7) or y in (10, size - 11))
-            corner = x + (size - 1 - y) > size + 28 - 12 and inside
-            band = inside and size - 26 <= y < size - 16 and 12 <= x < size - 12
-            lines = inside and y in (20, 26, 32) and 14 <= x < size - 18
-            if not inside or corner:
-                px = (0, 0, 0, 0)
-            elif border:
-                px = (40, 40, 60, 255)
-            elif band:
-                px = (200, 30, 40, 255)
-            elif lines:
-                px = (70, 90, 160, 255)
-            else:
-                px = (250, 250, 250, 255)
-            row += bytes(px)
+            row += bytes(icon_pixel(x * 64 // size, y * 64 // size))
         rows.append(bytes(row))
     raw = zlib.compress(b"".join(rows), 9)
 
@@ -147,6 +153,12 @@ def main():
     write_icon(os.path.join(out, "HAND-M.CUR"), pixels_from_map(HAND), 2, hot=(6, 0))
     write_icon(os.path.join(out, "drag.ico"), pixels_from_map(DRAG), 1)
     write_png(os.path.join(out, "pradelux.png"))
+    # The desktop's icon theme, in its folder layout: SIZExSIZE/apps/NAME.png.
+    if len(sys.argv) > 2:
+        for size in ICON_SIZES:
+            folder = os.path.join(sys.argv[2], "%dx%d" % (size, size), "apps")
+            os.makedirs(folder, exist_ok=True)
+            write_png(os.path.join(folder, "org.pradelux.Pradelux.png"), size)
 
 
 if __name__ == "__main__":

@@ -2,7 +2,8 @@
 # Installs what is missing, builds Pradelux with warnings as errors and runs
 # every test, then builds it again with AddressSanitizer and
 # UndefinedBehaviorSanitizer and runs every test once more. The tests start
-# their own session buses and need no display.
+# their own session buses and need no display. Last, the Debian package is
+# built from the first build, installed, used and removed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,5 +16,7 @@ cmake --build build -j"$(nproc)"
 # pass looks for.
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DPRADELUX_SANITIZE=ON -DPRADELUX_WERROR=ON >/dev/null
 cmake --build build-sanitize -j"$(nproc)"
-cd build-sanitize
-ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure --timeout 900
+(cd build-sanitize && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure --timeout 900)
+
+# The Debian package, installed and used as a new user would, then removed.
+scripts/test-package.sh build

@@ -52,12 +52,19 @@ inline bool writeFile(const QString& path, QFileDevice::Permissions permissions 
 class TempConfig
 {
 public:
-    TempConfig() : m_config("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("config")).toUtf8()) {}
+    // The system's config folders too, so that nothing installed on the
+    // machine (a printer list for every user) reaches a test.
+    TempConfig()
+        : m_config("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("config")).toUtf8()),
+          m_systemConfig("XDG_CONFIG_DIRS", m_dir.filePath(QStringLiteral("system-config")).toUtf8())
+    {
+    }
     QString path(const QString& name = QString()) const { return name.isEmpty() ? m_dir.path() : m_dir.filePath(name); }
 
 private:
     QTemporaryDir m_dir;
     ScopedEnv m_config;
+    ScopedEnv m_systemConfig;
 };
 
 } // namespace pradelux::test

@@ -204,6 +204,40 @@ TEST_F(ListGuiTest, DroppedFilesStayAsTheyAreAndDroppedFoldersAreScannedForEvery
     EXPECT_EQ(form->presentations().Count(), 6);
 }
 
+TEST_F(ListGuiTest, PathsGivenAtStartAreAddedAsADropAddsThemAndTheRestIsNamedOnce)
+{
+    makeTree();
+    QFile::remove(tree + "/sub/loop");
+    const QString file = tree + "/talk.ppt";
+    const QStringList subRows = {tree + "/sub/middle.ppt", tree + "/sub/deeper/bottom.ppt"};
+    struct Case
+    {
+        QStringList arguments;
+        QStringList rows;
+        QStringList neither; // named in the one message
+    };
+    const QList<Case> cases = {
+        {{}, {}, {}},
+        {{file}, {file}, {}},
+        {{tree + "/sub"}, subRows, {}},
+        {{tree + "/sub", file}, subRows + QStringList{file}, {}},
+        {{file, tree + "/gone.pptx", "--odd", tree + "/sub"},
+         QStringList{file} + subRows,
+         {tree + "/gone.pptx", "--odd"}},
+    };
+    for (const Case& c : cases) {
+        dialogs.boxes.clear();
+        auto form = load();
+        form->AddCommandLinePaths(c.arguments);
+        EXPECT_EQ(rows(*form), c.rows) << c.arguments.join(' ').toStdString();
+        if (c.neither.isEmpty()) {
+            EXPECT_TRUE(dialogs.boxes.isEmpty()) << dialogs.texts().join("\n").toStdString();
+        } else {
+            EXPECT_EQ(dialogs.texts(), QStringList({texts::kNotAdded + "\r\n" + c.neither.join("\r\n")}));
+        }
+    }
+}
+
 TEST_F(ListGuiTest, DeleteDoubleClickAndClearAreRefusedUnderTheBusyPointer)
 {
     auto form = load();
