@@ -25,7 +25,7 @@ inline const QString kFolderPrompt = QStringLiteral("Please select folder:");
 // The drop has no trap of its own; its failures are reported under this tag.
 inline const QString kDropTag = QStringLiteral("in Slidora2021/08/31.Form1.ListView1_OLEDragDrop ");
 inline const QString kNotAdded =
-    QStringLiteral("These are neither presentations nor folders, so they were not added to the list:");
+    QStringLiteral("These are neither files nor folders, so they were not added to the list:");
 } // namespace texts
 
 struct ListContext
