@@ -33,6 +33,12 @@ QString Renderer::findSoffice()
     return QStandardPaths::findExecutable(QStringLiteral("soffice"));
 }
 
+QString Renderer::missingSofficeText()
+{
+    return QStringLiteral("LibreOffice Impress, which prints the presentations, is not installed (no soffice was "
+                          "found). Install it with: sudo apt install libreoffice-impress");
+}
+
 int Renderer::pageCount(const QByteArray& pdf)
 {
     // A PDF cut short loses its end-of-file marker; Poppler would read

@@ -50,6 +50,8 @@ public:
 
     // The LibreOffice executable, or empty text when none is installed.
     static QString findSoffice();
+    // What to tell when findSoffice finds none: what is missing and how to install it.
+    static QString missingSofficeText();
     // The pages of a whole, readable PDF; -1 for one that is cut short,
     // damaged or locked.
     static int pageCount(const QByteArray& pdf);

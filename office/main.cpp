@@ -21,9 +21,7 @@ int main(int argc, char* argv[])
 
     const QString soffice = pradelux::office::Renderer::findSoffice();
     if (soffice.isEmpty()) {
-        err << "pradelux-office: LibreOffice Impress, which prints the presentations, is not installed (no soffice "
-               "was found). Install it with: sudo apt install libreoffice-impress"
-            << Qt::endl;
+        err << "pradelux-office: " << pradelux::office::Renderer::missingSofficeText() << Qt::endl;
         return 3;
     }
     QDBusConnection bus = QDBusConnection::sessionBus();

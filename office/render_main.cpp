@@ -25,9 +25,7 @@ int main(int argc, char* argv[])
     }
     const QString soffice = pradelux::office::Renderer::findSoffice();
     if (soffice.isEmpty()) {
-        err << "pradelux-render: LibreOffice Impress is not installed (no soffice was found). Install it with: "
-               "sudo apt install libreoffice-impress"
-            << Qt::endl;
+        err << "pradelux-render: " << pradelux::office::Renderer::missingSofficeText() << Qt::endl;
         return 3;
     }
     pradelux::office::RenderLimits limits;
