@@ -69,7 +69,7 @@ sleep 1
 dbus-run-session -- pradelux "$work/decks/Talk.pptx" "$work/decks/more" >"$work/app.log" 2>&1 &
 app_pid=$!
 for _ in $(seq 100); do
-  window=$(xdotool search --name '^Pradelux$' 2>/dev/null | head -1) && [ -n "$window" ] && break
+  window=$(xdotool search --onlyvisible --name '^Pradelux$' 2>/dev/null | head -1) && [ -n "$window" ] && break
   sleep 0.2
 done
 [ -n "${window:-}" ] || { echo "the window did not appear"; cat "$work/app.log"; exit 1; }
