@@ -35,6 +35,7 @@ lintian --fail-on error "$deb"
 work=$(mktemp -d)
 cleanup() {
   [ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null || true
+  [ -n "${bus_pid:-}" ] && kill "$bus_pid" 2>/dev/null || true
   [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
   if dpkg-query -W -f='${Status}' pradelux 2>/dev/null | grep -q installed; then
     $sudo dpkg --purge pradelux >/dev/null || true
@@ -65,7 +66,11 @@ Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
 xvfb_pid=$!
 export DISPLAY=$display
 sleep 1
-dbus-run-session -- pradelux "$work/decks/Talk.pptx" "$work/decks/more" >"$work/app.log" 2>&1 &
+# A session bus of its own, so the end of the session can be made.
+bus=$(dbus-daemon --session --fork --print-address=1 --print-pid=1)
+bus_pid=$(sed -n 2p <<<"$bus")
+export DBUS_SESSION_BUS_ADDRESS=$(sed -n 1p <<<"$bus")
+pradelux "$work/decks/Talk.pptx" "$work/decks/more" >"$work/app.log" 2>&1 &
 app_pid=$!
 for _ in $(seq 100); do
   window=$(xdotool search --onlyvisible --name '^Pradelux$' 2>/dev/null | head -1) && [ -n "$window" ] && break
@@ -86,6 +91,11 @@ for pdf in Talk Tour Review; do
   test "$pages" -eq 3
 done
 kill "$app_pid"; wait "$app_pid" 2>/dev/null || true; app_pid=
+# With the session over, nothing of the program keeps running: the warm
+# renderer ends with its session bus.
+kill "$bus_pid"; bus_pid=
+for _ in $(seq 50); do pgrep -f /usr/lib/pradelux/ >/dev/null || break; sleep 0.2; done
+if pgrep -af /usr/lib/pradelux/; then echo "still running after the session ended"; exit 1; fi
 # The printer it used came with the package, for every user.
 test "$(/usr/lib/pradelux/pradelux-printer list | cut -f1,4)" = "$(printf 'Veltrande PDF Writer\tsystem')"
 
