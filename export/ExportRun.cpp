@@ -138,10 +138,11 @@ void ExportRun::PushButton2_Click()
             }
             trap(122, [&] { name = OutputFileName(text); });
             bool cleared = false;
+            QString key; // the output path as the file system knows it
             trap(136, [&] {
                 const QString folder = m_host.outputFolder();
                 pdf = folder + (folder.endsWith(kSeparator) ? QString() : QString(kSeparator)) + name;
-                const QString key = QFileInfo(pdf).absoluteFilePath();
+                key = QFileInfo(pdf).absoluteFilePath();
                 if (writtenBy.contains(key)) {
                     replaced << writtenBy.take(key);
                     written.removeOne(key);
@@ -159,8 +160,8 @@ void ExportRun::PushButton2_Click()
             if (cleared)
                 trap(138, [&] { done = m_exportOne(text, pdf); });
             if (done) {
-                writtenBy.insert(QFileInfo(pdf).absoluteFilePath(), text);
-                written << QFileInfo(pdf).absoluteFilePath();
+                writtenBy.insert(key, text);
+                written << key;
             } else {
                 failed << text;
             }

@@ -2,6 +2,7 @@
 #include "WarmRenderer.h"
 
 #include "Failure.h"
+#include "Files.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -22,15 +23,6 @@ namespace pradelux::office {
 namespace {
 // LibreOffice takes about a second to load; a slow machine gets much longer.
 constexpr int kStartMs = 60000;
-
-QString lastLine(const QString& file)
-{
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
-        return QString();
-    const QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    return lines.isEmpty() ? QString() : lines.constLast().trimmed();
-}
 } // namespace
 
 WarmRenderer::WarmRenderer(QString renderProgram, QString socketPath, int timeoutMs, QString logFile)
@@ -83,7 +75,7 @@ bool WarmRenderer::connect(QLocalSocket& socket, QString* why) const
             socket.connectToServer(m_socket);
             if (socket.waitForConnected(1000))
                 return true;
-            *why = lastLine(m_log);
+            *why = LastLineOf(m_log);
             return false;
         }
         QThread::msleep(50);

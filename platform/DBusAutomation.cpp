@@ -3,6 +3,7 @@
 
 #include "AutomationProtocol.h"
 #include "Failure.h"
+#include "Files.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusObjectPath>
@@ -279,13 +280,8 @@ void DBusAutomation::startServer(const QString& progId)
     loop.exec();
     if (ready)
         return;
-    QString why;
-    QFile reasons(log);
-    if (gone && reasons.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        const QStringList lines = QString::fromUtf8(reasons.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        if (!lines.isEmpty())
-            why = QStringLiteral(": ") + lines.constLast().trimmed();
-    }
+    const QString said = gone ? LastLineOf(log) : QString();
+    const QString why = said.isEmpty() ? QString() : QStringLiteral(": ") + said;
     throw Failure(
         failure::kCannotCreateObject,
         gone ? QStringLiteral("ActiveX component can't create object: %1 ended before it was ready%2").arg(progId, why)

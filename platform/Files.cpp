@@ -37,6 +37,15 @@ QString FileIdentity(const QString& path)
         .arg(st.st_size);
 }
 
+QString LastLineOf(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return QString();
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return lines.isEmpty() ? QString() : lines.constLast().trimmed();
+}
+
 QString AppFolder()
 {
     return QCoreApplication::applicationDirPath();

@@ -23,6 +23,9 @@ bool IsFolder(const QString& path);
 // device, inode, modification time and size as text; empty text when nothing
 // is there. Never fails.
 QString FileIdentity(const QString& path);
+// The last line of a text file that is not blank, trimmed; empty text when
+// there is none. What a program that ended early said last. Never fails.
+QString LastLineOf(const QString& path);
 // The folder that holds the running executable.
 QString AppFolder();
 
