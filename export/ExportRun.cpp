@@ -4,11 +4,9 @@
 #include "Dialogs.h"
 #include "ErrorReport.h"
 #include "Failure.h"
-#include "FileSystem.h"
 #include "Files.h"
 #include "InstanceGuard.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 
@@ -35,25 +33,23 @@ QString OutputFileName(const QString& rowText)
     return name.left(dot + 1) + QStringLiteral("pdf");
 }
 
-bool DeleteFileIfPresent(const QString& path, const std::function<void()>& yield, QString* why)
+QString WhyPdfCannotGoThere(const QString& presentation, const QString& pdf)
 {
-    if (yield)
-        yield();
-    QString reason;
-    if (IsFolder(path)) {
-        reason = QStringLiteral("a folder of that name stands there");
-    } else if (!QFile::remove(path)) {
-        try {
-            FileSystemObject().DeleteFile(path, true);
-        } catch (const Failure& f) {
-            reason = f.description();
-        }
-    }
-    if (reason.isEmpty() || FileIdentity(path).isEmpty())
-        return true;
-    if (why)
-        *why = reason;
-    return false;
+    const QString place = FileKey(pdf);
+    if (place.isEmpty())
+        return QString();
+    if (place == FileKey(presentation))
+        return QStringLiteral("%1 is itself the PDF that its export would write, so it was not exported.")
+            .arg(presentation);
+    QString why;
+    if (IsFolder(pdf))
+        why = QStringLiteral("a folder of that name stands there");
+    else
+        why = WhyFolderIsNotWritable(QFileInfo(pdf).absolutePath());
+    if (why.isEmpty())
+        return QString();
+    return QStringLiteral("The earlier %1 cannot be replaced (%2), so the PDF of %3 cannot be written there.")
+        .arg(pdf, why, presentation);
 }
 
 namespace {
@@ -112,8 +108,10 @@ void ExportRun::PushButton2_Click()
         QStringList failed;
         QStringList replaced;
         QStringList written;
-        // Output path → the row whose PDF stands there from this run.
+        // What the file system calls each PDF this run wrote (device and
+        // inode, so two names on a disk that ignores case are one) → its row.
         QHash<QString, QString> writtenBy;
+        QHash<QString, QString> pathOf;
         trap(110, [&] { rows = m_host.rowCount(); });
         for (int i = 1; i <= rows; ++i) {
             QString text;
@@ -137,34 +135,40 @@ void ExportRun::PushButton2_Click()
                 continue;
             }
             trap(122, [&] { name = OutputFileName(text); });
-            bool cleared = false;
-            QString key; // the output path as the file system knows it
+            // Nothing is deleted here: an earlier file at the path stays until
+            // the printer renames this row's whole PDF over it, so a row that
+            // fails leaves it as it was.
+            bool ready = false;
+            QString before;
             trap(136, [&] {
                 const QString folder = m_host.outputFolder();
                 pdf = folder + (folder.endsWith(kSeparator) ? QString() : QString(kSeparator)) + name;
-                key = QFileInfo(pdf).absoluteFilePath();
-                if (writtenBy.contains(key)) {
-                    replaced << writtenBy.take(key);
-                    written.removeOne(key);
-                }
-                QString why;
-                cleared = DeleteFileIfPresent(
-                    pdf, [&] { m_host.yield(); }, &why);
-                if (!cleared)
-                    throw Failure(failure::kPermissionDenied,
-                                  QStringLiteral("The earlier %1 could not be removed (%2), so the PDF of %3 cannot "
-                                                 "be written there.")
-                                      .arg(pdf, why, text));
+                // The presentation application runs in a folder of its own.
+                if (QFileInfo(pdf).isRelative())
+                    pdf = QFileInfo(pdf).absoluteFilePath();
+                m_host.yield();
+                const QString why = WhyPdfCannotGoThere(text, pdf);
+                if (!why.isEmpty())
+                    throw Failure(failure::kPermissionDenied, why);
+                before = FileKey(pdf);
+                ready = true;
             });
             bool done = false;
-            if (cleared)
+            if (ready)
                 trap(138, [&] { done = m_exportOne(text, pdf); });
-            if (done) {
-                writtenBy.insert(key, text);
-                written << key;
-            } else {
+            if (!done) {
                 failed << text;
+                continue;
             }
+            // A PDF of this run that stood at the path was overwritten by this one.
+            if (writtenBy.contains(before)) {
+                replaced << writtenBy.take(before);
+                written.removeOne(pathOf.take(before));
+            }
+            const QString now = FileKey(pdf);
+            writtenBy.insert(now, text);
+            pathOf.insert(now, pdf);
+            written << pdf;
         }
         m_outcome = {rows, written, failed, replaced};
         trap(142, [&] { m_host.setMousePointer(kDefaultPointer); });

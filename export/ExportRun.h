@@ -39,10 +39,11 @@ QString FileNameOf(const QString& path);
 // The PDF's name: the part after the last dot becomes "pdf". A name without
 // a dot (a leading dot does not count) gets ".pdf" appended.
 QString OutputFileName(const QString& rowText);
-// Deletes the file if it can, read-only or not, never a folder, and shows
-// nothing. True when nothing stands at the path afterwards; otherwise why
-// says what is in the way.
-bool DeleteFileIfPresent(const QString& path, const std::function<void()>& yield, QString* why = nullptr);
+// Why the PDF of presentation cannot be written at pdf: it is the
+// presentation itself, a folder stands there, or an earlier file there
+// cannot be replaced. Empty text when it can. Nothing is changed: an earlier
+// PDF stays until the new one, whole, takes its place.
+QString WhyPdfCannotGoThere(const QString& presentation, const QString& pdf);
 // "Done.", followed by how many rows gave no PDF and which, and by the rows
 // whose PDF a later row of the same name replaced.
 QString DoneMessage(int rows, const QStringList& failed, const QStringList& replaced = {});
@@ -53,7 +54,7 @@ struct ExportOutcome
     int rows = 0;
     QStringList written;  // the PDFs that stand at the end, in row order
     QStringList failed;   // the rows that gave no PDF
-    QStringList replaced; // the rows whose PDF a later row replaced
+    QStringList replaced; // the rows whose PDF a later row of the run overwrote
     bool allWritten() const { return rows > 0 && failed.isEmpty() && replaced.isEmpty(); }
 };
 

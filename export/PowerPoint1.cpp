@@ -122,7 +122,9 @@ bool PowerPoint1::DoPPT(const QString& presentationPath, const QString& outputPa
 
     application.reset();
     running.reset();
-    return written();
+    // A file that appeared at the path without a job of this call (another
+    // program's) is not this presentation's PDF.
+    return handedOver && written();
 }
 
 } // namespace pradelux

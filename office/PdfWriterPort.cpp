@@ -2,6 +2,7 @@
 #include "PdfWriterPort.h"
 
 #include "Failure.h"
+#include "Files.h"
 #include "Registry.h"
 
 #include <QDir>
@@ -30,35 +31,18 @@ QString PdfWriterPort::unusedName(const QString& title) const
     return candidate;
 }
 
-namespace {
-QString reasonOf(int error)
-{
-    switch (error) {
-    case ENOSPC:
-    case EDQUOT:
-        return QStringLiteral("the disk is full");
-    case EROFS:
-        return QStringLiteral("the folder is on a read-only disk");
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("the folder is not writable");
-    default:
-        return QString::fromLocal8Bit(std::strerror(error));
-    }
-}
-} // namespace
-
 void writeWhole(const QString& target, const QByteArray& data, const WriteFunction& writeSome)
 {
     const QFileInfo info(target);
-    const QByteArray temporary =
-        QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
-    QByteArray name = temporary;
+    // A short name of its own, so that a PDF name as long as the disk allows
+    // can still be written.
+    const QByteArray folder = QFile::encodeName(info.absolutePath());
+    QByteArray name = folder + "/.pradelux-XXXXXX";
     const int fd = ::mkstemp(name.data());
     if (fd < 0) {
         const int error = errno;
         throw Failure(error == ENOSPC ? failure::kDiskFull : failure::kPermissionDenied,
-                      QStringLiteral("%1 could not be written: %2").arg(target, reasonOf(error)));
+                      QStringLiteral("%1 could not be written: %2").arg(target, ReasonOf(error)));
     }
     int error = 0;
     for (qsizetype done = 0; done < data.size() && !error;) {
@@ -72,37 +56,49 @@ void writeWhole(const QString& target, const QByteArray& data, const WriteFuncti
     }
     // Some file systems only say at the flush or the close that the data did
     // not fit; both are checked.
+    // mkstemp makes the file private; a PDF gets the permissions any new file gets.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    if (!error && ::fchmod(fd, 0666 & ~mask) != 0)
+        error = errno;
     if (!error && ::fsync(fd) != 0 && errno != EINVAL)
         error = errno;
     if (::close(fd) != 0 && !error)
         error = errno;
-    // mkstemp makes the file private; a PDF gets the permissions any new file gets.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    if (!error && ::chmod(name.constData(), 0666 & ~mask) != 0)
-        error = errno;
     if (!error && ::rename(name.constData(), QFile::encodeName(target).constData()) != 0)
         error = errno;
+    // The rename itself is only safe on the disk once the folder is written.
+    if (!error) {
+        const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            ::fsync(dir);
+            ::close(dir);
+        }
+    }
     if (error) {
         ::unlink(name.constData());
         throw Failure(error == ENOSPC || error == EDQUOT ? failure::kDiskFull : failure::kPermissionDenied,
-                      QStringLiteral("%1 could not be written: %2").arg(target, reasonOf(error)));
+                      QStringLiteral("%1 could not be written: %2").arg(target, ReasonOf(error)));
     }
+}
+
+QString PdfWriterPort::target(const QString& printer, const QString& title) const
+{
+    const QString key = QStringLiteral("Software\\") + printer;
+    const QString bypass = m_registry.readString(key, QStringLiteral("BypassSaveAs")).value_or(QString());
+    if (bypass != QLatin1String("1")) {
+        QDir().mkpath(m_documents);
+        return unusedName(title);
+    }
+    const QString target = m_registry.readString(key, QStringLiteral("OutputFile")).value_or(QString());
+    if (target.isEmpty())
+        throw Failure(failure::kPathNotFound, QStringLiteral("no output file is set for %1").arg(printer));
+    return target;
 }
 
 QString PdfWriterPort::write(const PrintJob& job) const
 {
-    const QString key = QStringLiteral("Software\\") + job.printer;
-    const QString bypass = m_registry.readString(key, QStringLiteral("BypassSaveAs")).value_or(QString());
-    QString target;
-    if (bypass == QLatin1String("1")) {
-        target = m_registry.readString(key, QStringLiteral("OutputFile")).value_or(QString());
-        if (target.isEmpty())
-            throw Failure(failure::kPathNotFound, QStringLiteral("no output file is set for %1").arg(job.printer));
-    } else {
-        QDir().mkpath(m_documents);
-        target = unusedName(job.title);
-    }
+    const QString target = job.target.isEmpty() ? this->target(job.printer, job.title) : job.target;
     const QFileInfo targetInfo(target);
     if (!targetInfo.absoluteDir().exists())
         throw Failure(failure::kPathNotFound,

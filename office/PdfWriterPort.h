@@ -17,6 +17,9 @@ struct PrintJob
     QString pdf;     // the rendered pages
     QString printer; // the printer the job was sent to
     QString title;   // the document's name, without folder and extension
+    // Where the PDF goes, taken from the registry when the job was handed
+    // over (PdfWriterPort::target); empty: taken when it is written.
+    QString target;
 };
 
 // Writes data to a file beside target and renames it into place only when
@@ -37,6 +40,10 @@ public:
     // half-written file: the PDF goes to a temporary file beside it first and
     // is renamed into place when complete.
     QString write(const PrintJob& job) const;
+    // Where a job for printer with that title goes, read from the registry
+    // now. The presentation application takes it when the job is handed
+    // over, so values written for a later job cannot redirect this one.
+    QString target(const QString& printer, const QString& title) const;
 
 private:
     QString unusedName(const QString& title) const;

@@ -409,6 +409,13 @@ void PowerPointServer::printOut(int id)
         throw Failure(failure::kAutomationError,
                       QStringLiteral("%1 cannot be printed: only the whole presentation can be printed.").arg(p.path));
 
+    PrintJob job{QString(), printerName, QFileInfo(p.path).completeBaseName(), QString()};
+    // The printer takes the output path when the job is handed over, before
+    // the pages are rendered: values written meanwhile are a later job's.
+    asPrinter(job, p.path, [&] {
+        checkPort(job.printer);
+        job.target = m_port.target(job.printer, job.title);
+    });
     const QString jobFolder = m_work.filePath(QStringLiteral("job-%1").arg(m_nextJob++));
     QDir().mkpath(jobFolder);
     RenderRequest request;
@@ -420,8 +427,11 @@ void PowerPointServer::printOut(int id)
     // printer refuses fails the call with the printer's reason instead of
     // leaving the caller to wait for a file that never comes.
     try {
-        const QString pdf = m_renderer.render(request, jobFolder);
-        print({pdf, printerName, QFileInfo(p.path).completeBaseName()}, p.path);
+        job.pdf = m_renderer.render(request, jobFolder);
+        asPrinter(job, p.path, [&] {
+            checkPort(job.printer);
+            QTextStream(stderr) << job.printer << ": wrote " << m_port.write(job) << Qt::endl;
+        });
     } catch (...) {
         QDir(jobFolder).removeRecursively();
         throw;
@@ -429,21 +439,24 @@ void PowerPointServer::printOut(int id)
     QDir(jobFolder).removeRecursively();
 }
 
-void PowerPointServer::print(const PrintJob& job, const QString& presentation)
+void PowerPointServer::checkPort(const QString& printer) const
 {
-    QTextStream err(stderr);
     const auto installed = m_printers.installed();
     const auto it =
-        std::find_if(installed.begin(), installed.end(), [&](const PrinterInfo& p) { return p.name == job.printer; });
+        std::find_if(installed.begin(), installed.end(), [&](const PrinterInfo& p) { return p.name == printer; });
+    if (it == installed.end())
+        throw Failure(failure::kAutomationError, QStringLiteral("the printer was removed"));
+    if (it->port != pdfprinter::kPort)
+        throw Failure(failure::kAutomationError, QStringLiteral("its port %1 cannot be printed to").arg(it->port));
+}
+
+void PowerPointServer::asPrinter(const PrintJob& job, const QString& presentation, const std::function<void()>& step)
+{
     try {
-        if (it == installed.end())
-            throw Failure(failure::kAutomationError, QStringLiteral("the printer was removed"));
-        if (it->port != pdfprinter::kPort)
-            throw Failure(failure::kAutomationError, QStringLiteral("its port %1 cannot be printed to").arg(it->port));
-        const QString written = m_port.write(job);
-        err << job.printer << ": wrote " << written << Qt::endl;
+        step();
     } catch (const Failure& f) {
-        err << job.printer << ": the job " << job.title << " failed: " << f.description() << Qt::endl;
+        QTextStream(stderr) << job.printer << ": the job " << job.title << " failed: " << f.description()
+                            << Qt::endl;
         throw Failure(f.number(), QStringLiteral("The printer \"%1\" could not print %2: %3.")
                                       .arg(job.printer, presentation, f.description()));
     }

@@ -12,6 +12,7 @@
 #include <QList>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <functional>
 #include <map>
 
 namespace pradelux {
@@ -75,8 +76,11 @@ private:
 
     QVariant open(const QList<Named>& args);
     void printOut(int id);
-    // Hands the rendered job to its printer; throws with the printer's reason.
-    void print(const PrintJob& job, const QString& presentation);
+    // Throws unless the printer is installed on the port that writes PDFs.
+    void checkPort(const QString& printer) const;
+    // Runs one of the printer's steps for the job; a failure is logged and
+    // thrown again with the printer's reason, naming the presentation.
+    static void asPrinter(const PrintJob& job, const QString& presentation, const std::function<void()>& step);
     void attach(const QString& client);
     void release(const QString& client, bool all);
     void checkLifetime();

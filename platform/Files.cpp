@@ -4,7 +4,10 @@
 #include <QCoreApplication>
 #include <QFile>
 
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace pradelux {
 
@@ -35,6 +38,37 @@ QString FileIdentity(const QString& path)
         .arg(st.st_mtim.tv_sec)
         .arg(st.st_mtim.tv_nsec)
         .arg(st.st_size);
+}
+
+QString FileKey(const QString& path)
+{
+    struct stat st;
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return QString();
+    return QStringLiteral("%1:%2").arg(st.st_dev).arg(st.st_ino);
+}
+
+QString ReasonOf(int error)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("the disk is full");
+    case EROFS:
+        return QStringLiteral("the folder is on a read-only disk");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("the folder is not writable");
+    default:
+        return QString::fromLocal8Bit(std::strerror(error));
+    }
+}
+
+QString WhyFolderIsNotWritable(const QString& folder)
+{
+    if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0)
+        return QString();
+    return ReasonOf(errno);
 }
 
 QString LastLineOf(const QString& path)

@@ -23,6 +23,17 @@ bool IsFolder(const QString& path);
 // device, inode, modification time and size as text; empty text when nothing
 // is there. Never fails.
 QString FileIdentity(const QString& path);
+// Which file the path reaches, whatever name it is reached by (a link, or
+// another case on a disk that ignores case): its device and inode as text;
+// empty text when nothing is there. Never fails.
+QString FileKey(const QString& path);
+// What an error number of a file operation means to the user: "the disk is
+// full", "the folder is on a read-only disk", "the folder is not writable", or
+// the system's own text.
+QString ReasonOf(int error);
+// Why no file can be created or renamed in the folder (ReasonOf); empty text
+// when it can.
+QString WhyFolderIsNotWritable(const QString& folder);
 // The last line of a text file that is not blank, trimmed; empty text when
 // there is none. What a program that ended early said last. Never fails.
 QString LastLineOf(const QString& path);

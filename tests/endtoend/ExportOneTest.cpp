@@ -152,8 +152,9 @@ TEST_F(ExportOneTest, JobThatFailsEndsAtOnceWithItsCauseAndLeavesNoPartialPdf)
             << c.cause.toStdString();
         EXPECT_TRUE(waitUntilGone(5000));
     }
-    if (mounted)
-        test::PrivateMounts::unmount(full);
+    if (!mounted)
+        GTEST_SKIP() << "the full-disk case needs a mount, which this process may not make";
+    test::PrivateMounts::unmount(full);
 }
 
 } // namespace

@@ -45,29 +45,6 @@ TEST(ExportRun, DoneMessageNamesTheRowsWithoutPdfAndTheReplacedOnesAndCutsALongL
     EXPECT_TRUE(DoneMessage(20, {}, many).endsWith(QStringLiteral("\r\n/deck10.ppt\r\n... and 3 more.")));
 }
 
-TEST(ExportRun, DeleteFileIfPresentSaysWhetherThePathWasCleared)
-{
-    test::TempConfig dir;
-    const QString file = dir.path(QStringLiteral("old.pdf"));
-    QFile f(file);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.close();
-    f.setPermissions(QFileDevice::ReadOwner);
-    int yields = 0;
-    QString why;
-    EXPECT_TRUE(DeleteFileIfPresent(
-        file, [&] { ++yields; }, &why));
-    EXPECT_FALSE(QFile::exists(file));
-    EXPECT_EQ(yields, 1);
-    EXPECT_TRUE(DeleteFileIfPresent(file, {}, &why)); // nothing there
-    EXPECT_TRUE(why.isEmpty());
-    const QString folder = dir.path(QStringLiteral("Q3.pdf"));
-    QDir().mkpath(folder + QStringLiteral("/inside"));
-    EXPECT_FALSE(DeleteFileIfPresent(folder, {}, &why));
-    EXPECT_TRUE(QDir(folder + QStringLiteral("/inside")).exists());
-    EXPECT_TRUE(why.contains(QStringLiteral("folder"))) << why.toStdString();
-}
-
 TEST(InstanceGuard, OnlyAnApplicationNamedExactlySoCountsAsRunning)
 {
     test::RecordingAutomation automation;

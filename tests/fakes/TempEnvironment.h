@@ -38,6 +38,12 @@ private:
 };
 
 // Writes a file, making its folders first.
+inline QString readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
 inline bool writeFile(const QString& path, QFileDevice::Permissions permissions = {}, const QByteArray& content = {})
 {
     QDir().mkpath(path.left(path.lastIndexOf(QLatin1Char('/'))));

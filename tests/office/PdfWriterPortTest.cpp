@@ -59,7 +59,7 @@ TEST_F(PdfWriterPortTest, WritesToTheRegistryPathReplacingAnEarlierFileAndLeaves
     old.close();
     steer(out, QStringLiteral("1"));
 
-    EXPECT_EQ(port.write({job, QStringLiteral("Veltrande PDF Writer"), QStringLiteral("Q3 ü")}), out);
+    EXPECT_EQ(port.write({job, QStringLiteral("Veltrande PDF Writer"), QStringLiteral("Q3 ü"), {}}), out);
     EXPECT_EQ(read(out), QByteArray("%PDF-1.4 the pages"));
     EXPECT_EQ(QDir(config.path(QStringLiteral("Out dir"))).entryList(QDir::Files | QDir::Hidden),
               QStringList({"Q3 ü.pdf"}));
@@ -77,7 +77,7 @@ TEST_F(PdfWriterPortTest, RefusesMissingFoldersFoldersAsTargetsAndAnEmptyPath)
     for (const auto& [target, why] : cases) {
         steer(target, QStringLiteral("1"));
         try {
-            port.write({job, QStringLiteral("Veltrande PDF Writer"), QStringLiteral("Q3")});
+            port.write({job, QStringLiteral("Veltrande PDF Writer"), QStringLiteral("Q3"), {}});
             ADD_FAILURE() << "wrote to " << target.toStdString();
         } catch (const Failure& f) {
             EXPECT_TRUE(f.description().contains(why)) << f.description().toStdString();
@@ -113,17 +113,18 @@ TEST_F(PdfWriterPortTest, DiskThatFillsUpLeavesNoPartOfThePdfAndSaysSo)
         }
         EXPECT_EQ(QDir(QFileInfo(target).path()).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
-    if (cases.size() > 1)
-        test::PrivateMounts::unmount(small);
+    if (cases.size() == 1)
+        GTEST_SKIP() << "the full-disk case needs a mount, which this process may not make";
+    test::PrivateMounts::unmount(small);
 }
 
 TEST_F(PdfWriterPortTest, WithoutBypassTheJobGoesToDocumentsUnderAFreeName)
 {
     const QString out = config.path(QStringLiteral("steered.pdf"));
     steer(out, QStringLiteral("0"));
-    EXPECT_EQ(port.write({job, QStringLiteral("Veltrande PDF Writer"), QStringLiteral("Plan")}),
+    EXPECT_EQ(port.write({job, QStringLiteral("Veltrande PDF Writer"), QStringLiteral("Plan"), {}}),
               documents + QStringLiteral("/Plan.pdf"));
-    EXPECT_EQ(port.write({job, QStringLiteral("Veltrande PDF Writer"), QStringLiteral("Plan")}),
+    EXPECT_EQ(port.write({job, QStringLiteral("Veltrande PDF Writer"), QStringLiteral("Plan"), {}}),
               documents + QStringLiteral("/Plan (2).pdf"));
     EXPECT_FALSE(QFile::exists(out));
 }
