@@ -4,6 +4,7 @@
 #include "AutomationProtocol.h"
 #include "Failure.h"
 #include "PdfPrinter.h"
+#include "PresentationFile.h"
 #include "Printers.h"
 
 #include <QCoreApplication>
@@ -83,14 +84,6 @@ bool is(const QString& member, const char* name)
 bool isRead(int kind)
 {
     return kind == protocol::kPropertyGet || kind == protocol::kMethod;
-}
-
-// A presentation file starts with the signature of a zip package (.pptx,
-// .odp), of a compound file (.ppt) or with XML (a flat .fodp).
-bool looksLikePresentation(const QByteArray& head)
-{
-    return head.startsWith("PK\x03\x04") || head.startsWith("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1") ||
-           (head.startsWith("<?xml") && head.contains("office:document"));
 }
 
 } // namespace
@@ -311,9 +304,17 @@ QVariant PowerPointServer::open(const QList<Named>& args)
         throw Failure(
             failure::kPermissionDenied,
             QStringLiteral("PowerPoint can't open %1: the file cannot be read (%2).").arg(file, f.errorString()));
-    if (!looksLikePresentation(f.read(512)))
+    f.close();
+    // What LibreOffice would read as a text document or a workbook is not
+    // printed as one, and a package it could only open by repairing it is
+    // reported damaged, whichever renderer prints it.
+    const FileKind kind = InspectPresentation(file);
+    if (kind.verdict == FileKind::NotPresentation)
         throw Failure(failure::kAutomationError,
                       QStringLiteral("PowerPoint can't open %1: the file is not a presentation.").arg(file));
+    if (kind.verdict == FileKind::Damaged)
+        throw Failure(failure::kAutomationError,
+                      QStringLiteral("PowerPoint can't open %1: the file is damaged (%2).").arg(file, kind.why));
     const int id = m_nextId++;
     Presentation p;
     p.path = info.absoluteFilePath();

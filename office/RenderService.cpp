@@ -4,6 +4,7 @@
 #include "Renderer.h"
 
 #include <LibreOfficeKit/LibreOfficeKit.hxx>
+#include <LibreOfficeKit/LibreOfficeKitEnums.h>
 #include <LibreOfficeKit/LibreOfficeKitInit.h>
 
 #include <QCoreApplication>
@@ -137,6 +138,10 @@ QByteArray RenderService::render(const QByteArray& line)
         m_office->documentLoad(QUrl::fromLocalFile(presentation).toEncoded().constData(), ""));
     if (!document)
         return reply(false, QStringLiteral("load"));
+    // Whatever the file looked like, only what LibreOffice took for a
+    // presentation is printed as one.
+    if (document->getDocumentType() != LOK_DOCTYPE_PRESENTATION)
+        return reply(false, QStringLiteral("type"));
     const QByteArray options = filterOptions(request.value(QStringLiteral("hiddenSlides")).toBool(),
                                              request.value(QStringLiteral("notesPages")).toBool())
                                    .toUtf8();

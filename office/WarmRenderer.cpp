@@ -129,6 +129,10 @@ QString WarmRenderer::render(const RenderRequest& request, const QString& workFo
     const QJsonObject answer = QJsonDocument::fromJson(socket.readLine()).object();
     if (!answer.value(QStringLiteral("ok")).toBool()) {
         QFile::remove(output);
+        if (answer.value(QStringLiteral("error")).toString() == QLatin1String("type"))
+            throw Failure(failure::kAutomationError,
+                          QStringLiteral("LibreOffice could not print %1: it is not a presentation.")
+                              .arg(request.presentation));
         ThrowUnreadable(request.presentation);
     }
     return CheckedPdf(output, request.presentation);

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 
 using namespace pradelux;
 
@@ -106,11 +107,26 @@ TEST_F(AutomationServerTest, OpenSaysWhyAFileCannotBeOpened)
 
     ObjectRef presentations =
         automation.createObject(QStringLiteral("PowerPoint.Application"))->object(QStringLiteral("Presentations"));
-    const QList<QPair<QString, QString>> cases = {
+    QList<QPair<QString, QString>> cases = {
         {config.path(QStringLiteral("gone.pptx")), QStringLiteral("the file does not exist")},
         {config.path(QStringLiteral("notes.pptx")), QStringLiteral("not a presentation")},
         {config.path(QStringLiteral("folder.pptx")), QStringLiteral("it is a folder")},
     };
+    // Other documents, and decks that LibreOffice could only open by repairing them.
+    const QString strange = config.path(QStringLiteral("strange"));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("python3"),
+                                {QStringLiteral(PRADELUX_SOURCE_DIR "/tests/endtoend/strange_files.py"),
+                                 test::deck(QStringLiteral("odp")), test::deck(QStringLiteral("pptx")), strange}),
+              0);
+    for (const char* name : {"letter.pptx", "sheet.odp", "essay.ppt"})
+        cases.append({strange + QLatin1Char('/') + QLatin1String(name), QStringLiteral("not a presentation")});
+    for (const char* suffix : {".odp", ".pptx"}) {
+        for (const char* cut : {"cut10", "cut50", "cut90", "cut-inside", "flipped"})
+            cases.append({strange + QLatin1Char('/') + QLatin1String(cut) + QLatin1String(suffix),
+                          QStringLiteral("the file is damaged")});
+    }
+    for (const char* suffix : {"odp", "pptx", "ppt", "fodp"})
+        presentations->call(QStringLiteral("Open"), {Argument{test::deck(QLatin1String(suffix)), QStringLiteral("fileName")}});
     for (const auto& [file, why] : cases) {
         QString description;
         EXPECT_NE(failureNumber(
