@@ -4,7 +4,6 @@
 #include "Renderer.h"
 
 #include <LibreOfficeKit/LibreOfficeKit.hxx>
-#include <LibreOfficeKit/LibreOfficeKitEnums.h>
 #include <LibreOfficeKit/LibreOfficeKitInit.h>
 
 #include <QCoreApplication>
@@ -22,6 +21,9 @@
 namespace pradelux::office {
 
 namespace {
+// What getDocumentType answers for a presentation (LOK_DOCTYPE_PRESENTATION,
+// which the headers only name with their unstable interface).
+constexpr int kPresentationDocument = 2;
 // A request line is short; a client that sends nothing in this time is dropped.
 constexpr int kRequestWaitMs = 5000;
 
@@ -140,7 +142,7 @@ QByteArray RenderService::render(const QByteArray& line)
         return reply(false, QStringLiteral("load"));
     // Whatever the file looked like, only what LibreOffice took for a
     // presentation is printed as one.
-    if (document->getDocumentType() != LOK_DOCTYPE_PRESENTATION)
+    if (document->getDocumentType() != kPresentationDocument)
         return reply(false, QStringLiteral("type"));
     const QByteArray options = filterOptions(request.value(QStringLiteral("hiddenSlides")).toBool(),
                                              request.value(QStringLiteral("notesPages")).toBool())
