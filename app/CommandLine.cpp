@@ -9,6 +9,7 @@
 #include "Failure.h"
 #include "Files.h"
 #include "PowerPoint1.h"
+#include "RunLock.h"
 #include "SettingsStore.h"
 #include "Startup.h"
 
@@ -25,6 +26,7 @@ struct Options
     QString output;
     QString extension;
     std::optional<bool> answer;
+    bool noWait = false;
     QStringList paths;
     bool help = false;
 };
@@ -119,6 +121,8 @@ std::optional<QString> parse(const QStringList& arguments, Options& options)
             options.answer = true;
         else if (a == QLatin1String("--no"))
             options.answer = false;
+        else if (a == QLatin1String("--no-wait"))
+            options.noWait = true;
         else if (a == QLatin1String("--output") || a.startsWith(QLatin1String("--output=")))
             wrong = value(QStringLiteral("--output"), options.output);
         else if (a == QLatin1String("--extension") || a.startsWith(QLatin1String("--extension=")))
@@ -157,11 +161,14 @@ QString CommandLineUsage()
                           "  --extension EXT   take only files ending in .EXT from folders\n"
                           "  --yes, --no       the answer when the presentation application is already\n"
                           "                    running (default: yes, go on; it is quit after each file)\n"
+                          "  --no-wait         when another export is running, end at once (status 3)\n"
+                          "                    instead of waiting for it\n"
                           "  --help            this text\n"
                           "\n"
                           "Each PDF written is printed on the standard output, one path a line; progress,\n"
                           "reports and the final message go to the error output. Exit status: 0 when every\n"
-                          "presentation gave its PDF, 1 when some did not, 2 for wrong usage.\n"
+                          "presentation gave its PDF, 1 when some did not, 2 for wrong usage, 3 when\n"
+                          "another export was running and --no-wait was given.\n"
                           "Without --export, pradelux opens its window.\n");
 }
 
@@ -225,12 +232,33 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
                          : QFileInfo(options.output).absoluteFilePath();
     ConsoleHost host(rows, folder, services.err, services.errIsTerminal);
     dialogs.beforeWriting = [&host] { host.endLine(); };
+    RunLock lock(services.lockPath);
+    bool toldWaiting = false;
+    bool gaveUp = false;
     ExportRun run(host, dialogs, &services.automation, [&](const QString& presentation, const QString& pdf) {
         return PowerPoint1(PowerPoint1::defaults(services.automation, services.registry, dialogs))
             .DoPPT(presentation, pdf);
     });
+    run.setLock(&lock, QStringLiteral("pradelux --export"), [&](const QString& holder) {
+        host.endLine();
+        if (options.noWait) {
+            services.err << "pradelux: another export is running: " << holder << ". Nothing was exported.\n";
+            services.err.flush();
+            gaveUp = true;
+            return false;
+        }
+        if (!toldWaiting) {
+            services.err << "pradelux: waiting for another export to finish: " << holder << "\n";
+            services.err.flush();
+            toldWaiting = true;
+        }
+        Pause(0.5);
+        return true;
+    });
     run.PushButton2_Click();
     host.endLine();
+    if (gaveUp)
+        return exitcode::kNotStarted;
 
     const ExportOutcome& outcome = run.lastOutcome();
     for (const QString& pdf : outcome.written)

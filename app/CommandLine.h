@@ -25,12 +25,15 @@ struct CommandLineServices
     bool errIsTerminal = false;
     // The output folder when neither --output nor a stored one is there.
     std::function<QString()> defaultOutputFolder;
+    // The lock that keeps export runs apart.
+    QString lockPath;
 };
 
 namespace exitcode {
 constexpr int kAllWritten = 0;
 constexpr int kSomeFailed = 1;
 constexpr int kUsage = 2;
+constexpr int kNotStarted = 3;
 } // namespace exitcode
 
 // True when the arguments (without the program's name) ask for the terminal

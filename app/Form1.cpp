@@ -53,6 +53,10 @@ Form1::Form1(Form1Services services, StartupSteps steps, QWidget* parent)
                       m_services.shell, m_services.appFolder, [this] { yield(); }}
 {
     setObjectName(QStringLiteral("Form1"));
+    m_exportRun.setLock(m_services.exportLock, QStringLiteral("the Pradelux window"), [this](const QString& holder) {
+        m_services.dialogs.msgBox(texts::kAnotherRun.arg(holder));
+        return false;
+    });
     createControls();
 }
 

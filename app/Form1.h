@@ -27,6 +27,7 @@ namespace pradelux {
 
 class Automation;
 class Dialogs;
+class RunLock;
 class SettingsStore;
 class Shell;
 class SkinFramework;
@@ -49,6 +50,8 @@ struct Form1Services
     std::function<QPoint()> cursorPosition = [] { return QCursor::pos(); };
     // The output folder of the first start when there is no desktop folder.
     QString homeFolder = QDir::homePath();
+    // Held for each export run, so that one export runs at a time.
+    RunLock* exportLock = nullptr;
 };
 
 // The start-up calls that other parts of the program hand to the window:

@@ -7,9 +7,11 @@
 #include "Files.h"
 #include "Form1.h"
 #include "PowerPoint1.h"
+#include "PdfPrinter.h"
 #include "Prerequisites.h"
 #include "Printers.h"
 #include "Registry.h"
+#include "RunLock.h"
 #include "SampleFiles.h"
 #include "SettingsStore.h"
 #include "Shell.h"
@@ -39,7 +41,7 @@ int runInTerminal(int argc, char* argv[], const QStringList& arguments)
     QTextStream err(stderr);
     CommandLineServices services{automation, registry, settings, out, err, ::isatty(STDERR_FILENO) == 1, [] {
                                      return DefaultOutputFolder(XdgDesktopFolder);
-                                 }};
+                                 }, ExportLockPath(registry)};
     return RunCommandLine(arguments, services);
 }
 
@@ -64,6 +66,7 @@ int main(int argc, char* argv[])
     FileRegistry registry;
     UserPrinters printers;
     DBusAutomation automation(QDBusConnection::sessionBus(), AppFolder());
+    RunLock exportLock(ExportLockPath(registry));
     // Every setting is already stored, so the program can end on the spot.
     const auto exitProgram = [](int code) { std::_Exit(code); };
 
@@ -79,6 +82,7 @@ int main(int argc, char* argv[])
         [&](const QString& presentation, const QString& pdf) {
             return PowerPoint1(PowerPoint1::defaults(automation, registry, dialogs)).DoPPT(presentation, pdf);
         }};
+    services.exportLock = &exportLock;
     StartupSteps steps;
     steps.recordSampleFiles = [&] { RecordSampleFiles(AppFolder(), settings, ThrottledYield(DoEvents)); };
     steps.checkPowerPointInstalled = [&] { return CheckPowerPointInstalled(automation, dialogs, exitProgram); };

@@ -6,6 +6,7 @@
 #include "Failure.h"
 #include "Files.h"
 #include "InstanceGuard.h"
+#include "RunLock.h"
 
 #include <QFileInfo>
 #include <QHash>
@@ -81,6 +82,17 @@ QString DoneMessage(int rows, const QStringList& failed, const QStringList& repl
     return text;
 }
 
+bool ExportRun::takeLock()
+{
+    if (!m_lock)
+        return true;
+    while (!m_lock->tryLock(m_program)) {
+        if (!m_whenHeld || !m_whenHeld(m_lock->holder()))
+            return false;
+    }
+    return true;
+}
+
 void ExportRun::PushButton2_Click()
 {
     ErrorTrap trap(m_dialogs, tags::kExportRun);
@@ -99,6 +111,9 @@ void ExportRun::PushButton2_Click()
         if (stop)
             trap(158, [&] { m_dialogs.msgBox(texts::kNoFolder); });
     }
+    // Before the guard: another run's application is not the user's.
+    if (!stop)
+        stop = !takeLock();
     if (!stop)
         trap(108, [&] { stop = m_automation && WarnIfPowerPointOpen(*m_automation, m_dialogs); });
 
@@ -176,6 +191,8 @@ void ExportRun::PushButton2_Click()
         trap(146, [&] { m_host.setProgressText(texts::kProgressAtRest); });
         trap(154, [&] { m_dialogs.msgBox(DoneMessage(rows, failed, replaced)); });
     }
+    if (m_lock)
+        m_lock->unlock();
     trap(162, [&] { ExportInProgress = false; });
 }
 

@@ -10,6 +10,7 @@ namespace pradelux {
 
 class Automation;
 class Dialogs;
+class RunLock;
 
 // What the run needs of the window.
 class ExportHost
@@ -27,6 +28,8 @@ public:
 };
 
 namespace texts {
+inline const QString kAnotherRun =
+    QStringLiteral("Another export is running: %1. Nothing was started; try again when it has finished.");
 inline const QString kNoFiles = QStringLiteral("No files added.");
 inline const QString kNoFolder = QStringLiteral("Folder does not exist. Please select another folder.");
 inline const QString kDone = QStringLiteral("Done.");
@@ -67,6 +70,17 @@ public:
     {
     }
 
+    // One export at a time: the run holds lock from its checks to its end.
+    // When another run holds it, whenHeld is told who; it answers true to
+    // try again (after waiting) or false to start nothing.
+    using WhenHeld = std::function<bool(const QString& holder)>;
+    void setLock(RunLock* lock, QString program, WhenHeld whenHeld)
+    {
+        m_lock = lock;
+        m_program = std::move(program);
+        m_whenHeld = std::move(whenHeld);
+    }
+
     void PushButton2_Click();
     bool ExportInProgress = false;
     // Empty until a run has gone through its rows.
@@ -78,6 +92,10 @@ private:
     Automation* m_automation;
     ExportOne m_exportOne;
     ExportOutcome m_outcome;
+    RunLock* m_lock = nullptr;
+    QString m_program;
+    WhenHeld m_whenHeld;
+    bool takeLock();
 };
 
 } // namespace pradelux

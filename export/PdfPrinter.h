@@ -2,6 +2,8 @@
 // tell it where the next PDF goes.
 #pragma once
 
+#include "Registry.h"
+
 #include <QString>
 
 namespace pradelux::pdfprinter {
@@ -16,4 +18,11 @@ inline const QString kBypassSaveAs = QStringLiteral("BypassSaveAs");
 
 namespace pradelux {
 inline const QString kPowerPointClass = QStringLiteral("PowerPoint.Application");
+
+// The lock that keeps export runs apart, beside the printer's values that
+// they would otherwise share.
+inline QString ExportLockPath(const FileRegistry& registry)
+{
+    return registry.folderOf(pdfprinter::kKey) + QStringLiteral("/.export-lock");
 }
+} // namespace pradelux

@@ -44,9 +44,10 @@ public:
     std::optional<QString> readString(const QString& subKey, const QString& name) const override;
 
     static QString defaultRoot();
+    // The folder that holds a key's values.
+    QString folderOf(const QString& subKey) const;
 
 private:
-    QString folderOf(const QString& subKey) const;
     QString m_root;
     QHash<Key, QString> m_open;
     Key m_next = 1;

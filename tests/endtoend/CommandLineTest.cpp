@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QTest>
 
 using namespace pradelux;
 
@@ -24,14 +25,24 @@ protected:
         QString errors;
     };
 
-    Result run(const QStringList& arguments)
+    static void start(QProcess& program, const QStringList& arguments)
     {
-        QProcess program;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* display : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             env.remove(QString::fromLatin1(display));
         program.setProcessEnvironment(env);
         program.start(QStringLiteral(PRADELUX_APPFOLDER "/pradelux"), arguments);
+    }
+
+    Result run(const QStringList& arguments)
+    {
+        QProcess program;
+        start(program, arguments);
+        return finish(program);
+    }
+
+    static Result finish(QProcess& program)
+    {
         EXPECT_TRUE(program.waitForFinished(300000));
         Result r;
         r.status = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
@@ -91,6 +102,51 @@ TEST_F(CommandLineTest, WrongUsageExportsNothingAndSaysWhatIsWrong)
     const Result help = run({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(help.written.join('\n').startsWith(QStringLiteral("Usage: pradelux --export")));
+}
+
+TEST_F(CommandLineTest, TwoExportsAtOnceTakeTurnsAndEachWritesOnlyItsOwnDecks)
+{
+    // The first run holds a long deck; the second starts a second later and
+    // a third, told not to wait, ends at once.
+    QStringList longDeck;
+    for (int i = 1; i <= 300; ++i)
+        longDeck << QStringLiteral("Long deck slide %1").arg(i);
+    const QStringList first = {in + "/first", out + "/first"};
+    const QStringList second = {in + "/second", out + "/second"};
+    for (const QString& folder : first + second)
+        QDir().mkpath(folder);
+    ASSERT_TRUE(test::writeFile(first[0] + "/long.fodp", {}, test::flatPresentation(longDeck)));
+    ASSERT_TRUE(test::writeFile(first[0] + "/alpha.fodp", {}, test::flatPresentation({"Alpha"})));
+    ASSERT_TRUE(test::writeFile(second[0] + "/beta.fodp", {}, test::flatPresentation({"Beta"})));
+    ASSERT_TRUE(test::writeFile(second[0] + "/gamma.fodp", {}, test::flatPresentation({"Gamma"})));
+
+    QProcess one;
+    QProcess two;
+    start(one, {"--export", "--output", first[1], first[0]});
+    QTest::qWait(1000);
+    start(two, {"--export", "--output", second[1], second[0]});
+    const Result refused = run({"--export", "--no-wait", "--output", second[1], second[0]});
+    const Result a = finish(one);
+    const Result b = finish(two);
+
+    EXPECT_EQ(refused.status, 3) << refused.errors.toStdString();
+    EXPECT_TRUE(refused.errors.contains("another export is running: pradelux --export (process")) << refused.errors.toStdString();
+    EXPECT_TRUE(refused.written.isEmpty());
+    EXPECT_EQ(a.status, 0) << a.errors.toStdString();
+    EXPECT_EQ(b.status, 0) << b.errors.toStdString();
+    EXPECT_TRUE(b.errors.contains("waiting for another export to finish: pradelux --export (process")) << b.errors.toStdString();
+    EXPECT_EQ(a.written, QStringList({first[1] + "/alpha.pdf", first[1] + "/long.pdf"}));
+    EXPECT_EQ(b.written, QStringList({second[1] + "/beta.pdf", second[1] + "/gamma.pdf"}));
+    const QList<QPair<QString, QString>> texts = {{first[1] + "/alpha.pdf", "Alpha"},
+                                                  {first[1] + "/long.pdf", "Long deck slide 300"},
+                                                  {second[1] + "/beta.pdf", "Beta"},
+                                                  {second[1] + "/gamma.pdf", "Gamma"}};
+    for (const auto& [pdf, text] : texts) {
+        const QString inside = test::pdfText(pdf);
+        EXPECT_TRUE(inside.contains(text)) << pdf.toStdString();
+        for (const auto& [other, otherText] : texts)
+            EXPECT_TRUE(other == pdf || !inside.contains(otherText)) << pdf.toStdString() << " holds " << otherText.toStdString();
+    }
 }
 
 } // namespace

@@ -64,6 +64,14 @@ QString deck(const QString& suffix)
     return path;
 }
 
+QString pdfText(const QString& pdf)
+{
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+    return text.waitForFinished(30000) && text.exitCode() == 0 ? QString::fromUtf8(text.readAllStandardOutput())
+                                                                : QString();
+}
+
 int pdfPages(const QString& pdf)
 {
     QProcess info;

@@ -16,6 +16,9 @@ QByteArray flatPresentation(const QStringList& slideTexts, const QList<int>& hid
 // .odp. Decks are made once and kept in the build's test cache.
 QString deck(const QString& suffix);
 
+// The text of a PDF (pdftotext); empty when it cannot be read.
+QString pdfText(const QString& pdf);
+
 // The number of pages of a PDF, or -1 when it cannot be read.
 int pdfPages(const QString& pdf);
 

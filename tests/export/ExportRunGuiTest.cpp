@@ -4,6 +4,7 @@
 #include "FormFixture.h"
 #include "PrivateMounts.h"
 #include "RecordingAutomation.h"
+#include "RunLock.h"
 
 #include <QLineEdit>
 #include <QProgressBar>
@@ -229,6 +230,28 @@ TEST_F(ExportRunGuiTest, RowsWithoutPdfAreNamedInsteadOfReportingSuccess)
     clickStart();
     EXPECT_EQ(dialogs.texts(),
               QStringList({"Done.\r\n\r\n2 of 3 presentations gave no PDF:\r\n/in/b.pptx\r\n/in/c.odp"}));
+}
+
+TEST_F(ExportRunGuiTest, AnotherRunHoldingThePrinterValuesIsNamedAndNothingStarts)
+{
+    const QString lockFile = config.path(QStringLiteral("export-lock"));
+    RunLock other(lockFile);
+    ASSERT_TRUE(other.tryLock(QStringLiteral("pradelux --export")));
+    RunLock mine(lockFile);
+    exportLock = &mine;
+    start({"/in/a.pptx"}, out);
+    clickStart();
+    EXPECT_TRUE(calls.isEmpty());
+    ASSERT_EQ(dialogs.boxes.size(), 1);
+    EXPECT_TRUE(dialogs.boxes[0].text.startsWith(
+        QStringLiteral("Another export is running: pradelux --export (process %1 on ")
+            .arg(QCoreApplication::applicationPid())))
+        << dialogs.boxes[0].text.toStdString();
+    EXPECT_FALSE(form->exportRun().ExportInProgress);
+    other.unlock(); // as when that process ends
+    clickStart();
+    EXPECT_EQ(calls.size(), 1);
+    EXPECT_EQ(dialogs.boxes.constLast().text, QStringLiteral("Done."));
 }
 
 TEST_F(ExportRunGuiTest, RunningApplicationIsAskedAboutFirst)

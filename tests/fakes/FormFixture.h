@@ -37,6 +37,7 @@ protected:
     StartupSteps steps;
     Automation* automation = nullptr;
     ExportRun::ExportOne exportOne;
+    RunLock* exportLock = nullptr;
 
     void lay(AppFiles files)
     {
@@ -67,6 +68,7 @@ protected:
                                automation,
                                [this](const QString& in, const QString& out) { return exportOne(in, out); }};
         services.homeFolder = home;
+        services.exportLock = exportLock;
         auto form = std::make_unique<Form1>(services, steps);
         form->Form_Load();
         return form;

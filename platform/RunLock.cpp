@@ -1,0 +1,69 @@
+// The lock that keeps exports apart.
+#include "RunLock.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace pradelux {
+
+RunLock::RunLock(QString path) : m_path(std::move(path)) {}
+
+RunLock::~RunLock()
+{
+    unlock();
+}
+
+bool RunLock::tryLock(const QString& program)
+{
+    if (m_fd >= 0)
+        return true;
+    QDir().mkpath(QFileInfo(m_path).absolutePath());
+    // Not inherited: a program this run starts must not keep the lock after it.
+    const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return true; // a folder that cannot hold the lock cannot hold printer values either
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    const QByteArray who = program.toUtf8() + '\n' + QByteArray::number(QCoreApplication::applicationPid()) + '\n' +
+                           QByteArray(host) + '\n' +
+                           QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8() + '\n';
+    if (::ftruncate(fd, 0) == 0 && ::write(fd, who.constData(), static_cast<size_t>(who.size())) == who.size())
+        ::fsync(fd);
+    m_fd = fd;
+    return true;
+}
+
+void RunLock::unlock()
+{
+    if (m_fd < 0)
+        return;
+    ::flock(m_fd, LOCK_UN);
+    ::close(m_fd);
+    m_fd = -1;
+}
+
+QString RunLock::holder() const
+{
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    const QStringList who = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    if (who.size() < 4 || who[0].isEmpty())
+        return QStringLiteral("another export");
+    const QDateTime started = QDateTime::fromString(who[3], Qt::ISODate);
+    return QStringLiteral("%1 (process %2 on %3, started %4)")
+        .arg(who[0], who[1], who[2], started.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+}
+
+} // namespace pradelux
