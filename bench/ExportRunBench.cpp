@@ -124,9 +124,9 @@ int main(int argc, char* argv[])
     for (const QString& deck : decks)
         renderer.render({deck, true, false}, renderHome.path());
     const double warmRendering = rendering.nsecsElapsed() / 1e9;
-    QFile pid(office::RenderPidFile(renderHome.filePath(QStringLiteral("render.socket"))));
-    if (pid.open(QIODevice::ReadOnly))
-        ::kill(static_cast<pid_t>(pid.readAll().trimmed().toLongLong()), SIGKILL);
+    const qint64 pid = office::WarmRenderer::runningRenderer(renderHome.filePath(QStringLiteral("render.socket")));
+    if (pid > 0)
+        ::kill(static_cast<pid_t>(pid), SIGKILL);
     QTemporaryDir oneCallOut;
     const double oneCall = bench::bareConversion(decks, oneCallOut.path(), bench::bareProfile());
 

@@ -44,7 +44,9 @@ int main(int argc, char* argv[])
     // PRADELUX_OFFICE_RENDERER=soffice starts it afresh for each instead.
     const QString cache =
         QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/pradelux-office");
-    pradelux::office::Renderer coldRenderer(soffice, profile, timeoutSeconds * 1000);
+    pradelux::office::Renderer coldRenderer(soffice, profile, timeoutSeconds * 1000,
+                                            QCoreApplication::applicationDirPath() +
+                                                QStringLiteral("/pradelux-render"));
     pradelux::office::WarmRenderer warmRenderer(QCoreApplication::applicationDirPath() +
                                                     QStringLiteral("/pradelux-render"),
                                                 pradelux::office::WarmRenderer::defaultSocketPath(),

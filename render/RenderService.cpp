@@ -2,6 +2,7 @@
 #include "RenderService.h"
 
 #include "Renderer.h"
+#include "Sandbox.h"
 
 #include <LibreOfficeKit/LibreOfficeKit.hxx>
 #include <LibreOfficeKit/LibreOfficeKitInit.h>
@@ -26,6 +27,13 @@ namespace {
 constexpr int kPresentationDocument = 2;
 // A request line is short; a client that sends nothing in this time is dropped.
 constexpr int kRequestWaitMs = 5000;
+
+bool programReplaced()
+{
+    char target[4096] = {};
+    const ssize_t n = ::readlink("/proc/self/exe", target, sizeof target - 1);
+    return n > 0 && QByteArrayView(target, n).endsWith(" (deleted)");
+}
 
 qint64 residentBytes()
 {
@@ -61,9 +69,11 @@ RenderService::RenderService(QString socketPath, QString programFolder, QString 
     m_idle.setInterval(m_limits.idleMs);
     connect(&m_idle, &QTimer::timeout, this, &RenderService::finish);
     // The renderer belongs to one session: when its bus goes, so does it.
+    // A renderer whose program was replaced or removed (an upgrade, a purge)
+    // makes way for the new one once it is idle.
     m_sessionCheck.setInterval(2000);
     connect(&m_sessionCheck, &QTimer::timeout, this, [this] {
-        if (!QDBusConnection::sessionBus().isConnected())
+        if ((m_watchBus && !QDBusConnection::sessionBus().isConnected()) || programReplaced())
             finish();
     });
     connect(&m_server, &QLocalServer::newConnection, this, [this] {
@@ -100,12 +110,9 @@ bool RenderService::start(QString* why)
         *why = QStringLiteral("cannot listen on %1: %2").arg(m_socketPath, m_server.errorString());
         return false;
     }
-    QFile pid(RenderPidFile(m_socketPath));
-    if (pid.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        pid.write(QByteArray::number(QCoreApplication::applicationPid()));
     m_idle.start();
-    if (QDBusConnection::sessionBus().isConnected())
-        m_sessionCheck.start();
+    m_watchBus = QDBusConnection::sessionBus().isConnected();
+    m_sessionCheck.start();
     return true;
 }
 
@@ -136,6 +143,11 @@ QByteArray RenderService::render(const QByteArray& line)
         return reply(false, QStringLiteral("request"));
     ++m_documents;
     QFile::remove(pdf);
+    // LibreOffice sees the presentation's folder and the folder the PDF goes
+    // to for as long as this rendering lasts.
+    const sandbox::View view(presentation, QFileInfo(pdf).absolutePath());
+    if (!view.failure().isEmpty())
+        return reply(false, view.failure());
     std::unique_ptr<lok::Document> document(
         m_office->documentLoad(QUrl::fromLocalFile(presentation).toEncoded().constData(), ""));
     if (!document)
@@ -158,7 +170,6 @@ void RenderService::finish()
     m_finished = true;
     m_server.close();
     QLocalServer::removeServer(m_socketPath);
-    QFile::remove(RenderPidFile(m_socketPath));
     emit finished();
 }
 

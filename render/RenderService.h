@@ -57,6 +57,7 @@ private:
     QTimer m_sessionCheck;
     int m_documents = 0;
     bool m_finished = false;
+    bool m_watchBus = false;
 };
 
 } // namespace pradelux::office

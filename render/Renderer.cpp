@@ -4,9 +4,11 @@
 #include "Failure.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSaveFile>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QUrl>
@@ -20,9 +22,92 @@
 
 namespace pradelux::office {
 
-Renderer::Renderer(QString soffice, QString profile, int timeoutMs)
-    : m_soffice(std::move(soffice)), m_profile(std::move(profile)), m_timeoutMs(timeoutMs)
+namespace {
+// How often a rendering's time and memory are looked at.
+constexpr int kWatchMs = 100;
+} // namespace
+
+Renderer::Renderer(QString soffice, QString profile, int timeoutMs, QString sandbox)
+    : m_soffice(std::move(soffice)), m_profile(std::move(profile)), m_timeoutMs(timeoutMs),
+      m_sandbox(std::move(sandbox))
 {
+}
+
+qint64 PdfRenderer::DefaultMemoryLimit()
+{
+    bool ok = false;
+    const qint64 mib = qEnvironmentVariableIntValue("PRADELUX_RENDER_MEMORY_LIMIT", &ok);
+    if (ok && mib > 0)
+        return mib << 20;
+    const qint64 machine = static_cast<qint64>(::sysconf(_SC_PHYS_PAGES)) * ::sysconf(_SC_PAGESIZE);
+    return qMin<qint64>(machine / 2, 4LL << 30);
+}
+
+qint64 SessionMemory(qint64 leader)
+{
+    qint64 pages = 0;
+    const QDir proc(QStringLiteral("/proc"));
+    for (const QString& entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (!entry.front().isDigit())
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // After the name in brackets: state ppid pgrp session ... rss is the 22nd.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 21 && fields[3].toLongLong() == leader)
+            pages += fields[21].toLongLong();
+    }
+    return pages * ::sysconf(_SC_PAGESIZE);
+}
+
+QString MemoryText(qint64 bytes)
+{
+    if (bytes >= (1LL << 30) && bytes % (1LL << 30) == 0)
+        return QStringLiteral("%1 GiB").arg(bytes >> 30);
+    if (bytes >= (1LL << 30))
+        return QStringLiteral("%1 GiB").arg(double(bytes) / (1LL << 30), 0, 'f', 1);
+    return QStringLiteral("%1 MiB").arg(bytes >> 20);
+}
+
+void PrepareProfile(const QString& profile)
+{
+    // Macros are off whatever a document or an earlier profile says, and a
+    // document's links to untrusted places are not followed.
+    static const QList<std::pair<const char*, const char*>> settings = {
+        {"MacroSecurityLevel", "3"}, {"DisableMacrosExecution", "true"}};
+    const QString path = profile + QStringLiteral("/user/registrymodifications.xcu");
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QByteArray text = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    file.close();
+    if (!text.contains("</oor:items>"))
+        text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<oor:items "
+               "xmlns:oor=\"http://openoffice.org/2001/registry\" xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+               "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n</oor:items>\n";
+    QByteArray ours;
+    for (const auto& [name, value] : settings) {
+        const QByteArray item = QByteArray("<item oor:path=\"/org.openoffice.Office.Common/Security/Scripting\">"
+                                           "<prop oor:name=\"") +
+                                name + "\" oor:op=\"fuse\"><value>" + value + "</value></prop></item>";
+        // An item LibreOffice wrote for the same setting goes.
+        const QByteArray key = QByteArray("Security/Scripting\"><prop oor:name=\"") + name + '"';
+        for (qsizetype at; (at = text.indexOf(key)) >= 0;) {
+            const qsizetype start = text.lastIndexOf("<item", at);
+            const qsizetype end = text.indexOf("</item>", at);
+            if (start < 0 || end < 0)
+                break;
+            text.remove(start, end + 7 - start);
+        }
+        ours += item + '\n';
+    }
+    text.insert(text.lastIndexOf("</oor:items>"), ours);
+    QSaveFile out(path);
+    if (out.open(QIODevice::WriteOnly)) {
+        out.write(text);
+        out.commit();
+    }
 }
 
 QString Renderer::findSoffice()
@@ -64,67 +149,74 @@ int Renderer::pageCount(const QByteArray& pdf)
 
 QString Renderer::render(const RenderRequest& request, const QString& workFolder) const
 {
-    const QFileInfo source(request.presentation);
-    // LibreOffice names its output after its input, so it reads the file under
-    // a plain name of ours: odd names (leading dashes, "#", new lines) then
-    // cannot confuse its command line.
-    QString suffix = source.suffix().toLower();
-    suffix.remove(QRegularExpression(QStringLiteral("[^a-z0-9]")));
-    const QString link =
-        workFolder + QStringLiteral("/deck") + (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix);
-    QFile::remove(link);
-    if (!QFile::link(source.absoluteFilePath(), link))
+    const QString presentation = QFileInfo(request.presentation).absoluteFilePath();
+    // LibreOffice names its PDF after the presentation, in a folder that
+    // holds nothing else.
+    const QString outFolder = workFolder + QStringLiteral("/pdf");
+    QDir(outFolder).removeRecursively();
+    if (!QDir().mkpath(outFolder))
         throw Failure(failure::kPathFileAccess,
                       QStringLiteral("%1 could not be printed: the presentation application cannot write to its work "
                                      "folder %2.")
                           .arg(request.presentation, workFolder));
-    const QString output = workFolder + QStringLiteral("/deck.pdf");
-    QFile::remove(output);
+    PrepareProfile(m_profile);
 
     const QString filter =
         QStringLiteral("pdf:impress_pdf_Export:{\"ExportHiddenSlides\":{\"type\":\"boolean\",\"value\":\"%1\"},"
                        "\"ExportNotesPages\":{\"type\":\"boolean\",\"value\":\"%2\"}}")
             .arg(request.hiddenSlides ? QLatin1String("true") : QLatin1String("false"),
                  request.notesPages ? QLatin1String("true") : QLatin1String("false"));
+    // LibreOffice runs in the sandbox and reads the presentation where it
+    // stands (so the pictures it links beside itself are found), named by
+    // its URL so that odd names (leading dashes, "#", new lines) cannot
+    // confuse its command line.
     QProcess process;
-    process.setProgram(m_soffice);
-    process.setArguments({QStringLiteral("--headless"), QStringLiteral("--norestore"), QStringLiteral("--nologo"),
-                          QStringLiteral("--nolockcheck"),
+    process.setProgram(m_sandbox);
+    process.setArguments({QStringLiteral("--run-sandboxed"), presentation, outFolder, m_profile, QStringLiteral("--"),
+                          m_soffice, QStringLiteral("--headless"), QStringLiteral("--norestore"),
+                          QStringLiteral("--nologo"), QStringLiteral("--nolockcheck"),
                           QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(m_profile).toString(),
-                          QStringLiteral("--convert-to"), filter, QStringLiteral("--outdir"), workFolder, link});
-    // LibreOffice's own chatter is of no use to anyone here.
+                          QStringLiteral("--convert-to"), filter, QStringLiteral("--outdir"), outFolder,
+                          QUrl::fromLocalFile(presentation).toString(QUrl::FullyEncoded)});
+    process.setWorkingDirectory(QStringLiteral("/"));
+    // LibreOffice's own chatter is of no use to anyone here; the sandbox's
+    // complaints go to the application's log.
     process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    // Its own process group, so that a hung LibreOffice goes with all its children.
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // Its own session, so that a hung LibreOffice goes with all its children.
     process.setChildProcessModifier([] { ::setsid(); });
     process.start();
     if (!process.waitForStarted(10000))
         throw Failure(failure::kFileNotFound,
                       QStringLiteral("%2 could not be printed: LibreOffice (%1) could not be started.")
                           .arg(m_soffice, request.presentation));
-    if (!process.waitForFinished(m_timeoutMs)) {
-        ::kill(-static_cast<pid_t>(process.processId()), SIGKILL);
-        process.waitForFinished(5000);
-        QFile::remove(link);
-        QFile::remove(output);
-        ThrowTimedOut(request.presentation, m_timeoutMs);
+    const pid_t session = static_cast<pid_t>(process.processId());
+    QElapsedTimer clock;
+    clock.start();
+    while (!process.waitForFinished(kWatchMs)) {
+        const bool late = clock.elapsed() >= m_timeoutMs;
+        const bool large = !late && SessionMemory(session) > memoryLimit();
+        if (late || large) {
+            ::kill(-session, SIGKILL);
+            process.waitForFinished(5000);
+            QDir(outFolder).removeRecursively();
+            if (large)
+                ThrowTooMuchMemory(request.presentation, memoryLimit());
+            ThrowTimedOut(request.presentation, m_timeoutMs);
+        }
     }
-    QFile::remove(link);
 
+    const QStringList pdfs = QDir(outFolder).entryList({QStringLiteral("*.pdf")}, QDir::Files);
+    const QString output = outFolder + QLatin1Char('/') + (pdfs.isEmpty() ? QStringLiteral("none.pdf") : pdfs[0]);
     // A LibreOffice that crashed may have left part of a PDF: that is its
     // fault, not the presentation's, and the part is never printed.
     const bool crashed = process.exitStatus() == QProcess::CrashExit || process.exitCode() >= 128;
     if (crashed || process.exitCode() != 0) {
-        QFile::remove(output);
+        QDir(outFolder).removeRecursively();
         ThrowCrashed(request.presentation, crashed ? QStringLiteral("crashed")
                                                    : QStringLiteral("failed (exit status %1)").arg(process.exitCode()));
     }
     return CheckedPdf(output, request.presentation);
-}
-
-QString RenderPidFile(const QString& socketPath)
-{
-    return socketPath + QStringLiteral(".pid");
 }
 
 void ThrowCrashed(const QString& presentation, const QString& how)
@@ -141,6 +233,13 @@ void ThrowTimedOut(const QString& presentation, int timeoutMs)
                   QStringLiteral("LibreOffice did not finish printing %1 within %2 seconds and was stopped.")
                       .arg(presentation)
                       .arg(timeoutMs / 1000));
+}
+
+void ThrowTooMuchMemory(const QString& presentation, qint64 limit)
+{
+    throw Failure(failure::kAutomationError,
+                  QStringLiteral("%1 needed more than %2 of memory to print, so LibreOffice was stopped.")
+                      .arg(presentation, MemoryText(limit)));
 }
 
 void ThrowUnreadable(const QString& presentation)

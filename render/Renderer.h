@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 namespace pradelux::office {
 
@@ -21,18 +22,35 @@ public:
     virtual ~PdfRenderer() = default;
     // Renders into workFolder and returns the PDF's path.
     virtual QString render(const RenderRequest& request, const QString& workFolder) const = 0;
+
+    // PRADELUX_RENDER_MEMORY_LIMIT (MiB) when set; otherwise half of the
+    // machine's memory, at most 4 GiB.
+    static qint64 DefaultMemoryLimit();
+    // A rendering that needs more memory than this is stopped.
+    void setMemoryLimit(qint64 bytes) { m_memoryLimit = bytes; }
+    qint64 memoryLimit() const { return m_memoryLimit; }
+
+private:
+    qint64 m_memoryLimit = DefaultMemoryLimit();
 };
+
+// The resident memory of every process in the session that leader leads:
+// a renderer and whatever it started.
+qint64 SessionMemory(qint64 leader);
+// "4 GiB", "512 MiB".
+QString MemoryText(qint64 bytes);
+// Sets up a LibreOffice profile folder so that no macro ever runs in it,
+// before LibreOffice starts with it.
+void PrepareProfile(const QString& profile);
 
 // The PDF a renderer made, checked: whole, readable and with pages. Returns
 // its path, or removes it and throws a Failure naming the presentation.
 QString CheckedPdf(const QString& pdf, const QString& presentation);
-// The file beside a warm renderer's socket that holds its process id, so a
-// hung renderer can be stopped.
-QString RenderPidFile(const QString& socketPath);
 // The failures every renderer reports in the same words.
 [[noreturn]] void ThrowCrashed(const QString& presentation, const QString& how);
 [[noreturn]] void ThrowTimedOut(const QString& presentation, int timeoutMs);
 [[noreturn]] void ThrowUnreadable(const QString& presentation);
+[[noreturn]] void ThrowTooMuchMemory(const QString& presentation, qint64 limit);
 
 // Renders with a LibreOffice started afresh for every presentation
 // (soffice --convert-to).
@@ -41,8 +59,9 @@ class Renderer : public PdfRenderer
 public:
     // soffice: the LibreOffice executable; profile: the folder of our own
     // LibreOffice profile; timeoutMs: how long one rendering may take before
-    // LibreOffice is stopped.
-    Renderer(QString soffice, QString profile, int timeoutMs);
+    // LibreOffice is stopped; sandbox: pradelux-render, which starts
+    // LibreOffice inside the sandbox.
+    Renderer(QString soffice, QString profile, int timeoutMs, QString sandbox);
 
     // Renders into workFolder and returns the PDF's path. Throws a Failure
     // with a description for the user when no PDF with pages comes out.
@@ -60,6 +79,7 @@ private:
     QString m_soffice;
     QString m_profile;
     int m_timeoutMs;
+    QString m_sandbox;
 };
 
 } // namespace pradelux::office

@@ -16,6 +16,8 @@
 #include <QThread>
 
 #include <csignal>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace pradelux::office {
@@ -23,6 +25,8 @@ namespace pradelux::office {
 namespace {
 // LibreOffice takes about a second to load; a slow machine gets much longer.
 constexpr int kStartMs = 60000;
+// How often a rendering's time and memory are looked at.
+constexpr int kWatchMs = 100;
 } // namespace
 
 WarmRenderer::WarmRenderer(QString renderProgram, QString socketPath, int timeoutMs, QString logFile)
@@ -31,17 +35,61 @@ WarmRenderer::WarmRenderer(QString renderProgram, QString socketPath, int timeou
 {
 }
 
+namespace {
+// A folder only this user can enter: made with mode 0700 when missing, and
+// used only when it is a real folder of the user's own with that mode.
+bool privateFolder(const QString& folder)
+{
+    const QByteArray path = QFile::encodeName(folder);
+    ::mkdir(path.constData(), 0700);
+    struct stat st;
+    return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & 0777) == 0700;
+}
+
+// Ends a renderer that this application knows to be its own: the process
+// at the other end of its socket, or the one it started.
+void stop(qint64 pid)
+{
+    if (pid > 0)
+        ::kill(static_cast<pid_t>(pid), SIGKILL);
+}
+
+// The process at the other end of a connected local socket.
+qint64 peerOf(const QLocalSocket& socket)
+{
+    struct ucred peer = {};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(static_cast<int>(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
+        return 0;
+    return peer.pid;
+}
+} // namespace
+
 QString WarmRenderer::defaultSocketPath()
 {
     QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+        // Another user may have made this name first: then the user's own
+        // cache holds the socket.
         folder = QDir::tempPath() + QStringLiteral("/pradelux-render-%1").arg(::geteuid());
-        QDir().mkpath(folder);
-        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        if (!privateFolder(folder)) {
+            folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+                     QStringLiteral("/pradelux-office");
+            QDir().mkpath(QFileInfo(folder).path());
+            privateFolder(folder);
+        }
     }
     const QByteArray session =
         QCryptographicHash::hash(qgetenv("DBUS_SESSION_BUS_ADDRESS"), QCryptographicHash::Sha1).toHex().left(12);
     return folder + QStringLiteral("/pradelux-render-") + QString::fromLatin1(session);
+}
+
+qint64 WarmRenderer::runningRenderer(const QString& socketPath)
+{
+    QLocalSocket socket;
+    socket.connectToServer(socketPath);
+    return socket.waitForConnected(1000) ? peerOf(socket) : 0;
 }
 
 bool WarmRenderer::connect(QLocalSocket& socket, QString* why) const
@@ -57,6 +105,8 @@ bool WarmRenderer::connect(QLocalSocket& socket, QString* why) const
     process.setProcessEnvironment(env);
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(m_log, QIODevice::Append);
+    // It must never keep a removable disk busy.
+    process.setWorkingDirectory(QStringLiteral("/"));
     // A session of its own, so the application's end does not take it along.
     process.setChildProcessModifier([] { ::setsid(); });
     qint64 pid = 0;
@@ -81,20 +131,8 @@ bool WarmRenderer::connect(QLocalSocket& socket, QString* why) const
         QThread::msleep(50);
     }
     *why = QStringLiteral("LibreOffice did not get ready within %1 seconds").arg(kStartMs / 1000);
-    stop();
+    stop(pid);
     return false;
-}
-
-void WarmRenderer::stop() const
-{
-    QFile pidFile(RenderPidFile(m_socket));
-    if (pidFile.open(QIODevice::ReadOnly)) {
-        const pid_t pid = static_cast<pid_t>(pidFile.readAll().trimmed().toLongLong());
-        if (pid > 0)
-            ::kill(pid, SIGKILL);
-    }
-    QFile::remove(RenderPidFile(m_socket));
-    QFile::remove(m_socket);
 }
 
 QString WarmRenderer::render(const RenderRequest& request, const QString& workFolder) const
@@ -114,14 +152,21 @@ QString WarmRenderer::render(const RenderRequest& request, const QString& workFo
     socket.write(QJsonDocument(message).toJson(QJsonDocument::Compact) + '\n');
     socket.flush();
 
+    // The renderer leads a session of its own (it and its sandbox's helper):
+    // its memory is watched while it works.
+    const qint64 renderer = peerOf(socket);
     QElapsedTimer clock;
     clock.start();
-    while (!socket.canReadLine() && socket.state() == QLocalSocket::ConnectedState && clock.elapsed() < m_timeoutMs)
-        socket.waitForReadyRead(static_cast<int>(qMin<qint64>(1000, m_timeoutMs - clock.elapsed())));
+    bool large = false;
+    while (!socket.canReadLine() && socket.state() == QLocalSocket::ConnectedState && clock.elapsed() < m_timeoutMs &&
+           !(large = SessionMemory(renderer) > memoryLimit()))
+        socket.waitForReadyRead(static_cast<int>(qMin<qint64>(kWatchMs, m_timeoutMs - clock.elapsed())));
     if (!socket.canReadLine()) {
         const bool hung = socket.state() == QLocalSocket::ConnectedState;
-        stop();
+        stop(renderer);
         QFile::remove(output);
+        if (large)
+            ThrowTooMuchMemory(request.presentation, memoryLimit());
         if (hung)
             ThrowTimedOut(request.presentation, m_timeoutMs);
         ThrowCrashed(request.presentation, QStringLiteral("crashed"));

@@ -22,12 +22,12 @@ public:
     // One socket per user session: in the user's runtime folder, named after
     // the session bus.
     static QString defaultSocketPath();
+    // The process id of the renderer answering on the socket; 0 when none does.
+    static qint64 runningRenderer(const QString& socketPath);
 
 private:
     // Connects, starting the renderer first when none answers; false with why.
     bool connect(QLocalSocket& socket, QString* why) const;
-    // Ends a hung or broken renderer, so the next rendering starts afresh.
-    void stop() const;
 
     QString m_program;
     QString m_socket;

@@ -40,11 +40,7 @@ protected:
         stopRenderer();
     }
 
-    qint64 rendererPid()
-    {
-        QFile f(office::RenderPidFile(socket));
-        return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed().toLongLong() : 0;
-    }
+    qint64 rendererPid() { return office::WarmRenderer::runningRenderer(socket); }
     static bool alive(qint64 pid) { return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) == 0; }
     bool waitUntilEnded(qint64 pid, int ms)
     {
@@ -61,7 +57,6 @@ protected:
             ::kill(static_cast<pid_t>(pid), SIGKILL);
             waitUntilEnded(pid, 5000);
         }
-        QFile::remove(office::RenderPidFile(socket));
         QFile::remove(socket);
     }
 
@@ -97,6 +92,12 @@ TEST_F(WarmRendererTest, HungRendererIsStoppedAtTheBoundAndTheNextRowStillGetsIt
     ASSERT_TRUE(export1(test::deck(QStringLiteral("odp")), out + QStringLiteral("/before.pdf")));
     const qint64 hung = rendererPid();
     ::kill(static_cast<pid_t>(hung), SIGSTOP); // it answers nothing from now on
+    // A pid file left beside the socket (as older renderers wrote) names a
+    // process of the user's that has nothing to do with rendering.
+    QProcess bystander;
+    bystander.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+    ASSERT_TRUE(bystander.waitForStarted());
+    ASSERT_TRUE(test::writeFile(socket + QStringLiteral(".pid"), {}, QByteArray::number(bystander.processId())));
     QElapsedTimer clock;
     clock.start();
     EXPECT_FALSE(export1(test::deck(QStringLiteral("pptx")), out + QStringLiteral("/stuck.pdf")));
@@ -108,6 +109,10 @@ TEST_F(WarmRendererTest, HungRendererIsStoppedAtTheBoundAndTheNextRowStillGetsIt
                         .arg(test::deck(QStringLiteral("pptx")))))
         << dialogs.texts().join("\n").toStdString();
     EXPECT_TRUE(waitUntilEnded(hung, 5000));
+    EXPECT_EQ(bystander.state(), QProcess::Running);
+    bystander.kill();
+    bystander.waitForFinished();
+    QFile::remove(socket + QStringLiteral(".pid"));
     EXPECT_FALSE(QFile::exists(out + QStringLiteral("/stuck.pdf")));
     EXPECT_TRUE(export1(test::deck(QStringLiteral("pptx")), out + QStringLiteral("/after.pdf")));
     EXPECT_EQ(test::pdfPages(out + QStringLiteral("/after.pdf")), 3);
@@ -117,12 +122,19 @@ TEST_F(WarmRendererTest, IdleRendererEndsByItselfAndLeavesNothingBehind)
 {
     // Longer than the pauses that follow the print, so it is seen alive first.
     test::ScopedEnv idle("PRADELUX_RENDER_IDLE", "8");
+    // LibreOffice's temporary files and the sandbox's root are made here.
+    const QString temporary = config.path(QStringLiteral("tmp"));
+    QDir().mkpath(temporary);
+    test::ScopedEnv tmp("TMPDIR", temporary.toUtf8());
+    socket = office::WarmRenderer::defaultSocketPath(); // without a runtime folder it goes there too
     ASSERT_TRUE(export1(test::deck(QStringLiteral("odp")), out + QStringLiteral("/a.pdf")));
     const qint64 pid = rendererPid();
     ASSERT_TRUE(alive(pid));
     EXPECT_TRUE(waitUntilEnded(pid, 20000));
     EXPECT_FALSE(QFile::exists(socket));
-    EXPECT_FALSE(QFile::exists(office::RenderPidFile(socket)));
+    EXPECT_EQ(QDir(temporary).entryList({QStringLiteral("lu*"), QStringLiteral(".pradelux-sandbox-*")},
+                                        QDir::AllEntries | QDir::Hidden),
+              QStringList());
 }
 
 TEST_F(WarmRendererTest, TextSetInCalibriIsPrintedInItsMetricTwinCarlito)

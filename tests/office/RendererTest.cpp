@@ -15,6 +15,8 @@ using namespace pradelux::office;
 
 namespace {
 
+const QString kSandbox = QStringLiteral(PRADELUX_APPFOLDER "/pradelux-render");
+
 class RendererTest : public ::testing::Test
 {
 protected:
@@ -28,12 +30,14 @@ protected:
         f.write("PK\x03\x04");
     }
 
+    // A stand-in LibreOffice: it learns the folder its PDF goes to as out.
     QString script(const QString& body)
     {
         const QString path = dir.path(QStringLiteral("soffice"));
         QFile f(path);
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(("#!/bin/sh\n" + body + "\n").toUtf8());
+        f.write(("#!/bin/sh\nprev=; for a; do [ \"$prev\" = --outdir ] && out=$a; prev=$a; done\n" + body + "\n")
+                    .toUtf8());
         f.close();
         f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
         return path;
@@ -50,10 +54,8 @@ protected:
             objects +=
                 QStringLiteral("%1 0 obj <</Type /Page /Parent 2 0 R /MediaBox [0 0 200 200]>> endobj\\n").arg(i + 3);
         }
-        return QStringLiteral("for last; do :; done\n"
-                              "printf '%%PDF-1.4\\n1 0 obj <</Type /Catalog /Pages 2 0 R>> endobj\\n"
-                              "2 0 obj <</Type /Pages /Kids [%1] /Count %2>> endobj\\n%3%4' "
-                              "> \"$(dirname \"$last\")/$(basename \"${last%.*}\").pdf\"")
+        return QStringLiteral("printf '%%PDF-1.4\\n1 0 obj <</Type /Catalog /Pages 2 0 R>> endobj\\n"
+                              "2 0 obj <</Type /Pages /Kids [%1] /Count %2>> endobj\\n%3%4' > \"$out/deck.pdf\"")
             .arg(kids)
             .arg(pages)
             .arg(objects, whole ? QStringLiteral("trailer <</Root 1 0 R>>\\n%%%%EOF\\n") : QString());
@@ -76,14 +78,14 @@ TEST_F(RendererTest, TellsLibreOfficeItsOwnProfileAndTheHiddenSlides)
 {
     // Writes its arguments and a one-page PDF named after its input.
     Renderer renderer(
-        script(QStringLiteral("for a in \"$@\"; do echo \"$a\"; done > \"$(dirname \"$0\")/args\"\n") + writesPdf(1)),
-        dir.path(QStringLiteral("profile")), 10000);
+        script(QStringLiteral("for a in \"$@\"; do echo \"$a\"; done > \"$out/args\"\n") + writesPdf(1)),
+        dir.path(QStringLiteral("profile")), 10000, kSandbox);
     RenderRequest request;
     request.presentation = deck;
     request.hiddenSlides = true;
     const QString pdf = renderer.render(request, dir.path());
     EXPECT_TRUE(QFile::exists(pdf));
-    QFile args(dir.path(QStringLiteral("args")));
+    QFile args(dir.path(QStringLiteral("pdf/args")));
     ASSERT_TRUE(args.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(args.readAll());
     EXPECT_TRUE(text.contains(QStringLiteral("-env:UserInstallation=file://") + dir.path(QStringLiteral("profile"))));
@@ -95,7 +97,7 @@ TEST_F(RendererTest, TellsLibreOfficeItsOwnProfileAndTheHiddenSlides)
 TEST_F(RendererTest, HungLibreOfficeIsStoppedWithEverythingItStarted)
 {
     const QString marker = dir.path(QStringLiteral("child.pid"));
-    Renderer renderer(script(QStringLiteral("sleep 60 & echo $! > '%1'\nwait").arg(marker)), dir.path(), 1000);
+    Renderer renderer(script(QStringLiteral("sleep 60 & echo $! > '%1'\nwait").arg(marker)), dir.path(), 1000, kSandbox);
     QElapsedTimer clock;
     clock.start();
     EXPECT_TRUE(failureOf(renderer).contains(QStringLiteral("did not finish printing")));
@@ -128,16 +130,16 @@ TEST_F(RendererTest, OnlyAWholePdfWithPagesFromALibreOfficeThatEndedWellIsPrinte
          QStringLiteral("LibreOffice failed (exit status 1) while printing")},
     };
     for (const auto& [body, why] : cases) {
-        Renderer renderer(script(body), dir.path(), 10000);
+        Renderer renderer(script(body), dir.path(), 10000, kSandbox);
         const QString failure = failureOf(renderer);
         EXPECT_TRUE(failure.startsWith(why)) << body.toStdString() << "\n" << failure.toStdString();
         EXPECT_FALSE(failure.contains(QStringLiteral("damaged")) && why != damaged) << failure.toStdString();
         // Nothing that was cut short is left to be printed.
-        EXPECT_FALSE(QFile::exists(dir.path(QStringLiteral("deck.pdf"))) && why != damaged &&
+        EXPECT_FALSE(QFile::exists(dir.path(QStringLiteral("pdf/deck.pdf"))) && why != damaged &&
                      !why.contains(QStringLiteral("no slides")))
             << body.toStdString();
     }
-    Renderer whole(script(writesPdf(3)), dir.path(), 10000);
+    Renderer whole(script(writesPdf(3)), dir.path(), 10000, kSandbox);
     EXPECT_EQ(Renderer::pageCount([&] {
                   QFile pdf(whole.render({deck}, dir.path()));
                   return pdf.open(QIODevice::ReadOnly) ? pdf.readAll() : QByteArray();
