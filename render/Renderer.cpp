@@ -43,20 +43,30 @@ qint64 PdfRenderer::DefaultMemoryLimit()
     return qMin<qint64>(machine / 2, 4LL << 30);
 }
 
-qint64 SessionMemory(qint64 leader)
+namespace {
+// The fields of /proc/PID/stat after the name in brackets: state ppid pgrp
+// session ... (rss is the 22nd).
+QList<QByteArray> statOf(const QString& pid)
 {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray line = stat.readAll();
+    return line.mid(line.lastIndexOf(')') + 2).split(' ');
+}
+} // namespace
+
+qint64 SessionMemory(qint64 pid)
+{
+    const QByteArray session = statOf(QString::number(pid)).value(3);
+    if (pid <= 0 || session.isEmpty())
+        return 0;
     qint64 pages = 0;
-    const QDir proc(QStringLiteral("/proc"));
-    for (const QString& entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         if (!entry.front().isDigit())
             continue;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        // After the name in brackets: state ppid pgrp session ... rss is the 22nd.
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 21 && fields[3].toLongLong() == leader)
+        const QList<QByteArray> fields = statOf(entry);
+        if (fields.size() > 21 && fields[3] == session)
             pages += fields[21].toLongLong();
     }
     return pages * ::sysconf(_SC_PAGESIZE);

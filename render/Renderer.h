@@ -34,9 +34,9 @@ private:
     qint64 m_memoryLimit = DefaultMemoryLimit();
 };
 
-// The resident memory of every process in the session that leader leads:
-// a renderer and whatever it started.
-qint64 SessionMemory(qint64 leader);
+// The resident memory of every process in pid's session: a renderer (which
+// starts in a session of its own) and whatever it started.
+qint64 SessionMemory(qint64 pid);
 // "4 GiB", "512 MiB".
 QString MemoryText(qint64 bytes);
 // Sets up a LibreOffice profile folder so that no macro ever runs in it,

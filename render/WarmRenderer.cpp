@@ -152,7 +152,7 @@ QString WarmRenderer::render(const RenderRequest& request, const QString& workFo
     socket.write(QJsonDocument(message).toJson(QJsonDocument::Compact) + '\n');
     socket.flush();
 
-    // The renderer leads a session of its own (it and its sandbox's helper):
+    // The renderer has a session of its own (it and its sandbox's helper):
     // its memory is watched while it works.
     const qint64 renderer = peerOf(socket);
     QElapsedTimer clock;

@@ -4,6 +4,9 @@
 #include "ServerFixture.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QFile>
 #include <QProcess>
 #include <QTest>
@@ -43,7 +46,7 @@ protected:
 
     static Result finish(QProcess& program)
     {
-        EXPECT_TRUE(program.waitForFinished(300000));
+        EXPECT_TRUE(program.state() == QProcess::NotRunning || program.waitForFinished(300000));
         Result r;
         r.status = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
         r.written = QString::fromUtf8(program.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -102,6 +105,96 @@ TEST_F(CommandLineTest, WrongUsageExportsNothingAndSaysWhatIsWrong)
     const Result help = run({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(help.written.join('\n').startsWith(QStringLiteral("Usage: pradelux --export")));
+}
+
+// A folder that is also the output folder, as a careful user meets it: what
+// the run leaves there is exactly what its final message says, nothing else
+// is touched, and nothing from outside the decks gets in or out.
+TEST_F(CommandLineTest, FolderThatIsAlsoTheOutputFolderKeepsEverythingTheRunDidNotReplace)
+{
+    QTcpServer server; // counts every request a deck makes
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    int requests = 0;
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* s = server.nextPendingConnection()) {
+            ++requests;
+            s->close();
+        }
+    });
+    ASSERT_EQ(QProcess::execute(QStringLiteral("python3"),
+                                {QStringLiteral(PRADELUX_SOURCE_DIR "/tests/endtoend/hostile_decks.py"),
+                                 test::deck(QStringLiteral("pptx")), in, config.path(QStringLiteral("outside")),
+                                 QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort())}),
+              0);
+    QFile::rename(in + "/links.pptx", in + "/linked.pptx");
+    QFile::copy(test::deck(QStringLiteral("pptx")), in + "/good.pptx");
+    QFile::copy(test::deck(QStringLiteral("odp")), in + "/twin.odp");
+    QDir().mkpath(in + "/sub");
+    ASSERT_TRUE(test::writeFile(in + "/sub/twin.pptx", {}, "PK\x03\x04 broken")); // the later twin
+    ASSERT_TRUE(test::writeFile(in + "/invoice.pdf", {}, "%PDF-1.4 an invoice"));
+    ASSERT_TRUE(test::writeFile(in + "/notes.txt", {}, "just notes"));
+    QFile odp(test::deck(QStringLiteral("odp")));
+    ASSERT_TRUE(odp.open(QIODevice::ReadOnly));
+    const QByteArray whole = odp.readAll();
+    ASSERT_TRUE(test::writeFile(in + "/refail.odp", {}, whole.left(whole.size() / 2))); // damaged now
+    ASSERT_TRUE(test::writeFile(in + "/refail.pdf", {}, "%PDF-1.4 its good PDF of last week"));
+    QByteArray flipped = whole;
+    flipped[flipped.size() / 2] = static_cast<char>(flipped[flipped.size() / 2] ^ 0x55);
+    ASSERT_TRUE(test::writeFile(in + "/damaged.odp", {}, flipped));
+    const auto snapshot = [&] {
+        QMap<QString, QByteArray> files;
+        QDirIterator it(in, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            QFile f(it.next());
+            files.insert(it.filePath(), f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("unreadable"));
+        }
+        return files;
+    };
+    const auto before = snapshot();
+
+    // The command line's default output folder may be the folder itself.
+    QProcess program;
+    start(program, {"--export", "--output", in, in});
+    while (program.state() != QProcess::NotRunning)
+        QTest::qWait(50); // the server above answers meanwhile
+    const Result r = finish(program);
+
+    const QStringList written = {in + "/good.pdf", in + "/linked.pdf", in + "/links.pdf", in + "/macro.pdf",
+                                 in + "/twin.pdf"};
+    EXPECT_EQ(r.status, 1) << r.errors.toStdString();
+    QStringList sorted = r.written;
+    sorted.sort();
+    EXPECT_EQ(sorted, written) << r.errors.toStdString();
+    const auto after = snapshot();
+    for (auto it = before.cbegin(); it != before.cend(); ++it)
+        EXPECT_EQ(after.value(it.key()), it.value()) << it.key().toStdString() << " changed";
+    QStringList added = after.keys();
+    for (const QString& old : before.keys())
+        added.removeOne(old);
+    EXPECT_EQ(added, written);
+    // Every row that gave no PDF is named, and no PDF is said to be replaced.
+    for (const char* failed :
+         {"invoice.pdf", "refail.pdf", "notes.txt", "refail.odp", "sub/twin.pptx", "damaged.odp", "beside.png"})
+        EXPECT_TRUE(r.errors.contains('\n' + in + '/' + QLatin1String(failed) + '\n')) << failed;
+    EXPECT_TRUE(r.errors.contains(QStringLiteral("7 of 12 presentations gave no PDF:"))) << r.errors.toStdString();
+    EXPECT_FALSE(r.errors.contains(QStringLiteral("replaced")));
+    EXPECT_TRUE(r.errors.contains(in + "/invoice.pdf is itself the PDF that its export would write"));
+    EXPECT_TRUE(r.errors.contains(QStringLiteral("%1/refail.odp: the file is damaged").arg(in)));
+
+    // Nothing was fetched, nothing from outside the decks' folder was read,
+    // no macro ran; the picture beside the decks is in their PDFs.
+    EXPECT_EQ(requests, 0);
+    for (const QString& pdf : written)
+        EXPECT_FALSE(test::pdfText(pdf).contains(QStringLiteral("OUTSIDE-SECRET-TEXT"))) << pdf.toStdString();
+    EXPECT_FALSE(test::pdfText(in + "/macro.pdf").contains(QStringLiteral("MACRO RAN")));
+    EXPECT_FALSE(QFile::exists(in + "/macro-ran.txt"));
+    for (const QString& linked : {in + "/links.pdf", in + "/linked.pdf"}) {
+        QProcess images;
+        images.start(QStringLiteral("pdfimages"), {QStringLiteral("-list"), linked});
+        ASSERT_TRUE(images.waitForFinished(30000));
+        const QString list = QString::fromUtf8(images.readAllStandardOutput());
+        EXPECT_EQ(list.split(QLatin1Char('\n'), Qt::SkipEmptyParts).size(), 3) << list.toStdString(); // one image
+    }
 }
 
 TEST_F(CommandLineTest, TwoExportsAtOnceTakeTurnsAndEachWritesOnlyItsOwnDecks)

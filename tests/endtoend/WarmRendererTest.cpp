@@ -137,6 +137,30 @@ TEST_F(WarmRendererTest, IdleRendererEndsByItselfAndLeavesNothingBehind)
               QStringList());
 }
 
+TEST_F(WarmRendererTest, RenderingThatOutgrowsTheMemoryCeilingIsStoppedAndTheNextRowExports)
+{
+    // 200 KiB on disk, 200 MiB of slide text once unpacked.
+    const QString decks = config.path(QStringLiteral("decks"));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("python3"),
+                                {QStringLiteral(PRADELUX_SOURCE_DIR "/tests/endtoend/hostile_decks.py"),
+                                 test::deck(QStringLiteral("pptx")), decks, config.path(QStringLiteral("outside")),
+                                 QStringLiteral("http://127.0.0.1:9"), QStringLiteral("200")}),
+              0);
+    const QString inflating = decks + QStringLiteral("/inflating.odp");
+    test::ScopedEnv ceiling("PRADELUX_RENDER_MEMORY_LIMIT", "700");
+    for (const char* renderer : {"", "soffice"}) {
+        test::ScopedEnv which("PRADELUX_OFFICE_RENDERER", renderer);
+        dialogs.boxes.clear();
+        EXPECT_FALSE(export1(inflating, out + QStringLiteral("/inflating.pdf"))) << renderer;
+        EXPECT_TRUE(!dialogs.boxes.isEmpty() &&
+                    dialogs.boxes[0].text.startsWith(
+                        QStringLiteral("%1 needed more than 700 MiB of memory to print").arg(inflating)))
+            << renderer << dialogs.texts().join("\n").toStdString();
+        EXPECT_TRUE(export1(test::deck(QStringLiteral("odp")), out + QStringLiteral("/after.pdf"))) << renderer;
+        EXPECT_EQ(test::pdfPages(out + QStringLiteral("/after.pdf")), 3) << renderer;
+    }
+}
+
 TEST_F(WarmRendererTest, TextSetInCalibriIsPrintedInItsMetricTwinCarlito)
 {
     const QString deck = config.path(QStringLiteral("calibri.fodp"));
