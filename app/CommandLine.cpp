@@ -187,7 +187,9 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
     if (!wrong && options.paths.isEmpty())
         problems << QStringLiteral("No presentation or folder was given.");
     for (const QString& path : options.paths) {
-        if (!QFileInfo::exists(path))
+        // A name that is not valid UTF-8 becomes a row that the run names as
+        // not exported, with the reason.
+        if (!QFileInfo::exists(path) && !HasUndecodableName(path))
             problems << QStringLiteral("No such file or folder: %1").arg(path);
     }
     if (!options.output.isEmpty() && !IsFolder(options.output))

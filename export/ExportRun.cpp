@@ -155,7 +155,14 @@ void ExportRun::PushButton2_Click()
             // fails leaves it as it was.
             bool ready = false;
             QString before;
+            const bool undecodable = HasUndecodableName(text);
             trap(136, [&] {
+                if (undecodable)
+                    throw Failure(failure::kFileNotFound,
+                                  QStringLiteral("%1 cannot be exported: the name of the file is not valid UTF-8, so "
+                                                 "it cannot be handed to the presentation application. Rename it to "
+                                                 "export it.")
+                                      .arg(text));
                 const QString folder = m_host.outputFolder();
                 pdf = folder + (folder.endsWith(kSeparator) ? QString() : QString(kSeparator)) + name;
                 // The presentation application runs in a folder of its own.
@@ -172,7 +179,7 @@ void ExportRun::PushButton2_Click()
             if (ready)
                 trap(138, [&] { done = m_exportOne(text, pdf); });
             if (!done) {
-                failed << text;
+                failed << (undecodable ? text + QStringLiteral(" (its name is not valid UTF-8)") : text);
                 continue;
             }
             // A PDF of this run that stood at the path was overwritten by this one.

@@ -149,13 +149,16 @@ QStringList ListFiles(const QString& folder, const QString& pattern)
     while (dirent* entry = ::readdir(dir)) {
         if (entry->d_type == DT_DIR)
             continue;
-        const QString name = QFile::decodeName(entry->d_name);
+        const QByteArray raw(entry->d_name);
+        const QString name = QFile::decodeName(raw);
         if (name == QLatin1String(".") || name == QLatin1String(".."))
             continue;
         if (!all && !matchFolded(folded, name.toCaseFolded()))
             continue;
-        // A regular file needs no second look; links and the unknown do.
-        if (entry->d_type == DT_REG || IsExistingFile(dirPath + name))
+        // A regular file needs no second look; links and the unknown do. A
+        // name that is not valid UTF-8 cannot be looked at again by its text,
+        // but is listed all the same: the export names it as not exported.
+        if (entry->d_type == DT_REG || IsExistingFile(dirPath + name) || QFile::encodeName(name) != raw)
             names << name;
     }
     ::closedir(dir);
@@ -193,7 +196,8 @@ void AppendMatchingFiles(const FolderList& folders, const QString& pattern, cons
             step(126, [&] {
                 bool existing = false;
                 const int attributes = FileAttributes(path, &existing);
-                if (existing && attributes != (attr::kHidden | attr::kArchive))
+                if ((existing && attributes != (attr::kHidden | attr::kArchive)) ||
+                    (!existing && HasUndecodableName(path) && !names[j].startsWith(QLatin1Char('.'))))
                     rows << CollapseBackslashes(path);
             });
         }

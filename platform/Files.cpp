@@ -71,6 +71,11 @@ QString WhyFolderIsNotWritable(const QString& folder)
     return ReasonOf(errno);
 }
 
+bool HasUndecodableName(const QString& path)
+{
+    return path.contains(QChar::ReplacementCharacter) && !FileExists(path);
+}
+
 QString LastLineOf(const QString& path)
 {
     QFile file(path);

@@ -34,6 +34,10 @@ QString ReasonOf(int error);
 // Why no file can be created or renamed in the folder (ReasonOf); empty text
 // when it can.
 QString WhyFolderIsNotWritable(const QString& folder);
+// True for the text of a path whose name on disk is not valid UTF-8: it
+// holds replacement characters and nothing stands at it. Such a file cannot
+// be named to another program (D-Bus carries UTF-8 only).
+bool HasUndecodableName(const QString& path);
 // The last line of a text file that is not blank, trimmed; empty text when
 // there is none. What a program that ended early said last. Never fails.
 QString LastLineOf(const QString& path);

@@ -11,6 +11,8 @@
 #include <QProcess>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace pradelux;
 
 namespace {
@@ -141,9 +143,12 @@ TEST_F(CommandLineTest, FolderThatIsAlsoTheOutputFolderKeepsEverythingTheRunDidN
     QByteArray flipped = whole;
     flipped[flipped.size() / 2] = static_cast<char>(flipped[flipped.size() / 2] ^ 0x55);
     ASSERT_TRUE(test::writeFile(in + "/damaged.odp", {}, flipped));
+    const QByteArray undecodable = QFile::encodeName(in) + "/bad\xff.pptx"; // not valid UTF-8
+    QFile::copy(test::deck(QStringLiteral("pptx")), in + "/bad.tmp");
+    ASSERT_EQ(::rename(QFile::encodeName(in + "/bad.tmp").constData(), undecodable.constData()), 0);
     const auto snapshot = [&] {
         QMap<QString, QByteArray> files;
-        QDirIterator it(in, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        QDirIterator it(in, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
         while (it.hasNext()) {
             QFile f(it.next());
             files.insert(it.filePath(), f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("unreadable"));
@@ -176,7 +181,18 @@ TEST_F(CommandLineTest, FolderThatIsAlsoTheOutputFolderKeepsEverythingTheRunDidN
     for (const char* failed :
          {"invoice.pdf", "refail.pdf", "notes.txt", "refail.odp", "sub/twin.pptx", "damaged.odp", "beside.png"})
         EXPECT_TRUE(r.errors.contains('\n' + in + '/' + QLatin1String(failed) + '\n')) << failed;
-    EXPECT_TRUE(r.errors.contains(QStringLiteral("7 of 12 presentations gave no PDF:"))) << r.errors.toStdString();
+    EXPECT_TRUE(r.errors.contains(QStringLiteral("8 of 13 presentations gave no PDF:"))) << r.errors.toStdString();
+    EXPECT_TRUE(r.errors.contains(in + QStringLiteral("/bad\uFFFD.pptx (its name is not valid UTF-8)")));
+    struct stat st;
+    EXPECT_EQ(::stat(undecodable.constData(), &st), 0); // untouched
+    // Given as an argument, it is named the same way instead of "No such file".
+    QProcess named;
+    named.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("exec \"$0\" --export --output \"$1\" "
+                                                                            "\"$(printf '%s/bad\\377.pptx' \"$1\")\""),
+                                       QStringLiteral(PRADELUX_APPFOLDER "/pradelux"), in});
+    const Result one = finish(named);
+    EXPECT_EQ(one.status, 1) << one.errors.toStdString();
+    EXPECT_TRUE(one.errors.contains(QStringLiteral("(its name is not valid UTF-8)"))) << one.errors.toStdString();
     EXPECT_FALSE(r.errors.contains(QStringLiteral("replaced")));
     EXPECT_TRUE(r.errors.contains(in + "/invoice.pdf is itself the PDF that its export would write"));
     EXPECT_TRUE(r.errors.contains(QStringLiteral("%1/refail.odp: the file is damaged").arg(in)));

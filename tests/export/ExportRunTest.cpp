@@ -67,8 +67,8 @@ TEST(InstanceGuard, OnlyAnApplicationNamedExactlySoCountsAsRunning)
     ASSERT_EQ(dialogs.boxes.size(), 2);
     EXPECT_EQ(dialogs.boxes[0].text,
               QStringLiteral("PowerPoint may be open. It is recommended that you close PowerPoint first.\r"
-                             "It is the program pradelux-office: in a terminal, ''pgrep -a pradelux-office'' finds "
-                             "it and ''pkill pradelux-office'' ends it, if necessary.\r\n\r\n"
+                             "It is the program pradelux-office: in a terminal, ''pgrep -u \"$USER\" -a pradelux-office'' finds "
+                             "it and ''pkill -u \"$USER\" pradelux-office'' ends it, if necessary.\r\n\r\n"
                              "Would you like to proceed anyway?"));
     EXPECT_EQ(dialogs.boxes[0].style, 4);
     EXPECT_TRUE(automation.allReleased());

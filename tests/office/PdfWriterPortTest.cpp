@@ -63,6 +63,12 @@ TEST_F(PdfWriterPortTest, WritesToTheRegistryPathReplacingAnEarlierFileAndLeaves
     EXPECT_EQ(read(out), QByteArray("%PDF-1.4 the pages"));
     EXPECT_EQ(QDir(config.path(QStringLiteral("Out dir"))).entryList(QDir::Files | QDir::Hidden),
               QStringList({"Q3 ü.pdf"}));
+
+    // A name as long as the disk allows (255 bytes) is written too.
+    const QString longest = config.path(QStringLiteral("Out dir/") + QString(251, QLatin1Char('x')) + ".pdf");
+    steer(longest, QStringLiteral("1"));
+    EXPECT_EQ(port.write({job, QStringLiteral("Veltrande PDF Writer"), QStringLiteral("x"), {}}), longest);
+    EXPECT_EQ(read(longest), QByteArray("%PDF-1.4 the pages"));
 }
 
 TEST_F(PdfWriterPortTest, RefusesMissingFoldersFoldersAsTargetsAndAnEmptyPath)

@@ -94,6 +94,26 @@ TEST_F(RendererTest, TellsLibreOfficeItsOwnProfileAndTheHiddenSlides)
     EXPECT_FALSE(text.contains(QStringLiteral("odd #name")));
 }
 
+TEST_F(RendererTest, ProfileRunsNoMacroWhateverItSaidBefore)
+{
+    // A profile in which macros were allowed, with a setting of another kind.
+    const QString xcu = dir.path(QStringLiteral("profile/user/registrymodifications.xcu"));
+    const QByteArray other = "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"FirstRun\" "
+                             "oor:op=\"fuse\"><value>false</value></prop></item>";
+    ASSERT_TRUE(test::writeFile(
+        xcu, {},
+        "<?xml version=\"1.0\"?>\n<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\">\n" + other +
+            "\n<item oor:path=\"/org.openoffice.Office.Common/Security/Scripting\"><prop "
+            "oor:name=\"MacroSecurityLevel\" oor:op=\"fuse\"><value>0</value></prop></item>\n</oor:items>\n"));
+    PrepareProfile(dir.path(QStringLiteral("profile")));
+    PrepareProfile(dir.path(QStringLiteral("profile"))); // twice changes nothing more
+    const QString text = test::readFile(xcu);
+    EXPECT_TRUE(text.contains(QString::fromUtf8(other)));
+    EXPECT_EQ(text.count(QStringLiteral("MacroSecurityLevel")), 1);
+    EXPECT_TRUE(text.contains(QStringLiteral("\"MacroSecurityLevel\" oor:op=\"fuse\"><value>3</value>")));
+    EXPECT_TRUE(text.contains(QStringLiteral("\"DisableMacrosExecution\" oor:op=\"fuse\"><value>true</value>")));
+}
+
 TEST_F(RendererTest, HungLibreOfficeIsStoppedWithEverythingItStarted)
 {
     const QString marker = dir.path(QStringLiteral("child.pid"));
