@@ -147,11 +147,15 @@ TEST_F(WarmRendererTest, RenderingThatOutgrowsTheMemoryCeilingIsStoppedAndTheNex
                                  QStringLiteral("http://127.0.0.1:9"), QStringLiteral("200")}),
               0);
     const QString inflating = decks + QStringLiteral("/inflating.odp");
-    test::ScopedEnv ceiling("PRADELUX_RENDER_MEMORY_LIMIT", "700");
     for (const char* renderer : {"", "soffice"}) {
         test::ScopedEnv which("PRADELUX_OFFICE_RENDERER", renderer);
         dialogs.boxes.clear();
-        EXPECT_FALSE(export1(inflating, out + QStringLiteral("/inflating.pdf"))) << renderer;
+        {
+            // Only for this row: a renderer built with the address sanitizer
+            // starts larger than this.
+            test::ScopedEnv ceiling("PRADELUX_RENDER_MEMORY_LIMIT", "700");
+            EXPECT_FALSE(export1(inflating, out + QStringLiteral("/inflating.pdf"))) << renderer;
+        }
         EXPECT_TRUE(!dialogs.boxes.isEmpty() &&
                     dialogs.boxes[0].text.startsWith(
                         QStringLiteral("%1 needed more than 700 MiB of memory to print").arg(inflating)))
