@@ -1,6 +1,7 @@
 // Form1: the program's one window, its controls and its start-up.
 #include "Form1.h"
 
+#include "DesktopSignals.h"
 #include "Dialogs.h"
 #include "ErrorReport.h"
 #include "EventLoop.h"
@@ -90,6 +91,7 @@ public:
 void Form1::createControls()
 {
     setFont(arialBold(9));
+    setPalette(ownPalette());
     setFixedSize(twipsX(8040), twipsY(6180));
     paint(this, QPalette::Window, Qt::white);
     setAutoFillBackground(true);
@@ -139,7 +141,7 @@ void Form1::createControls()
     placeInTwips(m_text, 225, 300, 6660, 345);
     connect(m_text, &QLineEdit::textChanged, this, &Form1::StoreOutputFolder);
 
-    const QColor buttonText = QApplication::palette().color(QPalette::ButtonText);
+    const QColor buttonText = ownPalette().color(QPalette::ButtonText);
     auto makeButton = [&](int number, const QString& caption, QWidget* parent, int l, int t, int w, int h) {
         auto* button = new QPushButton(caption, parent);
         button->setObjectName(QStringLiteral("PushButton%1").arg(number));
@@ -174,10 +176,7 @@ void Form1::createControls()
     makeButton(5, texts::kClearCaption, this, 120, 3760, 3840, 405);
     makeButton(6, texts::kSamplesCaption, this, 4080, 3760, 3840, 405);
 
-    const QList<QWidget*> tabOrder = {m_listView,   m_frame,      m_text,       m_buttons[7], m_buttons[3], m_progress,
-                                      m_buttons[1], m_buttons[4], m_buttons[2], m_buttons[5], m_buttons[6]};
-    for (int i = 0; i + 1 < tabOrder.size(); ++i)
-        setTabOrder(tabOrder[i], tabOrder[i + 1]);
+    setUpKeyboardAndReaders();
 
     // Last, so the filter never sees a half-built window.
     installEventFilter(this);
@@ -257,7 +256,7 @@ void Form1::ApplySkin()
     const QString skinFile = m_services.appFolder + texts::kSkinFile;
     if (!QFileInfo(skinFile).isFile())
         return;
-    const QColor buttonFace = QApplication::palette().color(QPalette::Button);
+    const QColor buttonFace = ownPalette().color(QPalette::Button);
     paint(this, QPalette::Window, buttonFace);
     // Of the window's controls, only frames, labels, check and option buttons
     // take the face colour; here that is the frame alone.
@@ -294,11 +293,14 @@ QString Form1::outputFolder() const
 void Form1::setProgressValue(int value)
 {
     m_progress->setValue(value);
+    if (m_services.desktopSignals && value > 0)
+        m_services.desktopSignals->progress(value / 100.0, true);
 }
 
 void Form1::setProgressText(const QString& text)
 {
     m_progress->setFormat(text);
+    announceProgress(text);
 }
 
 void Form1::setMousePointer(int value)
@@ -335,6 +337,8 @@ void Form1::yield()
 
 bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
+    if (pressWithReturn(watched, event))
+        return true;
     // Delete (whatever the modifiers) and a double-click anywhere in the list
     // remove the selected row.
     if (watched == m_listView && event->type() == QEvent::KeyPress &&

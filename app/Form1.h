@@ -27,6 +27,7 @@ namespace pradelux {
 
 class Automation;
 class Dialogs;
+class DesktopSignals;
 class RunLock;
 class SettingsStore;
 class Shell;
@@ -52,6 +53,8 @@ struct Form1Services
     QString homeFolder = QDir::homePath();
     // Held for each export run, so that one export runs at a time.
     RunLock* exportLock = nullptr;
+    // The task bar's progress and the notification at the end of an export.
+    DesktopSignals* desktopSignals = nullptr;
 };
 
 // The start-up calls that other parts of the program hand to the window:
@@ -83,6 +86,9 @@ public:
     QString rowText(int row) const override { return m_list.Entry(row); }
     void setProgressValue(int value) override;
     void setProgressText(const QString& text) override;
+    void exportFinished(const ExportOutcome& outcome) override;
+    // The colours the window keeps whatever the desktop's theme.
+    static QPalette ownPalette();
     ExportRun& exportRun() { return m_exportRun; }
 
     // Dragging rows to reorder them.
@@ -122,6 +128,10 @@ private:
     void createControls();
     void placeInTwips(QWidget* w, int left, int top, int width, int height);
     void UpdateHoverPointer(int value);
+    void setUpKeyboardAndReaders();
+    void announceProgress(const QString& text);
+    // Return and Enter press the focused button, as Space does.
+    bool pressWithReturn(QObject* watched, QEvent* event);
 
     Form1Services m_services;
     StartupSteps m_steps;

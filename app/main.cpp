@@ -2,6 +2,7 @@
 // terminal with --export.
 #include "CommandLine.h"
 #include "DBusAutomation.h"
+#include "DesktopSignals.h"
 #include "Dialogs.h"
 #include "EventLoop.h"
 #include "Files.h"
@@ -83,6 +84,8 @@ int main(int argc, char* argv[])
             return PowerPoint1(PowerPoint1::defaults(automation, registry, dialogs)).DoPPT(presentation, pdf);
         }};
     services.exportLock = &exportLock;
+    SessionDesktopSignals desktopSignals(QDBusConnection::sessionBus(), QStringLiteral("org.pradelux.Pradelux.desktop"));
+    services.desktopSignals = &desktopSignals;
     StartupSteps steps;
     steps.recordSampleFiles = [&] { RecordSampleFiles(AppFolder(), settings, ThrottledYield(DoEvents)); };
     steps.checkPowerPointInstalled = [&] { return CheckPowerPointInstalled(automation, dialogs, exitProgram); };

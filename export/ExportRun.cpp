@@ -193,6 +193,7 @@ void ExportRun::PushButton2_Click()
             written << pdf;
         }
         m_outcome = {rows, written, failed, replaced};
+        m_host.exportFinished(m_outcome);
         trap(142, [&] { m_host.setMousePointer(kDefaultPointer); });
         trap(144, [&] { m_host.setProgressValue(0); });
         trap(146, [&] { m_host.setProgressText(texts::kProgressAtRest); });

@@ -12,6 +12,16 @@ class Automation;
 class Dialogs;
 class RunLock;
 
+// What the last run that reached its rows did.
+struct ExportOutcome
+{
+    int rows = 0;
+    QStringList written;  // the PDFs that stand at the end, in row order
+    QStringList failed;   // the rows that gave no PDF
+    QStringList replaced; // the rows whose PDF a later row of the run overwrote
+    bool allWritten() const { return rows > 0 && failed.isEmpty() && replaced.isEmpty(); }
+};
+
 // What the run needs of the window.
 class ExportHost
 {
@@ -25,6 +35,8 @@ public:
     virtual void setProgressText(const QString& text) = 0;
     virtual void setMousePointer(int value) = 0;
     virtual void yield() = 0;
+    // The rows are done; the final message comes next.
+    virtual void exportFinished(const ExportOutcome&) {}
 };
 
 namespace texts {
@@ -50,16 +62,6 @@ QString WhyPdfCannotGoThere(const QString& presentation, const QString& pdf);
 // "Done.", followed by how many rows gave no PDF and which, and by the rows
 // whose PDF a later row of the same name replaced.
 QString DoneMessage(int rows, const QStringList& failed, const QStringList& replaced = {});
-
-// What the last run that reached its rows did.
-struct ExportOutcome
-{
-    int rows = 0;
-    QStringList written;  // the PDFs that stand at the end, in row order
-    QStringList failed;   // the rows that gave no PDF
-    QStringList replaced; // the rows whose PDF a later row of the run overwrote
-    bool allWritten() const { return rows > 0 && failed.isEmpty() && replaced.isEmpty(); }
-};
 
 class ExportRun
 {

@@ -38,6 +38,7 @@ protected:
     Automation* automation = nullptr;
     ExportRun::ExportOne exportOne;
     RunLock* exportLock = nullptr;
+    DesktopSignals* desktopSignals = nullptr;
 
     void lay(AppFiles files)
     {
@@ -69,6 +70,7 @@ protected:
                                [this](const QString& in, const QString& out) { return exportOne(in, out); }};
         services.homeFolder = home;
         services.exportLock = exportLock;
+        services.desktopSignals = desktopSignals;
         auto form = std::make_unique<Form1>(services, steps);
         form->Form_Load();
         return form;
