@@ -25,6 +25,7 @@ QLineEdit:focus { border: 2px solid #1f5fbf; }
 QTableWidget#ListView1 { background-color: #ffffff; color: #1d2430; border: 1px solid #9aa3b0;
                          selection-background-color: #1f5fbf; selection-color: #ffffff; }
 QTableWidget#ListView1:focus { border: 2px solid #1f5fbf; }
+QHeaderView { background-color: #f2f4f7; }
 QHeaderView::section { background-color: #f2f4f7; color: #1d2430; border: 0; border-bottom: 1px solid #9aa3b0;
                        padding: 2px 4px; }
 QProgressBar#ProgressBar1 { border: 1px solid #9aa3b0; border-radius: 4px; background: #ffffff; color: #1d2430;
