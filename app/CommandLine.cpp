@@ -2,7 +2,9 @@
 #include "CommandLine.h"
 
 #include "AddFolder.h"
+#include "ConsoleHost.h"
 #include "ConsoleDialogs.h"
+#include "Dialogs.h"
 #include "ErrorReport.h"
 #include "EventLoop.h"
 #include "ExportRun.h"
@@ -13,6 +15,7 @@
 #include "SettingsStore.h"
 #include "Startup.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <optional>
@@ -29,66 +32,43 @@ struct Options
     bool noWait = false;
     QStringList paths;
     bool help = false;
+    bool version = false;
+    bool null = false;
+    bool verbose = false;
+    QString filesFrom;
+    QString report;
+    QString shard; // K/N
 };
 
-// The rows and the progress of a run on a terminal.
-class ConsoleHost : public ExportHost
+// The share K of N (1-based) that a presentation belongs to: a stable hash of
+// its full path, the same on every machine.
+int shareOf(const QString& path, int shares)
 {
-public:
-    ConsoleHost(QStringList rows, QString folder, QTextStream& err, bool terminal)
-        : m_rows(std::move(rows)), m_folder(std::move(folder)), m_err(err), m_terminal(terminal)
-    {
+    quint64 hash = 1469598103934665603ULL; // FNV-1a
+    for (const char c : QFile::encodeName(path)) {
+        hash ^= static_cast<uchar>(c);
+        hash *= 1099511628211ULL;
     }
+    return static_cast<int>(hash % static_cast<quint64>(shares)) + 1;
+}
 
-    int rowCount() const override { return static_cast<int>(m_rows.size()); }
-    QString rowText(int row) const override
-    {
-        if (row < 1 || row > m_rows.size())
-            throw Failure(failure::kSubscriptOutOfRange, QStringLiteral("Subscript out of range"));
-        return m_rows[row - 1];
+// The paths listed in a file (or on the standard input for "-"): one a line,
+// or NUL-separated.
+std::optional<QStringList> readList(const QString& from, bool null)
+{
+    QFile file;
+    const bool opened = from == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
+                                                   : (file.setFileName(from), file.open(QIODevice::ReadOnly));
+    if (!opened)
+        return std::nullopt;
+    QStringList paths;
+    for (const QByteArray& entry : file.readAll().split(null ? '\0' : '\n')) {
+        const QByteArray path = null ? entry : entry.trimmed();
+        if (!path.isEmpty())
+            paths << QFile::decodeName(path);
     }
-    QString outputFolder() const override { return m_folder; }
-    void setProgressValue(int value) override { m_value = value; }
-    void setProgressText(const QString& text) override
-    {
-        if (!text.startsWith(texts::kProcessing)) {
-            endLine();
-            return;
-        }
-        ++m_row;
-        const QString counted = QStringLiteral("%1/%2 %3").arg(m_row).arg(m_rows.size()).arg(text);
-        if (m_terminal) {
-            const int filled = qBound(0, m_value / 5, 20);
-            m_err << "\r\033[K[" << QString(filled, QLatin1Char('#')) << QString(20 - filled, QLatin1Char('-')) << "] "
-                  << counted;
-            m_lineOpen = true;
-        } else {
-            m_err << counted << '\n';
-        }
-        m_err.flush();
-    }
-    void setMousePointer(int) override {}
-    void yield() override { DoEvents(); }
-
-    // Ends the progress bar's line, so that what follows starts on its own.
-    void endLine()
-    {
-        if (!m_lineOpen)
-            return;
-        m_err << '\n';
-        m_err.flush();
-        m_lineOpen = false;
-    }
-
-private:
-    QStringList m_rows;
-    QString m_folder;
-    QTextStream& m_err;
-    bool m_terminal;
-    int m_value = 0;
-    int m_row = 0;
-    bool m_lineOpen = false;
-};
+    return paths;
+}
 
 // Reads the options; a text for the user when they are wrong.
 std::optional<QString> parse(const QStringList& arguments, Options& options)
@@ -123,6 +103,18 @@ std::optional<QString> parse(const QStringList& arguments, Options& options)
             options.answer = false;
         else if (a == QLatin1String("--no-wait"))
             options.noWait = true;
+        else if (a == QLatin1String("--version"))
+            options.version = true;
+        else if (a == QLatin1String("--null") || a == QLatin1String("-0"))
+            options.null = true;
+        else if (a == QLatin1String("--verbose"))
+            options.verbose = true;
+        else if (a == QLatin1String("--files-from") || a.startsWith(QLatin1String("--files-from=")))
+            wrong = value(QStringLiteral("--files-from"), options.filesFrom);
+        else if (a == QLatin1String("--report") || a.startsWith(QLatin1String("--report=")))
+            wrong = value(QStringLiteral("--report"), options.report);
+        else if (a == QLatin1String("--shard") || a.startsWith(QLatin1String("--shard=")))
+            wrong = value(QStringLiteral("--shard"), options.shard);
         else if (a == QLatin1String("--output") || a.startsWith(QLatin1String("--output=")))
             wrong = value(QStringLiteral("--output"), options.output);
         else if (a == QLatin1String("--extension") || a.startsWith(QLatin1String("--extension=")))
@@ -142,7 +134,8 @@ bool WantsCommandLine(const QStringList& arguments)
     for (const QString& a : arguments) {
         if (a == QLatin1String("--"))
             return false;
-        if (a == QLatin1String("--export") || a == QLatin1String("--help") || a == QLatin1String("-h"))
+        if (a == QLatin1String("--export") || a == QLatin1String("--help") || a == QLatin1String("-h") ||
+            a == QLatin1String("--version"))
             return true;
     }
     return false;
@@ -150,41 +143,74 @@ bool WantsCommandLine(const QStringList& arguments)
 
 QString CommandLineUsage()
 {
-    return QStringLiteral("Usage: pradelux --export [--output DIR] [--extension EXT] [--yes | --no] PATH...\n"
-                          "\n"
-                          "Exports presentations to PDF without a window. Each PATH is a presentation, or a\n"
-                          "folder whose files (with those of its subfolders) are exported: every file, or\n"
-                          "only *.EXT with --extension. Names beginning with \"~\" and hidden files inside\n"
-                          "folders are skipped.\n"
-                          "\n"
-                          "  --output DIR      where the PDFs go (default: the folder the window last used)\n"
-                          "  --extension EXT   take only files ending in .EXT from folders\n"
-                          "  --yes, --no       the answer when the presentation application is already\n"
-                          "                    running (default: yes, go on; it is quit after each file)\n"
-                          "  --no-wait         when another export is running, end at once (status 3)\n"
-                          "                    instead of waiting for it\n"
-                          "  --help            this text\n"
-                          "\n"
-                          "Each PDF written is printed on the standard output, one path a line; progress,\n"
-                          "reports and the final message go to the error output. Exit status: 0 when every\n"
-                          "presentation gave its PDF, 1 when some did not, 2 for wrong usage, 3 when\n"
-                          "another export was running and --no-wait was given.\n"
-                          "Without --export, pradelux opens its window.\n");
+    return QStringLiteral(
+        "Usage: pradelux --export [OPTION]... PATH...\n"
+        "       pradelux --export [OPTION]... --files-from FILE\n"
+        "\n"
+        "Exports presentations to PDF without a window. Each PATH is a presentation, or a\n"
+        "folder whose presentations (.ppt .pps .pot .pptx .pptm .ppsx .ppsm .potx .potm\n"
+        ".odp .otp .fodp, in any case), with those of its subfolders, are exported.\n"
+        "Names beginning with \"~\" and hidden files inside folders are skipped.\n"
+        "\n"
+        "  --output DIR        where the PDFs go (default: the folder the window last used)\n"
+        "  --extension EXT     take only files ending in .EXT from folders ('*': every file)\n"
+        "  --files-from FILE   export the paths listed in FILE, one a line ('-': standard\n"
+        "                      input), besides the PATHs\n"
+        "  -0, --null          paths end with a NUL byte instead of a new line, written\n"
+        "                      and read (--files-from)\n"
+        "  --report FILE       one JSON object a line for each row as it ends: presentation,\n"
+        "                      pdf, status (written, failed, replaced, skipped), pages,\n"
+        "                      seconds, error\n"
+        "  --shard K/N         export only the K-th of N shares of the rows (by a stable hash\n"
+        "                      of each path), so N machines given the same arguments share them\n"
+        "  --verbose           every failing step's report, not the first of a row\n"
+        "  --yes, --no         the answer when the presentation application is already\n"
+        "                      running (default: yes, go on; it is quit after each file)\n"
+        "  --no-wait           when another export is running, end at once (status 3)\n"
+        "                      instead of waiting for it\n"
+        "  --version           the version\n"
+        "  --help              this text\n"
+        "\n"
+        "Each PDF is printed on the standard output as soon as it is written; progress,\n"
+        "reports and the final message go to the error output. Without a session bus a\n"
+        "private one is started for the run.\n"
+        "\n"
+        "Exit status: 0 when every presentation gave its PDF, 1 when some did not, 2 for\n"
+        "wrong usage, 3 when nothing could be started: another export was running and\n"
+        "--no-wait was given, or LibreOffice, the presentation application or the PDF\n"
+        "printer is missing.\n"
+        "\n"
+        "Environment: PRADELUX_RENDER_MEMORY_LIMIT (MiB a rendering may use),\n"
+        "PRADELUX_OFFICE_RENDER_TIMEOUT (seconds a rendering may take),\n"
+        "PRADELUX_RENDER_IDLE (seconds LibreOffice stays loaded without work),\n"
+        "PRADELUX_OFFICE_RENDERER=soffice (start LibreOffice for each presentation),\n"
+        "PRADELUX_OFFICE_SOFFICE (the LibreOffice executable), XDG_CONFIG_HOME and\n"
+        "XDG_RUNTIME_DIR (where the printer values, the lock and the renderer live).\n"
+        "\n"
+        "Without --export, pradelux opens its window.\n");
 }
 
 int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
 {
     Options options;
     const auto wrong = parse(arguments, options);
-    if (options.help && !wrong) {
-        services.out << CommandLineUsage();
+    if ((options.help || options.version) && !wrong) {
+        services.out << (options.help ? CommandLineUsage()
+                                      : QStringLiteral("pradelux %1\n").arg(QStringLiteral(PRADELUX_VERSION)));
         services.out.flush();
         return exitcode::kAllWritten;
     }
     QStringList problems;
     if (wrong)
         problems << *wrong;
-    if (!wrong && options.paths.isEmpty())
+    if (!options.filesFrom.isEmpty()) {
+        const auto listed = readList(options.filesFrom, options.null);
+        if (listed)
+            options.paths << *listed;
+        else
+            problems << QStringLiteral("The list of files cannot be read: %1").arg(options.filesFrom);
+    }
+    if (!wrong && options.paths.isEmpty() && options.filesFrom.isEmpty())
         problems << QStringLiteral("No presentation or folder was given.");
     for (const QString& path : options.paths) {
         // A name that is not valid UTF-8 becomes a row that the run names as
@@ -194,6 +220,17 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
     }
     if (!options.output.isEmpty() && !IsFolder(options.output))
         problems << QStringLiteral("The output folder does not exist: %1").arg(options.output);
+    int share = 1;
+    int shares = 1;
+    if (!options.shard.isEmpty()) {
+        const QStringList kn = options.shard.split(QLatin1Char('/'));
+        bool okK = false;
+        bool okN = false;
+        share = kn.value(0).toInt(&okK);
+        shares = kn.value(1).toInt(&okN);
+        if (kn.size() != 2 || !okK || !okN || shares < 1 || share < 1 || share > shares)
+            problems << QStringLiteral("--shard takes K/N with 1 <= K <= N: %1").arg(options.shard);
+    }
     if (!problems.isEmpty()) {
         for (const QString& p : problems)
             services.err << "pradelux: " << p << '\n';
@@ -204,12 +241,24 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
 
     ConsoleDialogs dialogs(services.err, options.answer);
     dialogs.setApplicationTitle(ApplicationTitle(kProductTitle));
+    // Nothing is exported without what the window checks at its start.
+    if (services.prerequisites) {
+        const QString missing = services.prerequisites();
+        if (!missing.isEmpty()) {
+            services.err << "pradelux: nothing was exported. " << QtDialogs::displayText(missing) << '\n';
+            services.err.flush();
+            return exitcode::kNotStarted;
+        }
+    }
 
-    // The rows, as the window's drop and folder scan would add them.
+    // The rows, as the window's drop and folder scan would add them; a
+    // folder brings its presentations unless --extension says otherwise.
     QString extension = options.extension;
     while (extension.startsWith(QLatin1Char('.')))
         extension.remove(0, 1);
-    const QString pattern = QStringLiteral("*.") + (extension.isEmpty() ? QStringLiteral("*") : extension);
+    const QString pattern = extension.isEmpty()          ? kPresentationPatterns
+                            : extension == QLatin1String("*") ? QStringLiteral("*.*")
+                                                            : QStringLiteral("*.") + extension;
     QStringList rows;
     ErrorTrap trap(dialogs, tags::kFolderScan);
     ThrottledYield yield(DoEvents);
@@ -228,18 +277,30 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
         AppendMatchingFiles(
             folders, pattern, [&](const QStringList& found) { rows << found; }, std::ref(trap), std::ref(yield));
     }
+    if (shares > 1)
+        rows.removeIf([&](const QString& row) { return shareOf(row, shares) != share; });
 
     QString folder = options.output.isEmpty()
                          ? services.settings.ReadSetting(settings::kLocation, services.defaultOutputFolder())
                          : QFileInfo(options.output).absoluteFilePath();
-    ConsoleHost host(rows, folder, services.err, services.errIsTerminal);
-    dialogs.beforeWriting = [&host] { host.endLine(); };
+    ConsoleHost host(rows, folder,
+                     {services.out, services.err, services.errIsTerminal, options.null ? '\0' : '\n',
+                      options.verbose, options.report},
+                     dialogs);
+    QString why;
+    if (!host.openReport(&why)) {
+        services.err << "pradelux: " << why << '\n';
+        services.err.flush();
+        return exitcode::kUsage;
+    }
     RunLock lock(services.lockPath);
     bool toldWaiting = false;
     bool gaveUp = false;
     ExportRun run(host, dialogs, &services.automation, [&](const QString& presentation, const QString& pdf) {
-        return PowerPoint1(PowerPoint1::defaults(services.automation, services.registry, dialogs))
-            .DoPPT(presentation, pdf);
+        // A script waits for no one: the window's fixed pauses are left out.
+        PowerPoint1Services steps = PowerPoint1::defaults(services.automation, services.registry, dialogs);
+        steps.fixedPauses = false;
+        return PowerPoint1(steps).DoPPT(presentation, pdf);
     });
     run.setLock(&lock, QStringLiteral("pradelux --export"), [&](const QString& holder) {
         host.endLine();
@@ -261,12 +322,7 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
     host.endLine();
     if (gaveUp)
         return exitcode::kNotStarted;
-
-    const ExportOutcome& outcome = run.lastOutcome();
-    for (const QString& pdf : outcome.written)
-        services.out << pdf << '\n';
-    services.out.flush();
-    return outcome.allWritten() ? exitcode::kAllWritten : exitcode::kSomeFailed;
+    return run.lastOutcome().allWritten() ? exitcode::kAllWritten : exitcode::kSomeFailed;
 }
 
 } // namespace pradelux

@@ -27,6 +27,9 @@ struct CommandLineServices
     std::function<QString()> defaultOutputFolder;
     // The lock that keeps export runs apart.
     QString lockPath;
+    // The window's start-up checks: what is missing and how to install it;
+    // empty text when nothing is.
+    std::function<QString()> prerequisites;
 };
 
 namespace exitcode {
@@ -37,7 +40,7 @@ constexpr int kNotStarted = 3;
 } // namespace exitcode
 
 // True when the arguments (without the program's name) ask for the terminal
-// instead of the window: --export or --help.
+// instead of the window: --export, --help or --version.
 bool WantsCommandLine(const QStringList& arguments);
 
 QString CommandLineUsage();

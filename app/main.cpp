@@ -5,6 +5,7 @@
 #include "DesktopSignals.h"
 #include "Dialogs.h"
 #include "EventLoop.h"
+#include "Failure.h"
 #include "Files.h"
 #include "Form1.h"
 #include "PowerPoint1.h"
@@ -19,6 +20,7 @@
 #include "Startup.h"
 
 #include <QApplication>
+#include <QProcess>
 #include <QDBusConnection>
 #include <QTextStream>
 #include <QTimer>
@@ -28,6 +30,41 @@
 
 namespace {
 
+// A session bus for a run that has none (cron, ssh, a container): started
+// before anything uses the bus, ended with the run.
+class PrivateSessionBus
+{
+public:
+    PrivateSessionBus()
+    {
+        // By its address: the library would remember a failed look-up of the
+        // session bus and never find the private one.
+        const QString current = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+        const QString probe = QStringLiteral("pradelux-probe");
+        const bool usable = !current.isEmpty() && QDBusConnection::connectToBus(current, probe).isConnected();
+        QDBusConnection::disconnectFromBus(probe);
+        if (usable)
+            return;
+        m_daemon.start(QStringLiteral("dbus-daemon"),
+                       {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+        QByteArray address;
+        while (m_daemon.waitForStarted(5000) && !address.contains('\n') && m_daemon.waitForReadyRead(5000))
+            address += m_daemon.readAllStandardOutput();
+        if (!address.trimmed().isEmpty())
+            qputenv("DBUS_SESSION_BUS_ADDRESS", address.trimmed());
+    }
+    ~PrivateSessionBus()
+    {
+        if (m_daemon.state() == QProcess::NotRunning)
+            return;
+        m_daemon.terminate();
+        m_daemon.waitForFinished(3000);
+    }
+
+private:
+    QProcess m_daemon;
+};
+
 // pradelux --export: no window and no display.
 int runInTerminal(int argc, char* argv[], const QStringList& arguments)
 {
@@ -35,14 +72,29 @@ int runInTerminal(int argc, char* argv[], const QStringList& arguments)
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Veltrande"));
     QCoreApplication::setApplicationName(QStringLiteral("Pradelux"));
+    PrivateSessionBus privateBus;
     SettingsStore settings;
     FileRegistry registry;
+    UserPrinters printers;
     DBusAutomation automation(QDBusConnection::sessionBus(), AppFolder());
     QTextStream out(stdout);
     QTextStream err(stderr);
     CommandLineServices services{automation, registry, settings, out, err, ::isatty(STDERR_FILENO) == 1, [] {
                                      return DefaultOutputFolder(XdgDesktopFolder);
-                                 }, ExportLockPath(registry)};
+                                 }, ExportLockPath(registry), {}};
+    services.prerequisites = [&]() -> QString {
+        try {
+            if (!automation.createObject(kPowerPointClass))
+                return ApplicationMissingMessage(QString());
+        } catch (const Failure& f) {
+            return ApplicationMissingMessage(f.description());
+        }
+        for (const PrinterInfo& printer : printers.installed()) {
+            if (printer.name == pdfprinter::kName)
+                return QString();
+        }
+        return PdfPrinterInstructions(AppFolder() + QStringLiteral("/pradelux-printer"));
+    };
     return RunCommandLine(arguments, services);
 }
 

@@ -147,6 +147,7 @@ void ExportRun::PushButton2_Click()
                 // The row is gone (the list was emptied meanwhile): there is no
                 // presentation to export, and no ".pdf" to make.
                 failed << QStringLiteral("row %1 (it was removed during the export)").arg(i);
+                m_host.rowEnded(i, failed.constLast(), QString(), RowStatus::Skipped);
                 continue;
             }
             trap(122, [&] { name = OutputFileName(text); });
@@ -180,17 +181,20 @@ void ExportRun::PushButton2_Click()
                 trap(138, [&] { done = m_exportOne(text, pdf); });
             if (!done) {
                 failed << (undecodable ? text + QStringLiteral(" (its name is not valid UTF-8)") : text);
+                m_host.rowEnded(i, text, pdf, ready ? RowStatus::Failed : RowStatus::Skipped);
                 continue;
             }
             // A PDF of this run that stood at the path was overwritten by this one.
             if (writtenBy.contains(before)) {
                 replaced << writtenBy.take(before);
                 written.removeOne(pathOf.take(before));
+                m_host.rowReplaced(replaced.constLast());
             }
             const QString now = FileKey(pdf);
             writtenBy.insert(now, text);
             pathOf.insert(now, pdf);
             written << pdf;
+            m_host.rowEnded(i, text, pdf, RowStatus::Written);
         }
         m_outcome = {rows, written, failed, replaced};
         m_host.exportFinished(m_outcome);

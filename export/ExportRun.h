@@ -22,6 +22,13 @@ struct ExportOutcome
     bool allWritten() const { return rows > 0 && failed.isEmpty() && replaced.isEmpty(); }
 };
 
+// How one row ended.
+enum class RowStatus {
+    Written, // its PDF stands
+    Failed,  // it was exported, but gave no PDF
+    Skipped, // it was not handed on: nothing to export, or its PDF could not go there
+};
+
 // What the run needs of the window.
 class ExportHost
 {
@@ -37,6 +44,10 @@ public:
     virtual void yield() = 0;
     // The rows are done; the final message comes next.
     virtual void exportFinished(const ExportOutcome&) {}
+    // Row (1-based) has ended; pdf is where its PDF went or would have gone.
+    virtual void rowEnded(int /*row*/, const QString& /*presentation*/, const QString& /*pdf*/, RowStatus) {}
+    // This row overwrote the PDF that an earlier row of the run wrote.
+    virtual void rowReplaced(const QString& /*earlier*/) {}
 };
 
 namespace texts {

@@ -45,6 +45,10 @@ bool PowerPoint1::DoPPT(const QString& presentationPath, const QString& outputPa
         const QString now = m_services.identity(outputPath);
         return !now.isEmpty() && now != before;
     };
+    const auto pace = [this](double seconds) {
+        if (m_services.fixedPauses)
+            m_services.pause(seconds);
+    };
     Registry& registry = m_services.registry;
     Registry::Key key = 0;
 
@@ -63,7 +67,7 @@ bool PowerPoint1::DoPPT(const QString& presentationPath, const QString& outputPa
         need(need(running).object(QStringLiteral("Presentations")))
             .call(QStringLiteral("Open"), {Argument{presentationPath, QStringLiteral("fileName")}});
     });
-    trap(120, [&] { m_services.pause(0.2); });
+    trap(120, [&] { pace(0.2); });
 
     // After a failed Open the application's active presentation, if any, is
     // another one: it must never be printed under this presentation's name,
@@ -80,7 +84,7 @@ bool PowerPoint1::DoPPT(const QString& presentationPath, const QString& outputPa
     QString savedPrinter;
     trap(122, [&] { savedPrinter = need(printOptions()).get(QStringLiteral("ActivePrinter")).toText(); });
     trap(124, [&] { need(printOptions()).put(QStringLiteral("ActivePrinter"), pdfprinter::kName); });
-    trap(126, [&] { m_services.pause(0.2); });
+    trap(126, [&] { pace(0.2); });
 
     ObjectRef options;
     trap(140, [&] { options = printOptions(); });
@@ -94,7 +98,7 @@ bool PowerPoint1::DoPPT(const QString& presentationPath, const QString& outputPa
     trap(156, [&] { options.reset(); });
 
     const bool handedOver = trap(164, [&] { activePresentation()->call(QStringLiteral("PrintOut")); });
-    trap(166, [&] { m_services.pause(1); });
+    trap(166, [&] { pace(1); });
 
     // The printer writes the file after the print call has returned. When no
     // job was handed over there is nothing to wait for; otherwise the wait is
@@ -114,9 +118,9 @@ bool PowerPoint1::DoPPT(const QString& presentationPath, const QString& outputPa
                                   .arg(m_services.waitBoundMs / 1000));
         });
     }
-    trap(172, [&] { m_services.pause(1); });
+    trap(172, [&] { pace(1); });
     trap(174, [&] { need(printOptions()).put(QStringLiteral("ActivePrinter"), savedPrinter); });
-    trap(176, [&] { m_services.pause(1); });
+    trap(176, [&] { pace(1); });
     trap(178, [&] { need(running).put(QStringLiteral("DisplayAlerts"), Value::boolean(false)); });
     trap(180, [&] { need(running).call(QStringLiteral("Quit")); });
 

@@ -24,6 +24,10 @@ struct PowerPoint1Services
     std::function<qint64()> now;
     // How long the wait for the PDF may last once the job was handed over.
     qint64 waitBoundMs = 60000;
+    // The window keeps the fixed pauses between the steps; a script, which
+    // nobody watches, passes false: the presentation application has
+    // printed before PrintOut returns, so they wait for nothing.
+    bool fixedPauses = true;
 };
 
 class PowerPoint1

@@ -145,7 +145,11 @@ QStringList ListFiles(const QString& folder, const QString& pattern)
     if (!dir)
         return names;
     const bool all = pattern == QLatin1String("*.*") || pattern == QLatin1String("*");
-    const QString folded = pattern.toCaseFolded();
+    const QStringList folded = pattern.toCaseFolded().split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    const auto matches = [&](const QString& name) {
+        const QString n = name.toCaseFolded();
+        return std::any_of(folded.begin(), folded.end(), [&](const QString& p) { return matchFolded(p, n); });
+    };
     while (dirent* entry = ::readdir(dir)) {
         if (entry->d_type == DT_DIR)
             continue;
@@ -153,7 +157,7 @@ QStringList ListFiles(const QString& folder, const QString& pattern)
         const QString name = QFile::decodeName(raw);
         if (name == QLatin1String(".") || name == QLatin1String(".."))
             continue;
-        if (!all && !matchFolded(folded, name.toCaseFolded()))
+        if (!all && !matches(name))
             continue;
         // A regular file needs no second look; links and the unknown do. A
         // name that is not valid UTF-8 cannot be looked at again by its text,

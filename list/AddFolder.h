@@ -39,7 +39,12 @@ void GetSubDirectories2016(FolderList& folders, bool recurse, FolderScanState& s
 // The names of the files in folder that match the wildcard pattern ("*" and
 // "?", case ignored; "*.*" matches every name), hidden ones included, by name.
 // Index 0 is an empty placeholder, so names run from 1 to size() - 1.
+// pattern may list several, separated by ";" ("*.ppt;*.odp").
 QStringList ListFiles(const QString& folder, const QString& pattern);
+// What a folder given at start-up or on the command line is scanned for:
+// the files of presentation programs, in any case.
+inline const QString kPresentationPatterns =
+    QStringLiteral("*.ppt;*.pps;*.pot;*.pptx;*.pptm;*.ppsx;*.ppsm;*.potx;*.potm;*.odp;*.otp;*.fodp");
 
 bool WildcardMatch(const QString& pattern, const QString& name);
 

@@ -109,12 +109,14 @@ void AddCommandLinePaths(ListContext& context, const QStringList& arguments)
         else
             neither << argument;
     }
-    DropHandler(context, nullptr).Drop(paths);
+    // As a file manager's "Open With" passes them: a folder brings its
+    // presentations, not every file in it.
+    DropHandler(context, nullptr).Drop(paths, kPresentationPatterns);
     if (!neither.isEmpty())
         context.dialogs.msgBox(texts::kNotAdded + QStringLiteral("\r\n") + neither.join(QStringLiteral("\r\n")));
 }
 
-void DropHandler::Drop(const QStringList& paths)
+void DropHandler::Drop(const QStringList& paths, const QString& pattern)
 {
     ErrorTrap trap(m_context.dialogs, texts::kDropTag);
     for (const QString& d : paths) {
@@ -131,7 +133,7 @@ void DropHandler::Drop(const QStringList& paths)
             GetSubDirectories2016(folders, true, state);
         });
         AppendMatchingFiles(
-            folders, QStringLiteral("*.*"), [&](const QStringList& rows) { m_context.list.AppendEntries(rows); },
+            folders, pattern, [&](const QStringList& rows) { m_context.list.AppendEntries(rows); },
             std::ref(trap), std::ref(yield));
     }
 }

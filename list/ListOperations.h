@@ -54,7 +54,8 @@ class DropHandler : public QObject
 {
 public:
     DropHandler(ListContext context, QObject* parent) : QObject(parent), m_context(context) {}
-    void Drop(const QStringList& paths);
+    // Files are added as they are; folders are scanned for pattern.
+    void Drop(const QStringList& paths, const QString& pattern = QStringLiteral("*.*"));
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

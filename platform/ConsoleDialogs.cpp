@@ -5,9 +5,13 @@ namespace pradelux {
 
 int ConsoleDialogs::showMessage(const QString& text, int style, const QString& title)
 {
+    const QString shown = QtDialogs::displayText(text);
+    if (holdReports && (style & 0x30) == msgbox::kExclamation) {
+        m_held << title + QStringLiteral(":\n") + shown;
+        return msgbox::kOk;
+    }
     if (beforeWriting)
         beforeWriting();
-    const QString shown = QtDialogs::displayText(text);
     // An error report is one block: its text, location and line.
     if ((style & 0x30) == msgbox::kExclamation)
         m_err << title << ":\n";

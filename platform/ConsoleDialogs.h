@@ -6,7 +6,9 @@
 #include "Dialogs.h"
 
 #include <QTextStream>
+#include <QStringList>
 #include <functional>
+#include <utility>
 #include <optional>
 
 namespace pradelux {
@@ -20,6 +22,10 @@ public:
 
     // Runs before a box is written, so a progress line can be ended first.
     std::function<void()> beforeWriting;
+    // Error reports are kept, not written, while this is set: the caller
+    // takes them (takeReports) and writes what it needs.
+    bool holdReports = false;
+    QStringList takeReports() { return std::exchange(m_held, {}); }
 
     // There is no one to pick files or folders.
     QStringList openFiles(const OpenFileRequest&) override { return {}; }
@@ -33,6 +39,7 @@ protected:
 private:
     QTextStream& m_err;
     std::optional<bool> m_answer;
+    QStringList m_held;
 };
 
 } // namespace pradelux

@@ -217,12 +217,20 @@ ObjectRef DBusAutomation::createObject(const QString& progId)
     if (!m_bus.isConnected())
         throw Failure(failure::kCannotCreateObject,
                       QStringLiteral("No session bus: %1").arg(m_bus.lastError().message()));
-    // A server that is shutting down may still own the name for a moment; one
-    // fresh start covers that.
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    // A server that is shutting down may still own the name for a moment,
+    // and one started by another client at the same moment may take the name
+    // and end again before this one could start: fresh starts cover both.
+    constexpr int kAttempts = 3;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
         auto owner = m_bus.interface()->serviceOwner(protocol::busNameFor(progId));
         if (!owner.isValid() || owner.value().isEmpty()) {
-            startServer(progId);
+            try {
+                startServer(progId);
+            } catch (const Failure&) {
+                if (attempt == kAttempts - 1)
+                    throw;
+                continue;
+            }
             owner = m_bus.interface()->serviceOwner(protocol::busNameFor(progId));
         }
         if (!owner.isValid() || owner.value().isEmpty())
@@ -230,7 +238,7 @@ ObjectRef DBusAutomation::createObject(const QString& progId)
         try {
             return attach(progId, owner.value());
         } catch (const Failure&) {
-            if (attempt == 1)
+            if (attempt == kAttempts - 1)
                 throw;
         }
     }
@@ -272,7 +280,12 @@ void DBusAutomation::startServer(const QString& progId)
     bool gone = false;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
         ready = m_bus.interface()->isServiceRegistered(name).value();
-        gone = !ready && processGone(pid);
+        // A server started at the same moment by another client may have
+        // taken the name first; this one then ends, and that one answers.
+        if (!ready && processGone(pid)) {
+            ready = m_bus.interface()->isServiceRegistered(name).value();
+            gone = !ready;
+        }
         if (ready || gone || clock.elapsed() > m_startTimeoutMs)
             loop.quit();
     });

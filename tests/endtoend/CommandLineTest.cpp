@@ -1,10 +1,14 @@
 // pradelux --export as a script runs it: the real program, application and
 // LibreOffice, no display; what it prints, where, and its exit status.
 #include "Decks.h"
+#include "PdfPrinter.h"
+#include "RunLock.h"
 #include "ServerFixture.h"
 
 #include <QDir>
 #include <QDirIterator>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QFile>
@@ -87,6 +91,88 @@ TEST_F(CommandLineTest, FolderOfGoodAndBrokenPresentationsGivesThePdfsTheSummary
     EXPECT_FALSE(QFile::exists(config.path(QStringLiteral("config/Veltrande/Pradelux.ini"))));
 }
 
+// What a script or a batch system relies on, with the real program: paths
+// streamed as they are written (NUL-separated with --null), a report line
+// per row, one block per failed row, paths from standard input, shares that
+// split the rows, no session bus needed, and status 3 without a printer.
+TEST_F(CommandLineTest, ScriptsGetStreamedPathsAReportOneBlockPerFailureAndDisjointShares)
+{
+    QDir().mkpath(in + "/sub");
+    QDir().mkpath(out);
+    QFile::copy(test::deck(QStringLiteral("odp")), in + "/same.odp");
+    QFile::copy(test::deck(QStringLiteral("pptx")), in + "/sub/same.pptx"); // replaces same.pdf later
+    ASSERT_TRUE(test::writeFile(in + "/broken.pptx", {}, "PK\x03\x04 broken"));
+    ASSERT_TRUE(test::writeFile(in + "/notes.txt", {}, "not a presentation, not a row"));
+    QStringList slides;
+    for (int i = 1; i <= 200; ++i)
+        slides << QStringLiteral("Slide %1").arg(i);
+    ASSERT_TRUE(test::writeFile(in + "/sub/zlong.fodp", {}, test::flatPresentation(slides)));
+
+    QProcess program;
+    start(program, {"--export", "--null", "--report", out + "/report.jsonl", "--output", out, in});
+    QByteArray streamed;
+    bool beforeTheEnd = false;
+    while (program.state() != QProcess::NotRunning || program.bytesAvailable() > 0) {
+        program.waitForReadyRead(100);
+        const QByteArray chunk = program.readAllStandardOutput();
+        beforeTheEnd = beforeTheEnd || (!chunk.isEmpty() && program.state() == QProcess::Running);
+        streamed += chunk;
+    }
+    const Result r = finish(program);
+    EXPECT_EQ(r.status, 1) << r.errors.toStdString();
+    EXPECT_TRUE(beforeTheEnd);
+    EXPECT_EQ(QString::fromUtf8(streamed), out + "/same.pdf" + QChar(0) + out + "/same.pdf" + QChar(0) + out + "/zlong.pdf" + QChar(0));
+    EXPECT_EQ(r.errors.count(QStringLiteral("Application Error:")), 1) << r.errors.toStdString();
+    EXPECT_TRUE(r.errors.contains(QStringLiteral("later steps of this row failed after it"))) << r.errors.toStdString();
+    QFile report(out + "/report.jsonl");
+    ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+    QMap<QString, QJsonObject> rows;
+    for (const QByteArray& line : report.readAll().split('\n')) {
+        if (!line.isEmpty()) {
+            const QJsonObject o = QJsonDocument::fromJson(line).object();
+            rows.insert(o.value("presentation").toString().mid(in.size() + 1), o);
+        }
+    }
+    EXPECT_EQ(rows.keys(), QStringList({"broken.pptx", "same.odp", "sub/same.pptx", "sub/zlong.fodp"}));
+    const QList<QPair<QString, QString>> statuses = {
+        {"broken.pptx", "failed"}, {"same.odp", "replaced"}, {"sub/same.pptx", "written"}, {"sub/zlong.fodp", "written"}};
+    for (const auto& [row, status] : statuses)
+        EXPECT_EQ(rows[row].value("status").toString(), status) << row.toStdString();
+    EXPECT_EQ(rows["sub/zlong.fodp"].value("pages").toInt(), 200);
+    EXPECT_TRUE(rows["broken.pptx"].value("error").toString().contains("damaged"));
+
+    // Two shares of the same rows: apart, and together every row.
+    QStringList taken;
+    for (const char* shard : {"1/2", "2/2"}) {
+        const Result s = run({"--export", "--shard", shard, "--report", out + "/share.jsonl", "--output", out, in});
+        QFile share(out + "/share.jsonl");
+        ASSERT_TRUE(share.open(QIODevice::ReadOnly));
+        for (const QByteArray& line : share.readAll().split('\n'))
+            if (!line.isEmpty())
+                taken << QJsonDocument::fromJson(line).object().value("presentation").toString().mid(in.size() + 1);
+    }
+    taken.sort();
+    EXPECT_EQ(taken, rows.keys());
+
+    // Paths from standard input, no session bus, and then no printer.
+    QProcess piped;
+    QProcessEnvironment noBus = QProcessEnvironment::systemEnvironment();
+    noBus.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    noBus.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    piped.setProcessEnvironment(noBus);
+    piped.start(QStringLiteral(PRADELUX_APPFOLDER "/pradelux"), {"--export", "--files-from", "-", "--null", "--output", out});
+    piped.write((in + "/same.odp\0").toUtf8());
+    piped.closeWriteChannel();
+    const Result fromStdin = finish(piped);
+    EXPECT_EQ(fromStdin.status, 0) << fromStdin.errors.toStdString();
+    EXPECT_EQ(test::pdfPages(out + "/same.pdf"), 3);
+    ASSERT_TRUE(printers.remove(QStringLiteral("Veltrande PDF Writer")));
+    const Result noPrinter = run({"--export", "--output", out, in});
+    EXPECT_EQ(noPrinter.status, 3) << noPrinter.errors.toStdString();
+    EXPECT_TRUE(noPrinter.errors.contains(QStringLiteral("Veltrande PDF Writer is not installed")));
+    EXPECT_EQ(run({"--version"}).written, QStringList({"pradelux 0.1"}));
+}
+
 TEST_F(CommandLineTest, WrongUsageExportsNothingAndSaysWhatIsWrong)
 {
     QDir().mkpath(out);
@@ -157,9 +243,10 @@ TEST_F(CommandLineTest, FolderThatIsAlsoTheOutputFolderKeepsEverythingTheRunDidN
     };
     const auto before = snapshot();
 
-    // The command line's default output folder may be the folder itself.
+    // The command line's default output folder may be the folder itself;
+    // every file of it is a row.
     QProcess program;
-    start(program, {"--export", "--output", in, in});
+    start(program, {"--export", "--extension", "*", "--output", in, in});
     while (program.state() != QProcess::NotRunning)
         QTest::qWait(50); // the server above answers meanwhile
     const Result r = finish(program);
@@ -215,8 +302,7 @@ TEST_F(CommandLineTest, FolderThatIsAlsoTheOutputFolderKeepsEverythingTheRunDidN
 
 TEST_F(CommandLineTest, TwoExportsAtOnceTakeTurnsAndEachWritesOnlyItsOwnDecks)
 {
-    // The first run holds a long deck; the second starts a second later and
-    // a third, told not to wait, ends at once.
+    // One run holds a long deck, so the two may well overlap.
     QStringList longDeck;
     for (int i = 1; i <= 300; ++i)
         longDeck << QStringLiteral("Long deck slide %1").arg(i);
@@ -229,21 +315,27 @@ TEST_F(CommandLineTest, TwoExportsAtOnceTakeTurnsAndEachWritesOnlyItsOwnDecks)
     ASSERT_TRUE(test::writeFile(second[0] + "/beta.fodp", {}, test::flatPresentation({"Beta"})));
     ASSERT_TRUE(test::writeFile(second[0] + "/gamma.fodp", {}, test::flatPresentation({"Gamma"})));
 
+    // The test holds the lock first, as another export would: both runs
+    // wait for it, and a third, told not to wait, ends at once.
+    RunLock held(ExportLockPath(FileRegistry()));
+    ASSERT_TRUE(held.tryLock(QStringLiteral("the other export")));
     QProcess one;
     QProcess two;
     start(one, {"--export", "--output", first[1], first[0]});
-    QTest::qWait(1000);
     start(two, {"--export", "--output", second[1], second[0]});
     const Result refused = run({"--export", "--no-wait", "--output", second[1], second[0]});
+    QTest::qWait(1500);
+    held.unlock();
     const Result a = finish(one);
     const Result b = finish(two);
 
     EXPECT_EQ(refused.status, 3) << refused.errors.toStdString();
-    EXPECT_TRUE(refused.errors.contains("another export is running: pradelux --export (process")) << refused.errors.toStdString();
+    EXPECT_TRUE(refused.errors.contains("another export is running: the other export (process")) << refused.errors.toStdString();
     EXPECT_TRUE(refused.written.isEmpty());
-    EXPECT_EQ(a.status, 0) << a.errors.toStdString();
-    EXPECT_EQ(b.status, 0) << b.errors.toStdString();
-    EXPECT_TRUE(b.errors.contains("waiting for another export to finish: pradelux --export (process")) << b.errors.toStdString();
+    for (const Result* r : {&a, &b}) {
+        EXPECT_EQ(r->status, 0) << r->errors.toStdString();
+        EXPECT_TRUE(r->errors.contains("waiting for another export to finish: ")) << r->errors.toStdString();
+    }
     EXPECT_EQ(a.written, QStringList({first[1] + "/alpha.pdf", first[1] + "/long.pdf"}));
     EXPECT_EQ(b.written, QStringList({second[1] + "/beta.pdf", second[1] + "/gamma.pdf"}));
     const QList<QPair<QString, QString>> texts = {{first[1] + "/alpha.pdf", "Alpha"},

@@ -208,6 +208,8 @@ TEST_F(ListGuiTest, PathsGivenAtStartAreAddedAsADropAddsThemAndTheRestIsNamedOnc
 {
     makeTree();
     QFile::remove(tree + "/sub/loop");
+    // A folder given at start-up brings its presentations, not every file.
+    ASSERT_TRUE(test::writeFile(tree + "/sub/notes.txt"));
     const QString file = tree + "/talk.ppt";
     const QStringList subRows = {tree + "/sub/middle.ppt", tree + "/sub/deeper/bottom.ppt"};
     struct Case

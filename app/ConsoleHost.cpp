@@ -1,0 +1,166 @@
+// The export run on a terminal.
+#include "ConsoleHost.h"
+
+#include "ConsoleDialogs.h"
+#include "EventLoop.h"
+#include "Failure.h"
+#include "Renderer.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace pradelux {
+
+ConsoleHost::ConsoleHost(QStringList rows, QString folder, ConsoleOutput output, ConsoleDialogs& dialogs)
+    : m_rows(std::move(rows)), m_folder(std::move(folder)), m_output(output), m_dialogs(dialogs)
+{
+    m_dialogs.holdReports = !m_output.verbose;
+    m_dialogs.beforeWriting = [this] { endLine(); };
+    m_rowClock.start();
+}
+
+bool ConsoleHost::openReport(QString* why)
+{
+    if (m_output.reportFile.isEmpty())
+        return true;
+    m_report.setFileName(m_output.reportFile);
+    if (m_report.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        return true;
+    *why = QStringLiteral("The report file %1 cannot be written: %2").arg(m_output.reportFile, m_report.errorString());
+    return false;
+}
+
+QString ConsoleHost::rowText(int row) const
+{
+    if (row < 1 || row > m_rows.size())
+        throw Failure(failure::kSubscriptOutOfRange, QStringLiteral("Subscript out of range"));
+    return m_rows[row - 1];
+}
+
+void ConsoleHost::yield()
+{
+    DoEvents();
+}
+
+void ConsoleHost::setProgressText(const QString& text)
+{
+    if (!text.startsWith(texts::kProcessing)) {
+        endLine();
+        return;
+    }
+    ++m_row;
+    m_rowClock.restart();
+    QTextStream& err = m_output.err;
+    const QString counted = QStringLiteral("%1/%2 %3").arg(m_row).arg(m_rows.size()).arg(text);
+    if (m_output.terminal) {
+        const int filled = qBound(0, m_value / 5, 20);
+        err << "\r\033[K[" << QString(filled, QLatin1Char('#')) << QString(20 - filled, QLatin1Char('-')) << "] "
+            << counted;
+        m_lineOpen = true;
+    } else {
+        err << counted << '\n';
+    }
+    err.flush();
+}
+
+void ConsoleHost::endLine()
+{
+    if (!m_lineOpen)
+        return;
+    m_output.err << '\n';
+    m_output.err.flush();
+    m_lineOpen = false;
+}
+
+void ConsoleHost::rowEnded(int row, const QString& presentation, const QString& pdf, RowStatus status)
+{
+    Line line{presentation, pdf, QString(), QString(), -1, m_rowClock.nsecsElapsed() / 1e9};
+    // A failed row is one block: its first failing step in full, and how
+    // many of its later steps failed after it.
+    const QStringList reports = m_dialogs.takeReports();
+    if (!reports.isEmpty()) {
+        endLine();
+        m_output.err << reports.constFirst() << '\n';
+        if (reports.size() > 1)
+            m_output.err << "(" << reports.size() - 1 << (reports.size() == 2 ? " later step" : " later steps")
+                         << " of this row failed after it; --verbose shows them)\n";
+        m_output.err.flush();
+        line.error = reports.constFirst().section(QLatin1Char('\n'), 1, 1);
+    }
+    switch (status) {
+    case RowStatus::Written: {
+        line.status = QStringLiteral("written");
+        QFile file(pdf);
+        if (file.open(QIODevice::ReadOnly))
+            line.pages = office::Renderer::pageCount(file.readAll());
+        // Out at once, so a pipe sees each PDF as it comes.
+        m_output.out << pdf << m_output.terminator;
+        m_output.out.flush();
+        if (mayBeReplaced(row, pdf)) {
+            m_held.insert(QFileInfo(pdf).absoluteFilePath(), line);
+            return;
+        }
+        break;
+    }
+    case RowStatus::Failed:
+        line.status = QStringLiteral("failed");
+        break;
+    case RowStatus::Skipped:
+        line.status = QStringLiteral("skipped");
+        break;
+    }
+    // A later row of the same name has ended: the earlier row's line is due.
+    const auto held = m_held.find(QFileInfo(pdf).absoluteFilePath());
+    if (held != m_held.end() && !pdf.isEmpty()) {
+        writeReport(*held);
+        m_held.erase(held);
+    }
+    writeReport(line);
+}
+
+void ConsoleHost::rowReplaced(const QString& earlier)
+{
+    for (auto it = m_held.begin(); it != m_held.end(); ++it) {
+        if (it->presentation == earlier) {
+            it->status = QStringLiteral("replaced");
+            writeReport(*it);
+            m_held.erase(it);
+            return;
+        }
+    }
+}
+
+void ConsoleHost::exportFinished(const ExportOutcome&)
+{
+    for (const Line& line : std::as_const(m_held))
+        writeReport(line);
+    m_held.clear();
+}
+
+bool ConsoleHost::mayBeReplaced(int row, const QString& pdf) const
+{
+    const QString name = QFileInfo(pdf).fileName();
+    for (int later = row; later < m_rows.size(); ++later) {
+        if (OutputFileName(m_rows[later]).compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+void ConsoleHost::writeReport(const Line& line)
+{
+    if (!m_report.isOpen())
+        return;
+    QJsonObject o{{QStringLiteral("presentation"), line.presentation},
+                  {QStringLiteral("pdf"), line.pdf},
+                  {QStringLiteral("status"), line.status},
+                  {QStringLiteral("seconds"), qRound(line.seconds * 1000) / 1000.0}};
+    if (line.pages >= 0)
+        o.insert(QStringLiteral("pages"), line.pages);
+    if (!line.error.isEmpty())
+        o.insert(QStringLiteral("error"), line.error);
+    m_report.write(QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n');
+}
+
+} // namespace pradelux
