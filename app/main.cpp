@@ -22,6 +22,7 @@
 #include <QApplication>
 #include <QProcess>
 #include <QDBusConnection>
+#include <QFileInfo>
 #include <QTextStream>
 #include <QTimer>
 
@@ -39,7 +40,13 @@ public:
     {
         // By its address: the library would remember a failed look-up of the
         // session bus and never find the private one.
-        const QString current = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+        QString current = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+        // A user session's bus may be known only by its place.
+        const QString userBus = qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/bus");
+        if (current.isEmpty() && !qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && QFileInfo::exists(userBus)) {
+            current = QStringLiteral("unix:path=") + userBus;
+            qputenv("DBUS_SESSION_BUS_ADDRESS", current.toUtf8());
+        }
         const QString probe = QStringLiteral("pradelux-probe");
         const bool usable = !current.isEmpty() && QDBusConnection::connectToBus(current, probe).isConnected();
         QDBusConnection::disconnectFromBus(probe);

@@ -97,7 +97,7 @@ kill "$bus_pid"; bus_pid=
 for _ in $(seq 50); do pgrep -f /usr/lib/pradelux/ >/dev/null || break; sleep 0.2; done
 if pgrep -af /usr/lib/pradelux/; then echo "still running after the session ended"; exit 1; fi
 # The printer it used came with the package, for every user.
-test "$(/usr/lib/pradelux/pradelux-printer list | cut -f1,4)" = "$(printf 'Veltrande PDF Writer\tsystem')"
+test "$(pradelux-printer list | cut -f1,4)" = "$(printf 'Veltrande PDF Writer\tsystem')"
 
 $sudo dpkg --purge pradelux >/dev/null
 left=0
