@@ -3,6 +3,7 @@
 
 #include "AddFolder.h"
 #include "ConsoleHost.h"
+#include "ParallelExport.h"
 #include "ConsoleDialogs.h"
 #include "Dialogs.h"
 #include "ErrorReport.h"
@@ -17,6 +18,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 
 #include <optional>
 
@@ -38,6 +40,8 @@ struct Options
     QString filesFrom;
     QString report;
     QString shard; // K/N
+    QString jobs;  // how many at once; 0: one per processor
+    bool job = false;
 };
 
 // The share K of N (1-based) that a presentation belongs to: a stable hash of
@@ -109,6 +113,10 @@ std::optional<QString> parse(const QStringList& arguments, Options& options)
             options.null = true;
         else if (a == QLatin1String("--verbose"))
             options.verbose = true;
+        else if (a == QLatin1String("--job"))
+            options.job = true;
+        else if (a == QLatin1String("--jobs") || a.startsWith(QLatin1String("--jobs=")))
+            wrong = value(QStringLiteral("--jobs"), options.jobs);
         else if (a == QLatin1String("--files-from") || a.startsWith(QLatin1String("--files-from=")))
             wrong = value(QStringLiteral("--files-from"), options.filesFrom);
         else if (a == QLatin1String("--report") || a.startsWith(QLatin1String("--report=")))
@@ -161,6 +169,9 @@ QString CommandLineUsage()
         "  --report FILE       one JSON object a line for each row as it ends: presentation,\n"
         "                      pdf, status (written, failed, replaced, skipped), pages,\n"
         "                      seconds, error\n"
+        "  --jobs N            export N rows at once, each job with its own presentation\n"
+        "                      application, LibreOffice and printer values (0: one per\n"
+        "                      processor; default 1)\n"
         "  --shard K/N         export only the K-th of N shares of the rows (by a stable hash\n"
         "                      of each path), so N machines given the same arguments share them\n"
         "  --verbose           every failing step's report, not the first of a row\n"
@@ -231,6 +242,12 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
         if (kn.size() != 2 || !okK || !okN || shares < 1 || share < 1 || share > shares)
             problems << QStringLiteral("--shard takes K/N with 1 <= K <= N: %1").arg(options.shard);
     }
+    bool okJobs = true;
+    int jobs = options.jobs.isEmpty() ? 1 : options.jobs.toInt(&okJobs);
+    if (!okJobs || jobs < 0)
+        problems << QStringLiteral("--jobs takes a number, 0 for one per processor: %1").arg(options.jobs);
+    if (jobs == 0)
+        jobs = qMax(1, QThread::idealThreadCount());
     if (!problems.isEmpty()) {
         for (const QString& p : problems)
             services.err << "pradelux: " << p << '\n';
@@ -283,9 +300,19 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
     QString folder = options.output.isEmpty()
                          ? services.settings.ReadSetting(settings::kLocation, services.defaultOutputFolder())
                          : QFileInfo(options.output).absoluteFilePath();
+    if (jobs > 1 && rows.size() > 1) {
+        QStringList passOn;
+        if (options.verbose)
+            passOn << QStringLiteral("--verbose");
+        if (options.answer)
+            passOn << (*options.answer ? QStringLiteral("--yes") : QStringLiteral("--no"));
+        return RunInJobs({rows, jobs, folder, passOn, options.report, options.null ? '\0' : '\n',
+                          services.printersFile},
+                         services.out, services.err);
+    }
     ConsoleHost host(rows, folder,
                      {services.out, services.err, services.errIsTerminal, options.null ? '\0' : '\n',
-                      options.verbose, options.report},
+                      options.verbose, options.report, options.job},
                      dialogs);
     QString why;
     if (!host.openReport(&why)) {

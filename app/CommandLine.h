@@ -30,6 +30,8 @@ struct CommandLineServices
     // The window's start-up checks: what is missing and how to install it;
     // empty text when nothing is.
     std::function<QString()> prerequisites;
+    // The user's printer list, which each job of --jobs gets a copy of.
+    QString printersFile;
 };
 
 namespace exitcode {

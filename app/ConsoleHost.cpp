@@ -16,6 +16,7 @@ ConsoleHost::ConsoleHost(QStringList rows, QString folder, ConsoleOutput output,
     : m_rows(std::move(rows)), m_folder(std::move(folder)), m_output(output), m_dialogs(dialogs)
 {
     m_dialogs.holdReports = !m_output.verbose;
+    m_dialogs.onlyReports = m_output.job;
     m_dialogs.beforeWriting = [this] { endLine(); };
     m_rowClock.start();
 }
@@ -51,6 +52,8 @@ void ConsoleHost::setProgressText(const QString& text)
     }
     ++m_row;
     m_rowClock.restart();
+    if (m_output.job)
+        return;
     QTextStream& err = m_output.err;
     const QString counted = QStringLiteral("%1/%2 %3").arg(m_row).arg(m_rows.size()).arg(text);
     if (m_output.terminal) {

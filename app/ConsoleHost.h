@@ -23,6 +23,7 @@ struct ConsoleOutput
     char terminator = '\n'; // after each path: a new line, or NUL with --null
     bool verbose = false;   // every step's report, not the first of a row
     QString reportFile;     // one JSON object a line for each row; empty for none
+    bool job = false;       // a job of a larger run: no progress, no final message
 };
 
 class ConsoleHost : public ExportHost

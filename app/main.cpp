@@ -88,7 +88,8 @@ int runInTerminal(int argc, char* argv[], const QStringList& arguments)
     QTextStream err(stderr);
     CommandLineServices services{automation, registry, settings, out, err, ::isatty(STDERR_FILENO) == 1, [] {
                                      return DefaultOutputFolder(XdgDesktopFolder);
-                                 }, ExportLockPath(registry), {}};
+                                 }, ExportLockPath(registry), {}, {}};
+    services.printersFile = UserPrinters::defaultFile();
     services.prerequisites = [&]() -> QString {
         try {
             if (!automation.createObject(kPowerPointClass))

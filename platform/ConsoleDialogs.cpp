@@ -10,6 +10,8 @@ int ConsoleDialogs::showMessage(const QString& text, int style, const QString& t
         m_held << title + QStringLiteral(":\n") + shown;
         return msgbox::kOk;
     }
+    if (onlyReports && (style & 0x30) != msgbox::kExclamation && (style & 0x7) != msgbox::kYesNo)
+        return msgbox::kOk;
     if (beforeWriting)
         beforeWriting();
     // An error report is one block: its text, location and line.

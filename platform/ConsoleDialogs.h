@@ -25,6 +25,9 @@ public:
     // Error reports are kept, not written, while this is set: the caller
     // takes them (takeReports) and writes what it needs.
     bool holdReports = false;
+    // Only reports and questions are written: a job of a larger run leaves
+    // the final message to that run.
+    bool onlyReports = false;
     QStringList takeReports() { return std::exchange(m_held, {}); }
 
     // There is no one to pick files or folders.

@@ -16,6 +16,7 @@
 #include <QTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace pradelux;
 
@@ -154,6 +155,24 @@ TEST_F(CommandLineTest, ScriptsGetStreamedPathsAReportOneBlockPerFailureAndDisjo
     taken.sort();
     EXPECT_EQ(taken, rows.keys());
 
+    // Two jobs at once, each with its own application and LibreOffice: the
+    // same rows end as they did in one run.
+    const Result jobs = run({"--export", "--jobs", "2", "--report", out + "/jobs.jsonl", "--output", out, in});
+    EXPECT_EQ(jobs.status, 1) << jobs.errors.toStdString();
+    QFile jobsReport(out + "/jobs.jsonl");
+    ASSERT_TRUE(jobsReport.open(QIODevice::ReadOnly));
+    QStringList jobRows;
+    for (const QByteArray& line : jobsReport.readAll().split('\n')) {
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
+        if (!o.isEmpty())
+            jobRows << o.value("presentation").toString().mid(in.size() + 1) + ' ' + o.value("status").toString();
+    }
+    jobRows.sort();
+    EXPECT_EQ(jobRows, QStringList({"broken.pptx failed", "same.odp replaced", "sub/same.pptx written",
+                                    "sub/zlong.fodp written"}));
+    EXPECT_TRUE(test::pdfText(out + "/zlong.pdf").contains(QStringLiteral("Slide 200")));
+    EXPECT_EQ(jobs.errors.count(QStringLiteral("\nDone.")), 1) << jobs.errors.toStdString();
+
     // Paths from standard input, no session bus, and then no printer.
     QProcess piped;
     QProcessEnvironment noBus = QProcessEnvironment::systemEnvironment();
@@ -280,6 +299,7 @@ TEST_F(CommandLineTest, FolderThatIsAlsoTheOutputFolderKeepsEverythingTheRunDidN
     const Result one = finish(named);
     EXPECT_EQ(one.status, 1) << one.errors.toStdString();
     EXPECT_TRUE(one.errors.contains(QStringLiteral("(its name is not valid UTF-8)"))) << one.errors.toStdString();
+    ::unlink(undecodable.constData()); // the temporary folder cannot name it to remove it
     EXPECT_FALSE(r.errors.contains(QStringLiteral("replaced")));
     EXPECT_TRUE(r.errors.contains(in + "/invoice.pdf is itself the PDF that its export would write"));
     EXPECT_TRUE(r.errors.contains(QStringLiteral("%1/refail.odp: the file is damaged").arg(in)));

@@ -1,0 +1,165 @@
+// --jobs N.
+#include "ParallelExport.h"
+
+#include "ExportRun.h"
+#include "Dialogs.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <memory>
+
+namespace pradelux {
+
+namespace {
+
+struct Job
+{
+    QTemporaryDir home;
+    QProcess process;
+    QStringList rows;
+    qint64 bytes = 0;
+    QByteArray pending; // what came on its standard output, not yet a whole path
+    qint64 reportRead = 0;
+};
+
+// Groups of rows that share a PDF name, spread over the jobs by size, the
+// largest first, each to the job with the least so far.
+void share(const QStringList& rows, std::vector<std::unique_ptr<Job>>& jobs)
+{
+    QMap<QString, QList<int>> groups;
+    for (int i = 0; i < rows.size(); ++i)
+        groups[OutputFileName(rows[i]).toCaseFolded()] << i;
+    QList<QPair<qint64, QList<int>>> sized;
+    for (const QList<int>& group : std::as_const(groups)) {
+        qint64 bytes = 0;
+        for (int i : group)
+            bytes += QFileInfo(rows[i]).size();
+        sized.append({bytes, group});
+    }
+    std::stable_sort(sized.begin(), sized.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    QList<QList<int>> taken(static_cast<qsizetype>(jobs.size()));
+    for (const auto& [bytes, group] : sized) {
+        const auto least = std::min_element(jobs.begin(), jobs.end(),
+                                            [](const auto& a, const auto& b) { return a->bytes < b->bytes; });
+        (*least)->bytes += bytes;
+        taken[least - jobs.begin()] += group;
+    }
+    for (size_t j = 0; j < jobs.size(); ++j) {
+        std::sort(taken[static_cast<qsizetype>(j)].begin(), taken[static_cast<qsizetype>(j)].end());
+        for (int i : taken[static_cast<qsizetype>(j)])
+            jobs[j]->rows << rows[i];
+    }
+}
+
+} // namespace
+
+int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
+{
+    std::vector<std::unique_ptr<Job>> jobs;
+    for (int j = 0; j < run.jobs && j < run.rows.size(); ++j)
+        jobs.push_back(std::make_unique<Job>());
+    share(run.rows, jobs);
+
+    QFile report(run.report);
+    if (!run.report.isEmpty() && !report.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        err << "pradelux: The report file " << run.report << " cannot be written: " << report.errorString() << '\n';
+        return 2;
+    }
+    for (auto& job : jobs) {
+        if (job->rows.isEmpty())
+            continue;
+        const QString base = job->home.path();
+        for (const char* folder : {"/config/Veltrande", "/runtime", "/cache"})
+            QDir().mkpath(base + QLatin1String(folder));
+        QFile::setPermissions(base + QStringLiteral("/runtime"),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::copy(run.printersFile, base + QStringLiteral("/config/Veltrande/printers.json"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), base + QStringLiteral("/config"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), base + QStringLiteral("/runtime"));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), base + QStringLiteral("/cache"));
+        // A session bus of its own: its own presentation application.
+        env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        job->process.setProcessEnvironment(env);
+        job->process.start(QCoreApplication::applicationFilePath(),
+                           QStringList{QStringLiteral("--export"), QStringLiteral("--job"), QStringLiteral("--null"),
+                                       QStringLiteral("--files-from"), QStringLiteral("-"), QStringLiteral("--output"),
+                                       run.output, QStringLiteral("--report"), base + QStringLiteral("/report.jsonl")} +
+                               run.passOn);
+        for (const QString& row : std::as_const(job->rows))
+            job->process.write(QFile::encodeName(row) + '\0');
+        job->process.closeWriteChannel();
+    }
+
+    // One stream out of many: paths as they come, failure blocks whole, a
+    // progress line for each row that ended, and one final message.
+    int ended = 0;
+    QStringList failed;
+    QStringList replaced;
+    int status = 0;
+    const auto relay = [&](Job& job) {
+        job.pending += job.process.readAllStandardOutput();
+        for (qsizetype end; (end = job.pending.indexOf('\0')) >= 0;) {
+            out << QFile::decodeName(job.pending.left(end)) << run.terminator;
+            job.pending.remove(0, end + 1);
+        }
+        out.flush();
+        const QByteArray said = job.process.readAllStandardError();
+        if (!said.isEmpty()) {
+            err << QString::fromUtf8(said);
+            err.flush();
+        }
+        QFile lines(job.home.path() + QStringLiteral("/report.jsonl"));
+        if (!lines.open(QIODevice::ReadOnly) || !lines.seek(job.reportRead))
+            return;
+        const QByteArray fresh = lines.readAll();
+        const qsizetype whole = fresh.lastIndexOf('\n') + 1;
+        job.reportRead += whole;
+        for (const QByteArray& line : fresh.left(whole).split('\n')) {
+            if (line.isEmpty())
+                continue;
+            if (report.isOpen())
+                report.write(line + '\n');
+            const QJsonObject row = QJsonDocument::fromJson(line).object();
+            const QString presentation = row.value(QStringLiteral("presentation")).toString();
+            const QString state = row.value(QStringLiteral("status")).toString();
+            if (state == QLatin1String("failed") || state == QLatin1String("skipped"))
+                failed << presentation;
+            else if (state == QLatin1String("replaced"))
+                replaced << presentation;
+            err << ++ended << '/' << run.rows.size() << ' ' << state << ": " << FileNameOf(presentation) << '\n';
+            err.flush();
+        }
+    };
+    for (bool running = true; running;) {
+        running = false;
+        for (auto& job : jobs) {
+            if (job->rows.isEmpty())
+                continue;
+            job->process.waitForReadyRead(50);
+            relay(*job);
+            if (job->process.state() != QProcess::NotRunning) {
+                running = true;
+            } else if (job->process.exitStatus() != QProcess::NormalExit || job->process.exitCode() > 1) {
+                status = qMax(status, job->process.exitStatus() == QProcess::NormalExit ? job->process.exitCode() : 1);
+            }
+        }
+    }
+    if (status > 1)
+        return status;
+    err << QtDialogs::displayText(DoneMessage(static_cast<int>(run.rows.size()), failed, replaced)) << '\n';
+    err.flush();
+    return failed.isEmpty() && replaced.isEmpty() && ended == run.rows.size() ? 0 : 1;
+}
+
+} // namespace pradelux

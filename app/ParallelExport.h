@@ -1,0 +1,27 @@
+// --jobs N: the rows exported by N copies of this program at once. Each job
+// has its own settings, runtime and cache folders and its own session bus,
+// so its own printer values, lock, presentation application and LibreOffice:
+// jobs never cross. Rows whose PDFs share a name go to one job, so that the
+// later one replaces the earlier as in a single run.
+#pragma once
+
+#include <QStringList>
+#include <QTextStream>
+
+namespace pradelux {
+
+struct JobsRun
+{
+    QStringList rows;         // full paths
+    int jobs = 2;
+    QString output;           // the output folder
+    QStringList passOn;       // options each job gets too (--verbose, --yes, --no)
+    QString report;           // the run's report file; empty for none
+    char terminator = '\n';   // after each path written
+    QString printersFile;     // the user's printer list, copied for each job
+};
+
+// Runs the jobs and returns the exit status, as a single run would.
+int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err);
+
+} // namespace pradelux
