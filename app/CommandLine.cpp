@@ -18,6 +18,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QThread>
 
 #include <optional>
@@ -307,7 +308,9 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
         if (options.answer)
             passOn << (*options.answer ? QStringLiteral("--yes") : QStringLiteral("--no"));
         return RunInJobs({rows, jobs, folder, passOn, options.report, options.null ? '\0' : '\n',
-                          services.printersFile},
+                          services.printersFile,
+                          QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+                              QStringLiteral("/pradelux-office/render-profile")},
                          services.out, services.err);
     }
     ConsoleHost host(rows, folder,

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -61,6 +62,19 @@ void share(const QStringList& rows, std::vector<std::unique_ptr<Job>>& jobs)
     }
 }
 
+void copyFolder(const QString& from, const QString& to)
+{
+    if (from.isEmpty() || !QFileInfo(from).isDir())
+        return;
+    QDirIterator it(from, QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        const QString target = to + file.mid(from.size());
+        QDir().mkpath(QFileInfo(target).path());
+        QFile::copy(file, target);
+    }
+}
+
 } // namespace
 
 int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
@@ -84,6 +98,8 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
         QFile::setPermissions(base + QStringLiteral("/runtime"),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QFile::copy(run.printersFile, base + QStringLiteral("/config/Veltrande/printers.json"));
+        // LibreOffice starts sooner with a profile it made before.
+        copyFolder(run.renderProfile, base + QStringLiteral("/cache/pradelux-office/render-profile"));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), base + QStringLiteral("/config"));
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), base + QStringLiteral("/runtime"));

@@ -19,6 +19,7 @@ struct JobsRun
     QString report;           // the run's report file; empty for none
     char terminator = '\n';   // after each path written
     QString printersFile;     // the user's printer list, copied for each job
+    QString renderProfile;    // LibreOffice's profile for the renderer, copied too
 };
 
 // Runs the jobs and returns the exit status, as a single run would.

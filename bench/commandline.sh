@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# The command line at full speed: pradelux --export over a corpus of decks of
+# mixed formats and sizes, with one job and with two, against one bare
+# LibreOffice process converting the same files, all measured in this run.
+# Each measure starts with nothing of LibreOffice loaded (a fresh session bus
+# for pradelux; a profile that already exists for both).
+# usage: bench/commandline.sh BUILD_DIR [DECKS]
+set -euo pipefail
+build=$(cd "$1" && pwd); count=${2:-42}
+work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
+corpus=$build/bench-corpus-$count
+export XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache
+"$build/bin/pradelux-printer" install >/dev/null
+
+# The corpus: flat ODP decks of 1 to 150 slides, a third each kept as .odp,
+# written as .pptx and as .ppt by LibreOffice. Made once per build folder.
+if [ ! -d "$corpus" ]; then
+  mkdir -p "$work/flat" "$corpus"
+  python3 - "$work/flat" "$count" <<'EOF'
+import sys
+folder, count = sys.argv[1], int(sys.argv[2])
+head = ('<?xml version="1.0" encoding="UTF-8"?><office:document '
+        'xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" '
+        'xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" '
+        'xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" '
+        'xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0" office:version="1.3" '
+        'office:mimetype="application/vnd.oasis.opendocument.presentation"><office:body><office:presentation>')
+for n in range(count):
+    slides = (1, 3, 8, 20, 60, 150)[n % 6]
+    pages = "".join(f'<draw:page draw:name="s{i}"><draw:frame svg:x="2cm" svg:y="3cm" svg:width="22cm" '
+                    f'svg:height="4cm"><draw:text-box><text:p>Deck {n} slide {i}</text:p></draw:text-box>'
+                    '</draw:frame></draw:page>' for i in range(1, slides + 1))
+    with open(f"{folder}/deck{n:02d}.fodp", "w") as f:
+        f.write(head + pages + "</office:presentation></office:body></office:document>")
+EOF
+  for kind in odp pptx ppt; do
+    files=()
+    for f in "$work"/flat/*.fodp; do
+      n=$((10#$(basename "$f" .fodp | tr -dc 0-9)))
+      case $((n % 3)) in 0) [ $kind = odp ] && files+=("$f") ;; 1) [ $kind = pptx ] && files+=("$f") ;;
+                          2) [ $kind = ppt ] && files+=("$f") ;; esac
+    done
+    soffice --headless -env:UserInstallation=file://$work/convert --convert-to $kind --outdir "$corpus" \
+      "${files[@]}" >/dev/null 2>&1
+  done
+fi
+echo "corpus: $(ls "$corpus" | wc -l) decks ($(ls "$corpus" | sed 's/.*\.//' | sort | uniq -c | tr '\n' ' '))"
+
+seconds() { # command... ; prints the wall time in seconds
+  local start end
+  start=$(date +%s%N)
+  "$@" >/dev/null 2>&1
+  end=$(date +%s%N)
+  echo "scale=3; ($end - $start) / 1000000000" | bc
+}
+bare_profile=file://$work/bare-profile
+soffice --headless -env:UserInstallation=$bare_profile --convert-to pdf --outdir "$work/warm-up" \
+  "$corpus/deck00.odp" >/dev/null 2>&1
+# One warm-up so the render profile exists, as the bare one does.
+dbus-run-session -- "$build/bin/pradelux" --export --output "$work" "$corpus/deck00.odp" >/dev/null 2>&1
+
+mkdir -p "$work/one" "$work/two"
+bare=$(seconds soffice --headless -env:UserInstallation=$bare_profile --convert-to pdf --outdir "$work/bare" \
+  "$corpus"/*)
+one=$(seconds dbus-run-session -- "$build/bin/pradelux" --export --jobs 1 --output "$work/one" "$corpus")
+two=$(seconds dbus-run-session -- "$build/bin/pradelux" --export --jobs 2 --output "$work/two" "$corpus")
+for d in bare one two; do
+  [ "$(ls "$work/$d" | wc -l)" -eq "$count" ] || { echo "$d: $(ls "$work/$d" | wc -l) of $count PDFs"; exit 1; }
+done
+echo "one bare soffice --convert-to pdf over the corpus: $bare s"
+echo "pradelux --export --jobs 1: $one s = $(echo "scale=2; $one / $bare" | bc) x the bare batch (target at most 1.1)"
+echo "pradelux --export --jobs 2: $two s = $(echo "scale=2; $two / $one" | bc) x --jobs 1 (target at most 0.65)"
