@@ -9,7 +9,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSaveFile>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QUrl>
 

@@ -27,15 +27,7 @@ namespace {
 constexpr int kStartMs = 60000;
 // How often a rendering's time and memory are looked at.
 constexpr int kWatchMs = 100;
-} // namespace
 
-WarmRenderer::WarmRenderer(QString renderProgram, QString socketPath, int timeoutMs, QString logFile)
-    : m_program(std::move(renderProgram)), m_socket(std::move(socketPath)), m_timeoutMs(timeoutMs),
-      m_log(std::move(logFile))
-{
-}
-
-namespace {
 // A folder only this user can enter: made with mode 0700 when missing, and
 // used only when it is a real folder of the user's own with that mode.
 bool privateFolder(const QString& folder)
@@ -65,6 +57,12 @@ qint64 peerOf(const QLocalSocket& socket)
     return peer.pid;
 }
 } // namespace
+
+WarmRenderer::WarmRenderer(QString renderProgram, QString socketPath, int timeoutMs, QString logFile)
+    : m_program(std::move(renderProgram)), m_socket(std::move(socketPath)), m_timeoutMs(timeoutMs),
+      m_log(std::move(logFile))
+{
+}
 
 QString WarmRenderer::defaultSocketPath()
 {
