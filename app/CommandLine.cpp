@@ -326,10 +326,14 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
     RunLock lock(services.lockPath);
     bool toldWaiting = false;
     bool gaveUp = false;
+    // The presentation application, kept from one row to the next; letting
+    // go of it at the end ends it.
+    ObjectRef application;
     ExportRun run(host, dialogs, &services.automation, [&](const QString& presentation, const QString& pdf) {
         // A script waits for no one: the window's fixed pauses are left out.
         PowerPoint1Services steps = PowerPoint1::defaults(services.automation, services.registry, dialogs);
         steps.fixedPauses = false;
+        steps.keepApplication = [&](ObjectRef kept) { application = std::move(kept); };
         return PowerPoint1(steps).DoPPT(presentation, pdf);
     });
     run.setLock(&lock, QStringLiteral("pradelux --export"), [&](const QString& holder) {
@@ -349,6 +353,7 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
         return true;
     });
     run.PushButton2_Click();
+    application.reset();
     host.endLine();
     if (gaveUp)
         return exitcode::kNotStarted;

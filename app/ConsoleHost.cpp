@@ -94,8 +94,8 @@ void ConsoleHost::rowEnded(int row, const QString& presentation, const QString& 
     switch (status) {
     case RowStatus::Written: {
         line.status = QStringLiteral("written");
-        QFile file(pdf);
-        if (file.open(QIODevice::ReadOnly))
+        // Only the report tells the page count, and reading the PDF costs.
+        if (QFile file(pdf); m_report.isOpen() && file.open(QIODevice::ReadOnly))
             line.pages = office::Renderer::pageCount(file.readAll());
         // Out at once, so a pipe sees each PDF as it comes.
         m_output.out << pdf << m_output.terminator;

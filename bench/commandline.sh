@@ -4,9 +4,9 @@
 # LibreOffice process converting the same files, all measured in this run.
 # Each measure starts with nothing of LibreOffice loaded (a fresh session bus
 # for pradelux; a profile that already exists for both).
-# usage: bench/commandline.sh BUILD_DIR [DECKS]
+# usage: bench/commandline.sh BUILD_DIR [DECKS] [ROUNDS]
 set -euo pipefail
-build=$(cd "$1" && pwd); count=${2:-42}
+build=$(cd "$1" && pwd); count=${2:-42}; rounds=${3:-3}
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
 corpus=$build/bench-corpus-$count
 export XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache
@@ -53,20 +53,54 @@ seconds() { # command... ; prints the wall time in seconds
   end=$(date +%s%N)
   echo "scale=3; ($end - $start) / 1000000000" | bc
 }
+median() { tr ' ' '\n' | grep . | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 bare_profile=file://$work/bare-profile
 soffice --headless -env:UserInstallation=$bare_profile --convert-to pdf --outdir "$work/warm-up" \
   "$corpus/deck00.odp" >/dev/null 2>&1
 # One warm-up so the render profile exists, as the bare one does.
 dbus-run-session -- "$build/bin/pradelux" --export --output "$work" "$corpus/deck00.odp" >/dev/null 2>&1
 
-mkdir -p "$work/one" "$work/two"
-bare=$(seconds soffice --headless -env:UserInstallation=$bare_profile --convert-to pdf --outdir "$work/bare" \
-  "$corpus"/*)
-one=$(seconds dbus-run-session -- "$build/bin/pradelux" --export --jobs 1 --output "$work/one" "$corpus")
-two=$(seconds dbus-run-session -- "$build/bin/pradelux" --export --jobs 2 --output "$work/two" "$corpus")
-for d in bare one two; do
-  [ "$(ls "$work/$d" | wc -l)" -eq "$count" ] || { echo "$d: $(ls "$work/$d" | wc -l) of $count PDFs"; exit 1; }
+# The three measures take turns, so that a slower moment of a shared machine
+# falls on all of them; each figure is the median of its rounds. Every
+# pradelux run starts its own LibreOffice: the renderer of the run before is
+# ended first.
+stop_renderer() { pkill -u "$(id -u)" -f "$build/bin/pradelux-render" 2>/dev/null || true; sleep 0.5; }
+bares=; ones=; twos=
+for round in $(seq "$rounds"); do
+  rm -rf "$work/bare" "$work/one" "$work/two"; mkdir -p "$work/one" "$work/two"
+  bares+=" $(seconds soffice --headless -env:UserInstallation=$bare_profile --convert-to pdf --outdir "$work/bare" \
+    "$corpus"/*)"
+  stop_renderer
+  ones+=" $(seconds dbus-run-session -- "$build/bin/pradelux" --export --jobs 1 --report "$work/one.json" \
+    --output "$work/one" "$corpus")"
+  cp "$XDG_CACHE_HOME/pradelux-office/server.log" "$work/one.log"
+  stop_renderer
+  twos+=" $(seconds dbus-run-session -- "$build/bin/pradelux" --export --jobs 2 --output "$work/two" "$corpus")"
+  stop_renderer
+  for d in bare one two; do
+    [ "$(ls "$work/$d" | wc -l)" -eq "$count" ] || { echo "$d: $(ls "$work/$d" | wc -l) of $count PDFs"; exit 1; }
+  done
 done
-echo "one bare soffice --convert-to pdf over the corpus: $bare s"
+bare=$(echo "$bares" | median); one=$(echo "$ones" | median); two=$(echo "$twos" | median)
+
+# The program's own time of a row: the row's time in the report of the last
+# --jobs 1 round less the time its presentation application waited for the
+# renderer, which the application's log gives for each PDF it wrote.
+own=$(python3 - "$work/one.json" "$work/one.log" <<'EOF2'
+import json, re, sys, statistics
+rendered = {}
+for line in open(sys.argv[2], encoding="utf-8"):
+    m = re.search(r": wrote (.*) \(rendered in ([0-9.]+) s\)$", line.rstrip("\n"))
+    if m:
+        rendered[m.group(1)] = float(m.group(2))
+rows = [json.loads(l) for l in open(sys.argv[1], encoding="utf-8")]
+own = [r["seconds"] - rendered[r["pdf"]] for r in rows if r["status"] == "written" and r["pdf"] in rendered]
+assert len(own) == len(rows), f"{len(own)} of {len(rows)} rows have both times"
+print(f"{statistics.median(own) * 1000:.0f} ms (rows: {min(own) * 1000:.0f} to {max(own) * 1000:.0f} ms)")
+EOF2
+)
+echo "rounds: $rounds; bare:$bares s; --jobs 1:$ones s; --jobs 2:$twos s"
+echo "one bare soffice --convert-to pdf over the corpus: $bare s (median)"
 echo "pradelux --export --jobs 1: $one s = $(echo "scale=2; $one / $bare" | bc) x the bare batch (target at most 1.1)"
 echo "pradelux --export --jobs 2: $two s = $(echo "scale=2; $two / $one" | bc) x --jobs 1 (target at most 0.65)"
+echo "pradelux's own time per row beyond its renderer's, median: $own (target at most 30 ms)"

@@ -20,4 +20,4 @@ build/bench/bench_scan
 echo "== start-up of the window"
 xvfb-run -a -s "-screen 0 1024x768x24" dbus-run-session -- bench/startup.sh build "${RUNS:-7}"
 echo "== the command line over a corpus, one job and two"
-bench/commandline.sh build "${DECKS:-42}"
+bench/commandline.sh build "${DECKS:-42}" "${ROUNDS:-3}"

@@ -121,8 +121,12 @@ bool PowerPoint1::DoPPT(const QString& presentationPath, const QString& outputPa
     trap(172, [&] { pace(1); });
     trap(174, [&] { need(printOptions()).put(QStringLiteral("ActivePrinter"), savedPrinter); });
     trap(176, [&] { pace(1); });
-    trap(178, [&] { need(running).put(QStringLiteral("DisplayAlerts"), Value::boolean(false)); });
-    trap(180, [&] { need(running).call(QStringLiteral("Quit")); });
+    if (m_services.keepApplication && application) {
+        m_services.keepApplication(application);
+    } else {
+        trap(178, [&] { need(running).put(QStringLiteral("DisplayAlerts"), Value::boolean(false)); });
+        trap(180, [&] { need(running).call(QStringLiteral("Quit")); });
+    }
 
     application.reset();
     running.reset();

@@ -2,12 +2,13 @@
 // application to the PDF printer and wait for the PDF.
 #pragma once
 
+#include "Automation.h"
+
 #include <QString>
 #include <functional>
 
 namespace pradelux {
 
-class Automation;
 class Dialogs;
 class Registry;
 
@@ -28,6 +29,12 @@ struct PowerPoint1Services
     // nobody watches, passes false: the presentation application has
     // printed before PrintOut returns, so they wait for nothing.
     bool fixedPauses = true;
+    // Where the presentation application goes once the presentation was
+    // printed. Empty, as in the window: it is told to quit. A script's run
+    // keeps it for its next row instead, which saves starting it again for
+    // each one; the run lets go of it at its end, and one that ended
+    // meanwhile is started afresh by the next row.
+    std::function<void(ObjectRef)> keepApplication = {};
 };
 
 class PowerPoint1

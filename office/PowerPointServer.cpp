@@ -15,6 +15,7 @@
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -428,10 +429,14 @@ void PowerPointServer::printOut(int id)
     // printer refuses fails the call with the printer's reason instead of
     // leaving the caller to wait for a file that never comes.
     try {
+        QElapsedTimer rendering;
+        rendering.start();
         job.pdf = m_renderer.render(request, jobFolder);
+        const double seconds = rendering.nsecsElapsed() / 1e9;
         asPrinter(job, p.path, [&] {
             checkPort(job.printer);
-            QTextStream(stderr) << job.printer << ": wrote " << m_port.write(job) << Qt::endl;
+            QTextStream(stderr) << job.printer << ": wrote " << m_port.write(job) << " (rendered in "
+                                << QString::number(seconds, 'f', 3) << " s)" << Qt::endl;
         });
     } catch (...) {
         QDir(jobFolder).removeRecursively();

@@ -13,6 +13,7 @@
 #include <QTcpSocket>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -82,6 +83,13 @@ TEST_F(CommandLineTest, FolderOfGoodAndBrokenPresentationsGivesThePdfsTheSummary
         mixed.errors.contains(QStringLiteral("Done.\n\n1 of 3 presentations gave no PDF:\n%1/broken.pptx\n").arg(in)))
         << mixed.errors.toStdString();
     EXPECT_EQ(QDir(out).entryList(QDir::Files), QStringList({"Plan.pdf", "Tour.pdf"}));
+    // One application printed the rows before and after the broken one (its
+    // log starts afresh with each start), and it ended with the run.
+    const QString log = test::readFile(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+                                       QStringLiteral("/pradelux-office/server.log"));
+    for (const QString& pdf : mixed.written)
+        EXPECT_TRUE(log.contains(QStringLiteral(": wrote %1 (rendered in ").arg(pdf))) << log.toStdString();
+    EXPECT_TRUE(waitUntilGone(5000));
 
     // Only the presentations of one type, every one of which is good.
     const Result good = run({"--export", "--extension", "odp", "--output=" + out, in + "/sub"});
