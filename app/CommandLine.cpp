@@ -295,6 +295,7 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
         AppendMatchingFiles(
             folders, pattern, [&](const QStringList& found) { rows << found; }, std::ref(trap), std::ref(yield));
     }
+    const qsizetype collected = rows.size();
     if (shares > 1)
         rows.removeIf([&](const QString& row) { return shareOf(row, shares) != share; });
 
@@ -322,6 +323,14 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
         services.err << "pradelux: " << why << '\n';
         services.err.flush();
         return exitcode::kUsage;
+    }
+    // A share may hold nothing: that task of a batch array has done its
+    // part, and its report, empty, says so.
+    if (shares > 1 && rows.isEmpty() && collected > 0) {
+        services.err << "Share " << share << "/" << shares << " holds none of the " << collected
+                     << " presentations found; nothing to export.\n";
+        services.err.flush();
+        return exitcode::kAllWritten;
     }
     RunLock lock(services.lockPath);
     bool toldWaiting = false;

@@ -3,7 +3,8 @@
 # every test, then builds it again with AddressSanitizer and
 # UndefinedBehaviorSanitizer and runs every test once more. The tests start
 # their own session buses and need no display. Last, the Debian package is
-# built from the first build, installed, used and removed.
+# built from the first build, installed, used and removed, and the example
+# Slurm array script is run on a one-machine cluster.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,3 +21,6 @@ cmake --build build-sanitize -j"$(nproc)"
 
 # The Debian package, installed and used as a new user would, then removed.
 scripts/test-package.sh build
+
+# The example batch script for Slurm job arrays on a one-machine cluster.
+tests/cluster/slurm.sh build

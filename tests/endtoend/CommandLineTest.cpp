@@ -162,6 +162,16 @@ TEST_F(CommandLineTest, ScriptsGetStreamedPathsAReportOneBlockPerFailureAndDisjo
     }
     taken.sort();
     EXPECT_EQ(taken, rows.keys());
+    // One presentation's two shares: one of them is empty, and that task has
+    // done its part as well as the other.
+    int reported = 0;
+    for (const char* shard : {"1/2", "2/2"}) {
+        const Result s = run({"--export", "--shard", shard, "--report", out + "/one.jsonl", "--output", out,
+                              test::deck(QStringLiteral("odp"))});
+        EXPECT_EQ(s.status, 0) << shard << s.errors.toStdString();
+        reported += test::readFile(out + "/one.jsonl").count(QLatin1Char('\n'));
+    }
+    EXPECT_EQ(reported, 1);
 
     // Two jobs at once, each with its own application and LibreOffice: the
     // same rows end as they did in one run.
