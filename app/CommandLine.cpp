@@ -177,7 +177,7 @@ QString CommandLineUsage()
         "                      of each path), so N machines given the same arguments share them\n"
         "  --verbose           every failing step's report, not the first of a row\n"
         "  --yes, --no         the answer when the presentation application is already\n"
-        "                      running (default: yes, go on; it is quit after each file)\n"
+        "                      running (default: yes, go on and use it)\n"
         "  --no-wait           when another export is running, end at once (status 3)\n"
         "                      instead of waiting for it\n"
         "  --version           the version\n"
@@ -185,12 +185,13 @@ QString CommandLineUsage()
         "\n"
         "Each PDF is printed on the standard output as soon as it is written; progress,\n"
         "reports and the final message go to the error output. Without a session bus a\n"
-        "private one is started for the run.\n"
+        "private one is started for the run. Ctrl+C (or SIGTERM) stops the run after the\n"
+        "presentation in hand; a second one stops it at once.\n"
         "\n"
         "Exit status: 0 when every presentation gave its PDF, 1 when some did not, 2 for\n"
         "wrong usage, 3 when nothing could be started: another export was running and\n"
         "--no-wait was given, or LibreOffice, the presentation application or the PDF\n"
-        "printer is missing.\n"
+        "printer is missing; 130 when Ctrl+C or SIGTERM stopped the run.\n"
         "\n"
         "Environment: PRADELUX_RENDER_MEMORY_LIMIT (MiB a rendering may use),\n"
         "PRADELUX_OFFICE_RENDER_TIMEOUT (seconds a rendering may take),\n"
@@ -335,6 +336,7 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
     RunLock lock(services.lockPath);
     bool toldWaiting = false;
     bool gaveUp = false;
+    bool stoppedWaiting = false;
     // The presentation application, kept from one row to the next; letting
     // go of it at the end ends it.
     ObjectRef application;
@@ -347,6 +349,10 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
     });
     run.setLock(&lock, QStringLiteral("pradelux --export"), [&](const QString& holder) {
         host.endLine();
+        if (Interrupted()) {
+            stoppedWaiting = true;
+            return false;
+        }
         if (options.noWait) {
             services.err << "pradelux: another export is running: " << holder << ". Nothing was exported.\n";
             services.err.flush();
@@ -361,11 +367,25 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
         Pause(0.5);
         return true;
     });
+    ArmInterrupts(!options.job);
     run.PushButton2_Click();
     application.reset();
     host.endLine();
     if (gaveUp)
         return exitcode::kNotStarted;
+    if (stoppedWaiting) {
+        services.err << "pradelux: interrupted while waiting; nothing was exported.\n";
+        services.err.flush();
+        return exitcode::kInterrupted;
+    }
+    if (run.lastOutcome().stopped) {
+        if (!options.job) {
+            services.err << "pradelux: interrupted after " << run.lastOutcome().rows << " of " << rows.size()
+                         << " presentations; every PDF written is listed above.\n";
+            services.err.flush();
+        }
+        return exitcode::kInterrupted;
+    }
     return run.lastOutcome().allWritten() ? exitcode::kAllWritten : exitcode::kSomeFailed;
 }
 

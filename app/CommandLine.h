@@ -39,6 +39,7 @@ constexpr int kAllWritten = 0;
 constexpr int kSomeFailed = 1;
 constexpr int kUsage = 2;
 constexpr int kNotStarted = 3;
+constexpr int kInterrupted = 130; // as a shell reports a program ended by Ctrl+C
 } // namespace exitcode
 
 // True when the arguments (without the program's name) ask for the terminal

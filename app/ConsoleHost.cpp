@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+
 namespace pradelux {
 
 ConsoleHost::ConsoleHost(QStringList rows, QString folder, ConsoleOutput output, ConsoleDialogs& dialogs)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ExportRun.h"
+#include "Interrupts.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -44,9 +45,11 @@ public:
     void rowEnded(int row, const QString& presentation, const QString& pdf, RowStatus status) override;
     void rowReplaced(const QString& earlier) override;
     void exportFinished(const ExportOutcome&) override;
+    bool stopRequested() const override { return Interrupted(); }
 
     // Ends the progress bar's line, so that what follows starts on its own.
     void endLine();
+
 
 private:
     struct Line

@@ -1,6 +1,8 @@
 // --jobs N.
 #include "ParallelExport.h"
 
+#include "CommandLine.h"
+#include "Interrupts.h"
 #include "ExportRun.h"
 #include "Dialogs.h"
 
@@ -17,7 +19,9 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <csignal>
 #include <memory>
+#include <unistd.h>
 
 namespace pradelux {
 
@@ -107,6 +111,9 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
         // A session bus of its own: its own presentation application.
         env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
         job->process.setProcessEnvironment(env);
+        // A session of its own: Ctrl+C reaches this program, which passes it
+        // on once, so that each job ends after its row in hand.
+        job->process.setChildProcessModifier(DetachFromInterrupts);
         job->process.start(QCoreApplication::applicationFilePath(),
                            QStringList{QStringLiteral("--export"), QStringLiteral("--job"), QStringLiteral("--null"),
                                        QStringLiteral("--files-from"), QStringLiteral("-"), QStringLiteral("--output"),
@@ -157,8 +164,16 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
             err.flush();
         }
     };
+    ArmInterrupts(true);
+    bool passedOn = false;
     for (bool running = true; running;) {
         running = false;
+        if (Interrupted() && !passedOn) {
+            passedOn = true;
+            for (auto& job : jobs)
+                if (job->process.state() != QProcess::NotRunning)
+                    ::kill(static_cast<pid_t>(job->process.processId()), SIGINT);
+        }
         for (auto& job : jobs) {
             if (job->rows.isEmpty())
                 continue;
@@ -170,6 +185,12 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
                 status = qMax(status, job->process.exitStatus() == QProcess::NormalExit ? job->process.exitCode() : 1);
             }
         }
+    }
+    if (passedOn) {
+        err << "pradelux: interrupted after " << ended << " of " << run.rows.size()
+            << " presentations; every PDF written is listed above.\n";
+        err.flush();
+        return exitcode::kInterrupted;
     }
     if (status > 1)
         return status;

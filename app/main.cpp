@@ -10,6 +10,7 @@
 #include "Form1.h"
 #include "PowerPoint1.h"
 #include "PdfPrinter.h"
+#include "Interrupts.h"
 #include "Prerequisites.h"
 #include "Printers.h"
 #include "Registry.h"
@@ -52,6 +53,9 @@ public:
         QDBusConnection::disconnectFromBus(probe);
         if (usable)
             return;
+        // Ctrl+C in the terminal must not end the bus in the middle of a
+        // run: this program ends it when it ends.
+        m_daemon.setChildProcessModifier(pradelux::DetachFromInterrupts);
         m_daemon.start(QStringLiteral("dbus-daemon"),
                        {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
         QByteArray address;
@@ -59,6 +63,7 @@ public:
             address += m_daemon.readAllStandardOutput();
         if (!address.trimmed().isEmpty())
             qputenv("DBUS_SESSION_BUS_ADDRESS", address.trimmed());
+        pradelux::EndWithProgram(static_cast<pid_t>(m_daemon.processId()));
     }
     ~PrivateSessionBus()
     {
@@ -76,6 +81,7 @@ private:
 int runInTerminal(int argc, char* argv[], const QStringList& arguments)
 {
     using namespace pradelux;
+    CatchInterrupts();
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Veltrande"));
     QCoreApplication::setApplicationName(QStringLiteral("Pradelux"));

@@ -128,7 +128,13 @@ void ExportRun::PushButton2_Click()
         QHash<QString, QString> writtenBy;
         QHash<QString, QString> pathOf;
         trap(110, [&] { rows = m_host.rowCount(); });
+        bool stopped = false;
         for (int i = 1; i <= rows; ++i) {
+            if (m_host.stopRequested()) {
+                rows = i - 1;
+                stopped = true;
+                break;
+            }
             QString text;
             QString name;
             QString pdf;
@@ -196,12 +202,13 @@ void ExportRun::PushButton2_Click()
             written << pdf;
             m_host.rowEnded(i, text, pdf, RowStatus::Written);
         }
-        m_outcome = {rows, written, failed, replaced};
+        m_outcome = {rows, written, failed, replaced, stopped};
         m_host.exportFinished(m_outcome);
         trap(142, [&] { m_host.setMousePointer(kDefaultPointer); });
         trap(144, [&] { m_host.setProgressValue(0); });
         trap(146, [&] { m_host.setProgressText(texts::kProgressAtRest); });
-        trap(154, [&] { m_dialogs.msgBox(DoneMessage(rows, failed, replaced)); });
+        if (!stopped)
+            trap(154, [&] { m_dialogs.msgBox(DoneMessage(rows, failed, replaced)); });
     }
     if (m_lock)
         m_lock->unlock();

@@ -19,6 +19,7 @@ struct ExportOutcome
     QStringList written;  // the PDFs that stand at the end, in row order
     QStringList failed;   // the rows that gave no PDF
     QStringList replaced; // the rows whose PDF a later row of the run overwrote
+    bool stopped = false; // ended before its last row, as its host asked
     bool allWritten() const { return rows > 0 && failed.isEmpty() && replaced.isEmpty(); }
 };
 
@@ -48,6 +49,9 @@ public:
     virtual void rowEnded(int /*row*/, const QString& /*presentation*/, const QString& /*pdf*/, RowStatus) {}
     // This row overwrote the PDF that an earlier row of the run wrote.
     virtual void rowReplaced(const QString& /*earlier*/) {}
+    // Asked before each row: true ends the run there, after the rows done so
+    // far, without the final message (a script's user pressed Ctrl+C).
+    virtual bool stopRequested() const { return false; }
 };
 
 namespace texts {

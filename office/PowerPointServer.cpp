@@ -158,6 +158,12 @@ bool PowerPointServer::handleMessage(const QDBusMessage& message, const QDBusCon
         return false;
     const QString iface = message.interface();
     if (iface == protocol::kLifetimeInterface && message.path() == protocol::kRootPath) {
+        // An application that is ending takes no new client: that client
+        // starts a fresh one instead of holding one that is about to go.
+        if (message.member() == QLatin1String("Attach") && m_finished) {
+            connection.send(message.createErrorReply(QDBusError::Failed, QStringLiteral("The application is ending.")));
+            return true;
+        }
         if (message.member() == QLatin1String("Attach"))
             attach(message.service());
         else if (message.member() == QLatin1String("Release"))

@@ -1,5 +1,6 @@
 // Late-bound automation over the session D-Bus.
 #include "DBusAutomation.h"
+#include "Interrupts.h"
 
 #include "AutomationProtocol.h"
 #include "Failure.h"
@@ -264,6 +265,9 @@ void DBusAutomation::startServer(const QString& progId)
     process.setProgram(program);
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(log);
+    // A server of the session, not of a terminal: Ctrl+C meant for the
+    // program that started it must not end it in the middle of a job.
+    process.setChildProcessModifier(DetachFromInterrupts);
     qint64 pid = 0;
     if (!process.startDetached(&pid))
         throw Failure(failure::kCannotCreateObject,

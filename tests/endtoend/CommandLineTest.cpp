@@ -13,9 +13,11 @@
 #include <QTcpSocket>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
 
+#include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -149,6 +151,35 @@ TEST_F(CommandLineTest, ScriptsGetStreamedPathsAReportOneBlockPerFailureAndDisjo
         EXPECT_EQ(rows[row].value("status").toString(), status) << row.toStdString();
     EXPECT_EQ(rows["sub/zlong.fodp"].value("pages").toInt(), 200);
     EXPECT_TRUE(rows["broken.pptx"].value("error").toString().contains("damaged"));
+
+    // Ctrl+C once the first PDF was named, to the whole process group as a
+    // terminal sends it, with a session bus of the program's own: the row in
+    // hand ends, the last row is not started, and every PDF in the folder was
+    // named.
+    const QString stopped = config.path(QStringLiteral("stopped"));
+    QDir().mkpath(stopped);
+    QProcess interrupted;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    interrupted.setProcessEnvironment(env);
+    interrupted.start(QStringLiteral("setsid"),
+                      {QStringLiteral(PRADELUX_APPFOLDER "/pradelux"), "--export", "--output", stopped, in});
+    ASSERT_TRUE(interrupted.waitForReadyRead(120000));
+    ::kill(-static_cast<pid_t>(interrupted.processId()), SIGINT);
+    const QByteArray first = interrupted.readAllStandardOutput();
+    const Result cut = finish(interrupted);
+    EXPECT_EQ(cut.status, 130) << cut.errors.toStdString();
+    QStringList named = (QString::fromUtf8(first) + QLatin1Char('\n') + cut.written.join(QLatin1Char('\n')))
+                            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    named.removeDuplicates();
+    QStringList inFolder;
+    for (const QString& name : QDir(stopped).entryList(QDir::Files))
+        inFolder << stopped + QLatin1Char('/') + name;
+    EXPECT_EQ(named, inFolder);
+    EXPECT_FALSE(QFile::exists(stopped + QStringLiteral("/zlong.pdf")));
+    // The signal may come before the third row began, or while it ran.
+    EXPECT_TRUE(cut.errors.contains(QRegularExpression(QStringLiteral("pradelux: interrupted after [23] of 4 "))))
+        << cut.errors.toStdString();
 
     // Two shares of the same rows: apart, and together every row.
     QStringList taken;

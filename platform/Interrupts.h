@@ -1,0 +1,24 @@
+// Ctrl+C (SIGINT) and SIGTERM on the command line. They are taken by a
+// thread of their own, so that no other thread (the session bus's among
+// them) is ever interrupted by one in the middle of its work. Before the run
+// is armed, one ends the program at once; once it is, the first one asks the
+// run to stop after the row in hand, and a second ends the program at once.
+#pragma once
+
+#include <sys/types.h>
+
+namespace pradelux {
+
+// First thing, before any thread or child process is started.
+void CatchInterrupts();
+// From now on the first one stops the run; say: tell so on the error output.
+void ArmInterrupts(bool say);
+bool Interrupted();
+// A process of this program's own (a private session bus) that is ended
+// along with it when an interrupt ends the program at once.
+void EndWithProgram(pid_t pid);
+// For a child process, between fork and exec: the signals as a new program
+// expects them, and no terminal's Ctrl+C (a session of its own).
+void DetachFromInterrupts();
+
+} // namespace pradelux
