@@ -1,6 +1,7 @@
 // pradelux-render's service.
 #include "RenderService.h"
 
+#include "HiddenDocuments.h"
 #include "Renderer.h"
 #include "Sandbox.h"
 
@@ -15,6 +16,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalSocket>
+#include <QTextStream>
 #include <QUrl>
 
 #include <unistd.h>
@@ -86,6 +88,7 @@ RenderService::~RenderService()
 {
     // LibreOffice's own shutdown can take long or fail; the process ends
     // without it (see render_main), so the office object is let go here.
+    (void)m_hidden.release();
     (void)m_office.release();
 }
 
@@ -104,6 +107,11 @@ bool RenderService::start(QString* why)
         *why = QStringLiteral("LibreOffice could not be loaded from %1").arg(m_programFolder);
         return false;
     }
+    m_hidden = HiddenDocuments::attach(m_programFolder);
+    if (!m_hidden)
+        QTextStream(stderr) << "pradelux-render: LibreOffice's component interface is not offered; presentations "
+                               "are opened with a view, which is slower."
+                            << Qt::endl;
     QLocalServer::removeServer(m_socketPath);
     m_server.setSocketOptions(QLocalServer::UserAccessOption);
     if (!m_server.listen(m_socketPath)) {
@@ -148,6 +156,20 @@ QByteArray RenderService::render(const QByteArray& line)
     const sandbox::View view(presentation, QFileInfo(pdf).absolutePath());
     if (!view.failure().isEmpty())
         return reply(false, view.failure());
+    const bool hiddenSlides = request.value(QStringLiteral("hiddenSlides")).toBool();
+    const bool notesPages = request.value(QStringLiteral("notesPages")).toBool();
+    if (m_hidden) {
+        switch (m_hidden->print(presentation, pdf, hiddenSlides, notesPages)) {
+        case HiddenDocuments::Result::Printed:
+            return reply(true);
+        case HiddenDocuments::Result::NotLoaded:
+            return reply(false, QStringLiteral("load"));
+        case HiddenDocuments::Result::NotAPresentation:
+            return reply(false, QStringLiteral("type"));
+        case HiddenDocuments::Result::NotSaved:
+            return reply(false, QStringLiteral("save"));
+        }
+    }
     std::unique_ptr<lok::Document> document(
         m_office->documentLoad(QUrl::fromLocalFile(presentation).toEncoded().constData(), ""));
     if (!document)
@@ -156,9 +178,7 @@ QByteArray RenderService::render(const QByteArray& line)
     // presentation is printed as one.
     if (document->getDocumentType() != kPresentationDocument)
         return reply(false, QStringLiteral("type"));
-    const QByteArray options = filterOptions(request.value(QStringLiteral("hiddenSlides")).toBool(),
-                                             request.value(QStringLiteral("notesPages")).toBool())
-                                   .toUtf8();
+    const QByteArray options = filterOptions(hiddenSlides, notesPages).toUtf8();
     const bool saved = document->saveAs(QUrl::fromLocalFile(pdf).toEncoded().constData(), "pdf", options.constData());
     return saved ? reply(true) : reply(false, QStringLiteral("save"));
 }

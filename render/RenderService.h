@@ -18,6 +18,8 @@ class Office;
 
 namespace pradelux::office {
 
+class HiddenDocuments;
+
 struct RenderLimits
 {
     int idleMs = 300000;                    // ends when no request came for this long
@@ -52,6 +54,8 @@ private:
     QString m_profileFolder;
     RenderLimits m_limits;
     std::unique_ptr<lok::Office> m_office;
+    // LibreOffice's own interface, when it offers it: presentations opened hidden.
+    std::unique_ptr<HiddenDocuments> m_hidden;
     QLocalServer m_server;
     QTimer m_idle;
     QTimer m_sessionCheck;

@@ -6,6 +6,7 @@
 //
 // pradelux-render --run-sandboxed PRESENTATION OUTFOLDER PROFILE -- PROGRAM
 // ARGUMENTS... runs a LibreOffice started afresh in the same sandbox.
+#include "HiddenDocuments.h"
 #include "RenderService.h"
 #include "Renderer.h"
 #include "Sandbox.h"
@@ -75,6 +76,13 @@ int main(int argc, char* argv[])
         return 3;
     }
     const QString program = QFileInfo(QFileInfo(soffice).canonicalFilePath()).absolutePath();
+    // LibreOffice's interface, loaded while this program's folder can still be seen.
+    const QString hidden = pradelux::office::HiddenDocuments::preload(
+        QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).absolutePath() +
+            QStringLiteral("/pradelux-hidden.so"),
+        program);
+    if (!hidden.isEmpty())
+        err << "pradelux-render: " << hidden << Qt::endl;
     const QString profile = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
                             QStringLiteral("/pradelux-office/render-profile");
     pradelux::office::PrepareProfile(profile);

@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   dbus dbus-bin xvfb xauth
   libreoffice-impress-nogui fonts-liberation fonts-crosextra-carlito fonts-crosextra-caladea
-  poppler-utils libpoppler-qt6-dev libreofficekit-dev zlib1g-dev
+  poppler-utils libpoppler-qt6-dev libreofficekit-dev libreoffice-dev zlib1g-dev
 )
 missing=()
 for p in "${packages[@]}"; do

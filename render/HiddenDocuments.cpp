@@ -1,0 +1,48 @@
+// Loading pradelux-hidden.so and calling it.
+#include "HiddenDocuments.h"
+
+#include <QFile>
+
+#include <dlfcn.h>
+
+namespace pradelux::office {
+
+namespace {
+void* g_module = nullptr;
+
+QString lastError()
+{
+    const char* said = ::dlerror();
+    return said ? QString::fromLocal8Bit(said) : QString();
+}
+} // namespace
+
+QString HiddenDocuments::preload(const QString& module, const QString& programFolder)
+{
+    for (const char* library : {"/libuno_sal.so.3", "/libuno_cppu.so.3"}) {
+        if (!::dlopen(QFile::encodeName(programFolder + QLatin1String(library)).constData(), RTLD_NOW))
+            return lastError();
+    }
+    g_module = ::dlopen(QFile::encodeName(module).constData(), RTLD_NOW);
+    return g_module ? QString() : lastError();
+}
+
+std::unique_ptr<HiddenDocuments> HiddenDocuments::attach(const QString& programFolder)
+{
+    if (!g_module)
+        return nullptr;
+    using Attach = void* (*)(const char*);
+    const auto attachTo = reinterpret_cast<Attach>(::dlsym(g_module, "pradelux_hidden_attach"));
+    const auto print = reinterpret_cast<Print>(::dlsym(g_module, "pradelux_hidden_print"));
+    void* desktop = attachTo && print ? attachTo(QFile::encodeName(programFolder).constData()) : nullptr;
+    return desktop ? std::unique_ptr<HiddenDocuments>(new HiddenDocuments(desktop, print)) : nullptr;
+}
+
+HiddenDocuments::Result HiddenDocuments::print(const QString& presentation, const QString& pdf, bool hiddenSlides,
+                                               bool notesPages)
+{
+    return static_cast<Result>(m_print(m_desktop, presentation.toUtf8().constData(), pdf.toUtf8().constData(),
+                                       hiddenSlides ? 1 : 0, notesPages ? 1 : 0));
+}
+
+} // namespace pradelux::office

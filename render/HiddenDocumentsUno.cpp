@@ -1,0 +1,159 @@
+// pradelux-hidden.so: a presentation opened hidden through LibreOffice's
+// component interface. pradelux-render loads it after LibreOffice's own
+// libraries, so that it shares them; its interface is plain C.
+#include "HiddenDocuments.h"
+
+#include <QString>
+#include <QUrl>
+
+#include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/document/MacroExecMode.hpp>
+#include <com/sun/star/document/UpdateDocMode.hpp>
+#include <com/sun/star/frame/Desktop.hpp>
+#include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/lang/XComponent.hpp>
+#include <com/sun/star/lang/XServiceInfo.hpp>
+#include <com/sun/star/uno/XComponentContext.hpp>
+#include <com/sun/star/util/XCloseable.hpp>
+
+#include <dlfcn.h>
+#include <memory>
+#include <string>
+
+namespace pradelux::office {
+
+namespace uno = com::sun::star::uno;
+namespace beans = com::sun::star::beans;
+namespace frame = com::sun::star::frame;
+namespace lang = com::sun::star::lang;
+namespace util = com::sun::star::util;
+namespace document = com::sun::star::document;
+
+namespace {
+rtl::OUString toOUString(const QString& text)
+{
+    return rtl::OUString(reinterpret_cast<const sal_Unicode*>(text.utf16()), static_cast<sal_Int32>(text.size()));
+}
+
+beans::PropertyValue property(const char* name, const uno::Any& value)
+{
+    beans::PropertyValue p;
+    p.Name = rtl::OUString::createFromAscii(name);
+    p.Value = value;
+    return p;
+}
+
+rtl::OUString fileUrl(const QString& path)
+{
+    return toOUString(QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded()));
+}
+
+// Closes the document, whatever happens while it is open.
+class OpenDocument
+{
+public:
+    explicit OpenDocument(uno::Reference<lang::XComponent> document) : m_document(std::move(document)) {}
+    ~OpenDocument()
+    {
+        try {
+            uno::Reference<util::XCloseable> closeable(m_document, uno::UNO_QUERY);
+            if (closeable.is())
+                closeable->close(true);
+            else if (m_document.is())
+                m_document->dispose();
+        } catch (const uno::Exception&) {
+            // A document that will not close is LibreOffice's to keep until
+            // the renderer makes way for a fresh one.
+        }
+    }
+    OpenDocument(const OpenDocument&) = delete;
+    OpenDocument& operator=(const OpenDocument&) = delete;
+    const uno::Reference<lang::XComponent>& get() const { return m_document; }
+
+private:
+    uno::Reference<lang::XComponent> m_document;
+};
+
+using ContextFunction = uno::Reference<uno::XComponentContext> (*)();
+using Result = HiddenDocuments::Result;
+
+struct Desktop
+{
+    uno::Reference<frame::XDesktop2> desktop;
+};
+
+Result print(Desktop& desktop, const QString& presentation, const QString& pdf, bool hiddenSlides, bool notesPages)
+{
+    // Read-only, no macro, no link brought up to date, no questions: there
+    // is nobody to answer them.
+    uno::Sequence<beans::PropertyValue> load(5);
+    load[0] = property("Hidden", uno::Any(true));
+    load[1] = property("ReadOnly", uno::Any(true));
+    load[2] = property("MacroExecutionMode", uno::Any(document::MacroExecMode::NEVER_EXECUTE));
+    load[3] = property("UpdateDocMode", uno::Any(document::UpdateDocMode::NO_UPDATE));
+    load[4] = property("Silent", uno::Any(true));
+    uno::Reference<lang::XComponent> loaded;
+    try {
+        loaded = desktop.desktop->loadComponentFromURL(fileUrl(presentation), "_blank", 0, load);
+    } catch (const uno::Exception&) {
+        return Result::NotLoaded;
+    }
+    if (!loaded.is())
+        return Result::NotLoaded;
+    const OpenDocument document(loaded);
+    try {
+        const uno::Reference<lang::XServiceInfo> info(document.get(), uno::UNO_QUERY);
+        if (!info.is() || !info->supportsService("com.sun.star.presentation.PresentationDocument"))
+            return Result::NotAPresentation;
+        uno::Sequence<beans::PropertyValue> filterData(2);
+        filterData[0] = property("ExportHiddenSlides", uno::Any(hiddenSlides));
+        filterData[1] = property("ExportNotesPages", uno::Any(notesPages));
+        uno::Sequence<beans::PropertyValue> store(2);
+        store[0] = property("FilterName", uno::Any(rtl::OUString("impress_pdf_Export")));
+        store[1] = property("FilterData", uno::Any(filterData));
+        uno::Reference<frame::XStorable>(document.get(), uno::UNO_QUERY_THROW)->storeToURL(fileUrl(pdf), store);
+        return Result::Printed;
+    } catch (const uno::Exception&) {
+        return Result::NotSaved;
+    }
+}
+} // namespace
+
+} // namespace pradelux::office
+
+using pradelux::office::Desktop;
+
+// The desktop of the LibreOffice that the kit started from programFolder in
+// this process; null when it offers none.
+extern "C" __attribute__((visibility("default"))) void* pradelux_hidden_attach(const char* programFolder)
+{
+    namespace frame = com::sun::star::frame;
+    // The library the kit loaded: LibreOffice's component context lives in
+    // it, so it is looked up there and never loaded a second time.
+    for (const char* library : {"/libmergedlo.so", "/libcomphelper.so"}) {
+        void* handle = ::dlopen((std::string(programFolder) + library).c_str(), RTLD_NOW | RTLD_NOLOAD);
+        if (!handle)
+            continue;
+        const auto context = reinterpret_cast<pradelux::office::ContextFunction>(
+            ::dlsym(handle, "_ZN10comphelper26getProcessComponentContextEv"));
+        if (!context)
+            continue;
+        try {
+            auto desktop = std::make_unique<Desktop>();
+            desktop->desktop = frame::Desktop::create(context());
+            return desktop.release();
+        } catch (const com::sun::star::uno::Exception&) {
+            return nullptr;
+        }
+    }
+    return nullptr;
+}
+
+// Prints one presentation: a HiddenDocuments::Result.
+extern "C" __attribute__((visibility("default"))) int pradelux_hidden_print(void* desktop, const char* presentation,
+                                                                            const char* pdf, int hiddenSlides,
+                                                                            int notesPages)
+{
+    return static_cast<int>(pradelux::office::print(*static_cast<Desktop*>(desktop), QString::fromUtf8(presentation),
+                                                    QString::fromUtf8(pdf), hiddenSlides != 0, notesPages != 0));
+}
