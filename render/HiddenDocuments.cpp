@@ -34,8 +34,9 @@ std::unique_ptr<HiddenDocuments> HiddenDocuments::attach(const QString& programF
     using Attach = void* (*)(const char*);
     const auto attachTo = reinterpret_cast<Attach>(::dlsym(g_module, "pradelux_hidden_attach"));
     const auto print = reinterpret_cast<Print>(::dlsym(g_module, "pradelux_hidden_print"));
-    void* desktop = attachTo && print ? attachTo(QFile::encodeName(programFolder).constData()) : nullptr;
-    return desktop ? std::unique_ptr<HiddenDocuments>(new HiddenDocuments(desktop, print)) : nullptr;
+    const auto close = reinterpret_cast<Close>(::dlsym(g_module, "pradelux_hidden_close"));
+    void* desktop = attachTo && print && close ? attachTo(QFile::encodeName(programFolder).constData()) : nullptr;
+    return desktop ? std::unique_ptr<HiddenDocuments>(new HiddenDocuments(desktop, print, close)) : nullptr;
 }
 
 HiddenDocuments::Result HiddenDocuments::print(const QString& presentation, const QString& pdf, bool hiddenSlides,
@@ -43,6 +44,11 @@ HiddenDocuments::Result HiddenDocuments::print(const QString& presentation, cons
 {
     return static_cast<Result>(m_print(m_desktop, presentation.toUtf8().constData(), pdf.toUtf8().constData(),
                                        hiddenSlides ? 1 : 0, notesPages ? 1 : 0));
+}
+
+void HiddenDocuments::close()
+{
+    m_close(m_desktop);
 }
 
 } // namespace pradelux::office

@@ -32,13 +32,18 @@ public:
     // not offer its interface; the kit's own documentLoad serves then.
     static std::unique_ptr<HiddenDocuments> attach(const QString& programFolder);
 
+    // The presentation stays open until close(), so that the answer can go
+    // out before LibreOffice takes it down.
     Result print(const QString& presentation, const QString& pdf, bool hiddenSlides, bool notesPages);
+    void close();
 
 private:
     using Print = int (*)(void*, const char*, const char*, int, int);
-    HiddenDocuments(void* desktop, Print print) : m_desktop(desktop), m_print(print) {}
+    using Close = void (*)(void*);
+    HiddenDocuments(void* desktop, Print print, Close close) : m_desktop(desktop), m_print(print), m_close(close) {}
     void* m_desktop;
     Print m_print;
+    Close m_close;
 };
 
 } // namespace pradelux::office

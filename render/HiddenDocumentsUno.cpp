@@ -80,10 +80,13 @@ using Result = HiddenDocuments::Result;
 struct Desktop
 {
     uno::Reference<frame::XDesktop2> desktop;
+    // The presentation printed last, closed once its answer has gone out.
+    std::unique_ptr<OpenDocument> last;
 };
 
 Result print(Desktop& desktop, const QString& presentation, const QString& pdf, bool hiddenSlides, bool notesPages)
 {
+    desktop.last.reset();
     // Read-only, no macro, no link brought up to date, no questions: there
     // is nobody to answer them.
     uno::Sequence<beans::PropertyValue> load(5);
@@ -100,7 +103,8 @@ Result print(Desktop& desktop, const QString& presentation, const QString& pdf, 
     }
     if (!loaded.is())
         return Result::NotLoaded;
-    const OpenDocument document(loaded);
+    desktop.last = std::make_unique<OpenDocument>(loaded);
+    const OpenDocument& document = *desktop.last;
     try {
         const uno::Reference<lang::XServiceInfo> info(document.get(), uno::UNO_QUERY);
         if (!info.is() || !info->supportsService("com.sun.star.presentation.PresentationDocument"))
@@ -156,4 +160,10 @@ extern "C" __attribute__((visibility("default"))) int pradelux_hidden_print(void
 {
     return static_cast<int>(pradelux::office::print(*static_cast<Desktop*>(desktop), QString::fromUtf8(presentation),
                                                     QString::fromUtf8(pdf), hiddenSlides != 0, notesPages != 0));
+}
+
+// Closes the presentation printed last, if it is still open.
+extern "C" __attribute__((visibility("default"))) void pradelux_hidden_close(void* desktop)
+{
+    static_cast<Desktop*>(desktop)->last.reset();
 }

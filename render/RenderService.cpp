@@ -135,6 +135,9 @@ void RenderService::serve(QLocalSocket* client)
     }
     client->disconnectFromServer();
     client->deleteLater();
+    // The answer is out: LibreOffice takes the presentation down meanwhile.
+    if (m_hidden)
+        m_hidden->close();
     m_idle.start();
     // A renderer that has done much, or grown large, makes way for a fresh
     // one: the next request starts it.
