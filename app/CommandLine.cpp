@@ -380,8 +380,7 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
     }
     if (run.lastOutcome().stopped) {
         if (!options.job) {
-            services.err << "pradelux: interrupted after " << run.lastOutcome().rows << " of " << rows.size()
-                         << " presentations; every PDF written is listed above.\n";
+            services.err << InterruptedText(run.lastOutcome().rows, rows.size()) << '\n';
             services.err.flush();
         }
         return exitcode::kInterrupted;

@@ -13,6 +13,18 @@
 
 namespace pradelux {
 
+QString ReportFileError(const QString& file, const QString& error)
+{
+    return QStringLiteral("The report file %1 cannot be written: %2").arg(file, error);
+}
+
+QString InterruptedText(qsizetype done, qsizetype total)
+{
+    return QStringLiteral("pradelux: interrupted after %1 of %2 presentations; every PDF written is listed above.")
+        .arg(done)
+        .arg(total);
+}
+
 ConsoleHost::ConsoleHost(QStringList rows, QString folder, ConsoleOutput output, ConsoleDialogs& dialogs)
     : m_rows(std::move(rows)), m_folder(std::move(folder)), m_output(output), m_dialogs(dialogs)
 {
@@ -29,7 +41,7 @@ bool ConsoleHost::openReport(QString* why)
     m_report.setFileName(m_output.reportFile);
     if (m_report.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         return true;
-    *why = QStringLiteral("The report file %1 cannot be written: %2").arg(m_output.reportFile, m_report.errorString());
+    *why = ReportFileError(m_output.reportFile, m_report.errorString());
     return false;
 }
 

@@ -27,6 +27,10 @@ struct ConsoleOutput
     bool job = false;       // a job of a larger run: no progress, no final message
 };
 
+// Said when a report file cannot be opened, and when Ctrl+C stopped a run.
+QString ReportFileError(const QString& file, const QString& error);
+QString InterruptedText(qsizetype done, qsizetype total);
+
 class ConsoleHost : public ExportHost
 {
 public:

@@ -2,6 +2,7 @@
 #include "ParallelExport.h"
 
 #include "CommandLine.h"
+#include "ConsoleHost.h"
 #include "Interrupts.h"
 #include "ExportRun.h"
 #include "Dialogs.h"
@@ -90,7 +91,7 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
 
     QFile report(run.report);
     if (!run.report.isEmpty() && !report.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        err << "pradelux: The report file " << run.report << " cannot be written: " << report.errorString() << '\n';
+        err << "pradelux: " << ReportFileError(run.report, report.errorString()) << '\n';
         return 2;
     }
     for (auto& job : jobs) {
@@ -187,8 +188,7 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
         }
     }
     if (passedOn) {
-        err << "pradelux: interrupted after " << ended << " of " << run.rows.size()
-            << " presentations; every PDF written is listed above.\n";
+        err << InterruptedText(ended, run.rows.size()) << '\n';
         err.flush();
         return exitcode::kInterrupted;
     }

@@ -5,7 +5,6 @@
 #include "DesktopSignals.h"
 #include "Dialogs.h"
 #include "EventLoop.h"
-#include "Failure.h"
 #include "Files.h"
 #include "Form1.h"
 #include "PowerPoint1.h"
@@ -96,18 +95,9 @@ int runInTerminal(int argc, char* argv[], const QStringList& arguments)
                                      return DefaultOutputFolder(XdgDesktopFolder);
                                  }, ExportLockPath(registry), {}, {}};
     services.printersFile = UserPrinters::defaultFile();
-    services.prerequisites = [&]() -> QString {
-        try {
-            if (!automation.createObject(kPowerPointClass))
-                return ApplicationMissingMessage(QString());
-        } catch (const Failure& f) {
-            return ApplicationMissingMessage(f.description());
-        }
-        for (const PrinterInfo& printer : printers.installed()) {
-            if (printer.name == pdfprinter::kName)
-                return QString();
-        }
-        return PdfPrinterInstructions(AppFolder() + QStringLiteral("/pradelux-printer"));
+    services.prerequisites = [&] {
+        const QString missing = WhyPowerPointIsMissing(automation);
+        return missing.isEmpty() ? WhyPdfPrinterIsMissing(printers) : missing;
     };
     return RunCommandLine(arguments, services);
 }

@@ -16,23 +16,9 @@ export XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache
 # written as .pptx and as .ppt by LibreOffice. Made once per build folder.
 if [ ! -d "$corpus" ]; then
   mkdir -p "$work/flat" "$corpus"
-  python3 - "$work/flat" "$count" <<'EOF'
-import sys
-folder, count = sys.argv[1], int(sys.argv[2])
-head = ('<?xml version="1.0" encoding="UTF-8"?><office:document '
-        'xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" '
-        'xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" '
-        'xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" '
-        'xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0" office:version="1.3" '
-        'office:mimetype="application/vnd.oasis.opendocument.presentation"><office:body><office:presentation>')
-for n in range(count):
-    slides = (1, 3, 8, 20, 60, 150)[n % 6]
-    pages = "".join(f'<draw:page draw:name="s{i}"><draw:frame svg:x="2cm" svg:y="3cm" svg:width="22cm" '
-                    f'svg:height="4cm"><draw:text-box><text:p>Deck {n} slide {i}</text:p></draw:text-box>'
-                    '</draw:frame></draw:page>' for i in range(1, slides + 1))
-    with open(f"{folder}/deck{n:02d}.fodp", "w") as f:
-        f.write(head + pages + "</office:presentation></office:body></office:document>")
-EOF
+  sizes=(1 3 8 20 60 150) decks=()
+  for n in $(seq 0 $((count - 1))); do decks+=("$(printf 'deck%02d' "$n"):${sizes[n % 6]}"); done
+  python3 "$(dirname "$0")/../scripts/flat-decks.py" "$work/flat" "${decks[@]}"
   for kind in odp pptx ppt; do
     files=()
     for f in "$work"/flat/*.fodp; do

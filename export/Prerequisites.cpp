@@ -40,7 +40,7 @@ QString ApplicationMissingMessage(const QString& reason)
            why;
 }
 
-bool CheckPowerPointInstalled(Automation& automation, Dialogs& dialogs, const std::function<void(int)>& exitProgram)
+QString WhyPowerPointIsMissing(Automation& automation)
 {
     bool created = false;
     QString reason;
@@ -51,9 +51,24 @@ bool CheckPowerPointInstalled(Automation& automation, Dialogs& dialogs, const st
     } catch (...) {
         created = false;
     }
-    if (created)
+    return created ? QString() : ApplicationMissingMessage(reason);
+}
+
+QString WhyPdfPrinterIsMissing(const Printers& printers)
+{
+    for (const PrinterInfo& printer : printers.installed()) {
+        if (printer.name == pdfprinter::kName)
+            return QString();
+    }
+    return PdfPrinterInstructions(AppFolder() + QStringLiteral("/pradelux-printer"));
+}
+
+bool CheckPowerPointInstalled(Automation& automation, Dialogs& dialogs, const std::function<void(int)>& exitProgram)
+{
+    const QString missing = WhyPowerPointIsMissing(automation);
+    if (missing.isEmpty())
         return true;
-    dialogs.msgBox(ApplicationMissingMessage(reason), msgbox::kOkOnly);
+    dialogs.msgBox(missing, msgbox::kOkOnly);
     if (exitProgram)
         exitProgram(0);
     return false;
@@ -61,11 +76,9 @@ bool CheckPowerPointInstalled(Automation& automation, Dialogs& dialogs, const st
 
 void CheckPdfPrinterInstalled(const Printers& printers, Dialogs& dialogs)
 {
-    for (const PrinterInfo& printer : printers.installed()) {
-        if (printer.name == pdfprinter::kName)
-            return;
-    }
-    dialogs.msgBox(PdfPrinterInstructions(AppFolder() + QStringLiteral("/pradelux-printer")), msgbox::kOkOnly);
+    const QString missing = WhyPdfPrinterIsMissing(printers);
+    if (!missing.isEmpty())
+        dialogs.msgBox(missing, msgbox::kOkOnly);
 }
 
 } // namespace pradelux

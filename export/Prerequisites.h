@@ -21,6 +21,12 @@ QString PdfPrinterInstructions(const QString& printerTool);
 // how to install it, when the failure says so.
 QString ApplicationMissingMessage(const QString& reason);
 
+// Creates the application once and lets it go again: what is missing and how
+// to install it, or nothing when it could be created.
+QString WhyPowerPointIsMissing(Automation& automation);
+// How to install the PDF printer, or nothing when a printer has exactly its name.
+QString WhyPdfPrinterIsMissing(const Printers& printers);
+
 // Creates the application once and lets it go again. When that fails, tells
 // the user, ends the program through exitProgram and returns false.
 bool CheckPowerPointInstalled(Automation& automation, Dialogs& dialogs, const std::function<void(int)>& exitProgram);

@@ -95,21 +95,8 @@ sinfo -h -N -o '%T' | grep -q '^idle' || fail "the node did not become idle: $(s
 # The decks: seven, of 1 to 9 slides, as .odp, .pptx, .ppt and .fodp, some
 # in a subfolder, with a file that is not a presentation beside them.
 mkdir -p "$work/decks/term 2" "$work/flat" "$work/out" "$work/reports" "$work/submit"
-python3 - "$work/flat" <<'PY'
-import sys
-head = ('<?xml version="1.0" encoding="UTF-8"?><office:document '
-        'xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" '
-        'xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" '
-        'xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" '
-        'xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0" office:version="1.3" '
-        'office:mimetype="application/vnd.oasis.opendocument.presentation"><office:body><office:presentation>')
-for n, slides in enumerate((1, 2, 3, 4, 5, 7, 9)):
-    pages = "".join(f'<draw:page draw:name="s{i}"><draw:frame svg:x="2cm" svg:y="3cm" svg:width="22cm" '
-                    f'svg:height="4cm"><draw:text-box><text:p>Lecture {n} slide {i}</text:p></draw:text-box>'
-                    '</draw:frame></draw:page>' for i in range(1, slides + 1))
-    with open(f"{sys.argv[1]}/lecture{n}-{slides}.fodp", "w") as f:
-        f.write(head + pages + "</office:presentation></office:body></office:document>")
-PY
+python3 "$repo/scripts/flat-decks.py" "$work/flat" lecture0-1:1 lecture1-2:2 lecture2-3:3 lecture3-4:4 \
+  lecture4-5:5 lecture5-7:7 lecture6-9:9
 convert() { # FORMAT FOLDER FILES...
   local format=$1 folder=$2; shift 2
   soffice --headless -env:UserInstallation="file://$work/convert-profile" --convert-to "$format" \
