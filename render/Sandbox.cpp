@@ -29,6 +29,21 @@ const char* const kSystemFolders[] = {"/usr", "/etc", "/bin", "/sbin", "/lib", "
 const char* const kHost = "/.host";
 const char* const kTemporary = "/.pradelux-tmp";
 
+// The user's own fonts, and fontconfig's caches of them and of the system's
+// fonts, shown read-only. Without a cache LibreOffice reads every font file
+// each time it starts; without the user's fonts it prints with stand-ins.
+QStringList fontFolders()
+{
+    const QString home = QDir::homePath();
+    const auto xdg = [&](const char* variable, const char* fallback) {
+        const QString set = qEnvironmentVariable(variable);
+        return set.startsWith(QLatin1Char('/')) ? set : home + QLatin1String(fallback);
+    };
+    return {QStringLiteral("/var/cache/fontconfig"), xdg("XDG_DATA_HOME", "/.local/share") + QStringLiteral("/fonts"),
+            home + QStringLiteral("/.fonts"), xdg("XDG_CACHE_HOME", "/.cache") + QStringLiteral("/fontconfig"),
+            home + QStringLiteral("/.fontconfig")};
+}
+
 int g_helper = -1; // the renderer's end of the helper's socket
 
 QByteArray path8(const QString& path)
@@ -297,6 +312,11 @@ bool Enter(const Plan& plan, QString* why)
             *why = failed("LibreOffice's own folder could not be shown");
             return false;
         }
+    }
+    // Fonts are shown where they can be; a rendering without them still works.
+    for (const QString& path : fontFolders()) {
+        if (QFileInfo(path).isDir())
+            before.show(path, false);
     }
     for (const QString& presentation : plan.shown) {
         const QString folder = QFileInfo(presentation).absolutePath();

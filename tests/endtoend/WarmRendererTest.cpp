@@ -1,6 +1,6 @@
 // LibreOffice kept warm in pradelux-render across rows: one renderer for a
 // run, a fresh one after a crash or a hang, an end after its idle time, its
-// own profile, and the metric-compatible fonts of Office decks.
+// own profile, and the fonts LibreOffice itself would use.
 #include "WarmRenderer.h"
 #include "Decks.h"
 #include "FakeDialogs.h"
@@ -165,18 +165,46 @@ TEST_F(WarmRendererTest, RenderingThatOutgrowsTheMemoryCeilingIsStoppedAndTheNex
     }
 }
 
-TEST_F(WarmRendererTest, TextSetInCalibriIsPrintedInItsMetricTwinCarlito)
+// The fonts LibreOffice itself would use: Carlito for Calibri, and a font
+// found only in the user's own font folder (Carlito under another name).
+TEST_F(WarmRendererTest, TextIsPrintedInTheFontsLibreOfficeItselfWouldUse)
 {
-    const QString deck = config.path(QStringLiteral("calibri.fodp"));
-    ASSERT_TRUE(test::writeFile(
-        deck, {}, test::flatPresentation({QStringLiteral("Quarterly figures")}, {}, QStringLiteral("Calibri"))));
-    const QString pdf = out + QStringLiteral("/calibri.pdf");
-    ASSERT_TRUE(export1(deck, pdf));
-    QProcess fonts;
-    fonts.start(QStringLiteral("pdffonts"), {pdf});
-    ASSERT_TRUE(fonts.waitForFinished(30000));
-    const QString listed = QString::fromUtf8(fonts.readAllStandardOutput());
-    EXPECT_TRUE(listed.contains(QStringLiteral("Carlito"))) << listed.toStdString();
+    QProcess match;
+    match.start(QStringLiteral("fc-match"), {QStringLiteral("-f"), QStringLiteral("%{file}"), QStringLiteral("Carlito")});
+    ASSERT_TRUE(match.waitForFinished(30000));
+    QFile carlito(QString::fromUtf8(match.readAllStandardOutput()));
+    ASSERT_TRUE(carlito.open(QIODevice::ReadOnly)) << carlito.fileName().toStdString();
+    QByteArray font = carlito.readAll();
+    const auto wide = [](const char* name) {
+        QByteArray utf16;
+        for (; *name; ++name)
+            utf16.append('\0').append(*name);
+        return utf16;
+    };
+    font.replace(wide("Carlito"), wide("Pradlux")).replace("Carlito", "Pradlux");
+    const QString data = config.path(QStringLiteral("data"));
+    ASSERT_TRUE(test::writeFile(data + QStringLiteral("/fonts/Pradlux-Regular.ttf"), {}, font));
+    test::ScopedEnv userData("XDG_DATA_HOME", data.toUtf8().constData());
+
+    const struct
+    {
+        const char* renderer;
+        const char* family;
+        const char* printed;
+    } rows[] = {{"", "Calibri", "Carlito"}, {"", "Pradlux", "Pradlux"}, {"soffice", "Pradlux", "Pradlux"}};
+    for (const auto& row : rows) {
+        test::ScopedEnv which("PRADELUX_OFFICE_RENDERER", row.renderer);
+        const QString family = QString::fromLatin1(row.family);
+        const QString deck = config.path(family + QStringLiteral(".fodp"));
+        ASSERT_TRUE(test::writeFile(deck, {}, test::flatPresentation({QStringLiteral("Quarterly figures")}, {}, family)));
+        const QString pdf = out + QLatin1Char('/') + family + QLatin1String(row.renderer) + QStringLiteral(".pdf");
+        ASSERT_TRUE(export1(deck, pdf)) << row.renderer << row.family;
+        QProcess fonts;
+        fonts.start(QStringLiteral("pdffonts"), {pdf});
+        ASSERT_TRUE(fonts.waitForFinished(30000));
+        const QString listed = QString::fromUtf8(fonts.readAllStandardOutput());
+        EXPECT_TRUE(listed.contains(QLatin1String(row.printed))) << row.renderer << ' ' << listed.toStdString();
+    }
 }
 
 } // namespace
