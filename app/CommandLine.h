@@ -3,6 +3,8 @@
 // error output and the PDFs written listed on the standard output.
 #pragma once
 
+#include "Automation.h"
+
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
@@ -10,7 +12,6 @@
 
 namespace pradelux {
 
-class Automation;
 class Registry;
 class SettingsStore;
 
@@ -28,8 +29,9 @@ struct CommandLineServices
     // The lock that keeps export runs apart.
     QString lockPath;
     // The window's start-up checks: what is missing and how to install it;
-    // empty text when nothing is.
-    std::function<QString()> prerequisites;
+    // empty text when nothing is. The presentation application they started
+    // is handed back, to serve the run's rows.
+    std::function<QString(ObjectRef& application)> prerequisites;
     // The user's printer list, which each job of --jobs gets a copy of.
     QString printersFile;
 };

@@ -126,7 +126,9 @@ bool WarmRenderer::connect(QLocalSocket& socket, QString* why) const
             *why = LastLineOf(m_log);
             return false;
         }
-        QThread::msleep(50);
+        // LibreOffice's start takes a second or more; the first row waits
+        // for it, so its readiness is looked for often.
+        QThread::msleep(10);
     }
     *why = QStringLiteral("LibreOffice did not get ready within %1 seconds").arg(kStartMs / 1000);
     stop(pid);
