@@ -43,6 +43,7 @@ struct Options
     QString shard; // K/N
     QString jobs;  // how many at once; 0: one per processor
     bool job = false;
+    QString claims; // a job's: where the jobs of one run take their rows
 };
 
 // The share K of N (1-based) that a presentation belongs to: a stable hash of
@@ -116,6 +117,8 @@ std::optional<QString> parse(const QStringList& arguments, Options& options)
             options.verbose = true;
         else if (a == QLatin1String("--job"))
             options.job = true;
+        else if (a == QLatin1String("--claims") || a.startsWith(QLatin1String("--claims=")))
+            wrong = value(QStringLiteral("--claims"), options.claims);
         else if (a == QLatin1String("--jobs") || a.startsWith(QLatin1String("--jobs=")))
             wrong = value(QStringLiteral("--jobs"), options.jobs);
         else if (a == QLatin1String("--files-from") || a.startsWith(QLatin1String("--files-from=")))
@@ -322,7 +325,7 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
     }
     ConsoleHost host(rows, folder,
                      {services.out, services.err, services.errIsTerminal, options.null ? '\0' : '\n',
-                      options.verbose, options.report, options.job},
+                      options.verbose, options.report, options.job, options.claims},
                      dialogs);
     QString why;
     if (!host.openReport(&why)) {

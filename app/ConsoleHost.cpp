@@ -6,10 +6,15 @@
 #include "Failure.h"
 #include "Renderer.h"
 
+#include <QCryptographicHash>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace pradelux {
 
@@ -78,6 +83,28 @@ void ConsoleHost::setProgressText(const QString& text)
         err << counted << '\n';
     }
     err.flush();
+}
+
+bool ConsoleHost::takesRow(const QString& presentation)
+{
+    if (m_output.claims.isEmpty())
+        return true;
+    // Rows that make PDFs of one name go to one job, so that no two jobs
+    // ever write one PDF; the first job to reach such a row takes them all.
+    const QString name = OutputFileName(presentation).toCaseFolded();
+    if (m_taken.contains(name))
+        return true;
+    const QByteArray claim =
+        QFile::encodeName(m_output.claims) + '/' + QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1).toHex();
+    const int fd = ::open(claim.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EEXIST)
+        return false;
+    // A claim that cannot be made at all: the row is done here, perhaps twice,
+    // but never left undone.
+    if (fd >= 0)
+        ::close(fd);
+    m_taken.insert(name);
+    return true;
 }
 
 void ConsoleHost::endLine()

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
+#include <QSet>
 #include <QStringList>
 #include <QTextStream>
 
@@ -25,6 +26,7 @@ struct ConsoleOutput
     bool verbose = false;   // every step's report, not the first of a row
     QString reportFile;     // one JSON object a line for each row; empty for none
     bool job = false;       // a job of a larger run: no progress, no final message
+    QString claims;         // a job's: the folder where the jobs take their rows
 };
 
 // Said when a report file cannot be opened, and when Ctrl+C stopped a run.
@@ -50,6 +52,7 @@ public:
     void rowReplaced(const QString& earlier) override;
     void exportFinished(const ExportOutcome&) override;
     bool stopRequested() const override { return Interrupted(); }
+    bool takesRow(const QString& presentation) override;
 
     // Ends the progress bar's line, so that what follows starts on its own.
     void endLine();
@@ -74,6 +77,8 @@ private:
     QElapsedTimer m_rowClock;
     // Report lines of written rows that a later row may still replace, by path.
     QHash<QString, Line> m_held;
+    // The PDF names (case-folded) whose rows this job took.
+    QSet<QString> m_taken;
     int m_value = 0;
     int m_row = 0;
     bool m_lineOpen = false;

@@ -33,14 +33,15 @@ struct Job
     QTemporaryDir home;
     QProcess process;
     QStringList rows;
-    qint64 bytes = 0;
     QByteArray pending; // what came on its standard output, not yet a whole path
     qint64 reportRead = 0;
 };
 
-// Groups of rows that share a PDF name, spread over the jobs by size, the
-// largest first, each to the job with the least so far.
-void share(const QStringList& rows, std::vector<std::unique_ptr<Job>>& jobs)
+// The order in which the jobs take the rows: groups of rows that share a PDF
+// name, the largest first, so that the last rows of the run are small ones
+// and the jobs end close together. A job takes the next group no job has
+// taken yet.
+QStringList claimOrder(const QStringList& rows)
 {
     QMap<QString, QList<int>> groups;
     for (int i = 0; i < rows.size(); ++i)
@@ -53,18 +54,11 @@ void share(const QStringList& rows, std::vector<std::unique_ptr<Job>>& jobs)
         sized.append({bytes, group});
     }
     std::stable_sort(sized.begin(), sized.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-    QList<QList<int>> taken(static_cast<qsizetype>(jobs.size()));
-    for (const auto& [bytes, group] : sized) {
-        const auto least = std::min_element(jobs.begin(), jobs.end(),
-                                            [](const auto& a, const auto& b) { return a->bytes < b->bytes; });
-        (*least)->bytes += bytes;
-        taken[least - jobs.begin()] += group;
-    }
-    for (size_t j = 0; j < jobs.size(); ++j) {
-        std::sort(taken[static_cast<qsizetype>(j)].begin(), taken[static_cast<qsizetype>(j)].end());
-        for (int i : taken[static_cast<qsizetype>(j)])
-            jobs[j]->rows << rows[i];
-    }
+    QStringList ordered;
+    for (const auto& [bytes, group] : sized)
+        for (int i : group)
+            ordered << rows[i];
+    return ordered;
 }
 
 void copyFolder(const QString& from, const QString& to)
@@ -84,10 +78,15 @@ void copyFolder(const QString& from, const QString& to)
 
 int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
 {
+    // Every job is given every row and takes the next one no other job has
+    // taken, so that a job that finished its rows sooner takes more of them.
+    const QStringList ordered = claimOrder(run.rows);
+    QTemporaryDir claims;
     std::vector<std::unique_ptr<Job>> jobs;
-    for (int j = 0; j < run.jobs && j < run.rows.size(); ++j)
+    for (int j = 0; j < run.jobs && j < run.rows.size(); ++j) {
         jobs.push_back(std::make_unique<Job>());
-    share(run.rows, jobs);
+        jobs.back()->rows = ordered;
+    }
 
     QFile report(run.report);
     if (!run.report.isEmpty() && !report.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
@@ -118,7 +117,8 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
         job->process.start(QCoreApplication::applicationFilePath(),
                            QStringList{QStringLiteral("--export"), QStringLiteral("--job"), QStringLiteral("--null"),
                                        QStringLiteral("--files-from"), QStringLiteral("-"), QStringLiteral("--output"),
-                                       run.output, QStringLiteral("--report"), base + QStringLiteral("/report.jsonl")} +
+                                       run.output, QStringLiteral("--report"), base + QStringLiteral("/report.jsonl"),
+                                       QStringLiteral("--claims"), claims.path()} +
                                run.passOn);
         for (const QString& row : std::as_const(job->rows))
             job->process.write(QFile::encodeName(row) + '\0');

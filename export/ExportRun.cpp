@@ -140,6 +140,8 @@ void ExportRun::PushButton2_Click()
             QString pdf;
             trap(112, [&] { m_host.setMousePointer(kBusyPointer); });
             trap(114, [&] { text = m_host.rowText(i); });
+            if (!text.isEmpty() && !m_host.takesRow(text))
+                continue;
             // The current number of rows: rows added during the run count here.
             trap(116, [&] {
                 const int now = m_host.rowCount();

@@ -52,6 +52,9 @@ public:
     // Asked before each row: true ends the run there, after the rows done so
     // far, without the final message (a script's user pressed Ctrl+C).
     virtual bool stopRequested() const { return false; }
+    // False for a row that another run taking rows from the same list at the
+    // same moment has taken: it is left to that run, without a trace here.
+    virtual bool takesRow(const QString& /*presentation*/) { return true; }
 };
 
 namespace texts {
