@@ -263,12 +263,9 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
 
     ConsoleDialogs dialogs(services.err, options.answer);
     dialogs.setApplicationTitle(ApplicationTitle(kProductTitle));
-    // Nothing is exported without what the window checks at its start. The
-    // presentation application, once started, is kept from one row to the
-    // next; letting go of it at the end ends it.
-    ObjectRef application;
+    // Nothing is exported without what the window checks at its start.
     if (services.prerequisites) {
-        const QString missing = services.prerequisites(application);
+        const QString missing = services.prerequisites();
         if (!missing.isEmpty()) {
             services.err << "pradelux: nothing was exported. " << QtDialogs::displayText(missing) << '\n';
             services.err.flush();
@@ -310,8 +307,6 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
                          ? services.settings.ReadSetting(settings::kLocation, services.defaultOutputFolder())
                          : QFileInfo(options.output).absoluteFilePath();
     if (jobs > 1 && rows.size() > 1) {
-        // Each job starts an application of its own.
-        application.reset();
         QStringList passOn;
         if (options.verbose)
             passOn << QStringLiteral("--verbose");
@@ -345,6 +340,9 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
     bool toldWaiting = false;
     bool gaveUp = false;
     bool stoppedWaiting = false;
+    // The presentation application, kept from one row to the next; letting
+    // go of it at the end ends it.
+    ObjectRef application;
     ExportRun run(host, dialogs, &services.automation, [&](const QString& presentation, const QString& pdf) {
         // A script waits for no one: the window's fixed pauses are left out.
         PowerPoint1Services steps = PowerPoint1::defaults(services.automation, services.registry, dialogs);

@@ -3,8 +3,6 @@
 // error output and the PDFs written listed on the standard output.
 #pragma once
 
-#include "Automation.h"
-
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
@@ -12,6 +10,7 @@
 
 namespace pradelux {
 
+class Automation;
 class Registry;
 class SettingsStore;
 
@@ -29,9 +28,8 @@ struct CommandLineServices
     // The lock that keeps export runs apart.
     QString lockPath;
     // The window's start-up checks: what is missing and how to install it;
-    // empty text when nothing is. The presentation application they started
-    // is handed back, to serve the run's rows.
-    std::function<QString(ObjectRef& application)> prerequisites;
+    // empty text when nothing is.
+    std::function<QString()> prerequisites;
     // The user's printer list, which each job of --jobs gets a copy of.
     QString printersFile;
 };

@@ -95,8 +95,8 @@ int runInTerminal(int argc, char* argv[], const QStringList& arguments)
                                      return DefaultOutputFolder(XdgDesktopFolder);
                                  }, ExportLockPath(registry), {}, {}};
     services.printersFile = UserPrinters::defaultFile();
-    services.prerequisites = [&](ObjectRef& application) {
-        const QString missing = WhyPowerPointIsMissing(automation, &application);
+    services.prerequisites = [&] {
+        const QString missing = WhyPowerPointIsMissing(automation);
         return missing.isEmpty() ? WhyPdfPrinterIsMissing(printers) : missing;
     };
     return RunCommandLine(arguments, services);

@@ -40,15 +40,12 @@ QString ApplicationMissingMessage(const QString& reason)
            why;
 }
 
-QString WhyPowerPointIsMissing(Automation& automation, ObjectRef* started)
+QString WhyPowerPointIsMissing(Automation& automation)
 {
     bool created = false;
     QString reason;
     try {
-        ObjectRef application = automation.createObject(kPowerPointClass);
-        created = application != nullptr;
-        if (started)
-            *started = std::move(application);
+        created = automation.createObject(kPowerPointClass) != nullptr;
     } catch (const Failure& f) {
         reason = f.description();
     } catch (...) {

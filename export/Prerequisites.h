@@ -2,13 +2,12 @@
 // available, and the PDF printer should be installed.
 #pragma once
 
-#include "Automation.h"
-
 #include <QString>
 #include <functional>
 
 namespace pradelux {
 
+class Automation;
 class Dialogs;
 class Printers;
 
@@ -22,10 +21,9 @@ QString PdfPrinterInstructions(const QString& printerTool);
 // how to install it, when the failure says so.
 QString ApplicationMissingMessage(const QString& reason);
 
-// Creates the application once: what is missing and how to install it, or
-// nothing when it could be created. The application is let go again, unless
-// the caller keeps it in started.
-QString WhyPowerPointIsMissing(Automation& automation, ObjectRef* started = nullptr);
+// Creates the application once and lets it go again: what is missing and how
+// to install it, or nothing when it could be created.
+QString WhyPowerPointIsMissing(Automation& automation);
 // How to install the PDF printer, or nothing when a printer has exactly its name.
 QString WhyPdfPrinterIsMissing(const Printers& printers);
 
