@@ -1,5 +1,6 @@
 // Pradelux: start the application and show the window, or export from a
 // terminal with --export.
+#include "AutomationProtocol.h"
 #include "CommandLine.h"
 #include "DBusAutomation.h"
 #include "DesktopSignals.h"
@@ -18,14 +19,19 @@
 #include "SettingsStore.h"
 #include "Shell.h"
 #include "Startup.h"
+#include "WarmRenderer.h"
 
 #include <QApplication>
 #include <QProcess>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QFileInfo>
 #include <QTextStream>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdlib>
 #include <unistd.h>
 
@@ -68,8 +74,28 @@ public:
     {
         if (m_daemon.state() == QProcess::NotRunning)
             return;
+        // The application and the LibreOffice of this bus serve no one after
+        // the run, so they end with it: nothing of the run may still write in
+        // its folders once the program has returned (a batch task removes
+        // them next).
+        using pradelux::office::WarmRenderer;
+        const qint64 renderer = WarmRenderer::runningRenderer(WarmRenderer::defaultSocketPath());
+        const auto application = QDBusConnection::sessionBus().interface()->servicePid(
+            pradelux::protocol::busNameFor(pradelux::kPowerPointClass));
+        // LibreOffice keeps nothing that needs saving; its own shutdown is slow.
+        if (renderer > 0)
+            ::kill(static_cast<pid_t>(renderer), SIGKILL);
         m_daemon.terminate();
         m_daemon.waitForFinished(3000);
+        // The application ends by itself once its bus has gone.
+        for (const qint64 pid : {renderer, application.isValid() ? qint64(application.value()) : 0}) {
+            QElapsedTimer clock;
+            clock.start();
+            while (pid > 0 && !pradelux::ProcessGone(pid) && clock.elapsed() < 5000)
+                QThread::msleep(10);
+            if (pid > 0 && !pradelux::ProcessGone(pid))
+                ::kill(static_cast<pid_t>(pid), SIGKILL);
+        }
     }
 
 private:

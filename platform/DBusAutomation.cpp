@@ -154,16 +154,6 @@ private:
     QString m_path;
 };
 
-bool processGone(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray line = stat.readAll();
-    const int paren = line.lastIndexOf(')');
-    return paren < 0 || line.mid(paren + 2, 1) == "Z";
-}
-
 } // namespace
 
 QDBusMessage callWithEventLoop(const QDBusConnection& bus, const QDBusMessage& message, int timeoutMs)
@@ -286,7 +276,7 @@ void DBusAutomation::startServer(const QString& progId)
         ready = m_bus.interface()->isServiceRegistered(name).value();
         // A server started at the same moment by another client may have
         // taken the name first; this one then ends, and that one answers.
-        if (!ready && processGone(pid)) {
+        if (!ready && ProcessGone(pid)) {
             ready = m_bus.interface()->isServiceRegistered(name).value();
             gone = !ready;
         }

@@ -90,4 +90,14 @@ QString AppFolder()
     return QCoreApplication::applicationDirPath();
 }
 
+bool ProcessGone(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray line = stat.readAll();
+    const int paren = line.lastIndexOf(')');
+    return paren < 0 || line.mid(paren + 2, 1) == "Z";
+}
+
 } // namespace pradelux
