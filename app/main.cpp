@@ -27,6 +27,7 @@
 #include <QDBusConnectionInterface>
 #include <QElapsedTimer>
 #include <QThread>
+#include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
 #include <QTimer>
@@ -96,6 +97,8 @@ public:
             if (pid > 0 && !pradelux::ProcessGone(pid))
                 ::kill(static_cast<pid_t>(pid), SIGKILL);
         }
+        if (renderer > 0)
+            QFile::remove(WarmRenderer::defaultSocketPath());
     }
 
 private:

@@ -2,6 +2,7 @@
 #include "Files.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 
 #include <cerrno>
@@ -97,7 +98,11 @@ bool ProcessGone(qint64 pid)
         return true;
     const QByteArray line = stat.readAll();
     const int paren = line.lastIndexOf(')');
-    return paren < 0 || line.mid(paren + 2, 1) == "Z";
+    if (paren < 0 || line.mid(paren + 2, 1) != "Z")
+        return false;
+    // Its first thread ends before the others: until they have ended too,
+    // the process still holds its files.
+    return QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size() <= 1;
 }
 
 } // namespace pradelux

@@ -43,8 +43,8 @@ bool HasUndecodableName(const QString& path);
 QString LastLineOf(const QString& path);
 // The folder that holds the running executable.
 QString AppFolder();
-// True when no process has the id, or only one that ended and waits to be
-// reaped.
+// True when no process has the id, or only one whose threads have all ended
+// and that waits to be reaped.
 bool ProcessGone(qint64 pid);
 
 } // namespace pradelux

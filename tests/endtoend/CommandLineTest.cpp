@@ -3,8 +3,8 @@
 #include "Decks.h"
 #include "PdfPrinter.h"
 #include "RunLock.h"
+#include "Files.h"
 #include "ServerFixture.h"
-#include "WarmRenderer.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -240,12 +240,16 @@ TEST_F(CommandLineTest, ScriptsGetStreamedPathsAReportOneBlockPerFailureAndDisjo
     const Result fromStdin = finish(piped);
     EXPECT_EQ(fromStdin.status, 0) << fromStdin.errors.toStdString();
     EXPECT_EQ(test::pdfPages(out + "/same.pdf"), 3);
-    // The LibreOffice of its own bus ended with it: a batch task that removes
+    // What it started on its own bus ended with it: a batch task that removes
     // its folders next finds nothing still writing in them.
-    const QStringList sockets = QDir(runtime).entryList({QStringLiteral("pradelux-render-*")}, QDir::System);
-    EXPECT_EQ(sockets.size(), 1) << sockets.join(' ').toStdString();
-    for (const QString& socket : sockets)
-        EXPECT_EQ(office::WarmRenderer::runningRenderer(runtime + '/' + socket), 0);
+    QStringList left;
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs)) {
+        const QByteArray environment = test::readFile("/proc/" + pid + "/environ").toUtf8();
+        if (environment.contains(("XDG_RUNTIME_DIR=" + runtime).toUtf8() + '\0') && !ProcessGone(pid.toLongLong()))
+            left << test::readFile("/proc/" + pid + "/comm").trimmed();
+    }
+    EXPECT_EQ(left, QStringList()) << "still running after the run";
+    EXPECT_EQ(QDir(runtime).entryList({QStringLiteral("pradelux-render-*")}, QDir::System), QStringList());
     ASSERT_TRUE(printers.remove(QStringLiteral("Veltrande PDF Writer")));
     const Result noPrinter = run({"--export", "--output", out, in});
     EXPECT_EQ(noPrinter.status, 3) << noPrinter.errors.toStdString();
