@@ -15,8 +15,8 @@ HEAD = ('<?xml version="1.0" encoding="UTF-8"?><office:document '
 TAIL = "</office:presentation></office:body></office:document>"
 
 folder = sys.argv[1]
-for spec in sys.argv[2:]:
-    name, slides = spec.rsplit(":", 1)
+for deck in sys.argv[2:]:
+    name, slides = deck.rsplit(":", 1)
     pages = "".join(f'<draw:page draw:name="s{i}"><draw:frame svg:x="2cm" svg:y="3cm" svg:width="22cm" '
                     f'svg:height="4cm"><draw:text-box><text:p>{name} slide {i}</text:p></draw:text-box>'
                     '</draw:frame></draw:page>' for i in range(1, int(slides) + 1))
