@@ -57,7 +57,6 @@ public:
     // Ends the progress bar's line, so that what follows starts on its own.
     void endLine();
 
-
 private:
     struct Line
     {

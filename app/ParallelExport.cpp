@@ -32,7 +32,6 @@ struct Job
 {
     QTemporaryDir home;
     QProcess process;
-    QStringList rows;
     QByteArray pending; // what came on its standard output, not yet a whole path
     qint64 reportRead = 0;
 };
@@ -83,10 +82,8 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
     const QStringList ordered = claimOrder(run.rows);
     QTemporaryDir claims;
     std::vector<std::unique_ptr<Job>> jobs;
-    for (int j = 0; j < run.jobs && j < run.rows.size(); ++j) {
+    for (int j = 0; j < run.jobs && j < run.rows.size(); ++j)
         jobs.push_back(std::make_unique<Job>());
-        jobs.back()->rows = ordered;
-    }
 
     QFile report(run.report);
     if (!run.report.isEmpty() && !report.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
@@ -94,8 +91,6 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
         return 2;
     }
     for (auto& job : jobs) {
-        if (job->rows.isEmpty())
-            continue;
         const QString base = job->home.path();
         for (const char* folder : {"/config/Veltrande", "/runtime", "/cache"})
             QDir().mkpath(base + QLatin1String(folder));
@@ -120,7 +115,7 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
                                        run.output, QStringLiteral("--report"), base + QStringLiteral("/report.jsonl"),
                                        QStringLiteral("--claims"), claims.path()} +
                                run.passOn);
-        for (const QString& row : std::as_const(job->rows))
+        for (const QString& row : ordered)
             job->process.write(QFile::encodeName(row) + '\0');
         job->process.closeWriteChannel();
     }
@@ -176,8 +171,6 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
                     ::kill(static_cast<pid_t>(job->process.processId()), SIGINT);
         }
         for (auto& job : jobs) {
-            if (job->rows.isEmpty())
-                continue;
             job->process.waitForReadyRead(50);
             relay(*job);
             if (job->process.state() != QProcess::NotRunning) {

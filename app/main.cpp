@@ -8,9 +8,9 @@
 #include "EventLoop.h"
 #include "Files.h"
 #include "Form1.h"
-#include "PowerPoint1.h"
-#include "PdfPrinter.h"
 #include "Interrupts.h"
+#include "PdfPrinter.h"
+#include "PowerPoint1.h"
 #include "Prerequisites.h"
 #include "Printers.h"
 #include "Registry.h"
@@ -22,14 +22,14 @@
 #include "WarmRenderer.h"
 
 #include <QApplication>
-#include <QProcess>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QElapsedTimer>
-#include <QThread>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTextStream>
+#include <QThread>
 #include <QTimer>
 
 #include <csignal>
