@@ -1,24 +1,21 @@
-// pradelux-render's service: one LibreOffice, loaded once and kept warm,
-// that renders one presentation at a time for the presentation application.
-// Requests come over a local socket, a line of JSON each:
-//   {"presentation": PATH, "pdf": PATH, "hiddenSlides": BOOL, "notesPages": BOOL}
-// and get a line back: {"ok": true} or {"ok": false, "error": TEXT}.
+// pradelux-render's service, outside the sandbox: takes the presentation
+// application's requests on a local socket (a line of JSON each, as the
+// worker inside takes them, see RenderWorker.h), shows each presentation to
+// the sandbox for as long as it renders, and hands the request to the one
+// LibreOffice kept warm inside.
 #pragma once
 
 #include <QLocalServer>
 #include <QObject>
 #include <QTimer>
-#include <memory>
 
 class QLocalSocket;
 
-namespace lok {
-class Office;
-}
-
 namespace pradelux::office {
 
-class HiddenDocuments;
+namespace sandbox {
+class Root;
+}
 
 struct RenderLimits
 {
@@ -31,13 +28,13 @@ class RenderService : public QObject
 {
     Q_OBJECT
 public:
-    // programFolder: LibreOffice's program folder; profileFolder: the
-    // LibreOffice profile of the renderer's own.
-    RenderService(QString socketPath, QString programFolder, QString profileFolder, RenderLimits limits);
+    // root: the sandbox's root; worker: this end of the socket to the worker
+    // inside it, which the service owns.
+    RenderService(QString socketPath, sandbox::Root& root, int worker, RenderLimits limits);
     ~RenderService() override;
 
-    // Loads LibreOffice and listens; false with why when it cannot, or when
-    // another renderer already answers on the socket.
+    // Waits for LibreOffice to be loaded and listens; false with why when it
+    // cannot, or when another renderer already answers on the socket.
     bool start(QString* why);
 
 signals:
@@ -49,13 +46,14 @@ private:
     QByteArray render(const QByteArray& request);
     void finish();
 
+    // A line from the worker; empty when it has gone.
+    QByteArray fromWorker();
+
     QString m_socketPath;
-    QString m_programFolder;
-    QString m_profileFolder;
+    sandbox::Root& m_root;
+    int m_worker;
+    QByteArray m_buffer;
     RenderLimits m_limits;
-    std::unique_ptr<lok::Office> m_office;
-    // LibreOffice's own interface, when it offers it: presentations opened hidden.
-    std::unique_ptr<HiddenDocuments> m_hidden;
     QLocalServer m_server;
     QTimer m_idle;
     QTimer m_sessionCheck;

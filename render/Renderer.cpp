@@ -55,20 +55,29 @@ QList<QByteArray> statOf(const QString& pid)
 }
 } // namespace
 
-qint64 SessionMemory(qint64 pid)
+qint64 TreeMemory(qint64 pid)
 {
-    const QByteArray session = statOf(QString::number(pid)).value(3);
-    if (pid <= 0 || session.isEmpty())
+    if (pid <= 0)
         return 0;
-    qint64 pages = 0;
+    QHash<qint64, QList<qint64>> children;
+    QHash<qint64, qint64> pages;
     for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         if (!entry.front().isDigit())
             continue;
         const QList<QByteArray> fields = statOf(entry);
-        if (fields.size() > 21 && fields[3] == session)
-            pages += fields[21].toLongLong();
+        if (fields.size() > 21) {
+            children[fields[1].toLongLong()] << entry.toLongLong();
+            pages.insert(entry.toLongLong(), fields[21].toLongLong());
+        }
     }
-    return pages * ::sysconf(_SC_PAGESIZE);
+    qint64 total = 0;
+    QList<qint64> pending = {pid};
+    while (!pending.isEmpty()) {
+        const qint64 next = pending.takeLast();
+        total += pages.value(next);
+        pending += children.value(next);
+    }
+    return total * ::sysconf(_SC_PAGESIZE);
 }
 
 QString MemoryText(qint64 bytes)
@@ -84,8 +93,8 @@ void PrepareProfile(const QString& profile)
 {
     // Macros are off whatever a document or an earlier profile says, and a
     // document's links to untrusted places are not followed.
-    static const QList<std::pair<const char*, const char*>> settings = {
-        {"MacroSecurityLevel", "3"}, {"DisableMacrosExecution", "true"}};
+    static const QList<std::pair<const char*, const char*>> settings = {{"MacroSecurityLevel", "3"},
+                                                                        {"DisableMacrosExecution", "true"}};
     const QString path = profile + QStringLiteral("/user/registrymodifications.xcu");
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
@@ -204,7 +213,7 @@ QString Renderer::render(const RenderRequest& request, const QString& workFolder
     clock.start();
     while (!process.waitForFinished(kWatchMs)) {
         const bool late = clock.elapsed() >= m_timeoutMs;
-        const bool large = !late && SessionMemory(session) > memoryLimit();
+        const bool large = !late && TreeMemory(session) > memoryLimit();
         if (late || large) {
             ::kill(-session, SIGKILL);
             process.waitForFinished(5000);

@@ -34,9 +34,9 @@ private:
     qint64 m_memoryLimit = DefaultMemoryLimit();
 };
 
-// The resident memory of every process in pid's session: a renderer (which
-// starts in a session of its own) and whatever it started.
-qint64 SessionMemory(qint64 pid);
+// The resident memory of pid and every process below it: a renderer and
+// whatever it started, its sandbox included.
+qint64 TreeMemory(qint64 pid);
 // "4 GiB", "512 MiB".
 QString MemoryText(qint64 bytes);
 // Sets up a LibreOffice profile folder so that no macro ever runs in it,

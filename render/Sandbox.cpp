@@ -1,37 +1,93 @@
 // What a rendering may reach.
 #include "Sandbox.h"
 
+#include "SyscallFilter.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
-#include <linux/capability.h>
+#include <grp.h>
+#include <linux/mount.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace pradelux::office::sandbox {
 
 namespace {
 
-// The system's own folders, shown read-only; everything else of the host is
-// hidden unless asked for.
+// The system's own folders, shown read-only by bubblewrap.
 const char* const kSystemFolders[] = {"/usr", "/etc", "/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32", "/opt"};
-const char* const kHost = "/.host";
-const char* const kTemporary = "/.pradelux-tmp";
+// Shared temporary folders: a presentation there is shown alone.
+const char* const kSharedTemporary[] = {"/tmp", "/var/tmp", "/dev/shm"};
+// What covers a hidden folder, a socket or a pipe below a shown folder.
+const char* const kEmptyFolder = "/.pradelux-empty";
+const char* const kEmptyFile = "/.pradelux-empty-file";
+// Run as root, LibreOffice runs as this user and group (nobody, nogroup).
+constexpr uid_t kNobody = 65534;
+constexpr gid_t kNoGroup = 65534;
+// A presentation's folder is walked for what to cover; one larger than this
+// is not shown, only the presentation.
+constexpr int kMostFolders = 2000;
+constexpr int kMostCovers = 200;
+
+enum BindFlag : unsigned { kWritable = 1, kView = 2 };
+
+QByteArray path8(const QString& path)
+{
+    return QFile::encodeName(path);
+}
+
+QString failed(const QString& what)
+{
+    return QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+bool writeFile(const QByteArray& path, const QByteArray& text)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, text.constData(), static_cast<size_t>(text.size())) == text.size();
+    ::close(fd);
+    return ok;
+}
+
+QString canonical(const QString& path)
+{
+    const QString c = QFileInfo(path).canonicalFilePath();
+    return c.isEmpty() ? QDir::cleanPath(path) : c;
+}
+
+bool under(const QString& path, const QString& folder)
+{
+    return path == folder || path.startsWith(folder == QLatin1String("/") ? folder : folder + QLatin1Char('/'));
+}
+
+bool isSystemPath(const QString& path)
+{
+    for (const char* system : kSystemFolders) {
+        if (under(path, QString::fromLatin1(system)))
+            return true;
+    }
+    return false;
+}
 
 // The user's own fonts, and fontconfig's caches of them and of the system's
-// fonts, shown read-only. Without a cache LibreOffice reads every font file
-// each time it starts; without the user's fonts it prints with stand-ins.
+// fonts. Without a cache LibreOffice reads every font file each time it
+// starts; without the user's fonts it prints with stand-ins.
 QStringList fontFolders()
 {
     const QString home = QDir::homePath();
@@ -44,348 +100,384 @@ QStringList fontFolders()
             home + QStringLiteral("/.fontconfig")};
 }
 
-int g_helper = -1; // the renderer's end of the helper's socket
-
-QByteArray path8(const QString& path)
+// A user namespace that maps root's files to nobody: mounts idmapped with it
+// show what root owns as nobody's own.
+int rootAsNobody()
 {
-    return QFile::encodeName(path);
+    int ready[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0)
+        return -1;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        char c;
+        ::close(ready[1]);
+        if (::unshare(CLONE_NEWUSER) == 0)
+            (void)::read(ready[0], &c, 1); // held until the parent has the namespace
+        ::_exit(0);
+    }
+    ::close(ready[0]);
+    int fd = -1;
+    if (child > 0) {
+        const QByteArray proc = "/proc/" + QByteArray::number(child);
+        const QByteArray map = "0 " + QByteArray::number(kNobody) + " 1";
+        // The child may not have unshared yet: its namespace is then still ours.
+        for (int i = 0; i < 1000 && fd < 0; ++i) {
+            char mine[64] = {}, its[64] = {};
+            if (::readlink("/proc/self/ns/user", mine, sizeof mine - 1) > 0 &&
+                ::readlink((proc + "/ns/user").constData(), its, sizeof its - 1) > 0 && std::strcmp(mine, its) != 0 &&
+                writeFile(proc + "/setgroups", "deny") && writeFile(proc + "/uid_map", map) &&
+                writeFile(proc + "/gid_map", "0 " + QByteArray::number(kNoGroup) + " 1"))
+                fd = ::open((proc + "/ns/user").constData(), O_RDONLY | O_CLOEXEC);
+            else
+                ::usleep(1000);
+        }
+    }
+    ::close(ready[1]);
+    if (child > 0)
+        ::waitpid(child, nullptr, 0);
+    return fd;
 }
 
-QString failed(const char* what)
+// The environment inside: what LibreOffice and the fonts need, nothing
+// that names a socket, a display or an agent of the host.
+QByteArrayList sandboxEnvironment(const QString& home)
 {
-    return QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(errno)));
-}
-
-bool writeFile(const char* path, const QByteArray& text)
-{
-    const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::write(fd, text.constData(), static_cast<size_t>(text.size())) == text.size();
-    ::close(fd);
-    return ok;
-}
-
-// The flags a bind mount from the host keeps: a user namespace may add
-// read-only to them but never drop one.
-unsigned long lockedFlags(const QByteArray& path)
-{
-    struct statvfs st;
-    if (::statvfs(path.constData(), &st) != 0)
-        return 0;
-    const std::pair<unsigned long, unsigned long> flags[] = {
-        {ST_NOSUID, MS_NOSUID},     {ST_NODEV, MS_NODEV},         {ST_NOEXEC, MS_NOEXEC}, {ST_NOATIME, MS_NOATIME},
-        {ST_NODIRATIME, MS_NODIRATIME}, {ST_RELATIME, MS_RELATIME}, {ST_RDONLY, MS_RDONLY}};
-    unsigned long out = 0;
-    for (const auto& [st_flag, ms_flag] : flags)
-        out |= (st.f_flag & st_flag) ? ms_flag : 0;
+    QByteArrayList out = {"HOME=" + path8(home), "TMPDIR=/tmp",
+                          "PATH=/usr/local/bin:/usr/bin:/bin:/usr/local/sbin:/usr/sbin:/sbin"};
+    for (char** e = environ; e && *e; ++e) {
+        const QByteArray entry(*e);
+        for (const char* kept :
+             {"LANG=", "LANGUAGE=", "LC_", "TZ=", "XDG_DATA_HOME=", "XDG_CACHE_HOME=", "XDG_CONFIG_HOME=",
+              "XDG_DATA_DIRS=", "FONTCONFIG_", "SAL_", "ASAN_OPTIONS=", "UBSAN_OPTIONS=", "LSAN_OPTIONS="}) {
+            if (entry.startsWith(kept))
+                out << entry;
+        }
+    }
     return out;
 }
 
-// Binds source, with what is mounted below it, at target (which must
-// exist); read-only unless writable. A mount below that came from the host
-// cannot be left out: a user namespace may not uncover what it hides.
-bool bind(const QByteArray& source, const QByteArray& target, bool writable)
-{
-    if (::mount(source.constData(), target.constData(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
-        return false;
-    if (writable)
-        return true;
-    mount_attr readOnly{};
-    readOnly.attr_set = MOUNT_ATTR_RDONLY;
-    if (::syscall(SYS_mount_setattr, AT_FDCWD, target.constData(), AT_RECURSIVE, &readOnly, sizeof readOnly) == 0)
-        return true;
-    // Older kernels: the top one at least.
-    return ::mount(nullptr, target.constData(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY | lockedFlags(target),
-                   nullptr) == 0;
-}
-
-// Makes the mount point for what stands at the host's path: a folder, or an
-// empty file for anything else (a socket, a presentation).
-bool makeMountPoint(const QString& target, bool folder, QStringList* created)
+// Makes the folders up to path (and path itself: a folder, or an empty file
+// for anything else) inside the root. The ones made are added to created.
+bool makeMountPoint(const QString& path, bool folder, QStringList* created)
 {
     QStringList made;
-    for (QString up = folder ? target : QFileInfo(target).path(); !QFileInfo::exists(up); up = QFileInfo(up).path())
+    for (QString up = folder ? path : QFileInfo(path).path(); !QFileInfo::exists(up); up = QFileInfo(up).path())
         made.prepend(up);
     for (const QString& f : made) {
         if (::mkdir(path8(f).constData(), 0755) != 0)
             return false;
     }
     *created += made;
-    if (!folder && !QFileInfo::exists(target)) {
-        const int fd = ::open(path8(target).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (!folder && !QFileInfo::exists(path)) {
+        const int fd = ::open(path8(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0444);
         if (fd < 0)
             return false;
         ::close(fd);
-        created->append(target);
+        created->append(path);
     }
     return true;
-}
-
-// The host's tree as the sandbox's root sees it, and the mounts made from
-// it: in the process that sets the sandbox up, and then in its helper.
-class HostTree
-{
-public:
-    // prefix: where the sandbox's root stands before it is entered.
-    HostTree(int host, QString prefix) : m_host(host), m_prefix(std::move(prefix)) {}
-
-    void setWritable(const QStringList& writable) { m_writable = writable; }
-
-    // Shows the host's path at the same path, read-only unless writable.
-    // A folder covering one of the renderer's own writable folders shows
-    // those again on top.
-    bool show(const QString& path, bool writable)
-    {
-        for (const char* system : kSystemFolders) {
-            const QString folder = QString::fromLatin1(system);
-            if (!writable && (path == folder || path.startsWith(folder + QLatin1Char('/'))))
-                return true; // shown read-only anyway
-        }
-        if (!mount(path, writable))
-            return false;
-        for (const QString& own : m_writable) {
-            if ((own == path || own.startsWith(path + QLatin1Char('/'))) && !writable && !mount(own, true))
-                return false;
-        }
-        return true;
-    }
-
-    void hideAll()
-    {
-        for (auto it = m_mounts.crbegin(); it != m_mounts.crend(); ++it)
-            ::umount2(path8(m_prefix + *it).constData(), MNT_DETACH);
-        for (auto it = m_created.crbegin(); it != m_created.crend(); ++it) {
-            if (::rmdir(path8(*it).constData()) != 0)
-                ::unlink(path8(*it).constData());
-        }
-        m_mounts.clear();
-        m_created.clear();
-    }
-
-    QString host(const QString& path) const { return QStringLiteral("/proc/self/fd/%1%2").arg(m_host).arg(path); }
-
-private:
-    bool mount(const QString& path, bool writable)
-    {
-        const QString source = host(path);
-        const QFileInfo info(source);
-        if (!info.exists() || !makeMountPoint(m_prefix + path, info.isDir(), &m_created) ||
-            !bind(path8(source), path8(m_prefix + path), writable))
-            return false;
-        m_mounts << path;
-        return true;
-    }
-
-    int m_host;
-    QString m_prefix;
-    QStringList m_writable;
-    QStringList m_mounts;
-    QStringList m_created;
-};
-
-// The helper: shows and hides folders on request. It holds the host's tree,
-// keeps its capabilities and cannot be looked into (not dumpable); it ends
-// with the renderer.
-[[noreturn]] void serve(int socket, HostTree& tree)
-{
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    ::prctl(PR_SET_DUMPABLE, 0);
-    char request[8192];
-    for (;;) {
-        const ssize_t n = ::recv(socket, request, sizeof request, 0);
-        if (n <= 0)
-            ::_exit(0);
-        bool ok = true;
-        if (request[0] == 'h')
-            tree.hideAll();
-        else
-            ok = tree.show(QFile::decodeName(QByteArray(request + 1, static_cast<int>(n - 1))), request[0] == 'w');
-        const char answer = ok ? '1' : '0';
-        if (::send(socket, &answer, 1, MSG_NOSIGNAL) != 1)
-            ::_exit(0);
-    }
-}
-
-bool ask(char op, const QString& path = QString())
-{
-    const QByteArray request = op + path8(path);
-    char answer = 0;
-    return g_helper >= 0 && ::send(g_helper, request.constData(), static_cast<size_t>(request.size()), MSG_NOSIGNAL) ==
-                                request.size() &&
-           ::recv(g_helper, &answer, 1, 0) == 1 && answer == '1';
-}
-
-// No capability is kept, and none comes back with a program that is run:
-// nothing in here can unmount the cover over the host's tree.
-bool dropCapabilities()
-{
-    for (int cap = 0; cap <= 63; ++cap) {
-        if (::prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0 && errno != EINVAL)
-            return false;
-    }
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct none[2] = {};
-    return ::syscall(SYS_capset, &header, none) == 0 && ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0;
 }
 
 } // namespace
 
-QString TemporaryFolder()
+QString ShownPath(const QString& presentation)
 {
-    return QString::fromLatin1(kTemporary);
+    const QFileInfo info(presentation);
+    const QString folder = canonical(info.absolutePath());
+    const QString home = canonical(QDir::homePath());
+    bool alone = folder == QLatin1String("/") || under(home, folder);
+    for (const char* shared : kSharedTemporary)
+        alone = alone || folder == canonical(QString::fromLatin1(shared));
+    return alone ? info.absoluteFilePath() : info.absolutePath();
 }
 
-bool Enter(const Plan& plan, QString* why)
+std::unique_ptr<Root> Root::make(const Plan& plan, QString* why)
 {
+    std::unique_ptr<Root> root(new Root);
     const uid_t uid = ::getuid();
     const gid_t gid = ::getgid();
-    if (::unshare(CLONE_NEWUSER | CLONE_NEWNS | CLONE_NEWNET) != 0) {
-        *why = failed("this system does not allow user namespaces (unshare)");
-        return false;
+    root->m_asRoot = uid == 0;
+    if (::unshare(root->m_asRoot ? CLONE_NEWNS : CLONE_NEWUSER | CLONE_NEWNS) != 0) {
+        *why = failed(QStringLiteral("this system does not allow user namespaces (unshare)"));
+        return nullptr;
     }
-    if (!writeFile("/proc/self/setgroups", "deny") ||
-        !writeFile("/proc/self/uid_map", QByteArray::number(uid) + ' ' + QByteArray::number(uid) + " 1") ||
-        !writeFile("/proc/self/gid_map", QByteArray::number(gid) + ' ' + QByteArray::number(gid) + " 1")) {
-        *why = failed("the user namespace could not be set up");
-        return false;
+    if (!root->m_asRoot &&
+        (!writeFile("/proc/self/setgroups", "deny") ||
+         !writeFile("/proc/self/uid_map", QByteArray::number(uid) + ' ' + QByteArray::number(uid) + " 1") ||
+         !writeFile("/proc/self/gid_map", QByteArray::number(gid) + ' ' + QByteArray::number(gid) + " 1"))) {
+        *why = failed(QStringLiteral("the user namespace could not be set up"));
+        return nullptr;
     }
-    // Mounts made here stay here; disks the host mounts later still reach
-    // the host's tree kept below.
+    // Mounts made here stay here.
     if (::mount(nullptr, "/", nullptr, MS_REC | MS_SLAVE, nullptr) != 0) {
-        *why = failed("mount namespace");
-        return false;
+        *why = failed(QStringLiteral("mount namespace"));
+        return nullptr;
     }
-    QByteArray root = QFile::encodeName(QDir::tempPath()) + "/.pradelux-sandbox-XXXXXX";
-    if (!::mkdtemp(root.data()) ||
-        ::mount("tmpfs", root.constData(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755,size=50%") != 0) {
-        *why = failed("the sandbox's root could not be made");
-        return false;
+    if (root->m_asRoot && (root->m_idmap = rootAsNobody()) < 0) {
+        *why = failed(QStringLiteral("the user namespace that maps root to nobody could not be made"));
+        return nullptr;
     }
+    // Run as root, bubblewrap runs as nobody, who must be able to look up
+    // the root's path: it stands in the system's temporary folder then.
+    const QDir temporary(root->m_asRoot ? QStringLiteral("/tmp") : QDir::tempPath());
+    // Roots left by renderers that were killed: empty folders on the host.
+    for (const QString& left :
+         temporary.entryList({QStringLiteral(".pradelux-sandbox-*")}, QDir::Dirs | QDir::Hidden)) {
+        const QString pid = left.section(QLatin1Char('-'), 2, 2);
+        if (!pid.isEmpty() && !QFileInfo::exists(QStringLiteral("/proc/") + pid))
+            ::rmdir(path8(temporary.filePath(left)).constData());
+    }
+    root->m_root = path8(temporary.path()) + "/.pradelux-sandbox-" + QByteArray::number(::getpid()) + "-XXXXXX";
+    const QByteArray& r = root->m_root;
+    if (!::mkdtemp(root->m_root.data()) ||
+        ::mount("tmpfs", r.constData(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755,size=16m") != 0 ||
+        ::mount(nullptr, r.constData(), nullptr, MS_SHARED, nullptr) != 0) {
+        *why = failed(QStringLiteral("the sandbox's root could not be made"));
+        return nullptr;
+    }
+    // The system's folders: bubblewrap binds them; their links are copied.
     for (const char* folder : kSystemFolders) {
         struct stat st;
-        if (::lstat(folder, &st) != 0)
-            continue;
-        const QByteArray inside = root + folder;
         char link[4096] = {};
         bool ok = true;
+        if (::lstat(folder, &st) != 0)
+            continue;
         if (S_ISLNK(st.st_mode))
-            ok = ::readlink(folder, link, sizeof link - 1) > 0 && ::symlink(link, inside.constData()) == 0;
+            ok = ::readlink(folder, link, sizeof link - 1) > 0 && ::symlink(link, (r + folder).constData()) == 0;
         else if (S_ISDIR(st.st_mode))
-            ok = ::mkdir(inside.constData(), 0755) == 0 && bind(folder, inside, false);
+            ok = ::mkdir((r + folder).constData(), 0755) == 0;
         if (!ok) {
-            *why = failed("the sandbox's system folders could not be shown");
-            return false;
+            *why = failed(QStringLiteral("the sandbox's system folders could not be shown"));
+            return nullptr;
         }
     }
-    // What LibreOffice needs of the running system, and a private /tmp and home.
-    for (const char* folder : {"/proc", "/dev", "/sys"}) {
-        const QByteArray inside = root + folder;
-        if (::mkdir(inside.constData(), 0755) != 0 || !bind(folder, inside, folder != QByteArray("/sys"))) {
-            *why = failed("the sandbox's /proc, /dev or /sys could not be shown");
-            return false;
-        }
-    }
+    const uid_t owner = root->m_asRoot ? kNobody : uid;
+    const gid_t group = root->m_asRoot ? kNoGroup : gid;
     QStringList made;
-    for (const char* folder : {"/tmp", kTemporary}) {
-        if (::mkdir(root + folder, 01777) != 0 || ::chmod(root + folder, 01777) != 0) {
-            *why = failed("the sandbox's temporary folders could not be made");
-            return false;
-        }
+    const QByteArray home = r + path8(QDir::homePath());
+    const QByteArray ids = ",uid=" + QByteArray::number(owner) + ",gid=" + QByteArray::number(group);
+    // A private /tmp and home, made here so that a presentation's folder
+    // below them can still be shown later.
+    if (::mkdir((r + "/proc").constData(), 0755) != 0 || ::mkdir((r + "/dev").constData(), 0755) != 0 ||
+        ::mkdir((r + kEmptyFolder).constData(), 0555) != 0 ||
+        !makeMountPoint(QString::fromUtf8(r + kEmptyFile), false, &made) ||
+        ::mkdir((r + "/tmp").constData(), 0755) != 0 ||
+        ::mount("tmpfs", (r + "/tmp").constData(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777,size=50%") != 0 ||
+        !makeMountPoint(QFile::decodeName(home), true, &made) ||
+        ::mount("tmpfs", home.constData(), "tmpfs", MS_NOSUID | MS_NODEV, ("mode=0700,size=50%" + ids).constData()) !=
+            0) {
+        *why = failed(QStringLiteral("the sandbox's private folders could not be made"));
+        return nullptr;
     }
-    if (!makeMountPoint(QString::fromUtf8(root) + QDir::homePath(), true, &made)) {
-        *why = failed("the sandbox's home could not be made");
-        return false;
-    }
-
-    const int host = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
-    HostTree before(host, QString::fromUtf8(root));
-    before.setWritable(plan.writable);
     for (const QString& path : plan.writable) {
-        if (QFileInfo::exists(path) && !before.show(path, true)) {
-            *why = failed("a folder of the renderer's own could not be shown");
-            return false;
-        }
+        if (QFileInfo::exists(path) && !root->bind(path, kWritable, why))
+            return nullptr;
     }
     for (const QString& path : plan.readable) {
-        if (QFileInfo::exists(path) && !before.show(path, false)) {
-            *why = failed("LibreOffice's own folder could not be shown");
-            return false;
-        }
+        if (QFileInfo::exists(path) && !root->bind(path, 0, why))
+            return nullptr;
     }
     // Fonts are shown where they can be; a rendering without them still works.
+    QString ignored;
     for (const QString& path : fontFolders()) {
         if (QFileInfo(path).isDir())
-            before.show(path, false);
+            root->bind(path, 0, &ignored);
     }
-    for (const QString& presentation : plan.shown) {
-        const QString folder = QFileInfo(presentation).absolutePath();
-        // A presentation at the very top shows itself alone, not the disk.
-        if (!before.show(folder == QLatin1String("/") ? QFileInfo(presentation).absoluteFilePath() : folder, false)) {
-            *why = failed("the presentation's folder could not be shown");
-            return false;
-        }
-    }
+    return root;
+}
 
-    if (host < 0 || ::mkdir(root + kHost, 0) != 0 ||
-        ::syscall(SYS_pivot_root, root.constData(), (root + kHost).constData()) != 0 || ::chdir("/") != 0) {
-        *why = failed("the sandbox's root could not be entered");
-        return false;
-    }
-    // The host's tree stays mounted (binds need it in this namespace) but
-    // under a cover: by path, /.host is an empty folder nobody may read.
-    if (::mount("tmpfs", kHost, "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC | MS_RDONLY, "mode=0,size=4k") != 0) {
-        *why = failed("the host could not be hidden");
-        return false;
-    }
-    // The mount point the root was made on is no longer one on the host.
-    ::rmdir(path8(before.host(QString::fromUtf8(root))).constData());
-    ::setenv("TMPDIR", kTemporary, 1);
+Root::~Root()
+{
+    hide();
+    ::umount2(m_root.constData(), MNT_DETACH);
+    ::rmdir(m_root.constData());
+    if (m_idmap >= 0)
+        ::close(m_idmap);
+}
 
-    if (plan.helper) {
-        int pair[2];
-        if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
-            *why = failed("the sandbox's helper could not be started");
-            return false;
-        }
-        const pid_t pid = ::fork();
-        if (pid < 0) {
-            *why = failed("the sandbox's helper could not be started");
-            return false;
-        }
-        if (pid == 0) {
-            ::close(pair[0]);
-            HostTree inside(host, QString());
-            inside.setWritable(plan.writable);
-            serve(pair[1], inside);
-        }
-        ::close(pair[1]);
-        g_helper = pair[0];
+// Shows the host's path at the same path inside: read-only unless writable;
+// run as root, idmapped so that root's files there are nobody's.
+bool Root::bind(const QString& path, unsigned flags, QString* why)
+{
+    const bool writable = flags & kWritable;
+    if (!writable && isSystemPath(canonical(path)))
+        return true; // shown read-only anyway
+    const QString target = QString::fromUtf8(m_root) + path;
+    QStringList created;
+    // Run as root there is no namespace whose mounts are locked, and an
+    // idmapped tree is taken one mount at a time.
+    const int tree = static_cast<int>(::syscall(SYS_open_tree, AT_FDCWD, path8(path).constData(),
+                                                OPEN_TREE_CLONE | OPEN_TREE_CLOEXEC | (m_asRoot ? 0 : AT_RECURSIVE)));
+    mount_attr attributes{};
+    attributes.attr_set =
+        MOUNT_ATTR_NOSUID | MOUNT_ATTR_NODEV | (writable ? 0 : MOUNT_ATTR_RDONLY) | (m_asRoot ? MOUNT_ATTR_IDMAP : 0);
+    attributes.userns_fd = static_cast<quint64>(m_idmap);
+    const bool ok =
+        tree >= 0 && makeMountPoint(target, QFileInfo(path).isDir(), &created) &&
+        ::syscall(SYS_mount_setattr, tree, "", AT_EMPTY_PATH | (m_asRoot ? 0 : AT_RECURSIVE), &attributes,
+                  sizeof attributes) == 0 &&
+        ::syscall(SYS_move_mount, tree, "", AT_FDCWD, path8(target).constData(), MOVE_MOUNT_F_EMPTY_PATH) == 0;
+    const int error = errno;
+    if (tree >= 0)
+        ::close(tree);
+    if (flags & kView) {
+        m_viewCreated += created;
+        if (ok)
+            m_viewMounts << target;
     }
-    ::close(host);
-    if (!dropCapabilities()) {
-        *why = failed("the sandbox could not drop its capabilities");
+    if (!ok) {
+        errno = error;
+        *why = failed(QStringLiteral("%1 could not be shown to LibreOffice").arg(path));
+    }
+    return ok;
+}
+
+// Covers, below a shown folder, its hidden folders and the sockets and pipes
+// a read-only mount would still let LibreOffice connect to or write into.
+// False when the folder holds too many folders to walk.
+bool Root::cover(const QString& folder, QString* why)
+{
+    struct stat top;
+    if (::stat(path8(folder).constData(), &top) != 0)
         return false;
+    QStringList pending = {folder};
+    QList<QByteArray> covers;
+    for (int walked = 0; !pending.isEmpty(); ++walked) {
+        if (walked >= kMostFolders || covers.size() > kMostCovers) {
+            *why = QStringLiteral("%1 holds too many folders to show").arg(folder);
+            return false;
+        }
+        const QString current = pending.takeLast();
+        DIR* dir = ::opendir(path8(current).constData());
+        if (!dir)
+            continue;
+        while (const dirent* entry = ::readdir(dir)) {
+            const QByteArray name(entry->d_name);
+            if (name == "." || name == "..")
+                continue;
+            const QByteArray path = path8(current) + '/' + name;
+            struct stat st;
+            if (::lstat(path.constData(), &st) != 0)
+                continue;
+            if (S_ISDIR(st.st_mode) && name.startsWith('.'))
+                covers << path;
+            else if (S_ISSOCK(st.st_mode) || S_ISFIFO(st.st_mode))
+                covers << path;
+            else if (S_ISDIR(st.st_mode) && (!m_asRoot || st.st_dev == top.st_dev))
+                pending << QFile::decodeName(path);
+        }
+        ::closedir(dir);
+    }
+    for (const QByteArray& path : covers) {
+        struct stat st;
+        const bool folderCover = ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+        const QByteArray target = m_root + path;
+        if (::mount((m_root + (folderCover ? kEmptyFolder : kEmptyFile)).constData(), target.constData(), nullptr,
+                    MS_BIND, nullptr) != 0 ||
+            ::mount(nullptr, target.constData(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV,
+                    nullptr) != 0) {
+            *why = failed(QStringLiteral("%1 could not be hidden from LibreOffice").arg(QFile::decodeName(path)));
+            return false;
+        }
     }
     return true;
 }
 
-View::View(const QString& presentation, const QString& workFolder)
+bool Root::show(const QString& presentation, const QString& writableFolder, QString* why)
 {
-    if (g_helper < 0)
-        return;
-    m_shown = true;
-    const QString folder = QFileInfo(presentation).absolutePath();
-    const bool ok = ask('r', folder == QLatin1String("/") ? QFileInfo(presentation).absoluteFilePath() : folder) &&
-                    (workFolder.isEmpty() || ask('w', workFolder));
+    hide();
+    const QString shown = ShownPath(presentation);
+    bool ok = bind(shown, kView, why);
+    if (ok && shown != QFileInfo(presentation).absoluteFilePath() && !cover(shown, why)) {
+        // A folder that cannot be walked or covered: the presentation alone.
+        hide();
+        ok = bind(QFileInfo(presentation).absoluteFilePath(), kView, why);
+    }
+    if (ok && !writableFolder.isEmpty())
+        ok = bind(writableFolder, kView | kWritable, why);
     if (!ok)
-        m_failure = QStringLiteral("the presentation's folder could not be shown to LibreOffice");
+        hide();
+    return ok;
 }
 
-View::~View()
+void Root::hide()
 {
-    if (m_shown)
-        ask('h');
+    for (auto it = m_viewMounts.crbegin(); it != m_viewMounts.crend(); ++it)
+        ::umount2(path8(*it).constData(), MNT_DETACH);
+    for (auto it = m_viewCreated.crbegin(); it != m_viewCreated.crend(); ++it) {
+        if (::rmdir(path8(*it).constData()) != 0)
+            ::unlink(path8(*it).constData());
+    }
+    m_viewMounts.clear();
+    m_viewCreated.clear();
+}
+
+pid_t Root::start(const QStringList& command, int keepFd, QString* why) const
+{
+    const int filter = SyscallFilterProgram();
+    if (filter < 0) {
+        *why = QStringLiteral("the sandbox's system call filter could not be made");
+        return -1;
+    }
+    QByteArrayList arguments = {"bwrap",
+                                "--unshare-all",
+                                "--unshare-user",
+                                "--disable-userns",
+                                "--die-with-parent",
+                                "--new-session",
+                                "--cap-drop",
+                                "ALL",
+                                "--bind",
+                                m_root,
+                                "/"};
+    for (const char* folder : kSystemFolders) {
+        struct stat st;
+        if (::lstat(folder, &st) == 0 && S_ISDIR(st.st_mode))
+            arguments << "--ro-bind" << folder << folder;
+    }
+    arguments << "--proc"
+              << "/proc"
+              << "--dev"
+              << "/dev"
+              << "--remount-ro"
+              << "/"
+              << "--chdir"
+              << "/"
+              << "--seccomp" << QByteArray::number(filter) << "--";
+    for (const QString& word : command)
+        arguments << path8(word);
+    const QByteArrayList environment = sandboxEnvironment(QDir::homePath());
+    std::vector<char*> argv, envp;
+    for (const QByteArray& a : arguments)
+        argv.push_back(const_cast<char*>(a.constData()));
+    argv.push_back(nullptr);
+    for (const QByteArray& e : environment)
+        envp.push_back(const_cast<char*>(e.constData()));
+    envp.push_back(nullptr);
+
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const pid_t parent = ::getppid();
+        // Everything but the standard streams, the filter and keepFd is closed.
+        for (int fd = 3; fd < 1024; ++fd) {
+            if (fd != filter && fd != keepFd)
+                ::close(fd);
+        }
+        if (keepFd >= 0)
+            ::fcntl(keepFd, F_SETFD, 0);
+        if (m_asRoot && (::setgroups(0, nullptr) != 0 || ::setgid(kNoGroup) != 0 || ::setuid(kNobody) != 0))
+            ::_exit(126);
+        // Set after the change of user, which clears it.
+        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent)
+            ::_exit(126);
+        ::execvpe("bwrap", argv.data(), envp.data());
+        std::fprintf(stderr, "pradelux-render: bubblewrap (bwrap) could not be started: %s\n", std::strerror(errno));
+        ::_exit(127);
+    }
+    ::close(filter);
+    if (pid < 0)
+        *why = failed(QStringLiteral("the sandbox could not be started"));
+    return pid;
 }
 
 } // namespace pradelux::office::sandbox

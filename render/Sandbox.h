@@ -1,53 +1,71 @@
-// What a rendering may reach. A presentation comes from a stranger: while
-// LibreOffice opens and prints it, it sees the system's programs, libraries
-// and fonts (read-only), a private /tmp and home, the folders the renderer
-// must write to, and the presentation's own folder and below (read-only);
-// nothing else of the user's files, and no network at all.
+// What a rendering may reach. A presentation comes from a stranger and may
+// take LibreOffice over through a bug in an import filter; code running as
+// LibreOffice then sees only: the system's programs, libraries and fonts
+// (read-only), the user's fonts and fontconfig's caches (read-only), a
+// private /tmp, home, /dev and /proc, its own profile, the presentation
+// (with its folder where that folder is the presentation's own) and the
+// folder its PDF goes to. No socket of the host, no network, no other
+// process, no new privileges, nothing that could widen the view.
 //
-// Built from a user namespace of the renderer's own (no privileges needed):
-// new mount and network namespaces and a root of its own. The process that
-// runs LibreOffice keeps no capability, so it cannot undo any of it; the
-// folders of each presentation are shown by a small helper process that
-// holds the host's tree and takes only "show this folder" and "hide them".
+// bubblewrap builds the sandbox (namespaces of every kind, a fresh /proc and
+// /dev, a seccomp filter of ours). Its root is a folder kept by the process
+// that stays outside, in a mount namespace of that process's own: what that
+// process mounts below the root later (each presentation's folder) reaches
+// the sandbox through mount propagation, and nothing inside can ask for more.
+// Run as root, LibreOffice runs as "nobody"; the folders it is given are
+// shown to it as its own (idmapped mounts), and no other file of root's is.
 #pragma once
 
 #include <QString>
 #include <QStringList>
+#include <memory>
+#include <sys/types.h>
 
 namespace pradelux::office::sandbox {
 
 struct Plan
 {
-    QStringList writable; // folders (or a socket file) reachable read-write at their own paths
-    QStringList readable; // folders reachable read-only at their own paths (LibreOffice's own)
-    QStringList shown;    // presentations whose folders are reachable read-only
-    bool helper = false;  // keep the helper, for Views later on
+    QStringList writable; // the renderer's own folders (its profile), read-write at their own paths
+    QStringList readable; // program folders (LibreOffice's, this program's), read-only at their own paths
 };
 
-// Moves the calling process into the sandbox. Must run while the process has
-// a single thread. False with why when the system does not allow it.
-bool Enter(const Plan& plan, QString* why);
+// The folder of a presentation, or the presentation alone where its folder
+// is the home folder, /, a folder above home or a shared temporary folder.
+QString ShownPath(const QString& presentation);
 
-// While it lives, a presentation's folder (read-only) and a work folder
-// (read-write) are visible inside the sandbox at their own paths. Only in a
-// process that entered the sandbox with its helper; elsewhere it does nothing.
-class View
+class Root
 {
 public:
-    View(const QString& presentation, const QString& workFolder);
-    ~View();
-    View(const View&) = delete;
-    View& operator=(const View&) = delete;
-    // Empty when the folders are visible; otherwise why not.
-    QString failure() const { return m_failure; }
+    // Gives the calling process a mount namespace (and, unless it is root, a
+    // user namespace) of its own and makes the sandbox's root in it. Must
+    // run while the process has a single thread. Null with why when the
+    // system does not allow it.
+    static std::unique_ptr<Root> make(const Plan& plan, QString* why);
+    ~Root();
+    Root(const Root&) = delete;
+    Root& operator=(const Root&) = delete;
+
+    // Shows a presentation (read-only, with its folder where ShownPath says
+    // so, hidden folders, sockets and pipes below it covered) and a folder
+    // LibreOffice may write to, until hide(). False with why.
+    bool show(const QString& presentation, const QString& writableFolder, QString* why);
+    void hide();
+
+    // Starts command inside the sandbox; keepFd (when not -1) stays open in
+    // it under the same number. The process ends when the caller does.
+    // Returns its pid, or -1 with why.
+    pid_t start(const QStringList& command, int keepFd, QString* why) const;
 
 private:
-    QString m_failure;
-    bool m_shown = false;
-};
+    Root() = default;
+    bool bind(const QString& path, unsigned flags, QString* why);
+    bool cover(const QString& folder, QString* why);
 
-// The folder LibreOffice gets for its temporary files inside the sandbox:
-// one no presentation's folder can cover.
-QString TemporaryFolder();
+    QByteArray m_root;         // where the root stands in this process's mount namespace
+    bool m_asRoot = false;     // run by root: LibreOffice runs as nobody
+    int m_idmap = -1;          // the user namespace whose ids idmapped mounts use
+    QStringList m_viewMounts;  // mounted by show(), undone by hide()
+    QStringList m_viewCreated; // mount points made by show()
+};
 
 } // namespace pradelux::office::sandbox

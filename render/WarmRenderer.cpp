@@ -152,14 +152,13 @@ QString WarmRenderer::render(const RenderRequest& request, const QString& workFo
     socket.write(QJsonDocument(message).toJson(QJsonDocument::Compact) + '\n');
     socket.flush();
 
-    // The renderer has a session of its own (it and its sandbox's helper):
-    // its memory is watched while it works.
+    // The renderer's memory, its sandbox's included, is watched while it works.
     const qint64 renderer = peerOf(socket);
     QElapsedTimer clock;
     clock.start();
     bool large = false;
     while (!socket.canReadLine() && socket.state() == QLocalSocket::ConnectedState && clock.elapsed() < m_timeoutMs &&
-           !(large = SessionMemory(renderer) > memoryLimit()))
+           !(large = TreeMemory(renderer) > memoryLimit()))
         socket.waitForReadyRead(static_cast<int>(qMin<qint64>(kWatchMs, m_timeoutMs - clock.elapsed())));
     if (!socket.canReadLine()) {
         const bool hung = socket.state() == QLocalSocket::ConnectedState;
@@ -175,9 +174,9 @@ QString WarmRenderer::render(const RenderRequest& request, const QString& workFo
     if (!answer.value(QStringLiteral("ok")).toBool()) {
         QFile::remove(output);
         if (answer.value(QStringLiteral("error")).toString() == QLatin1String("type"))
-            throw Failure(failure::kAutomationError,
-                          QStringLiteral("LibreOffice could not print %1: it is not a presentation.")
-                              .arg(request.presentation));
+            throw Failure(
+                failure::kAutomationError,
+                QStringLiteral("LibreOffice could not print %1: it is not a presentation.").arg(request.presentation));
         ThrowUnreadable(request.presentation);
     }
     return CheckedPdf(output, request.presentation);

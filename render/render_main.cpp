@@ -2,12 +2,14 @@
 // application of this session, so that printing a presentation does not
 // start LibreOffice afresh. Started on demand by the application; ends by
 // itself after an idle time, after many documents, past its memory ceiling,
-// or when the session bus goes away. LibreOffice runs inside the sandbox.
+// or when the session bus goes away. This process stays outside the
+// sandbox; LibreOffice runs in a second one inside it
+// (pradelux-render --render-worker FD PROGRAM PROFILE).
 //
 // pradelux-render --run-sandboxed PRESENTATION OUTFOLDER PROFILE -- PROGRAM
 // ARGUMENTS... runs a LibreOffice started afresh in the same sandbox.
-#include "HiddenDocuments.h"
 #include "RenderService.h"
+#include "RenderWorker.h"
 #include "Renderer.h"
 #include "Sandbox.h"
 
@@ -17,22 +19,32 @@
 #include <QStandardPaths>
 #include <QTextStream>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-// The session bus's socket, when it is a file: the renderer watches the bus
-// from inside the sandbox.
-QString busSocket()
+QString ownFolder()
 {
-    for (const QString& part : qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS").split(QLatin1Char(','))) {
-        const int at = part.indexOf(QLatin1String("path="));
-        if (at >= 0)
-            return part.mid(at + 5);
+    return QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).absolutePath();
+}
+
+QString programFolderOf(const QString& executable)
+{
+    return QFileInfo(QFileInfo(executable).canonicalFilePath()).absolutePath();
+}
+
+// Waits for the sandboxed program and answers with its exit status.
+int waitFor(pid_t pid)
+{
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    return QString();
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 int runSandboxed(int argc, char* argv[])
@@ -41,28 +53,48 @@ int runSandboxed(int argc, char* argv[])
         std::fputs("pradelux-render --run-sandboxed PRESENTATION OUTFOLDER PROFILE -- PROGRAM ARGUMENTS...\n", stderr);
         return 2;
     }
-    const QString presentation = QFile::decodeName(argv[2]);
+    const QString presentation = QFileInfo(QFile::decodeName(argv[2])).absoluteFilePath();
     pradelux::office::sandbox::Plan plan;
-    plan.writable = {QFile::decodeName(argv[3]), QFile::decodeName(argv[4])};
-    plan.shown = {presentation};
-    plan.readable = {QFileInfo(QFileInfo(QFile::decodeName(argv[6])).canonicalFilePath()).absolutePath()};
+    plan.writable = {QFile::decodeName(argv[4])};
+    plan.readable = {programFolderOf(QFile::decodeName(argv[6]))};
     QString why;
-    if (!pradelux::office::sandbox::Enter(plan, &why)) {
-        std::fprintf(stderr, "pradelux-render: %s\n", why.toLocal8Bit().constData());
+    std::unique_ptr<pradelux::office::sandbox::Root> root = pradelux::office::sandbox::Root::make(plan, &why);
+    if (!root || !root->show(presentation, QFileInfo(QFile::decodeName(argv[3])).absoluteFilePath(), &why)) {
+        std::fprintf(stderr, "pradelux-render: LibreOffice cannot be run safely here: %s\n",
+                     why.toLocal8Bit().constData());
         return 5;
     }
-    ::execv(argv[6], argv + 6);
-    std::fprintf(stderr, "pradelux-render: %s could not be started: %s\n", argv[6], std::strerror(errno));
-    return 6;
+    QStringList command;
+    for (int i = 6; i < argc; ++i)
+        command << QFile::decodeName(argv[i]);
+    const pid_t pid = root->start(command, -1, &why);
+    if (pid < 0) {
+        std::fprintf(stderr, "pradelux-render: %s\n", why.toLocal8Bit().constData());
+        return 6;
+    }
+    return waitFor(pid);
+}
+
+int runWorker(int argc, char* argv[])
+{
+    if (argc != 5) {
+        std::fputs("pradelux-render --render-worker FD PROGRAM PROFILE\n", stderr);
+        return 2;
+    }
+    return pradelux::office::RunRenderWorker(std::atoi(argv[2]), QFile::decodeName(argv[3]),
+                                             QFile::decodeName(argv[4]));
 }
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    // The sandbox is entered first, while this process has a single thread.
+    // The sandbox's namespaces are made first, while this process has a
+    // single thread.
     if (argc > 1 && std::strcmp(argv[1], "--run-sandboxed") == 0)
         return runSandboxed(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "--render-worker") == 0)
+        return runWorker(argc, argv);
     QTextStream err(stderr);
     const QString socket = qEnvironmentVariable("PRADELUX_RENDER_SOCKET");
     if (socket.isEmpty()) {
@@ -75,26 +107,28 @@ int main(int argc, char* argv[])
         err << "pradelux-render: " << pradelux::office::Renderer::missingSofficeText() << Qt::endl;
         return 3;
     }
-    const QString program = QFileInfo(QFileInfo(soffice).canonicalFilePath()).absolutePath();
-    // LibreOffice's interface, loaded while this program's folder can still be seen.
-    const QString hidden = pradelux::office::HiddenDocuments::preload(
-        QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).absolutePath() +
-            QStringLiteral("/pradelux-hidden.so"),
-        program);
-    if (!hidden.isEmpty())
-        err << "pradelux-render: " << hidden << Qt::endl;
+    const QString program = programFolderOf(soffice);
     const QString profile = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
                             QStringLiteral("/pradelux-office/render-profile");
     pradelux::office::PrepareProfile(profile);
     pradelux::office::sandbox::Plan plan;
-    plan.writable = {profile, QFileInfo(socket).absolutePath(), busSocket()};
-    plan.readable = {program};
-    plan.helper = true;
+    plan.writable = {profile};
+    plan.readable = {program, ownFolder()};
     QString why;
-    if (!pradelux::office::sandbox::Enter(plan, &why)) {
+    std::unique_ptr<pradelux::office::sandbox::Root> root = pradelux::office::sandbox::Root::make(plan, &why);
+    int pair[2] = {-1, -1};
+    if (root && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+        why = QString::fromLocal8Bit(std::strerror(errno));
+    const pid_t worker =
+        pair[1] < 0 ? -1
+                    : root->start({ownFolder() + QStringLiteral("/pradelux-render"), QStringLiteral("--render-worker"),
+                                   QString::number(pair[1]), program, profile},
+                                  pair[1], &why);
+    if (worker < 0) {
         err << "pradelux-render: LibreOffice cannot be run safely here: " << why << Qt::endl;
         return 5;
     }
+    ::close(pair[1]);
 
     QCoreApplication app(argc, argv);
     pradelux::office::RenderLimits limits;
@@ -105,7 +139,7 @@ int main(int argc, char* argv[])
     const int documents = qEnvironmentVariableIntValue("PRADELUX_RENDER_MAX_DOCUMENTS", &ok);
     if (ok && documents > 0)
         limits.maxDocuments = documents;
-    pradelux::office::RenderService service(socket, program, profile, limits);
+    pradelux::office::RenderService service(socket, *root, pair[0], limits);
     if (!service.start(&why)) {
         err << "pradelux-render: " << why << Qt::endl;
         return 4;
@@ -113,7 +147,7 @@ int main(int argc, char* argv[])
     QObject::connect(&service, &pradelux::office::RenderService::finished, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     app.exec();
-    // LibreOffice's own shutdown is slow and sometimes crashes; nothing of it
-    // needs keeping, so the process ends here.
-    std::_Exit(0);
+    // The worker ends with this process (it watches its parent); the
+    // sandbox's root goes with the Root.
+    return 0;
 }

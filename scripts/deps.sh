@@ -10,6 +10,7 @@ packages=(
   dbus dbus-bin xvfb xauth
   libreoffice-impress-nogui fonts-liberation fonts-crosextra-carlito fonts-crosextra-caladea
   poppler-utils libpoppler-qt6-dev libreofficekit-dev libreoffice-dev zlib1g-dev
+  bubblewrap libseccomp-dev
 )
 missing=()
 for p in "${packages[@]}"; do

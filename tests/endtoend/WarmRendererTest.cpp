@@ -11,9 +11,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QHash>
 #include <QProcess>
 
 #include <csignal>
+#include <unistd.h>
 
 using namespace pradelux;
 
@@ -84,6 +87,59 @@ TEST_F(WarmRendererTest, OneRendererServesEveryRowAndAKilledOneIsReplacedOnTheNe
     EXPECT_TRUE(dialogs.boxes.isEmpty()) << dialogs.texts().join("\n").toStdString();
     // Its LibreOffice profile is its own: the user's is never made or touched.
     EXPECT_FALSE(QFileInfo::exists(config.path(QStringLiteral("config/libreoffice"))));
+}
+
+// LibreOffice kept warm runs in the sandbox, as seen from outside: its own
+// namespaces, no privileges, the system call filter, and none of the host's
+// sockets among its mounts.
+TEST_F(WarmRendererTest, LibreOfficeKeptWarmRunsInTheSandboxApartFromTheService)
+{
+    ASSERT_TRUE(export1(test::deck(QStringLiteral("pptx")), out + QStringLiteral("/a.pdf")));
+    const qint64 service = rendererPid();
+    QHash<qint64, qint64> parents;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (entry.front().isDigit() && stat.open(QIODevice::ReadOnly)) {
+            const QByteArray line = stat.readAll();
+            parents.insert(entry.toLongLong(), line.mid(line.lastIndexOf(')') + 2).split(' ').value(1).toLongLong());
+        }
+    }
+    qint64 worker = 0;
+    for (auto it = parents.cbegin(); it != parents.cend(); ++it) {
+        qint64 up = it.key();
+        while (up > 1 && up != service)
+            up = parents.value(up);
+        if (up == service && it.key() != service &&
+            QFileInfo(QStringLiteral("/proc/%1/exe").arg(it.key()))
+                .symLinkTarget()
+                .endsWith(QStringLiteral("/pradelux-render")))
+            worker = it.key();
+    }
+    ASSERT_GT(worker, 0);
+    const QString proc = QStringLiteral("/proc/%1").arg(worker);
+    QMap<QString, QString> status;
+    for (const QString& line : test::readFile(proc + QStringLiteral("/status")).split(QLatin1Char('\n')))
+        status.insert(line.section(QLatin1Char(':'), 0, 0), line.section(QLatin1Char(':'), 1).simplified());
+    EXPECT_EQ(status.value(QStringLiteral("NoNewPrivs")), QStringLiteral("1"));
+    EXPECT_EQ(status.value(QStringLiteral("Seccomp")), QStringLiteral("2"));
+    EXPECT_EQ(status.value(QStringLiteral("CapEff")), QStringLiteral("0000000000000000"));
+    EXPECT_NE(status.value(QStringLiteral("Uid")).section(QLatin1Char(' '), 0, 0), QStringLiteral("0"));
+    const auto link = [](const QString& path) {
+        char target[256] = {};
+        return ::readlink(QFile::encodeName(path).constData(), target, sizeof target - 1) > 0 ? QByteArray(target)
+                                                                                              : QByteArray();
+    };
+    for (const char* ns : {"pid", "net", "ipc", "uts", "user", "mnt"}) {
+        const QByteArray its = link(proc + QStringLiteral("/ns/") + QLatin1String(ns));
+        EXPECT_TRUE(!its.isEmpty() && its != link(QStringLiteral("/proc/self/ns/") + QLatin1String(ns))) << ns;
+    }
+    const QString runtime = QFileInfo(socket).absolutePath();
+    for (const QString& line : test::readFile(proc + QStringLiteral("/mountinfo")).split(QLatin1Char('\n'))) {
+        const QString mountPoint = line.section(QLatin1Char(' '), 4, 4);
+        EXPECT_FALSE(mountPoint == runtime || mountPoint.startsWith(runtime + QLatin1Char('/')) ||
+                     mountPoint.startsWith(QStringLiteral("/run")))
+            << line.toStdString();
+    }
 }
 
 TEST_F(WarmRendererTest, HungRendererIsStoppedAtTheBoundAndTheNextRowStillGetsItsPdf)
@@ -170,7 +226,8 @@ TEST_F(WarmRendererTest, RenderingThatOutgrowsTheMemoryCeilingIsStoppedAndTheNex
 TEST_F(WarmRendererTest, TextIsPrintedInTheFontsLibreOfficeItselfWouldUse)
 {
     QProcess match;
-    match.start(QStringLiteral("fc-match"), {QStringLiteral("-f"), QStringLiteral("%{file}"), QStringLiteral("Carlito")});
+    match.start(QStringLiteral("fc-match"),
+                {QStringLiteral("-f"), QStringLiteral("%{file}"), QStringLiteral("Carlito")});
     ASSERT_TRUE(match.waitForFinished(30000));
     QFile carlito(QString::fromUtf8(match.readAllStandardOutput()));
     ASSERT_TRUE(carlito.open(QIODevice::ReadOnly)) << carlito.fileName().toStdString();
@@ -196,7 +253,8 @@ TEST_F(WarmRendererTest, TextIsPrintedInTheFontsLibreOfficeItselfWouldUse)
         test::ScopedEnv which("PRADELUX_OFFICE_RENDERER", row.renderer);
         const QString family = QString::fromLatin1(row.family);
         const QString deck = config.path(family + QStringLiteral(".fodp"));
-        ASSERT_TRUE(test::writeFile(deck, {}, test::flatPresentation({QStringLiteral("Quarterly figures")}, {}, family)));
+        ASSERT_TRUE(
+            test::writeFile(deck, {}, test::flatPresentation({QStringLiteral("Quarterly figures")}, {}, family)));
         const QString pdf = out + QLatin1Char('/') + family + QLatin1String(row.renderer) + QStringLiteral(".pdf");
         ASSERT_TRUE(export1(deck, pdf)) << row.renderer << row.family;
         QProcess fonts;
