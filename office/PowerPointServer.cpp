@@ -23,6 +23,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace pradelux::office {
@@ -94,6 +96,10 @@ PowerPointServer::PowerPointServer(QDBusConnection bus, Printers& printers, PdfR
     : m_bus(std::move(bus)), m_printers(printers), m_renderer(renderer), m_port(port),
       m_work(QDir::tempPath() + QStringLiteral("/pradelux-office-%1-XXXXXX").arg(QCoreApplication::applicationPid()))
 {
+    bool ok = false;
+    const double checkSeconds = qEnvironmentVariable("PRADELUX_CHECK_TIMEOUT").toDouble(&ok);
+    if (ok && checkSeconds > 0)
+        m_checkTimeoutMs = qMax(1, static_cast<int>(checkSeconds * 1000));
     m_grace.setSingleShot(true);
     m_grace.setInterval(startGraceMs);
     connect(&m_grace, &QTimer::timeout, this, [this] {
@@ -306,16 +312,27 @@ QVariant PowerPointServer::open(const QList<Named>& args)
     if (info.isDir())
         throw Failure(failure::kAutomationError,
                       QStringLiteral("PowerPoint can't open %1: it is a folder, not a presentation.").arg(file));
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
-        throw Failure(
-            failure::kPermissionDenied,
-            QStringLiteral("PowerPoint can't open %1: the file cannot be read (%2).").arg(file, f.errorString()));
-    f.close();
+    // Opened without waiting (a pipe would hold the application up for ever),
+    // then looked at: only a regular file is read.
+    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        throw Failure(failure::kPermissionDenied,
+                      QStringLiteral("PowerPoint can't open %1: the file cannot be read (%2).")
+                          .arg(file, QString::fromLocal8Bit(std::strerror(errno))));
     // What LibreOffice would read as a text document or a workbook is not
     // printed as one, and a package it could only open by repairing it is
     // reported damaged, whichever renderer prints it.
-    const FileKind kind = InspectPresentation(file);
+    const FileKind kind = InspectPresentationApart(fd, UnpackLimit(), m_checkTimeoutMs);
+    ::close(fd);
+    if (kind.verdict == FileKind::NotRegular)
+        throw Failure(failure::kAutomationError,
+                      QStringLiteral("PowerPoint can't open %1: it is not a regular file.").arg(file));
+    if (kind.verdict == FileKind::TookTooLong)
+        throw Failure(failure::kAutomationError,
+                      QStringLiteral("PowerPoint can't open %1: checking what the file holds took longer than %2 "
+                                     "seconds.")
+                          .arg(file)
+                          .arg(m_checkTimeoutMs / 1000.0));
     if (kind.verdict == FileKind::NotPresentation)
         throw Failure(failure::kAutomationError,
                       QStringLiteral("PowerPoint can't open %1: the file is not a presentation.").arg(file));
@@ -467,8 +484,7 @@ void PowerPointServer::asPrinter(const PrintJob& job, const QString& presentatio
     try {
         step();
     } catch (const Failure& f) {
-        QTextStream(stderr) << job.printer << ": the job " << job.title << " failed: " << f.description()
-                            << Qt::endl;
+        QTextStream(stderr) << job.printer << ": the job " << job.title << " failed: " << f.description() << Qt::endl;
         throw Failure(f.number(), QStringLiteral("The printer \"%1\" could not print %2: %3.")
                                       .arg(job.printer, presentation, f.description()));
     }

@@ -94,6 +94,8 @@ private:
     std::map<int, Presentation> m_presentations;
     int m_active = 0;
     int m_nextId = 1;
+    // How long the check of what a file holds may take: PRADELUX_CHECK_TIMEOUT (seconds), or 60.
+    int m_checkTimeoutMs = 60000;
     int m_nextJob = 1;
     bool m_visible = false;
     bool m_displayAlerts = true;

@@ -1,38 +1,124 @@
 // What a file handed to the presentation application is.
 #include "PresentationFile.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSet>
 #include <QStringList>
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace pradelux::office {
 
 namespace {
 
-// Little-endian reads that never run past the data.
+// The bytes of a file, read on demand with pread through a small cache (or
+// taken from memory); little-endian reads never run past the end. A file
+// that shrinks while it is read gives short reads, never a fault.
 class Bytes
 {
 public:
-    explicit Bytes(QByteArrayView data) : m_data(data) {}
-    qint64 size() const { return m_data.size(); }
+    explicit Bytes(QByteArrayView data) : m_data(data), m_size(data.size()) {}
+    Bytes(int fd, qint64 size) : m_fd(fd), m_size(size) {}
+    qint64 size() const { return m_size; }
     bool has(qint64 at, qint64 n) const { return at >= 0 && n >= 0 && at <= size() && n <= size() - at; }
-    quint64 le(qint64 at, int n) const
+    // True once a read came back short: the file changed while it was read.
+    bool shrank() const { return m_shrank; }
+
+    quint64 le(qint64 at, int n)
     {
         if (!has(at, n))
             return 0;
         quint64 v = 0;
         for (int i = n - 1; i >= 0; --i)
-            v = (v << 8) | static_cast<uchar>(m_data[at + i]);
+            v = (v << 8) | byte(at + i);
         return v;
     }
-    QByteArrayView at(qint64 at, qint64 n) const { return has(at, n) ? m_data.sliced(at, n) : QByteArrayView(); }
+    // Up to n bytes from at (fewer at the end of the file).
+    QByteArray at(qint64 at, qint64 n)
+    {
+        if (!has(at, 0))
+            return QByteArray();
+        QByteArray out(static_cast<qsizetype>(qMin(n, size() - at)), Qt::Uninitialized);
+        return read(at, out.data(), out.size()) ? out : QByteArray();
+    }
+    // Hands [at, at + n) to take in pieces; false when it is not all there
+    // or take said stop.
+    template <typename Take> bool stream(qint64 at, qint64 n, Take take)
+    {
+        if (!has(at, n))
+            return false;
+        QByteArray chunk(static_cast<qsizetype>(qMin<qint64>(n, kChunk)), Qt::Uninitialized);
+        for (qint64 done = 0; done < n;) {
+            const qint64 piece = qMin<qint64>(n - done, kChunk);
+            if (!read(at + done, chunk.data(), piece) || !take(QByteArrayView(chunk.constData(), piece)))
+                return false;
+            done += piece;
+        }
+        return true;
+    }
 
 private:
+    static constexpr qint64 kPage = 1 << 16;
+    static constexpr qint64 kChunk = 1 << 20;
+    static constexpr int kPages = 4;
+
+    bool read(qint64 at, char* into, qint64 n)
+    {
+        if (m_fd < 0) {
+            std::memcpy(into, m_data.data() + at, static_cast<size_t>(n));
+            return true;
+        }
+        for (qint64 done = 0; done < n;) {
+            const ssize_t got = ::pread(m_fd, into + done, static_cast<size_t>(n - done), at + done);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0) {
+                m_shrank = true;
+                std::memset(into + done, 0, static_cast<size_t>(n - done));
+                return false;
+            }
+            done += got;
+        }
+        return true;
+    }
+    uchar byte(qint64 at)
+    {
+        if (m_fd < 0)
+            return static_cast<uchar>(m_data[at]);
+        const qint64 start = at - at % kPage;
+        for (Page& p : m_pages) {
+            if (p.start == start && !p.bytes.isEmpty())
+                return static_cast<uchar>(p.bytes[at - start]);
+        }
+        Page& p = m_pages[m_next++ % kPages];
+        p.start = start;
+        p.bytes.resize(static_cast<qsizetype>(qMin(kPage, size() - start)));
+        read(start, p.bytes.data(), p.bytes.size());
+        return static_cast<uchar>(p.bytes[at - start]);
+    }
+
+    struct Page
+    {
+        qint64 start = -1;
+        QByteArray bytes;
+    };
     QByteArrayView m_data;
+    int m_fd = -1;
+    qint64 m_size;
+    bool m_shrank = false;
+    Page m_pages[kPages];
+    int m_next = 0;
 };
 
 FileKind damaged(const QString& why)
@@ -44,51 +130,65 @@ FileKind damaged(const QString& why)
 
 // Inflates (or takes as stored) one entry and checks its size and CRC-32
 // without keeping what it unpacks, so a part that unpacks to gigabytes costs
-// time, not memory.
-bool entryIsWhole(QByteArrayView packed, int method, quint32 crc, quint64 size)
+// time, not memory. Never unpacks more than the size the entry declares.
+bool entryIsWhole(Bytes& b, qint64 data, qint64 packedSize, int method, quint32 crc, quint64 size)
 {
-    if (method == 0)
-        return quint64(packed.size()) == size &&
-               ::crc32(0, reinterpret_cast<const Bytef*>(packed.data()), static_cast<uInt>(packed.size())) == crc;
+    uLong sum = ::crc32(0, nullptr, 0);
+    if (method == 0) {
+        return quint64(packedSize) == size && b.stream(data, packedSize, [&](QByteArrayView piece) {
+            sum = ::crc32(sum, reinterpret_cast<const Bytef*>(piece.data()), static_cast<uInt>(piece.size()));
+            return true;
+        }) && sum == crc;
+    }
     if (method != 8)
         return false;
     z_stream z{};
     if (::inflateInit2(&z, -MAX_WBITS) != Z_OK)
         return false;
-    uLong sum = ::crc32(0, nullptr, 0);
     quint64 total = 0;
     QByteArray buffer(1 << 16, Qt::Uninitialized);
-    qint64 fed = 0;
     int status = Z_OK;
-    while (status == Z_OK) {
-        if (z.avail_in == 0 && fed < packed.size()) {
-            const qint64 n = qMin<qint64>(packed.size() - fed, 1 << 20);
-            z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data() + fed));
-            z.avail_in = static_cast<uInt>(n);
-            fed += n;
+    b.stream(data, packedSize, [&](QByteArrayView piece) {
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(piece.data()));
+        z.avail_in = static_cast<uInt>(piece.size());
+        while (status == Z_OK && (z.avail_in > 0 || z.avail_out == 0)) {
+            z.next_out = reinterpret_cast<Bytef*>(buffer.data());
+            z.avail_out = static_cast<uInt>(buffer.size());
+            status = ::inflate(&z, Z_NO_FLUSH);
+            const uInt out = static_cast<uInt>(buffer.size()) - z.avail_out;
+            sum = ::crc32(sum, reinterpret_cast<const Bytef*>(buffer.data()), out);
+            total += out;
+            if (status == Z_BUF_ERROR)
+                status = Z_OK; // wants the next piece
+            if (total > size)
+                status = Z_DATA_ERROR; // more than it says it holds
         }
-        z.next_out = reinterpret_cast<Bytef*>(buffer.data());
-        z.avail_out = static_cast<uInt>(buffer.size());
-        status = ::inflate(&z, Z_NO_FLUSH);
-        const uInt out = static_cast<uInt>(buffer.size()) - z.avail_out;
-        sum = ::crc32(sum, reinterpret_cast<const Bytef*>(buffer.data()), out);
-        total += out;
-        if (status == Z_BUF_ERROR && z.avail_in == 0 && fed >= packed.size())
-            break; // the data ended before the stream did
-        if (status == Z_BUF_ERROR)
-            status = Z_OK;
-    }
+        return status == Z_OK;
+    });
     ::inflateEnd(&z);
     return status == Z_STREAM_END && total == size && sum == crc;
 }
 
-FileKind inspectZip(const Bytes& b)
+struct Entry
+{
+    QString name;
+    int method = 0;
+    quint32 crc = 0;
+    quint64 packedSize = 0;
+    quint64 size = 0;
+    qint64 header = 0; // where its local header starts
+    qint64 data = 0;   // and its data
+};
+
+FileKind inspectZip(Bytes& b, qint64 unpackLimit)
 {
     // The end record stands in the last 64 KiB; a file cut short has lost it.
+    const QByteArray tail = b.at(qMax<qint64>(0, b.size() - 22 - 65535), 22 + 65535);
+    const qint64 tailStart = b.size() - tail.size();
     qint64 end = -1;
-    for (qint64 at = b.size() - 22; at >= 0 && at >= b.size() - 22 - 65535; --at) {
-        if (b.le(at, 4) == 0x06054b50) {
-            end = at;
+    for (qint64 at = tail.size() - 22; at >= 0; --at) {
+        if (tail.at(at) == 'P' && tail.mid(at, 4) == QByteArrayView("PK\x05\x06")) {
+            end = tailStart + at;
             break;
         }
     }
@@ -97,8 +197,10 @@ FileKind inspectZip(const Bytes& b)
     quint64 count = b.le(end + 10, 2);
     quint64 directorySize = b.le(end + 12, 4);
     quint64 directory = b.le(end + 16, 4);
-    if (directory == 0xFFFFFFFF || count == 0xFFFF) {
-        const qint64 locator = end - 20;
+    // A count of 0xFFFF is either the real count or a sign that the zip64
+    // record holds it: the locator before the end record tells.
+    const qint64 locator = end - 20;
+    if (directory == 0xFFFFFFFF || (count == 0xFFFF && b.le(locator, 4) == 0x07064b50)) {
         if (b.le(locator, 4) != 0x07064b50)
             return damaged(QStringLiteral("its table of contents is missing"));
         const qint64 record = static_cast<qint64>(b.le(locator + 8, 8));
@@ -108,33 +210,35 @@ FileKind inspectZip(const Bytes& b)
         directorySize = b.le(record + 40, 8);
         directory = b.le(record + 48, 8);
     }
-    if (!b.has(static_cast<qint64>(directory), static_cast<qint64>(directorySize)))
+    if (!b.has(static_cast<qint64>(directory), static_cast<qint64>(directorySize)) || count > directorySize / 46)
         return damaged(QStringLiteral("its table of contents is cut short"));
 
+    // The table of contents first: every entry's place, each checked to lie
+    // inside the file and apart from every other, so that no byte is
+    // unpacked twice and the work is bounded by the file's size.
+    QList<Entry> entries;
     QSet<QString> names;
-    QByteArray mimetype;
-    bool encrypted = false;
-    bool broken = false;
     qint64 at = static_cast<qint64>(directory);
     for (quint64 i = 0; i < count; ++i) {
         if (b.le(at, 4) != 0x02014b50)
             return damaged(QStringLiteral("its table of contents is damaged"));
-        const int method = static_cast<int>(b.le(at + 10, 2));
-        const quint32 crc = static_cast<quint32>(b.le(at + 16, 4));
-        quint64 packedSize = b.le(at + 20, 4);
-        quint64 size = b.le(at + 24, 4);
+        Entry e;
+        e.method = static_cast<int>(b.le(at + 10, 2));
+        e.crc = static_cast<quint32>(b.le(at + 16, 4));
+        e.packedSize = b.le(at + 20, 4);
+        e.size = b.le(at + 24, 4);
         const qint64 nameLength = static_cast<qint64>(b.le(at + 28, 2));
         const qint64 extraLength = static_cast<qint64>(b.le(at + 30, 2));
         const qint64 commentLength = static_cast<qint64>(b.le(at + 32, 2));
         quint64 local = b.le(at + 42, 4);
-        const QString name = QString::fromUtf8(b.at(at + 46, nameLength));
+        e.name = QString::fromUtf8(b.at(at + 46, nameLength));
         // Sizes and offsets past 4 GiB stand in the zip64 extra field.
         for (qint64 x = at + 46 + nameLength; x + 4 <= at + 46 + nameLength + extraLength;) {
             const quint64 id = b.le(x, 2);
             const qint64 length = static_cast<qint64>(b.le(x + 2, 2));
             if (id == 1) {
                 qint64 field = x + 4;
-                for (quint64* value : {&size, &packedSize, &local}) {
+                for (quint64* value : {&e.size, &e.packedSize, &local}) {
                     if (*value == 0xFFFFFFFF && field + 8 <= x + 4 + length) {
                         *value = b.le(field, 8);
                         field += 8;
@@ -144,32 +248,54 @@ FileKind inspectZip(const Bytes& b)
             x += 4 + length;
         }
         at += 46 + nameLength + extraLength + commentLength;
-        names.insert(name);
-        const qint64 header = static_cast<qint64>(local);
-        if (b.le(header, 4) != 0x04034b50)
-            return damaged(QStringLiteral("the part %1 is missing").arg(name));
-        const qint64 data = header + 30 + static_cast<qint64>(b.le(header + 26, 2)) +
-                            static_cast<qint64>(b.le(header + 28, 2));
-        const QByteArrayView packed = b.at(data, static_cast<qint64>(packedSize));
-        if (packed.size() != static_cast<qint64>(packedSize))
-            return damaged(QStringLiteral("the part %1 is cut short").arg(name));
-        if (name == QLatin1String("mimetype") && method == 0)
-            mimetype = packed.toByteArray().trimmed();
-        if (name == QLatin1String("META-INF/manifest.xml") && method == 8 && packedSize < (1 << 24)) {
-            QByteArray manifest(static_cast<qsizetype>(qMin<quint64>(size, 1 << 24)), Qt::Uninitialized);
-            uLongf length = static_cast<uLongf>(manifest.size());
+        if (names.contains(e.name))
+            return damaged(QStringLiteral("the part %1 is listed twice").arg(e.name));
+        names.insert(e.name);
+        e.header = static_cast<qint64>(qMin<quint64>(local, quint64(b.size())));
+        if (b.le(e.header, 4) != 0x04034b50)
+            return damaged(QStringLiteral("the part %1 is missing").arg(e.name));
+        e.data =
+            e.header + 30 + static_cast<qint64>(b.le(e.header + 26, 2)) + static_cast<qint64>(b.le(e.header + 28, 2));
+        if (e.packedSize > quint64(b.size()) || !b.has(e.data, static_cast<qint64>(e.packedSize)))
+            return damaged(QStringLiteral("the part %1 is cut short").arg(e.name));
+        entries << e;
+    }
+    QList<Entry> byPlace = entries;
+    std::sort(byPlace.begin(), byPlace.end(), [](const Entry& x, const Entry& y) { return x.header < y.header; });
+    for (qsizetype i = 1; i < byPlace.size(); ++i) {
+        if (byPlace[i].header < byPlace[i - 1].data + static_cast<qint64>(byPlace[i - 1].packedSize))
+            return damaged(QStringLiteral("its parts %1 and %2 overlap").arg(byPlace[i - 1].name, byPlace[i].name));
+    }
+    quint64 unpacked = 0;
+    for (const Entry& e : entries) {
+        unpacked += e.size;
+        if (unpacked > quint64(unpackLimit))
+            return damaged(QStringLiteral("it unpacks to more than %1 MiB").arg(unpackLimit >> 20));
+    }
+
+    QByteArray mimetype;
+    bool encrypted = false;
+    bool broken = false;
+    for (const Entry& e : entries) {
+        if (e.name == QLatin1String("mimetype") && e.method == 0 && e.packedSize < 256)
+            mimetype = b.at(e.data, static_cast<qint64>(e.packedSize)).trimmed();
+        // The manifest names a part's encryption near that part's name: its
+        // first MiB tells.
+        if (e.name == QLatin1String("META-INF/manifest.xml") && e.method == 8) {
+            const QByteArray packed = b.at(e.data, qMin<qint64>(static_cast<qint64>(e.packedSize), 1 << 20));
+            QByteArray manifest(static_cast<qsizetype>(qMin<quint64>(e.size, 1 << 20)), Qt::Uninitialized);
             z_stream z{};
             if (::inflateInit2(&z, -MAX_WBITS) == Z_OK) {
                 z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
                 z.avail_in = static_cast<uInt>(packed.size());
                 z.next_out = reinterpret_cast<Bytef*>(manifest.data());
-                z.avail_out = static_cast<uInt>(length);
+                z.avail_out = static_cast<uInt>(manifest.size());
                 ::inflate(&z, Z_FINISH);
                 encrypted = manifest.left(static_cast<qsizetype>(z.total_out)).contains("encryption-data");
                 ::inflateEnd(&z);
             }
         }
-        if (!entryIsWhole(packed, method, crc, size))
+        if (!entryIsWhole(b, e.data, static_cast<qint64>(e.packedSize), e.method, e.crc, e.size))
             broken = true;
     }
     // A document protected by a password holds parts that do not unpack
@@ -191,7 +317,7 @@ FileKind inspectZip(const Bytes& b)
 
 // ---- compound files (.ppt) ---------------------------------------------
 
-FileKind inspectCompound(const Bytes& b)
+FileKind inspectCompound(Bytes& b)
 {
     const int shift = static_cast<int>(b.le(30, 2));
     if (shift != 9 && shift != 12)
@@ -244,7 +370,7 @@ FileKind inspectCompound(const Bytes& b)
     for (quint64 sector : directory) {
         for (qint64 entry = offsetOf(sector); entry + 128 <= offsetOf(sector) + sectorSize; entry += 128) {
             const qint64 length = qBound<qint64>(qint64(0), static_cast<qint64>(b.le(entry + 64, 2)) - 2, qint64(62));
-            const QByteArrayView raw = b.at(entry, length);
+            const QByteArray raw = b.at(entry, length);
             const QString name = QString::fromUtf16(reinterpret_cast<const char16_t*>(raw.data()), raw.size() / 2);
             if (b.le(entry + 66, 1) != 2)
                 continue;
@@ -280,40 +406,99 @@ FileKind inspectFlat(QByteArrayView head)
     return {FileKind::NotPresentation, {}};
 }
 
-} // namespace
-
-FileKind InspectPresentationData(const QByteArray& data)
+// Which kind the bytes are, judged by how they start.
+FileKind inspect(Bytes& b, qint64 unpackLimit)
 {
-    const Bytes b(data);
-    if (data.startsWith("PK\x03\x04") || data.startsWith("PK\x05\x06"))
-        return inspectZip(b);
-    if (data.startsWith("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"))
-        return inspectCompound(b);
-    QByteArrayView head = QByteArrayView(data).first(qMin<qsizetype>(data.size(), 1 << 16));
-    if (head.startsWith("\xEF\xBB\xBF"))
-        head = head.sliced(3);
-    while (!head.isEmpty() && QChar::isSpace(static_cast<uchar>(head.front())))
-        head = head.sliced(1);
-    if (head.startsWith("<?xml") || head.startsWith("<office:document"))
-        return inspectFlat(head);
-    return {FileKind::NotPresentation, {}};
+    const QByteArray start = b.at(0, 1 << 16);
+    FileKind kind;
+    if (start.startsWith("PK\x03\x04") || start.startsWith("PK\x05\x06")) {
+        kind = inspectZip(b, unpackLimit);
+    } else if (start.startsWith("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1")) {
+        kind = inspectCompound(b);
+    } else {
+        QByteArrayView head(start);
+        if (head.startsWith("\xEF\xBB\xBF"))
+            head = head.sliced(3);
+        while (!head.isEmpty() && QChar::isSpace(static_cast<uchar>(head.front())))
+            head = head.sliced(1);
+        if (head.startsWith("<?xml") || head.startsWith("<office:document"))
+            kind = inspectFlat(head);
+    }
+    if (b.shrank())
+        return damaged(QStringLiteral("it changed while it was read"));
+    return kind;
 }
 
-FileKind InspectPresentation(const QString& path)
+} // namespace
+
+qint64 UnpackLimit()
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {FileKind::NotPresentation, {}};
-    if (file.size() == 0)
-        return {FileKind::NotPresentation, {}};
-    // Mapped, not read: a deck of hundreds of megabytes costs no memory here.
-    uchar* mapped = file.map(0, file.size());
-    if (!mapped)
-        return InspectPresentationData(file.readAll());
-    const FileKind kind =
-        InspectPresentationData(QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), file.size()));
-    file.unmap(mapped);
-    return kind;
+    bool ok = false;
+    const qint64 mib = qEnvironmentVariableIntValue("PRADELUX_UNPACK_LIMIT", &ok);
+    return ok && mib > 0 ? mib << 20 : qint64(2) << 30;
+}
+
+FileKind InspectPresentationData(const QByteArray& data, qint64 unpackLimit)
+{
+    Bytes b{QByteArrayView(data)};
+    return inspect(b, unpackLimit);
+}
+
+FileKind InspectPresentationFile(int fd, qint64 unpackLimit)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return {FileKind::NotRegular, {}};
+    Bytes b(fd, st.st_size);
+    return st.st_size == 0 ? FileKind{FileKind::NotPresentation, {}} : inspect(b, unpackLimit);
+}
+
+FileKind InspectPresentationApart(int fd, qint64 unpackLimit, int timeoutMs)
+{
+    int pipe[2];
+    if (::pipe2(pipe, O_CLOEXEC) != 0)
+        return InspectPresentationFile(fd, unpackLimit);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Only this file's check runs here: no lock another thread may hold
+        // is taken, and the process ends without unwinding anything.
+        ::close(pipe[0]);
+        const FileKind kind = InspectPresentationFile(fd, unpackLimit);
+        const QByteArray answer = char('0' + kind.verdict) + kind.why.toUtf8();
+        (void)!::write(pipe[1], answer.constData(), static_cast<size_t>(answer.size()));
+        ::_exit(0);
+    }
+    ::close(pipe[1]);
+    if (child < 0) {
+        ::close(pipe[0]);
+        return InspectPresentationFile(fd, unpackLimit);
+    }
+    QByteArray answer;
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        pollfd p{pipe[0], POLLIN, 0};
+        const qint64 left = timeoutMs - clock.elapsed();
+        if (left <= 0 || (::poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR))
+            break;
+        char chunk[4096];
+        const ssize_t n = (p.revents & (POLLIN | POLLHUP)) ? ::read(pipe[0], chunk, sizeof chunk) : 0;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0 && (p.revents & (POLLIN | POLLHUP)))
+            break;
+        answer.append(chunk, n > 0 ? n : 0);
+    }
+    const bool late = clock.elapsed() >= timeoutMs;
+    ::close(pipe[0]);
+    ::kill(child, SIGKILL);
+    while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    if (late && answer.isEmpty())
+        return {FileKind::TookTooLong, {}};
+    if (answer.isEmpty() || answer[0] < '0' || answer[0] > '0' + FileKind::TookTooLong)
+        return damaged(QStringLiteral("it could not be read to the end"));
+    return {static_cast<FileKind::Verdict>(answer[0] - '0'), QString::fromUtf8(answer.mid(1))};
 }
 
 } // namespace pradelux::office

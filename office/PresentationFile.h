@@ -1,7 +1,10 @@
 // What a file handed to the presentation application is, judged by its
 // content: a presentation, something else (a text document, a workbook, a
-// picture), or a package that is damaged (cut short, or with parts whose
-// checksums do not match), which LibreOffice could only open by repairing it.
+// picture), or a package that is damaged (cut short, with parts whose
+// checksums do not match, with parts that overlap or unpack to more than a
+// budget), which LibreOffice could only open by repairing it. The work is
+// bounded by the file's size and the budget; the file is read, never mapped,
+// and not changed.
 #pragma once
 
 #include <QByteArray>
@@ -11,15 +14,23 @@ namespace pradelux::office {
 
 struct FileKind
 {
-    enum Verdict { Presentation, NotPresentation, Damaged };
+    enum Verdict { Presentation, NotPresentation, Damaged, NotRegular, TookTooLong };
     Verdict verdict = NotPresentation;
     QString why; // for Damaged: what is wrong, in words
 };
 
+// How many bytes the parts of one package may unpack to in all:
+// PRADELUX_UNPACK_LIMIT (MiB) when set, otherwise 2 GiB.
+qint64 UnpackLimit();
+
 // Reads the file's structure: a zip package (.pptx, .odp and their kin), a
-// compound file (.ppt) or flat XML (.fodp). The file is not changed.
-FileKind InspectPresentation(const QString& path);
+// compound file (.ppt) or flat XML (.fodp). fd: a file opened for reading;
+// anything but a regular file is NotRegular.
+FileKind InspectPresentationFile(int fd, qint64 unpackLimit);
+// The same in a process of its own that is stopped after timeoutMs
+// (TookTooLong), so that no file can hold up the application for longer.
+FileKind InspectPresentationApart(int fd, qint64 unpackLimit, int timeoutMs);
 // The same for the file's bytes.
-FileKind InspectPresentationData(const QByteArray& data);
+FileKind InspectPresentationData(const QByteArray& data, qint64 unpackLimit);
 
 } // namespace pradelux::office

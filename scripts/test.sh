@@ -19,6 +19,9 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DPRADELUX_SANITIZE=ON -DP
 cmake --build build-sanitize -j"$(nproc)"
 (cd build-sanitize && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure --timeout 900)
 
+# The check of what a file holds, fuzzed for a minute from its corpus.
+tests/fuzz/run.sh 60
+
 # The Debian package, installed and used as a new user would, then removed.
 scripts/test-package.sh build
 

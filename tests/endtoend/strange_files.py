@@ -1,9 +1,14 @@
 #!/usr/bin/env python3
 """Files that are not what a presentation application should print, made from
-the test decks: other office documents, and decks cut short or damaged.
+the test decks: other office documents, decks cut short or damaged, and
+files built to make their check costly (a pipe, overlapping parts, parts
+that claim or unpack to gigabytes, a package of 65,535 entries).
 
 Usage: strange_files.py DECK.odp DECK.pptx OUTDIR
 """
+import io
+import os
+import struct
 import sys
 import zipfile
 from pathlib import Path
@@ -12,11 +17,17 @@ odp, pptx, out = Path(sys.argv[1]), Path(sys.argv[2]), Path(sys.argv[3])
 out.mkdir(parents=True, exist_ok=True)
 
 
-def package(path, parts):
-    with zipfile.ZipFile(path, "w") as z:
-        for name, data in parts:
+def package_bytes(parts):
+    data = io.BytesIO()
+    with zipfile.ZipFile(data, "w") as z:
+        for name, text in parts:
             method = zipfile.ZIP_STORED if name == "mimetype" else zipfile.ZIP_DEFLATED
-            z.writestr(name, data, compress_type=method)
+            z.writestr(name, text, compress_type=method)
+    return data.getvalue()
+
+
+def package(path, parts):
+    path.write_bytes(package_bytes(parts))
 
 
 # Other documents that LibreOffice reads, named as presentations.
@@ -46,3 +57,43 @@ for deck, part in ((odp, "content.xml"), (pptx, "ppt/slides/slide1.xml")):
     flipped = bytearray(data)
     flipped[start + info.compress_size // 2] ^= 0x55
     (out / f"flipped{deck.suffix}").write_bytes(bytes(flipped))
+
+# Files whose check must stay cheap whatever they claim.
+# A pipe named as a deck: opening it for reading would wait for a writer.
+os.mkfifo(out / "pipe.pptx")
+
+# Sixteen entries that all point at one highly compressed stream.
+bomb = io.BytesIO()
+with zipfile.ZipFile(bomb, "w", zipfile.ZIP_DEFLATED) as z:
+    z.writestr("ppt/presentation.xml", b"\0" * (8 << 20))
+one = bomb.getvalue()
+first = zipfile.ZipFile(io.BytesIO(one)).infolist()[0]
+directory = one.index(b"PK\x01\x02")
+entry = one[directory:one.index(b"PK\x05\x06")]
+entries = b"".join(entry.replace(b"presentation.xml", b"presentation.x%02d" % i) for i in range(16))
+end = bytearray(one[one.index(b"PK\x05\x06"):])
+struct.pack_into("<HHII", end, 8, 16, 16, len(entries), directory)
+(out / "bomb16.pptx").write_bytes(one[:directory] + entries + bytes(end))
+
+# A package whose table of contents says its parts unpack to 3 GiB.
+claims = bytearray(package_bytes([("[Content_Types].xml", "<Types/>"), ("ppt/presentation.xml", "<p/>")]))
+at = claims.index(b"PK\x01\x02")
+while at >= 0:
+    struct.pack_into("<I", claims, at + 24, 0x60000000)
+    at = claims.find(b"PK\x01\x02", at + 4)
+(out / "claims3g.pptx").write_bytes(bytes(claims))
+
+# A whole package that really unpacks to 768 MiB: its check takes seconds.
+with zipfile.ZipFile(out / "huge.pptx", "w", zipfile.ZIP_DEFLATED) as z:
+    z.writestr("[Content_Types].xml", "<Types/>")
+    with z.open("ppt/presentation.xml", "w", force_zip64=True) as part:
+        zeros = b"\0" * (64 << 20)
+        for _ in range(12):
+            part.write(zeros)
+
+# A valid package of 65,535 entries.
+with zipfile.ZipFile(out / "many.pptx", "w", zipfile.ZIP_STORED) as z:
+    z.writestr("[Content_Types].xml", "<Types/>")
+    z.writestr("ppt/presentation.xml", "<p:presentation/>")
+    for i in range(65533):
+        z.writestr(f"ppt/media/m{i}.txt", b"")

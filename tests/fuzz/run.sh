@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds the fuzzer of the check of what a file holds and runs it over the
+# corpus in this folder for SECONDS (default 60): every input must end
+# within 1 s and 256 MiB. New inputs it finds go to a scratch folder, not
+# into the repository. Usage: tests/fuzz/run.sh [SECONDS]
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+seconds=${1:-60}
+cmake -S tests/fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build-fuzz -j"$(nproc)" >/dev/null
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+ASAN_OPTIONS=quarantine_size_mb=16 build-fuzz/presentation_file_fuzzer -max_total_time="$seconds" -timeout=1 -rss_limit_mb=256 -max_len=1048576 \
+  -print_final_stats=1 "$scratch" tests/fuzz/corpus 2>&1 | tail -n 12
