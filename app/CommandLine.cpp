@@ -2,15 +2,15 @@
 #include "CommandLine.h"
 
 #include "AddFolder.h"
-#include "ConsoleHost.h"
-#include "ParallelExport.h"
 #include "ConsoleDialogs.h"
+#include "ConsoleHost.h"
 #include "Dialogs.h"
 #include "ErrorReport.h"
 #include "EventLoop.h"
 #include "ExportRun.h"
 #include "Failure.h"
 #include "Files.h"
+#include "ParallelExport.h"
 #include "PowerPoint1.h"
 #include "RunLock.h"
 #include "SettingsStore.h"
@@ -155,56 +155,94 @@ bool WantsCommandLine(const QStringList& arguments)
 
 QString CommandLineUsage()
 {
-    return QStringLiteral(
-        "Usage: pradelux --export [OPTION]... PATH...\n"
-        "       pradelux --export [OPTION]... --files-from FILE\n"
-        "\n"
-        "Exports presentations to PDF without a window. Each PATH is a presentation, or a\n"
-        "folder whose presentations (.ppt .pps .pot .pptx .pptm .ppsx .ppsm .potx .potm\n"
-        ".odp .otp .fodp, in any case), with those of its subfolders, are exported.\n"
-        "Names beginning with \"~\" and hidden files inside folders are skipped.\n"
-        "\n"
-        "  --output DIR        where the PDFs go (default: the folder the window last used)\n"
-        "  --extension EXT     take only files ending in .EXT from folders ('*': every file)\n"
-        "  --files-from FILE   export the paths listed in FILE, one a line ('-': standard\n"
-        "                      input), besides the PATHs\n"
-        "  -0, --null          paths end with a NUL byte instead of a new line, written\n"
-        "                      and read (--files-from)\n"
-        "  --report FILE       one JSON object a line for each row as it ends: presentation,\n"
-        "                      pdf, status (written, failed, replaced, skipped), pages,\n"
-        "                      seconds, error\n"
-        "  --jobs N            export N rows at once, each job with its own presentation\n"
-        "                      application, LibreOffice and printer values (0: one per\n"
-        "                      processor; default 1)\n"
-        "  --shard K/N         export only the K-th of N shares of the rows (by a stable hash\n"
-        "                      of each path), so N machines given the same arguments share them\n"
-        "  --verbose           every failing step's report, not the first of a row\n"
-        "  --yes, --no         the answer when the presentation application is already\n"
-        "                      running (default: yes, go on and use it)\n"
-        "  --no-wait           when another export is running, end at once (status 3)\n"
-        "                      instead of waiting for it\n"
-        "  --version           the version\n"
-        "  --help              this text\n"
-        "\n"
-        "Each PDF is printed on the standard output as soon as it is written; progress,\n"
-        "reports and the final message go to the error output. Without a session bus a\n"
-        "private one is started for the run. Ctrl+C (or SIGTERM) stops the run after the\n"
-        "presentation in hand; a second one stops it at once.\n"
-        "\n"
-        "Exit status: 0 when every presentation gave its PDF, 1 when some did not, 2 for\n"
-        "wrong usage, 3 when nothing could be started: another export was running and\n"
-        "--no-wait was given, or LibreOffice, the presentation application or the PDF\n"
-        "printer is missing; 130 when Ctrl+C or SIGTERM stopped the run.\n"
-        "\n"
-        "Environment: PRADELUX_RENDER_MEMORY_LIMIT (MiB a rendering may use),\n"
-        "PRADELUX_OFFICE_RENDER_TIMEOUT (seconds a rendering may take),\n"
-        "PRADELUX_RENDER_IDLE (seconds LibreOffice stays loaded without work),\n"
-        "PRADELUX_OFFICE_RENDERER=soffice (start LibreOffice for each presentation),\n"
-        "PRADELUX_OFFICE_SOFFICE (the LibreOffice executable), XDG_CONFIG_HOME and\n"
-        "XDG_RUNTIME_DIR (where the printer values, the lock and the renderer live).\n"
-        "\n"
-        "Without --export, pradelux opens its window.\n");
+    return QStringLiteral("Usage: pradelux --export [OPTION]... PATH...\n"
+                          "       pradelux --export [OPTION]... --files-from FILE\n"
+                          "\n"
+                          "Exports presentations to PDF without a window. Each PATH is a presentation, or a\n"
+                          "folder whose presentations (.ppt .pps .pot .pptx .pptm .ppsx .ppsm .potx .potm\n"
+                          ".odp .otp .fodp, in any case), with those of its subfolders, are exported.\n"
+                          "Names beginning with \"~\" and hidden files inside folders are skipped.\n"
+                          "\n"
+                          "  --output DIR        where the PDFs go (default: the folder the window last used)\n"
+                          "  --extension EXT     take only files ending in .EXT from folders ('*': every file)\n"
+                          "  --files-from FILE   export the paths listed in FILE, one a line ('-': standard\n"
+                          "                      input), besides the PATHs\n"
+                          "  -0, --null          paths end with a NUL byte instead of a new line, written\n"
+                          "                      and read (--files-from)\n"
+                          "  --report FILE       one JSON object a line for each row as it ends: presentation,\n"
+                          "                      pdf, status (written, failed, replaced, skipped), pages,\n"
+                          "                      seconds, error\n"
+                          "  --jobs N            export N rows at once, each job with its own presentation\n"
+                          "                      application, LibreOffice and printer values (0: one per\n"
+                          "                      processor; default 1)\n"
+                          "  --shard K/N         export only the K-th of N shares of the rows (by a stable hash\n"
+                          "                      of each path), so N machines given the same arguments share them\n"
+                          "  --verbose           every failing step's report, not the first of a row\n"
+                          "  --yes, --no         the answer when the presentation application is already\n"
+                          "                      running (default: yes, go on and use it)\n"
+                          "  --no-wait           when another export is running, end at once (status 3)\n"
+                          "                      instead of waiting for it\n"
+                          "  --version           the version\n"
+                          "  --help              this text\n"
+                          "\n"
+                          "Each PDF is printed on the standard output as soon as it is written; progress,\n"
+                          "reports and the final message go to the error output. Without a session bus a\n"
+                          "private one is started for the run. Ctrl+C (or SIGTERM, SIGHUP) stops the run\n"
+                          "after the presentation in hand; a second one stops it at once.\n"
+                          "\n"
+                          "Exit status: 0 when every presentation gave its PDF, 1 when some did not, 2 for\n"
+                          "wrong usage, 3 when nothing could be started: another export was running and\n"
+                          "--no-wait was given, or LibreOffice, the presentation application or the PDF\n"
+                          "printer is missing; 130 when Ctrl+C, SIGTERM or SIGHUP stopped the run; 141 when\n"
+                          "the standard output was closed (the reader of a pipe went away).\n"
+                          "\n"
+                          "Environment: PRADELUX_RENDER_MEMORY_LIMIT (MiB a rendering may use),\n"
+                          "PRADELUX_OFFICE_RENDER_TIMEOUT (seconds a rendering may take),\n"
+                          "PRADELUX_RENDER_IDLE (seconds LibreOffice stays loaded without work),\n"
+                          "PRADELUX_OFFICE_RENDERER=soffice (start LibreOffice for each presentation),\n"
+                          "PRADELUX_OFFICE_SOFFICE (the LibreOffice executable), XDG_CONFIG_HOME and\n"
+                          "XDG_RUNTIME_DIR (where the printer values, the lock and the renderer live).\n"
+                          "\n"
+                          "Without --export, pradelux opens its window.\n");
 }
+
+namespace {
+// What a run from the terminal does while another export holds the lock:
+// says so once and waits, or gives up (--no-wait, a lock file that cannot be
+// opened, Ctrl+C).
+struct LockWaiter
+{
+    RunLock& lock;
+    bool noWait;
+    QTextStream& err;
+    bool told = false;
+    bool gaveUp = false;
+    bool stopped = false;
+
+    bool keepWaiting(const QString& holder)
+    {
+        if (Interrupted()) {
+            err << "pradelux: interrupted while waiting; nothing was exported.\n";
+            stopped = true;
+        } else if (lock.unusable()) {
+            err << "pradelux: " << texts::kLockUnusable.arg(holder) << '\n';
+            gaveUp = true;
+        } else if (noWait) {
+            err << "pradelux: another export is running: " << holder << ". Nothing was exported.\n";
+            gaveUp = true;
+        } else if (!told) {
+            err << "pradelux: waiting for another export to finish: " << holder << "\n";
+            told = true;
+        }
+        err.flush();
+        if (stopped || gaveUp)
+            return false;
+        Pause(0.5);
+        return true;
+    }
+    int status() const { return stopped ? exitcode::kInterrupted : exitcode::kNotStarted; }
+};
+} // namespace
 
 int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
 {
@@ -278,9 +316,9 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
     QString extension = options.extension;
     while (extension.startsWith(QLatin1Char('.')))
         extension.remove(0, 1);
-    const QString pattern = extension.isEmpty()          ? kPresentationPatterns
+    const QString pattern = extension.isEmpty()               ? kPresentationPatterns
                             : extension == QLatin1String("*") ? QStringLiteral("*.*")
-                                                            : QStringLiteral("*.") + extension;
+                                                              : QStringLiteral("*.") + extension;
     QStringList rows;
     ErrorTrap trap(dialogs, tags::kFolderScan);
     ThrottledYield yield(DoEvents);
@@ -307,20 +345,27 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
                          ? services.settings.ReadSetting(settings::kLocation, services.defaultOutputFolder())
                          : QFileInfo(options.output).absoluteFilePath();
     if (jobs > 1 && rows.size() > 1) {
+        // The jobs keep printer values of their own; the lock keeps this
+        // run apart from the user's other exports all the same.
+        RunLock lock(services.lockPath);
+        LockWaiter waiter{lock, options.noWait, services.err};
+        while (!lock.tryLock(QStringLiteral("pradelux --export --jobs")) && waiter.keepWaiting(lock.holder())) {
+        }
+        if (waiter.gaveUp || waiter.stopped)
+            return waiter.status();
         QStringList passOn;
         if (options.verbose)
             passOn << QStringLiteral("--verbose");
         if (options.answer)
             passOn << (*options.answer ? QStringLiteral("--yes") : QStringLiteral("--no"));
-        return RunInJobs({rows, jobs, folder, passOn, options.report, options.null ? '\0' : '\n',
-                          services.printersFile,
+        return RunInJobs({rows, jobs, folder, passOn, options.report, options.null ? '\0' : '\n', services.printersFile,
                           QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
                               QStringLiteral("/pradelux-office/render-profile")},
                          services.out, services.err);
     }
     ConsoleHost host(rows, folder,
-                     {services.out, services.err, services.errIsTerminal, options.null ? '\0' : '\n',
-                      options.verbose, options.report, options.job, options.claims},
+                     {services.out, services.err, services.errIsTerminal, options.null ? '\0' : '\n', options.verbose,
+                      options.report, options.job, options.claims},
                      dialogs);
     QString why;
     if (!host.openReport(&why)) {
@@ -337,9 +382,7 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
         return exitcode::kAllWritten;
     }
     RunLock lock(services.lockPath);
-    bool toldWaiting = false;
-    bool gaveUp = false;
-    bool stoppedWaiting = false;
+    LockWaiter waiter{lock, options.noWait, services.err};
     // The presentation application, kept from one row to the next; letting
     // go of it at the end ends it.
     ObjectRef application;
@@ -352,41 +395,22 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
     });
     run.setLock(&lock, QStringLiteral("pradelux --export"), [&](const QString& holder) {
         host.endLine();
-        if (Interrupted()) {
-            stoppedWaiting = true;
-            return false;
-        }
-        if (options.noWait) {
-            services.err << "pradelux: another export is running: " << holder << ". Nothing was exported.\n";
-            services.err.flush();
-            gaveUp = true;
-            return false;
-        }
-        if (!toldWaiting) {
-            services.err << "pradelux: waiting for another export to finish: " << holder << "\n";
-            services.err.flush();
-            toldWaiting = true;
-        }
-        Pause(0.5);
-        return true;
+        return waiter.keepWaiting(holder);
     });
     ArmInterrupts(!options.job);
     run.PushButton2_Click();
     application.reset();
     host.endLine();
-    if (gaveUp)
-        return exitcode::kNotStarted;
-    if (stoppedWaiting) {
-        services.err << "pradelux: interrupted while waiting; nothing was exported.\n";
-        services.err.flush();
-        return exitcode::kInterrupted;
-    }
+    if (waiter.gaveUp || waiter.stopped)
+        return waiter.status();
     if (run.lastOutcome().stopped) {
         if (!options.job) {
-            services.err << InterruptedText(run.lastOutcome().rows, rows.size()) << '\n';
+            services.err << (OutputClosed() ? OutputClosedText(run.lastOutcome().rows, rows.size())
+                                            : InterruptedText(run.lastOutcome().rows, rows.size()))
+                         << '\n';
             services.err.flush();
         }
-        return exitcode::kInterrupted;
+        return OutputClosed() ? exitcode::kOutputClosed : exitcode::kInterrupted;
     }
     return run.lastOutcome().allWritten() ? exitcode::kAllWritten : exitcode::kSomeFailed;
 }

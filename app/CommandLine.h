@@ -39,7 +39,8 @@ constexpr int kAllWritten = 0;
 constexpr int kSomeFailed = 1;
 constexpr int kUsage = 2;
 constexpr int kNotStarted = 3;
-constexpr int kInterrupted = 130; // as a shell reports a program ended by Ctrl+C
+constexpr int kInterrupted = 130;  // as a shell reports a program ended by Ctrl+C
+constexpr int kOutputClosed = 141; // as a shell reports a program ended by SIGPIPE
 } // namespace exitcode
 
 // True when the arguments (without the program's name) ask for the terminal

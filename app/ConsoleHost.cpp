@@ -30,6 +30,13 @@ QString InterruptedText(qsizetype done, qsizetype total)
         .arg(total);
 }
 
+QString OutputClosedText(qsizetype done, qsizetype total)
+{
+    return QStringLiteral("pradelux: the standard output was closed; stopped after %1 of %2 presentations.")
+        .arg(done)
+        .arg(total);
+}
+
 ConsoleHost::ConsoleHost(QStringList rows, QString folder, ConsoleOutput output, ConsoleDialogs& dialogs)
     : m_rows(std::move(rows)), m_folder(std::move(folder)), m_output(output), m_dialogs(dialogs)
 {
@@ -94,8 +101,8 @@ bool ConsoleHost::takesRow(const QString& presentation)
     const QString name = OutputFileName(presentation).toCaseFolded();
     if (m_taken.contains(name))
         return true;
-    const QByteArray claim =
-        QFile::encodeName(m_output.claims) + '/' + QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1).toHex();
+    const QByteArray claim = QFile::encodeName(m_output.claims) + '/' +
+                             QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1).toHex();
     const int fd = ::open(claim.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0 && errno == EEXIST)
         return false;
@@ -137,9 +144,12 @@ void ConsoleHost::rowEnded(int row, const QString& presentation, const QString& 
         // Only the report tells the page count, and reading the PDF costs.
         if (QFile file(pdf); m_report.isOpen() && file.open(QIODevice::ReadOnly))
             line.pages = office::Renderer::pageCount(file.readAll());
-        // Out at once, so a pipe sees each PDF as it comes.
+        // Out at once, so a pipe sees each PDF as it comes; a reader that
+        // has gone stops the run.
         m_output.out << pdf << m_output.terminator;
         m_output.out.flush();
+        if (m_output.out.status() != QTextStream::Ok)
+            StopForClosedOutput();
         if (mayBeReplaced(row, pdf)) {
             m_held.insert(QFileInfo(pdf).absoluteFilePath(), line);
             return;

@@ -32,6 +32,8 @@ struct ConsoleOutput
 // Said when a report file cannot be opened, and when Ctrl+C stopped a run.
 QString ReportFileError(const QString& file, const QString& error);
 QString InterruptedText(qsizetype done, qsizetype total);
+// The final line of a run whose standard output's reader went away.
+QString OutputClosedText(qsizetype done, qsizetype total);
 
 class ConsoleHost : public ExportHost
 {

@@ -8,6 +8,7 @@
 #include "Failure.h"
 #include "Files.h"
 #include "Pointers.h"
+#include "RunLock.h"
 #include "SettingsStore.h"
 #include "SkinFramework.h"
 #include "Startup.h"
@@ -55,7 +56,8 @@ Form1::Form1(Form1Services services, StartupSteps steps, QWidget* parent)
 {
     setObjectName(QStringLiteral("Form1"));
     m_exportRun.setLock(m_services.exportLock, QStringLiteral("the Pradelux window"), [this](const QString& holder) {
-        m_services.dialogs.msgBox(texts::kAnotherRun.arg(holder));
+        const bool unusable = m_services.exportLock && m_services.exportLock->unusable();
+        m_services.dialogs.msgBox((unusable ? texts::kLockUnusable : texts::kAnotherRun).arg(holder));
         return false;
     });
     createControls();

@@ -3,9 +3,10 @@
 
 #include "CommandLine.h"
 #include "ConsoleHost.h"
-#include "Interrupts.h"
-#include "ExportRun.h"
 #include "Dialogs.h"
+#include "ExportRun.h"
+#include "Interrupts.h"
+#include "RunFolder.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -17,7 +18,6 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <csignal>
@@ -30,7 +30,7 @@ namespace {
 
 struct Job
 {
-    QTemporaryDir home;
+    QString home;
     QProcess process;
     QByteArray pending; // what came on its standard output, not yet a whole path
     qint64 reportRead = 0;
@@ -80,10 +80,18 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
     // Every job is given every row and takes the next one no other job has
     // taken, so that a job that finished its rows sooner takes more of them.
     const QStringList ordered = claimOrder(run.rows);
-    QTemporaryDir claims;
+    // The jobs' homes and their claims, gone with the run however it ends.
+    const RunFolder folder;
+    const QString claims = folder.make(QStringLiteral("claims"));
+    if (claims.isEmpty()) {
+        err << "pradelux: the temporary folder " << QDir::tempPath() << " cannot be written.\n";
+        return 2;
+    }
     std::vector<std::unique_ptr<Job>> jobs;
-    for (int j = 0; j < run.jobs && j < run.rows.size(); ++j)
+    for (int j = 0; j < run.jobs && j < run.rows.size(); ++j) {
         jobs.push_back(std::make_unique<Job>());
+        jobs.back()->home = folder.make(QStringLiteral("job-%1").arg(j + 1));
+    }
 
     QFile report(run.report);
     if (!run.report.isEmpty() && !report.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
@@ -91,7 +99,7 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
         return 2;
     }
     for (auto& job : jobs) {
-        const QString base = job->home.path();
+        const QString base = job->home;
         for (const char* folder : {"/config/Veltrande", "/runtime", "/cache"})
             QDir().mkpath(base + QLatin1String(folder));
         QFile::setPermissions(base + QStringLiteral("/runtime"),
@@ -107,13 +115,14 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
         env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
         job->process.setProcessEnvironment(env);
         // A session of its own: Ctrl+C reaches this program, which passes it
-        // on once, so that each job ends after its row in hand.
-        job->process.setChildProcessModifier(DetachFromInterrupts);
+        // on once, so that each job ends after its row in hand; a job ends
+        // with this program whatever ends it.
+        job->process.setChildProcessModifier(DetachAndEndWithParent);
         job->process.start(QCoreApplication::applicationFilePath(),
                            QStringList{QStringLiteral("--export"), QStringLiteral("--job"), QStringLiteral("--null"),
                                        QStringLiteral("--files-from"), QStringLiteral("-"), QStringLiteral("--output"),
                                        run.output, QStringLiteral("--report"), base + QStringLiteral("/report.jsonl"),
-                                       QStringLiteral("--claims"), claims.path()} +
+                                       QStringLiteral("--claims"), claims} +
                                run.passOn);
         for (const QString& row : ordered)
             job->process.write(QFile::encodeName(row) + '\0');
@@ -133,12 +142,14 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
             job.pending.remove(0, end + 1);
         }
         out.flush();
+        if (out.status() != QTextStream::Ok)
+            StopForClosedOutput();
         const QByteArray said = job.process.readAllStandardError();
         if (!said.isEmpty()) {
             err << QString::fromUtf8(said);
             err.flush();
         }
-        QFile lines(job.home.path() + QStringLiteral("/report.jsonl"));
+        QFile lines(job.home + QStringLiteral("/report.jsonl"));
         if (!lines.open(QIODevice::ReadOnly) || !lines.seek(job.reportRead))
             return;
         const QByteArray fresh = lines.readAll();
@@ -181,9 +192,10 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
         }
     }
     if (passedOn) {
-        err << InterruptedText(ended, run.rows.size()) << '\n';
+        err << (OutputClosed() ? OutputClosedText(ended, run.rows.size()) : InterruptedText(ended, run.rows.size()))
+            << '\n';
         err.flush();
-        return exitcode::kInterrupted;
+        return OutputClosed() ? exitcode::kOutputClosed : exitcode::kInterrupted;
     }
     if (status > 1)
         return status;

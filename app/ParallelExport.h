@@ -12,14 +12,14 @@ namespace pradelux {
 
 struct JobsRun
 {
-    QStringList rows;         // full paths
+    QStringList rows; // full paths
     int jobs = 2;
-    QString output;           // the output folder
-    QStringList passOn;       // options each job gets too (--verbose, --yes, --no)
-    QString report;           // the run's report file; empty for none
-    char terminator = '\n';   // after each path written
-    QString printersFile;     // the user's printer list, copied for each job
-    QString renderProfile;    // LibreOffice's profile for the renderer, copied too
+    QString output;         // the output folder
+    QStringList passOn;     // options each job gets too (--verbose, --yes, --no)
+    QString report;         // the run's report file; empty for none
+    char terminator = '\n'; // after each path written
+    QString printersFile;   // the user's printer list, copied for each job
+    QString renderProfile;  // LibreOffice's profile for the renderer, copied too
 };
 
 // Runs the jobs and returns the exit status, as a single run would.

@@ -50,8 +50,8 @@ void Form1::setUpKeyboardAndReaders()
     // Tab leaves the list; the arrow keys move between its rows.
     m_listView->setTabKeyNavigation(false);
     // As the window reads: top to bottom, left to right.
-    const QList<QWidget*> order = {m_buttons[3], m_listView,   m_buttons[1], m_buttons[4], m_buttons[5],
-                                   m_buttons[6], m_text,       m_buttons[7], m_buttons[2]};
+    const QList<QWidget*> order = {m_buttons[3], m_listView, m_buttons[1], m_buttons[4], m_buttons[5],
+                                   m_buttons[6], m_text,     m_buttons[7], m_buttons[2]};
     for (int i = 0; i + 1 < order.size(); ++i)
         setTabOrder(order[i], order[i + 1]);
 
@@ -64,8 +64,8 @@ void Form1::setUpKeyboardAndReaders()
         QPushButton* button = m_buttons[key.button];
         connect(new QShortcut(key.keys, this), &QShortcut::activated, button, &QPushButton::click);
         if (button->toolTip().isEmpty())
-            button->setToolTip(QStringLiteral("%1 (%2)")
-                                   .arg(button->text(), key.keys.toString(QKeySequence::NativeText)));
+            button->setToolTip(
+                QStringLiteral("%1 (%2)").arg(button->text(), key.keys.toString(QKeySequence::NativeText)));
     }
     connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this), &QShortcut::activated, this, [this] {
         m_text->setFocus(Qt::ShortcutFocusReason);
@@ -128,7 +128,8 @@ void Form1::exportFinished(const ExportOutcome& outcome)
         return;
     const qsizetype written = outcome.written.size();
     const qsizetype failed = outcome.failed.size();
-    const QString pdfs = written == 1 ? QStringLiteral("1 PDF written") : QStringLiteral("%1 PDFs written").arg(written);
+    const QString pdfs =
+        written == 1 ? QStringLiteral("1 PDF written") : QStringLiteral("%1 PDFs written").arg(written);
     const QString rows = failed == 0   ? QStringLiteral("every row gave its PDF")
                          : failed == 1 ? QStringLiteral("1 row gave no PDF")
                                        : QStringLiteral("%1 rows gave no PDF").arg(failed);

@@ -14,6 +14,7 @@
 #include "Prerequisites.h"
 #include "Printers.h"
 #include "Registry.h"
+#include "RunFolder.h"
 #include "RunLock.h"
 #include "SampleFiles.h"
 #include "SettingsStore.h"
@@ -60,8 +61,9 @@ public:
         if (usable)
             return;
         // Ctrl+C in the terminal must not end the bus in the middle of a
-        // run: this program ends it when it ends.
-        m_daemon.setChildProcessModifier(pradelux::DetachFromInterrupts);
+        // run: this program ends it when it ends, or the kernel does when
+        // this program is killed.
+        m_daemon.setChildProcessModifier(pradelux::DetachAndEndWithParent);
         m_daemon.start(QStringLiteral("dbus-daemon"),
                        {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
         QByteArray address;
@@ -80,24 +82,24 @@ public:
         // its folders once the program has returned (a batch task removes
         // them next).
         using pradelux::office::WarmRenderer;
-        const qint64 renderer = WarmRenderer::runningRenderer(WarmRenderer::defaultSocketPath());
+        const qint64 rendererPid = WarmRenderer::runningRenderer(WarmRenderer::defaultSocketPath());
+        const pradelux::ProcessHandle renderer(rendererPid);
         const auto application = QDBusConnection::sessionBus().interface()->servicePid(
             pradelux::protocol::busNameFor(pradelux::kPowerPointClass));
-        // LibreOffice keeps nothing that needs saving; its own shutdown is slow.
-        if (renderer > 0)
-            ::kill(static_cast<pid_t>(renderer), SIGKILL);
+        const pradelux::ProcessHandle applicationProcess(application.isValid() ? qint64(application.value()) : 0);
+        // LibreOffice keeps nothing that needs saving and its own shutdown
+        // is slow: the renderer only takes its sandbox down.
+        renderer.kill(SIGTERM);
+        if (!renderer.waitGone(1000))
+            renderer.kill(SIGKILL);
         m_daemon.terminate();
         m_daemon.waitForFinished(3000);
         // The application ends by itself once its bus has gone.
-        for (const qint64 pid : {renderer, application.isValid() ? qint64(application.value()) : 0}) {
-            QElapsedTimer clock;
-            clock.start();
-            while (pid > 0 && !pradelux::ProcessGone(pid) && clock.elapsed() < 5000)
-                QThread::msleep(10);
-            if (pid > 0 && !pradelux::ProcessGone(pid))
-                ::kill(static_cast<pid_t>(pid), SIGKILL);
+        for (const pradelux::ProcessHandle* process : {&renderer, &applicationProcess}) {
+            if (!process->waitGone(5000))
+                process->kill(SIGKILL);
         }
-        if (renderer > 0)
+        if (rendererPid > 0)
             QFile::remove(WarmRenderer::defaultSocketPath());
     }
 
@@ -114,15 +116,24 @@ int runInTerminal(int argc, char* argv[], const QStringList& arguments)
     QCoreApplication::setOrganizationName(QStringLiteral("Veltrande"));
     QCoreApplication::setApplicationName(QStringLiteral("Pradelux"));
     PrivateSessionBus privateBus;
+    // What runs that were killed left in the temporary folder.
+    RunFolder::removeDeadRuns();
     SettingsStore settings;
     FileRegistry registry;
     UserPrinters printers;
     DBusAutomation automation(QDBusConnection::sessionBus(), AppFolder());
     QTextStream out(stdout);
     QTextStream err(stderr);
-    CommandLineServices services{automation, registry, settings, out, err, ::isatty(STDERR_FILENO) == 1, [] {
-                                     return DefaultOutputFolder(XdgDesktopFolder);
-                                 }, ExportLockPath(registry), {}, {}};
+    CommandLineServices services{automation,
+                                 registry,
+                                 settings,
+                                 out,
+                                 err,
+                                 ::isatty(STDERR_FILENO) == 1,
+                                 [] { return DefaultOutputFolder(XdgDesktopFolder); },
+                                 ExportLockPath(registry),
+                                 {},
+                                 {}};
     services.printersFile = UserPrinters::defaultFile();
     services.prerequisites = [&] {
         const QString missing = WhyPowerPointIsMissing(automation);
@@ -169,7 +180,8 @@ int main(int argc, char* argv[])
             return PowerPoint1(PowerPoint1::defaults(automation, registry, dialogs)).DoPPT(presentation, pdf);
         }};
     services.exportLock = &exportLock;
-    SessionDesktopSignals desktopSignals(QDBusConnection::sessionBus(), QStringLiteral("org.pradelux.Pradelux.desktop"));
+    SessionDesktopSignals desktopSignals(QDBusConnection::sessionBus(),
+                                         QStringLiteral("org.pradelux.Pradelux.desktop"));
     services.desktopSignals = &desktopSignals;
     StartupSteps steps;
     steps.recordSampleFiles = [&] { RecordSampleFiles(AppFolder(), settings, ThrottledYield(DoEvents)); };

@@ -60,6 +60,8 @@ public:
 namespace texts {
 inline const QString kAnotherRun =
     QStringLiteral("Another export is running: %1. Nothing was started; try again when it has finished.");
+inline const QString kLockUnusable =
+    QStringLiteral("The export lock cannot be taken: %1. Nothing was started.");
 inline const QString kNoFiles = QStringLiteral("No files added.");
 inline const QString kNoFolder = QStringLiteral("Folder does not exist. Please select another folder.");
 inline const QString kDone = QStringLiteral("Done.");

@@ -11,7 +11,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,14 +33,43 @@ QString PdfWriterPort::unusedName(const QString& title) const
     return candidate;
 }
 
+// Removes the temporary files that writers which were killed left in the
+// folder: files of ours (".pradelux-" and six characters) whose lock nobody
+// holds. One another job is writing is held, and stays.
+static void removeLeftTemporaries(const QByteArray& folder)
+{
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (!name.startsWith(".pradelux-") || name.size() != 16)
+            continue;
+        const QByteArray path = folder + '/' + name;
+        const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        struct stat st;
+        if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlink(path.constData());
+        if (fd >= 0)
+            ::close(fd);
+    }
+    ::closedir(dir);
+}
+
 void writeWhole(const QString& target, const QByteArray& data, const WriteFunction& writeSome)
 {
     const QFileInfo info(target);
     // A short name of its own, so that a PDF name as long as the disk allows
     // can still be written.
     const QByteArray folder = QFile::encodeName(info.absolutePath());
+    removeLeftTemporaries(folder);
     QByteArray name = folder + "/.pradelux-XXXXXX";
     const int fd = ::mkstemp(name.data());
+    // Held while the file is being written: a temporary file nobody holds
+    // was left by a writer that was killed.
+    if (fd >= 0)
+        ::flock(fd, LOCK_EX);
     if (fd < 0) {
         const int error = errno;
         throw Failure(error == ENOSPC ? failure::kDiskFull : failure::kPermissionDenied,

@@ -5,11 +5,11 @@
 
 #include "Dialogs.h"
 
-#include <QTextStream>
 #include <QStringList>
+#include <QTextStream>
 #include <functional>
-#include <utility>
 #include <optional>
+#include <utility>
 
 namespace pradelux {
 

@@ -13,9 +13,9 @@ SessionDesktopSignals::SessionDesktopSignals(QDBusConnection bus, QString deskto
 
 void SessionDesktopSignals::progress(double fraction, bool visible)
 {
-    QDBusMessage update = QDBusMessage::createSignal(QStringLiteral("/org/pradelux/Pradelux/LauncherEntry"),
-                                                     QStringLiteral("com.canonical.Unity.LauncherEntry"),
-                                                     QStringLiteral("Update"));
+    QDBusMessage update =
+        QDBusMessage::createSignal(QStringLiteral("/org/pradelux/Pradelux/LauncherEntry"),
+                                   QStringLiteral("com.canonical.Unity.LauncherEntry"), QStringLiteral("Update"));
     update << QStringLiteral("application://") + m_entry
            << QVariantMap{{QStringLiteral("progress"), qBound(0.0, fraction, 1.0)},
                           {QStringLiteral("progress-visible"), visible}};

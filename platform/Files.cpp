@@ -7,7 +7,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace pradelux {
@@ -103,6 +105,31 @@ bool ProcessGone(qint64 pid)
     // Its first thread ends before the others: until they have ended too,
     // the process still holds its files.
     return QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size() <= 1;
+}
+
+ProcessHandle::ProcessHandle(qint64 pid)
+{
+    if (pid > 0)
+        m_fd = static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0));
+}
+
+ProcessHandle::~ProcessHandle()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool ProcessHandle::waitGone(int ms) const
+{
+    // Readable once the whole process has exited.
+    pollfd p{m_fd, POLLIN, 0};
+    return m_fd < 0 || ::poll(&p, 1, ms) > 0;
+}
+
+void ProcessHandle::kill(int signal) const
+{
+    if (m_fd >= 0)
+        ::syscall(SYS_pidfd_send_signal, m_fd, signal, nullptr, 0);
 }
 
 } // namespace pradelux

@@ -47,4 +47,23 @@ QString AppFolder();
 // and that waits to be reaped.
 bool ProcessGone(qint64 pid);
 
+// A process held by a handle (a pidfd) that can never come to name another
+// one, as its process id can once the process has ended and the id is used
+// again. Take it while the process is known to be the one meant.
+class ProcessHandle
+{
+public:
+    explicit ProcessHandle(qint64 pid);
+    ~ProcessHandle();
+    ProcessHandle(const ProcessHandle&) = delete;
+    ProcessHandle& operator=(const ProcessHandle&) = delete;
+    bool isValid() const { return m_fd >= 0; }
+    // Waits up to ms for the process (all its threads) to end; true once it has.
+    bool waitGone(int ms) const;
+    void kill(int signal) const;
+
+private:
+    int m_fd = -1;
+};
+
 } // namespace pradelux

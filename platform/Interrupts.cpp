@@ -1,8 +1,9 @@
-// Ctrl+C and SIGTERM on the command line.
+// Ctrl+C, SIGTERM, SIGHUP and a closed standard output on the command line.
 #include "Interrupts.h"
 
 #include <atomic>
 #include <csignal>
+#include <sys/prctl.h>
 #include <thread>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@ namespace {
 std::atomic<bool> g_armed{false};
 std::atomic<bool> g_say{true};
 std::atomic<bool> g_interrupted{false};
+std::atomic<bool> g_outputClosed{false};
 std::atomic<pid_t> g_endWithProgram{0};
 
 sigset_t interrupts()
@@ -20,6 +22,8 @@ sigset_t interrupts()
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    // A closed terminal or ssh session.
+    sigaddset(&set, SIGHUP);
     return set;
 }
 } // namespace
@@ -27,6 +31,9 @@ sigset_t interrupts()
 void CatchInterrupts()
 {
     const sigset_t set = interrupts();
+    // A reader that has gone is seen as a failed write (EPIPE), so the run
+    // can stop as a tool in a pipe does, and end what it started.
+    ::signal(SIGPIPE, SIG_IGN);
     // Every thread started from here on inherits the blocked signals; only
     // the waiting thread below takes them.
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
@@ -61,6 +68,17 @@ bool Interrupted()
     return g_interrupted;
 }
 
+void StopForClosedOutput()
+{
+    g_outputClosed = true;
+    g_interrupted = true;
+}
+
+bool OutputClosed()
+{
+    return g_outputClosed;
+}
+
 void EndWithProgram(pid_t pid)
 {
     g_endWithProgram = pid;
@@ -71,6 +89,16 @@ void DetachFromInterrupts()
     ::setsid();
     const sigset_t set = interrupts();
     ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    ::signal(SIGPIPE, SIG_DFL);
+}
+
+void DetachAndEndWithParent()
+{
+    const pid_t parent = ::getppid();
+    DetachFromInterrupts();
+    // Whatever ends this program, SIGKILL included, ends the child too.
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent)
+        ::_exit(1);
 }
 
 } // namespace pradelux

@@ -1,4 +1,4 @@
-// Ctrl+C (SIGINT) and SIGTERM on the command line. They are taken by a
+// Ctrl+C (SIGINT), SIGTERM and SIGHUP on the command line. They are taken by a
 // thread of their own, so that no other thread (the session bus's among
 // them) is ever interrupted by one in the middle of its work. Before the run
 // is armed, one ends the program at once; once it is, the first one asks the
@@ -14,11 +14,20 @@ void CatchInterrupts();
 // From now on the first one stops the run; say: tell so on the error output.
 void ArmInterrupts(bool say);
 bool Interrupted();
+// The standard output's reader has gone: the run stops as after an
+// interrupt (no further row), and says so at its end. SIGPIPE is ignored
+// from CatchInterrupts on, so a write there fails instead.
+void StopForClosedOutput();
+bool OutputClosed();
 // A process of this program's own (a private session bus) that is ended
 // along with it when an interrupt ends the program at once.
 void EndWithProgram(pid_t pid);
 // For a child process, between fork and exec: the signals as a new program
 // expects them, and no terminal's Ctrl+C (a session of its own).
 void DetachFromInterrupts();
+// The same, for a child that must not outlive this program however it ends
+// (its private session bus, the jobs of --jobs): it is killed when this
+// program's main thread ends.
+void DetachAndEndWithParent();
 
 } // namespace pradelux

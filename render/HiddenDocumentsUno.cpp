@@ -154,9 +154,8 @@ extern "C" __attribute__((visibility("default"))) void* pradelux_hidden_attach(c
 }
 
 // Prints one presentation: a HiddenDocuments::Result.
-extern "C" __attribute__((visibility("default"))) int pradelux_hidden_print(void* desktop, const char* presentation,
-                                                                            const char* pdf, int hiddenSlides,
-                                                                            int notesPages)
+extern "C" __attribute__((visibility("default"))) int
+pradelux_hidden_print(void* desktop, const char* presentation, const char* pdf, int hiddenSlides, int notesPages)
 {
     return static_cast<int>(pradelux::office::print(*static_cast<Desktop*>(desktop), QString::fromUtf8(presentation),
                                                     QString::fromUtf8(pdf), hiddenSlides != 0, notesPages != 0));

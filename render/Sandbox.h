@@ -56,6 +56,10 @@ public:
     // Returns its pid, or -1 with why.
     pid_t start(const QStringList& command, int keepFd, QString* why) const;
 
+    // Where the root stands in this process's mount namespace (its folder on
+    // the host is empty).
+    QByteArray path() const { return m_root; }
+
 private:
     Root() = default;
     bool bind(const QString& path, unsigned flags, QString* why);

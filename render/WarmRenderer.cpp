@@ -39,14 +39,6 @@ bool privateFolder(const QString& folder)
            (st.st_mode & 0777) == 0700;
 }
 
-// Ends a renderer that this application knows to be its own: the process
-// at the other end of its socket, or the one it started.
-void stop(qint64 pid)
-{
-    if (pid > 0)
-        ::kill(static_cast<pid_t>(pid), SIGKILL);
-}
-
 // The process at the other end of a connected local socket.
 qint64 peerOf(const QLocalSocket& socket)
 {
@@ -112,13 +104,14 @@ bool WarmRenderer::connect(QLocalSocket& socket, QString* why) const
         *why = QStringLiteral("%1 could not be started").arg(m_program);
         return false;
     }
+    const ProcessHandle started(pid);
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < kStartMs) {
         socket.connectToServer(m_socket);
         if (socket.waitForConnected(200))
             return true;
-        if (::kill(static_cast<pid_t>(pid), 0) != 0) {
+        if (started.waitGone(0)) {
             // Another application may have started one at the same moment.
             socket.connectToServer(m_socket);
             if (socket.waitForConnected(1000))
@@ -131,7 +124,7 @@ bool WarmRenderer::connect(QLocalSocket& socket, QString* why) const
         QThread::msleep(10);
     }
     *why = QStringLiteral("LibreOffice did not get ready within %1 seconds").arg(kStartMs / 1000);
-    stop(pid);
+    started.kill(SIGKILL);
     return false;
 }
 
@@ -152,8 +145,11 @@ QString WarmRenderer::render(const RenderRequest& request, const QString& workFo
     socket.write(QJsonDocument(message).toJson(QJsonDocument::Compact) + '\n');
     socket.flush();
 
-    // The renderer's memory, its sandbox's included, is watched while it works.
+    // The renderer's memory, its sandbox's included, is watched while it
+    // works. It is held by a handle while it is surely the process at the
+    // other end: once it has ended, its id may name another process.
     const qint64 renderer = peerOf(socket);
+    const ProcessHandle process(renderer);
     QElapsedTimer clock;
     clock.start();
     bool large = false;
@@ -162,7 +158,7 @@ QString WarmRenderer::render(const RenderRequest& request, const QString& workFo
         socket.waitForReadyRead(static_cast<int>(qMin<qint64>(kWatchMs, m_timeoutMs - clock.elapsed())));
     if (!socket.canReadLine()) {
         const bool hung = socket.state() == QLocalSocket::ConnectedState;
-        stop(renderer);
+        process.kill(SIGKILL);
         QFile::remove(output);
         if (large)
             ThrowTooMuchMemory(request.presentation, memoryLimit());

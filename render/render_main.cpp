@@ -20,13 +20,25 @@
 #include <QTextStream>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
+
+// The sandbox's root, removed when this process is told to end.
+char g_root[4096];
+
+void endOnTerm(int)
+{
+    ::umount2(g_root, MNT_DETACH);
+    ::rmdir(g_root);
+    ::_exit(0);
+}
 
 QString ownFolder()
 {
@@ -129,6 +141,12 @@ int main(int argc, char* argv[])
         return 5;
     }
     ::close(pair[1]);
+    // Told to end (a run's private bus ends with it), the root goes too;
+    // the worker ends with this process.
+    std::strncpy(g_root, root->path().constData(), sizeof g_root - 1);
+    struct sigaction term = {};
+    term.sa_handler = endOnTerm;
+    ::sigaction(SIGTERM, &term, nullptr);
 
     QCoreApplication app(argc, argv);
     pradelux::office::RenderLimits limits;

@@ -1,21 +1,22 @@
 // pradelux --export as a script runs it: the real program, application and
 // LibreOffice, no display; what it prints, where, and its exit status.
 #include "Decks.h"
+#include "Files.h"
 #include "PdfPrinter.h"
 #include "RunLock.h"
-#include "Files.h"
 #include "ServerFixture.h"
 
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <csignal>
@@ -81,7 +82,8 @@ TEST_F(CommandLineTest, FolderOfGoodAndBrokenPresentationsGivesThePdfsTheSummary
     for (const QString& pdf : mixed.written)
         EXPECT_EQ(test::pdfPages(pdf), 3) << pdf.toStdString();
     EXPECT_TRUE(mixed.errors.contains(QStringLiteral("1/3 Processing: Plan.pptx\n")));
-    EXPECT_TRUE(mixed.errors.contains(QStringLiteral("PowerPoint can't open %1/broken.pptx: the file is damaged").arg(in)));
+    EXPECT_TRUE(
+        mixed.errors.contains(QStringLiteral("PowerPoint can't open %1/broken.pptx: the file is damaged").arg(in)));
     EXPECT_TRUE(
         mixed.errors.contains(QStringLiteral("Done.\n\n1 of 3 presentations gave no PDF:\n%1/broken.pptx\n").arg(in)))
         << mixed.errors.toStdString();
@@ -135,7 +137,8 @@ TEST_F(CommandLineTest, ScriptsGetStreamedPathsAReportOneBlockPerFailureAndDisjo
     const Result r = finish(program);
     EXPECT_EQ(r.status, 1) << r.errors.toStdString();
     EXPECT_TRUE(beforeTheEnd);
-    EXPECT_EQ(QString::fromUtf8(streamed), out + "/same.pdf" + QChar(0) + out + "/same.pdf" + QChar(0) + out + "/zlong.pdf" + QChar(0));
+    EXPECT_EQ(QString::fromUtf8(streamed),
+              out + "/same.pdf" + QChar(0) + out + "/same.pdf" + QChar(0) + out + "/zlong.pdf" + QChar(0));
     EXPECT_EQ(r.errors.count(QStringLiteral("Application Error:")), 1) << r.errors.toStdString();
     EXPECT_TRUE(r.errors.contains(QStringLiteral("later steps of this row failed after it"))) << r.errors.toStdString();
     QFile report(out + "/report.jsonl");
@@ -148,8 +151,10 @@ TEST_F(CommandLineTest, ScriptsGetStreamedPathsAReportOneBlockPerFailureAndDisjo
         }
     }
     EXPECT_EQ(rows.keys(), QStringList({"broken.pptx", "same.odp", "sub/same.pptx", "sub/zlong.fodp"}));
-    const QList<QPair<QString, QString>> statuses = {
-        {"broken.pptx", "failed"}, {"same.odp", "replaced"}, {"sub/same.pptx", "written"}, {"sub/zlong.fodp", "written"}};
+    const QList<QPair<QString, QString>> statuses = {{"broken.pptx", "failed"},
+                                                     {"same.odp", "replaced"},
+                                                     {"sub/same.pptx", "written"},
+                                                     {"sub/zlong.fodp", "written"}};
     for (const auto& [row, status] : statuses)
         EXPECT_EQ(rows[row].value("status").toString(), status) << row.toStdString();
     EXPECT_EQ(rows["sub/zlong.fodp"].value("pages").toInt(), 200);
@@ -234,7 +239,8 @@ TEST_F(CommandLineTest, ScriptsGetStreamedPathsAReportOneBlockPerFailureAndDisjo
     QDir().mkpath(runtime);
     noBus.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
     piped.setProcessEnvironment(noBus);
-    piped.start(QStringLiteral(PRADELUX_APPFOLDER "/pradelux"), {"--export", "--files-from", "-", "--null", "--output", out});
+    piped.start(QStringLiteral(PRADELUX_APPFOLDER "/pradelux"),
+                {"--export", "--files-from", "-", "--null", "--output", out});
     piped.write((in + "/same.odp\0").toUtf8());
     piped.closeWriteChannel();
     const Result fromStdin = finish(piped);
@@ -255,6 +261,98 @@ TEST_F(CommandLineTest, ScriptsGetStreamedPathsAReportOneBlockPerFailureAndDisjo
     EXPECT_EQ(noPrinter.status, 3) << noPrinter.errors.toStdString();
     EXPECT_TRUE(noPrinter.errors.contains(QStringLiteral("Veltrande PDF Writer is not installed")));
     EXPECT_EQ(run({"--version"}).written, QStringList({"pradelux 0.1"}));
+}
+
+// However a run is cut off, what it started ends with it within 10 s, and
+// its temporary folders go: a reader of its output that goes away, a closed
+// terminal, SIGTERM twice, SIGKILL, and SIGKILL of a --jobs run.
+TEST_F(CommandLineTest, RunCutOffAnyWayLeavesNothingRunningOrLyingAround)
+{
+    QDir().mkpath(in);
+    for (int i = 1; i <= 40; ++i)
+        ASSERT_TRUE(QFile::copy(test::deck(QStringLiteral("odp")), in + QStringLiteral("/deck%1.odp").arg(i)));
+    const struct
+    {
+        const char* how;
+        QStringList extra;
+        QList<int> sent; // signals sent once the first PDF is printed
+        int status;      // -1: killed
+        const char* said;
+    } rows[] = {
+        {"reader gone", {}, {}, 141, "pradelux: the standard output was closed; stopped after"},
+        {"terminal closed", {}, {SIGHUP}, 130, "pradelux: interrupted after"},
+        {"SIGTERM twice", {}, {SIGTERM, SIGTERM}, 128 + SIGTERM, ""},
+        {"SIGKILL", {}, {SIGKILL}, -1, ""},
+        {"SIGKILL of --jobs 2", {"--jobs", "2"}, {SIGKILL}, -1, ""},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        // Short: a job's renderer socket lies four folders below.
+        const QString base = config.path(QStringLiteral("c%1").arg(++n));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        for (const char* folder : {"runtime", "cache", "tmp", "out"}) {
+            QDir().mkpath(base + QLatin1Char('/') + QLatin1String(folder));
+            if (QLatin1String(folder) != QLatin1String("out"))
+                env.insert(QLatin1String(folder == QByteArray("runtime") ? "XDG_RUNTIME_DIR"
+                                         : folder == QByteArray("cache") ? "XDG_CACHE_HOME"
+                                                                         : "TMPDIR"),
+                           base + QLatin1Char('/') + QLatin1String(folder));
+        }
+        QFile::setPermissions(base + "/runtime",
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QProcess program;
+        program.setProcessEnvironment(env);
+        const QStringList arguments = QStringList{"--export", "--output", base + "/out", in} + row.extra;
+        if (row.sent.isEmpty()) // its output read by a pipe that closes after one line
+            program.start(QStringLiteral("bash"),
+                          QStringList{QStringLiteral("-c"),
+                                      QStringLiteral("\"$0\" \"$@\" | head -n 1 >/dev/null; exit ${PIPESTATUS[0]}"),
+                                      QStringLiteral(PRADELUX_APPFOLDER "/pradelux")} +
+                              arguments);
+        else
+            program.start(QStringLiteral(PRADELUX_APPFOLDER "/pradelux"), arguments);
+        ASSERT_TRUE(program.waitForStarted());
+        if (!row.sent.isEmpty()) {
+            while (program.state() == QProcess::Running && !program.canReadLine())
+                program.waitForReadyRead(100);
+            ASSERT_EQ(program.state(), QProcess::Running)
+                << row.how << ' ' << program.readAllStandardError().toStdString();
+            for (const int signal : row.sent) {
+                ASSERT_GT(program.processId(), 0);
+                ::kill(static_cast<pid_t>(program.processId()), signal);
+                QTest::qWait(50);
+            }
+        }
+        const Result r = finish(program);
+        EXPECT_EQ(r.status, row.status) << row.how << ' ' << r.errors.toStdString();
+        EXPECT_TRUE(r.errors.contains(QLatin1String(row.said))) << row.how << ' ' << r.errors.toStdString();
+        // Nothing of the run is left: its bus, application, renderer,
+        // LibreOffice and jobs all had its cache folder.
+        QStringList left;
+        QElapsedTimer clock;
+        clock.start();
+        do {
+            QTest::qWait(200);
+            left.clear();
+            for (const QString& pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs)) {
+                const QByteArray environment = test::readFile("/proc/" + pid + "/environ").toUtf8();
+                if (environment.contains(("XDG_CACHE_HOME=" + base + "/cache").toUtf8() + '\0') &&
+                    !ProcessGone(pid.toLongLong()))
+                    left << test::readFile("/proc/" + pid + "/comm").trimmed();
+            }
+        } while (!left.isEmpty() && clock.elapsed() < 10000);
+        EXPECT_EQ(left, QStringList()) << row.how << ": still running 10 s after the run";
+        // A killed run cannot tidy up: the next run of the user does.
+        if (row.status == -1) {
+            program.start(QStringLiteral(PRADELUX_APPFOLDER "/pradelux"),
+                          {"--export", "--output", base + "/out", in + "/deck1.odp"});
+            EXPECT_EQ(finish(program).status, 0) << row.how;
+        }
+        EXPECT_EQ(QDir(base + "/tmp").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList())
+            << row.how;
+    }
 }
 
 TEST_F(CommandLineTest, WrongUsageExportsNothingAndSaysWhatIsWrong)
@@ -358,8 +456,9 @@ TEST_F(CommandLineTest, FolderThatIsAlsoTheOutputFolderKeepsEverythingTheRunDidN
     EXPECT_EQ(::stat(undecodable.constData(), &st), 0); // untouched
     // Given as an argument, it is named the same way instead of "No such file".
     QProcess named;
-    named.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("exec \"$0\" --export --output \"$1\" "
-                                                                            "\"$(printf '%s/bad\\377.pptx' \"$1\")\""),
+    named.start(QStringLiteral("sh"), {QStringLiteral("-c"),
+                                       QStringLiteral("exec \"$0\" --export --output \"$1\" "
+                                                      "\"$(printf '%s/bad\\377.pptx' \"$1\")\""),
                                        QStringLiteral(PRADELUX_APPFOLDER "/pradelux"), in});
     const Result one = finish(named);
     EXPECT_EQ(one.status, 1) << one.errors.toStdString();
@@ -415,7 +514,8 @@ TEST_F(CommandLineTest, TwoExportsAtOnceTakeTurnsAndEachWritesOnlyItsOwnDecks)
     const Result b = finish(two);
 
     EXPECT_EQ(refused.status, 3) << refused.errors.toStdString();
-    EXPECT_TRUE(refused.errors.contains("another export is running: the other export (process")) << refused.errors.toStdString();
+    EXPECT_TRUE(refused.errors.contains("another export is running: the other export (process"))
+        << refused.errors.toStdString();
     EXPECT_TRUE(refused.written.isEmpty());
     for (const Result* r : {&a, &b}) {
         EXPECT_EQ(r->status, 0) << r->errors.toStdString();
@@ -431,7 +531,8 @@ TEST_F(CommandLineTest, TwoExportsAtOnceTakeTurnsAndEachWritesOnlyItsOwnDecks)
         const QString inside = test::pdfText(pdf);
         EXPECT_TRUE(inside.contains(text)) << pdf.toStdString();
         for (const auto& [other, otherText] : texts)
-            EXPECT_TRUE(other == pdf || !inside.contains(otherText)) << pdf.toStdString() << " holds " << otherText.toStdString();
+            EXPECT_TRUE(other == pdf || !inside.contains(otherText))
+                << pdf.toStdString() << " holds " << otherText.toStdString();
     }
 }
 

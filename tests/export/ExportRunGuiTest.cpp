@@ -139,7 +139,9 @@ TEST_F(ExportRunGuiTest, EarlierFilesStayUntilARowOfTheRunReallyReplacesThem)
         {{"/in/Q3.ppt", "/in/Q3.pptx"},
          {},
          "Done.\r\n\r\nThe PDF of 1 presentation was replaced by a later one of the same name:\r\n/in/Q3.ppt"},
-        {{"/in/Q3.ppt", "/in/Q3.pptx"}, {"/in/Q3.pptx"}, "Done.\r\n\r\n1 of 2 presentations gave no PDF:\r\n/in/Q3.pptx"},
+        {{"/in/Q3.ppt", "/in/Q3.pptx"},
+         {"/in/Q3.pptx"},
+         "Done.\r\n\r\n1 of 2 presentations gave no PDF:\r\n/in/Q3.pptx"},
         {{"/in/Q3.pptx", "/in/LINK.odp"},
          {},
          "Done.\r\n\r\nThe PDF of 1 presentation was replaced by a later one of the same name:\r\n/in/Q3.pptx"},
@@ -179,8 +181,8 @@ TEST_F(ExportRunGuiTest, TargetThatCannotBeClearedFailsItsRowWithAReportAndIsNot
     const QString readOnly = config.path(QStringLiteral("read-only"));
     ASSERT_TRUE(test::writeFile(readOnly + "/blocked.pdf", {}, "old"));
     if (test::PrivateMounts::available() && test::PrivateMounts::readOnly(readOnly))
-        cases.append(
-            {readOnly, "the folder is on a read-only disk", QString(oneFailed).replace("1 of", "2 of") + "\r\n/in/free.pptx"});
+        cases.append({readOnly, "the folder is on a read-only disk",
+                      QString(oneFailed).replace("1 of", "2 of") + "\r\n/in/free.pptx"});
     for (const auto& [folder, why, summary] : cases) {
         calls.clear();
         dialogs.boxes.clear();
@@ -243,15 +245,32 @@ TEST_F(ExportRunGuiTest, AnotherRunHoldingThePrinterValuesIsNamedAndNothingStart
     clickStart();
     EXPECT_TRUE(calls.isEmpty());
     ASSERT_EQ(dialogs.boxes.size(), 1);
-    EXPECT_TRUE(dialogs.boxes[0].text.startsWith(
-        QStringLiteral("Another export is running: pradelux --export (process %1 on ")
-            .arg(QCoreApplication::applicationPid())))
+    EXPECT_TRUE(
+        dialogs.boxes[0].text.startsWith(QStringLiteral("Another export is running: pradelux --export (process %1 on ")
+                                             .arg(QCoreApplication::applicationPid())))
         << dialogs.boxes[0].text.toStdString();
     EXPECT_FALSE(form->exportRun().ExportInProgress);
     other.unlock(); // as when that process ends
     clickStart();
     EXPECT_EQ(calls.size(), 1);
     EXPECT_EQ(dialogs.boxes.constLast().text, QStringLiteral("Done."));
+}
+
+// A lock file that cannot be opened at all does not end the exclusion
+// without a word: it is named, and nothing starts.
+TEST_F(ExportRunGuiTest, LockFileThatCannotBeOpenedIsNamedAndNothingStarts)
+{
+    ASSERT_TRUE(test::writeFile(config.path(QStringLiteral("a-file")), {}, "not a folder"));
+    RunLock unusable(config.path(QStringLiteral("a-file/export-lock")));
+    exportLock = &unusable;
+    start({"/in/a.pptx"}, out);
+    clickStart();
+    EXPECT_TRUE(calls.isEmpty());
+    ASSERT_EQ(dialogs.boxes.size(), 1);
+    EXPECT_TRUE(dialogs.boxes[0].text.startsWith(QStringLiteral("The export lock cannot be taken: the lock file %1 "
+                                                                "cannot be opened: ")
+                                                     .arg(config.path(QStringLiteral("a-file/export-lock")))))
+        << dialogs.boxes[0].text.toStdString();
 }
 
 TEST_F(ExportRunGuiTest, RunningApplicationIsAskedAboutFirst)

@@ -10,7 +10,10 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 using namespace pradelux;
 using namespace pradelux::office;
@@ -58,11 +61,19 @@ TEST_F(PdfWriterPortTest, WritesToTheRegistryPathReplacingAnEarlierFileAndLeaves
     old.write("old");
     old.close();
     steer(out, QStringLiteral("1"));
+    // A temporary file a killed writer left goes; one another job is writing stays.
+    const QString left = config.path(QStringLiteral("Out dir/.pradelux-Ab12Cd"));
+    const QString writing = config.path(QStringLiteral("Out dir/.pradelux-Ef34Gh"));
+    ASSERT_TRUE(test::writeFile(left, {}, "%PDF-1.4 half") && test::writeFile(writing, {}, "%PDF-1.4 hal"));
+    const int held = ::open(QFile::encodeName(writing).constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
 
     EXPECT_EQ(port.write({job, QStringLiteral("Veltrande PDF Writer"), QStringLiteral("Q3 ü"), {}}), out);
     EXPECT_EQ(read(out), QByteArray("%PDF-1.4 the pages"));
-    EXPECT_EQ(QDir(config.path(QStringLiteral("Out dir"))).entryList(QDir::Files | QDir::Hidden),
-              QStringList({"Q3 ü.pdf"}));
+    EXPECT_EQ(QDir(config.path(QStringLiteral("Out dir"))).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+              QStringList({".pradelux-Ef34Gh", "Q3 ü.pdf"}));
+    ::close(held);
+    QFile::remove(writing);
 
     // A name as long as the disk allows (255 bytes) is written too.
     const QString longest = config.path(QStringLiteral("Out dir/") + QString(251, QLatin1Char('x')) + ".pdf");
