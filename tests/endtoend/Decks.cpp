@@ -69,7 +69,7 @@ QString pdfText(const QString& pdf)
     QProcess text;
     text.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
     return text.waitForFinished(30000) && text.exitCode() == 0 ? QString::fromUtf8(text.readAllStandardOutput())
-                                                                : QString();
+                                                               : QString();
 }
 
 int pdfPages(const QString& pdf)

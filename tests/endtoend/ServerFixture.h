@@ -23,7 +23,9 @@ class ServerFixture : public ::testing::Test
 protected:
     TempConfig config;
     // LibreOffice's profile is kept between runs: making it costs seconds.
-    ScopedEnv cache{"XDG_CACHE_HOME", PRADELUX_TEST_CACHE "/xdg-cache"};
+    // One per group of tests that ctest runs at once (PRADELUX_TEST_GROUP):
+    // two LibreOffices never share a profile.
+    ScopedEnv cache{"XDG_CACHE_HOME", PRADELUX_TEST_CACHE "/xdg-cache" + qgetenv("PRADELUX_TEST_GROUP")};
     QDBusConnection bus = QDBusConnection::sessionBus();
     DBusAutomation automation{bus, QStringLiteral(PRADELUX_APPFOLDER)};
     UserPrinters printers;
