@@ -38,6 +38,7 @@ struct Options
     bool version = false;
     bool null = false;
     bool verbose = false;
+    bool update = false;
     QString filesFrom;
     QString report;
     QString shard; // K/N
@@ -115,6 +116,8 @@ std::optional<QString> parse(const QStringList& arguments, Options& options)
             options.null = true;
         else if (a == QLatin1String("--verbose"))
             options.verbose = true;
+        else if (a == QLatin1String("--update"))
+            options.update = true;
         else if (a == QLatin1String("--job"))
             options.job = true;
         else if (a == QLatin1String("--claims") || a.startsWith(QLatin1String("--claims=")))
@@ -177,6 +180,8 @@ QString CommandLineUsage()
                           "                      processor; default 1)\n"
                           "  --shard K/N         export only the K-th of N shares of the rows (by a stable hash\n"
                           "                      of each path), so N machines given the same arguments share them\n"
+                          "  --update            leave a presentation whose PDF is newer than it (reported\n"
+                          "                      skipped, not a failure)\n"
                           "  --verbose           every failing step's report, not the first of a row\n"
                           "  --yes, --no         the answer when the presentation application is already\n"
                           "                      running (default: yes, go on and use it)\n"
@@ -356,6 +361,8 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
         QStringList passOn;
         if (options.verbose)
             passOn << QStringLiteral("--verbose");
+        if (options.update)
+            passOn << QStringLiteral("--update");
         if (options.answer)
             passOn << (*options.answer ? QStringLiteral("--yes") : QStringLiteral("--no"));
         return RunInJobs({rows, jobs, folder, passOn, options.report, options.null ? '\0' : '\n', services.printersFile,
@@ -365,7 +372,7 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
     }
     ConsoleHost host(rows, folder,
                      {services.out, services.err, services.errIsTerminal, options.null ? '\0' : '\n', options.verbose,
-                      options.report, options.job, options.claims},
+                      options.report, options.job, options.claims, options.update},
                      dialogs);
     QString why;
     if (!host.openReport(&why)) {

@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace pradelux {
@@ -92,6 +93,19 @@ void ConsoleHost::setProgressText(const QString& text)
     err.flush();
 }
 
+bool ConsoleHost::isUpToDate(const QString& presentation, const QString& pdf) const
+{
+    // As make and rsync --update judge: the PDF was modified after the
+    // presentation. A PDF only ever appears whole (the printer renames it
+    // into place), so a crashed or failed job leaves none to be taken for one.
+    struct stat made, source;
+    const auto newer = [](const timespec& a, const timespec& b) {
+        return a.tv_sec > b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec > b.tv_nsec);
+    };
+    return m_output.update && ::stat(QFile::encodeName(pdf).constData(), &made) == 0 && S_ISREG(made.st_mode) &&
+           ::stat(QFile::encodeName(presentation).constData(), &source) == 0 && newer(made.st_mtim, source.st_mtim);
+}
+
 bool ConsoleHost::takesRow(const QString& presentation)
 {
     if (m_output.claims.isEmpty())
@@ -160,6 +174,7 @@ void ConsoleHost::rowEnded(int row, const QString& presentation, const QString& 
         line.status = QStringLiteral("failed");
         break;
     case RowStatus::Skipped:
+    case RowStatus::UpToDate:
         line.status = QStringLiteral("skipped");
         break;
     }

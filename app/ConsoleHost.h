@@ -27,6 +27,7 @@ struct ConsoleOutput
     QString reportFile;     // one JSON object a line for each row; empty for none
     bool job = false;       // a job of a larger run: no progress, no final message
     QString claims;         // a job's: the folder where the jobs take their rows
+    bool update = false;    // leave a row whose PDF is newer than its presentation
 };
 
 // Said when a report file cannot be opened, and when Ctrl+C stopped a run.
@@ -55,6 +56,7 @@ public:
     void exportFinished(const ExportOutcome&) override;
     bool stopRequested() const override { return Interrupted(); }
     bool takesRow(const QString& presentation) override;
+    bool isUpToDate(const QString& presentation, const QString& pdf) const override;
 
     // Ends the progress bar's line, so that what follows starts on its own.
     void endLine();

@@ -163,7 +163,9 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
             const QJsonObject row = QJsonDocument::fromJson(line).object();
             const QString presentation = row.value(QStringLiteral("presentation")).toString();
             const QString state = row.value(QStringLiteral("status")).toString();
-            if (state == QLatin1String("failed") || state == QLatin1String("skipped"))
+            // A row skipped without an error was up to date (--update).
+            if (state == QLatin1String("failed") ||
+                (state == QLatin1String("skipped") && row.contains(QStringLiteral("error"))))
                 failed << presentation;
             else if (state == QLatin1String("replaced"))
                 replaced << presentation;

@@ -184,6 +184,10 @@ void ExportRun::PushButton2_Click()
                 before = FileKey(pdf);
                 ready = true;
             });
+            if (ready && m_host.isUpToDate(text, pdf)) {
+                m_host.rowEnded(i, text, pdf, RowStatus::UpToDate);
+                continue;
+            }
             bool done = false;
             if (ready)
                 trap(138, [&] { done = m_exportOne(text, pdf); });

@@ -25,9 +25,10 @@ struct ExportOutcome
 
 // How one row ended.
 enum class RowStatus {
-    Written, // its PDF stands
-    Failed,  // it was exported, but gave no PDF
-    Skipped, // it was not handed on: nothing to export, or its PDF could not go there
+    Written,  // its PDF stands
+    Failed,   // it was exported, but gave no PDF
+    Skipped,  // it was not handed on: nothing to export, or its PDF could not go there
+    UpToDate, // its PDF is newer than the presentation and was left as it was
 };
 
 // What the run needs of the window.
@@ -55,13 +56,15 @@ public:
     // False for a row that another run taking rows from the same list at the
     // same moment has taken: it is left to that run, without a trace here.
     virtual bool takesRow(const QString& /*presentation*/) { return true; }
+    // True for a row whose PDF needs no export again (the command line's
+    // --update): it is left as it is, neither written nor failed.
+    virtual bool isUpToDate(const QString& /*presentation*/, const QString& /*pdf*/) const { return false; }
 };
 
 namespace texts {
 inline const QString kAnotherRun =
     QStringLiteral("Another export is running: %1. Nothing was started; try again when it has finished.");
-inline const QString kLockUnusable =
-    QStringLiteral("The export lock cannot be taken: %1. Nothing was started.");
+inline const QString kLockUnusable = QStringLiteral("The export lock cannot be taken: %1. Nothing was started.");
 inline const QString kNoFiles = QStringLiteral("No files added.");
 inline const QString kNoFolder = QStringLiteral("Folder does not exist. Please select another folder.");
 inline const QString kDone = QStringLiteral("Done.");

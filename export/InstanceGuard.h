@@ -10,11 +10,11 @@ class Automation;
 class Dialogs;
 
 inline const QString kApplicationName = QStringLiteral("Microsoft PowerPoint");
-inline const QString kApplicationOpenWarning =
-    QStringLiteral("PowerPoint may be open. It is recommended that you close PowerPoint first.\r"
-                   "It is the program pradelux-office: in a terminal, ''pgrep -u \"$USER\" -a pradelux-office'' finds it and "
-                   "''pkill -u \"$USER\" pradelux-office'' ends it, if necessary.\r\n\r\n"
-                   "Would you like to proceed anyway?");
+inline const QString kApplicationOpenWarning = QStringLiteral(
+    "PowerPoint may be open. It is recommended that you close PowerPoint first.\r"
+    "It is the program pradelux-office: in a terminal, ''pgrep -u \"$USER\" -a pradelux-office'' finds it and "
+    "''pkill -u \"$USER\" pradelux-office'' ends it, if necessary.\r\n\r\n"
+    "Would you like to proceed anyway?");
 
 // True when a running application answers with the expected name. Every
 // failure means "not running".

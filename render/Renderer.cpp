@@ -39,7 +39,53 @@ qint64 PdfRenderer::DefaultMemoryLimit()
     if (ok && mib > 0)
         return mib << 20;
     const qint64 machine = static_cast<qint64>(::sysconf(_SC_PHYS_PAGES)) * ::sysconf(_SC_PAGESIZE);
-    return qMin<qint64>(machine / 2, 4LL << 30);
+    const qint64 own = CgroupMemoryLimit();
+    return qMin<qint64>((own > 0 ? qMin(machine, own) : machine) / 2, 4LL << 30);
+}
+
+qint64 CgroupMemoryLimit()
+{
+    QFile cgroups(QStringLiteral("/proc/self/cgroup"));
+    if (!cgroups.open(QIODevice::ReadOnly))
+        return 0;
+    // The memory controller of the first hierarchy (version 1), or the
+    // unified one (version 2) where that hierarchy has none.
+    QString base;
+    QString path;
+    QStringList files;
+    for (const QByteArray& line : cgroups.readAll().split('\n')) {
+        const QList<QByteArray> parts = line.split(':');
+        if (parts.size() < 3)
+            continue;
+        if (parts[1].split(',').contains("memory")) {
+            base = QStringLiteral("/sys/fs/cgroup/memory");
+            path = QString::fromUtf8(parts.mid(2).join(':'));
+            files = {QStringLiteral("memory.limit_in_bytes")};
+            break;
+        }
+        if (parts[0] == "0" && parts[1].isEmpty()) {
+            base = QFileInfo::exists(QStringLiteral("/sys/fs/cgroup/cgroup.controllers"))
+                       ? QStringLiteral("/sys/fs/cgroup")
+                       : QStringLiteral("/sys/fs/cgroup/unified");
+            path = QString::fromUtf8(parts.mid(2).join(':'));
+            files = {QStringLiteral("memory.max"), QStringLiteral("memory.high")};
+        }
+    }
+    // The group's own limit and every enclosing group's hold.
+    qint64 limit = 0;
+    for (QString group = path; !base.isEmpty(); group = QFileInfo(group).path()) {
+        for (const QString& name : files) {
+            QFile file(base + (group == QLatin1String("/") ? QString() : group) + QLatin1Char('/') + name);
+            bool ok = false;
+            const qint64 value = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toLongLong(&ok) : 0;
+            // "max", or version 1's page-rounded largest number: no limit.
+            if (ok && value > 0 && value < (qint64(1) << 60))
+                limit = limit > 0 ? qMin(limit, value) : value;
+        }
+        if (group == QLatin1String("/") || group.isEmpty())
+            break;
+    }
+    return limit;
 }
 
 namespace {

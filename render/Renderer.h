@@ -24,7 +24,9 @@ public:
     virtual QString render(const RenderRequest& request, const QString& workFolder) const = 0;
 
     // PRADELUX_RENDER_MEMORY_LIMIT (MiB) when set; otherwise half of the
-    // machine's memory, at most 4 GiB.
+    // machine's memory or of the run's own limit (its cgroup's, as a Slurm
+    // task, a systemd unit or a container sets it), whichever is smaller, at
+    // most 4 GiB.
     static qint64 DefaultMemoryLimit();
     // A rendering that needs more memory than this is stopped.
     void setMemoryLimit(qint64 bytes) { m_memoryLimit = bytes; }
@@ -37,6 +39,10 @@ private:
 // The resident memory of pid and every process below it: a renderer and
 // whatever it started, its sandbox included.
 qint64 TreeMemory(qint64 pid);
+// The smallest memory limit of this process's cgroup and the groups that
+// hold it (memory.max and memory.high, or version 1's memory.limit_in_bytes);
+// 0 when none is set.
+qint64 CgroupMemoryLimit();
 // "4 GiB", "512 MiB".
 QString MemoryText(qint64 bytes);
 // Sets up a LibreOffice profile folder so that no macro ever runs in it,

@@ -6,6 +6,7 @@
 #include "RunLock.h"
 #include "ServerFixture.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -353,6 +354,48 @@ TEST_F(CommandLineTest, RunCutOffAnyWayLeavesNothingRunningOrLyingAround)
         EXPECT_EQ(QDir(base + "/tmp").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList())
             << row.how;
     }
+}
+
+// A nightly run over an archive with --update renders only what changed.
+TEST_F(CommandLineTest, UpdateExportsOnlyPresentationsNewerThanTheirPdfs)
+{
+    QDir().mkpath(in);
+    QDir().mkpath(out);
+    for (const char* name : {"a.odp", "b.pptx", "c.odp"})
+        ASSERT_TRUE(QFile::copy(test::deck(QFileInfo(QLatin1String(name)).suffix()), in + '/' + QLatin1String(name)));
+    const QString report = config.path(QStringLiteral("report.jsonl"));
+    const auto statuses = [&] {
+        QStringList seen;
+        for (const QString& line : test::readFile(report).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            const QJsonObject row = QJsonDocument::fromJson(line.toUtf8()).object();
+            seen << QFileInfo(row.value("presentation").toString()).fileName() + ' ' + row.value("status").toString();
+        }
+        seen.sort();
+        return seen;
+    };
+    const QStringList update = {"--export", "--update", "--report", report, "--output", out, in};
+    const Result first = run(update);
+    EXPECT_EQ(first.status, 0) << first.errors.toStdString();
+    EXPECT_EQ(statuses(), QStringList({"a.odp written", "b.pptx written", "c.odp written"}));
+    // Unchanged: nothing is rendered, nothing printed, no failure.
+    const QString log = qEnvironmentVariable("XDG_CACHE_HOME") + QStringLiteral("/pradelux-office/server.log");
+    const qsizetype rendered = test::readFile(log).count(QStringLiteral(": wrote "));
+    const Result again = run(update);
+    EXPECT_EQ(again.status, 0) << again.errors.toStdString();
+    EXPECT_EQ(again.written, QStringList());
+    EXPECT_EQ(statuses(), QStringList({"a.odp skipped", "b.pptx skipped", "c.odp skipped"}));
+    // The application's log is begun anew or added to: either way no PDF more.
+    const qsizetype after = test::readFile(log).count(QStringLiteral(": wrote "));
+    EXPECT_TRUE(after == 0 || after == rendered) << after;
+    // One deck changed after its PDF: only it is exported again.
+    const QDateTime later = QFileInfo(out + "/b.pdf").lastModified().addSecs(5);
+    QFile touched(in + "/b.pptx");
+    ASSERT_TRUE(touched.open(QIODevice::ReadWrite) && touched.setFileTime(later, QFileDevice::FileModificationTime));
+    touched.close();
+    const Result third = run(update);
+    EXPECT_EQ(third.status, 0) << third.errors.toStdString();
+    EXPECT_EQ(third.written, QStringList({out + "/b.pdf"}));
+    EXPECT_EQ(statuses(), QStringList({"a.odp skipped", "b.pptx written", "c.odp skipped"}));
 }
 
 TEST_F(CommandLineTest, WrongUsageExportsNothingAndSaysWhatIsWrong)

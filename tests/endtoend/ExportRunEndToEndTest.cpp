@@ -119,7 +119,8 @@ TEST_F(ExportRunEndToEndTest, FinalMessageNamesTheFailedBlockedAndReplacedRowsAn
               QStringLiteral("Done.\r\n\r\n3 of 6 presentations gave no PDF:\r\n%1\r\n%2\r\n%3\r\n\r\n"
                              "The PDF of 1 presentation was replaced by a later one of the same name:\r\n%4")
                   .arg(corrupt, missing, blocked, report2019));
-    EXPECT_TRUE(texts.constFirst().startsWith(QStringLiteral("PowerPoint can't open %1: the file is damaged").arg(corrupt)));
+    EXPECT_TRUE(
+        texts.constFirst().startsWith(QStringLiteral("PowerPoint can't open %1: the file is damaged").arg(corrupt)));
     EXPECT_TRUE(
         texts.filter(QStringLiteral("PowerPoint can't open %1: the file does not exist.").arg(missing)).size() == 1);
     EXPECT_EQ(texts.filter(QStringLiteral("The earlier %1/blocked.pdf cannot be replaced").arg(out)).size(), 1);

@@ -11,6 +11,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 using namespace pradelux;
 using namespace pradelux::office;
 
@@ -170,3 +172,64 @@ TEST_F(RendererTest, OnlyAWholePdfWithPagesFromALibreOfficeThatEndedWellIsPrinte
 }
 
 } // namespace
+
+namespace {
+// Moves this process into a memory cgroup of its own with a limit, for as
+// long as it lives, where the machine allows it (root, a memory
+// controller); otherwise why not.
+class LimitedCgroup
+{
+public:
+    LimitedCgroup(qint64 limit)
+    {
+        QFile own(QStringLiteral("/proc/self/cgroup"));
+        if (::geteuid() != 0 || !own.open(QIODevice::ReadOnly)) {
+            m_why = QStringLiteral("only root may make a cgroup here");
+            return;
+        }
+        const QByteArray lines = own.readAll();
+        const bool v1 = lines.contains(":memory:");
+        for (const QByteArray& line : lines.split('\n')) {
+            const QList<QByteArray> parts = line.split(':');
+            if (parts.size() >= 3 && (v1 ? parts[1].split(',').contains("memory") : parts[0] == "0"))
+                m_was = QString::fromUtf8(parts[2]);
+        }
+        m_base = v1 ? QStringLiteral("/sys/fs/cgroup/memory") : QStringLiteral("/sys/fs/cgroup");
+        m_group = m_base + QStringLiteral("/pradelux-test-%1").arg(::getpid());
+        const QByteArray value = QByteArray::number(limit);
+        if (!QDir().mkdir(m_group) || !write(m_group + (v1 ? "/memory.limit_in_bytes" : "/memory.max"), value) ||
+            !write(m_group + QStringLiteral("/cgroup.procs"), QByteArray::number(::getpid())))
+            m_why = QStringLiteral("%1 cannot be made or entered").arg(m_group);
+    }
+    ~LimitedCgroup()
+    {
+        write(m_base + (m_was == QLatin1String("/") ? QString() : m_was) + QStringLiteral("/cgroup.procs"),
+              QByteArray::number(::getpid()));
+        QDir().rmdir(m_group);
+    }
+    QString why() const { return m_why; }
+
+private:
+    static bool write(const QString& path, const QByteArray& value)
+    {
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly) && f.write(value) == value.size() && f.flush();
+    }
+    QString m_base, m_group, m_was, m_why;
+};
+} // namespace
+
+// A Slurm task, a systemd unit or a container limits the run's memory: the
+// ceiling follows that limit, so one row fails instead of the kernel killing
+// the run.
+TEST(MemoryCeiling, IsHalfOfTheRunsOwnCgroupLimit)
+{
+    test::ScopedEnv unset("PRADELUX_RENDER_MEMORY_LIMIT", "");
+    const LimitedCgroup group(1LL << 30);
+    if (!group.why().isEmpty())
+        GTEST_SKIP() << group.why().toStdString();
+    EXPECT_EQ(CgroupMemoryLimit(), 1LL << 30);
+    EXPECT_EQ(PdfRenderer::DefaultMemoryLimit(), 512LL << 20);
+    test::ScopedEnv set("PRADELUX_RENDER_MEMORY_LIMIT", "700");
+    EXPECT_EQ(PdfRenderer::DefaultMemoryLimit(), 700LL << 20);
+}
