@@ -18,6 +18,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -39,6 +40,8 @@ struct Options
     bool null = false;
     bool verbose = false;
     bool update = false;
+    bool keepFolders = false;
+    QString subfoldersFrom; // a job's: each row's folder below the output folder
     QString filesFrom;
     QString report;
     QString shard; // K/N
@@ -118,6 +121,10 @@ std::optional<QString> parse(const QStringList& arguments, Options& options)
             options.verbose = true;
         else if (a == QLatin1String("--update"))
             options.update = true;
+        else if (a == QLatin1String("--keep-folders"))
+            options.keepFolders = true;
+        else if (a == QLatin1String("--subfolders-from") || a.startsWith(QLatin1String("--subfolders-from=")))
+            wrong = value(QStringLiteral("--subfolders-from"), options.subfoldersFrom);
         else if (a == QLatin1String("--job"))
             options.job = true;
         else if (a == QLatin1String("--claims") || a.startsWith(QLatin1String("--claims=")))
@@ -180,6 +187,9 @@ QString CommandLineUsage()
                           "                      processor; default 1)\n"
                           "  --shard K/N         export only the K-th of N shares of the rows (by a stable hash\n"
                           "                      of each path), so N machines given the same arguments share them\n"
+                          "  --keep-folders      each PDF goes to the folder below --output that its\n"
+                          "                      presentation has below the folder given (a file given by\n"
+                          "                      itself: to --output itself)\n"
                           "  --update            leave a presentation whose PDF is newer than it (reported\n"
                           "                      skipped, not a failure)\n"
                           "  --verbose           every failing step's report, not the first of a row\n"
@@ -325,6 +335,8 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
                             : extension == QLatin1String("*") ? QStringLiteral("*.*")
                                                               : QStringLiteral("*.") + extension;
     QStringList rows;
+    // --keep-folders: each row's folder below the folder it was found in.
+    QHash<QString, QString> subfolders;
     ErrorTrap trap(dialogs, tags::kFolderScan);
     ThrottledYield yield(DoEvents);
     for (const QString& path : options.paths) {
@@ -339,9 +351,36 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
             FolderScanState state{dialogs, std::ref(yield), {}, {}};
             GetSubDirectories2016(folders, true, state);
         });
+        const QDir top(full);
         AppendMatchingFiles(
-            folders, pattern, [&](const QStringList& found) { rows << found; }, std::ref(trap), std::ref(yield));
+            folders, pattern,
+            [&](const QStringList& found) {
+                rows << found;
+                for (const QString& file : found) {
+                    const QString below = top.relativeFilePath(QFileInfo(file).path());
+                    if (options.keepFolders && below != QLatin1String("."))
+                        subfolders.insert(file, below);
+                }
+            },
+            std::ref(trap), std::ref(yield));
     }
+    // A job of --jobs is given the rows' folders by the run.
+    if (!options.subfoldersFrom.isEmpty()) {
+        const QStringList pairs = readList(options.subfoldersFrom, true).value_or(QStringList());
+        for (qsizetype i = 0; i + 1 < pairs.size(); i += 2)
+            subfolders.insert(pairs[i], pairs[i + 1]);
+    }
+    // A file named twice (a folder and a file in it, two links to it) is one
+    // row, as in the window's list.
+    QSet<QString> seen;
+    QStringList unique;
+    for (const QString& row : std::as_const(rows)) {
+        const QString key = FileKey(row);
+        if (key.isEmpty() || !seen.contains(key))
+            unique << row;
+        seen.insert(key);
+    }
+    rows = unique;
     const qsizetype collected = rows.size();
     if (shares > 1)
         rows.removeIf([&](const QString& row) { return shareOf(row, shares) != share; });
@@ -363,16 +402,19 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
             passOn << QStringLiteral("--verbose");
         if (options.update)
             passOn << QStringLiteral("--update");
+        if (options.keepFolders)
+            passOn << QStringLiteral("--keep-folders");
         if (options.answer)
             passOn << (*options.answer ? QStringLiteral("--yes") : QStringLiteral("--no"));
-        return RunInJobs({rows, jobs, folder, passOn, options.report, options.null ? '\0' : '\n', services.printersFile,
+        return RunInJobs({rows, jobs, folder, passOn, subfolders, options.report, options.null ? '\0' : '\n',
+                          services.printersFile,
                           QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
                               QStringLiteral("/pradelux-office/render-profile")},
                          services.out, services.err);
     }
     ConsoleHost host(rows, folder,
                      {services.out, services.err, services.errIsTerminal, options.null ? '\0' : '\n', options.verbose,
-                      options.report, options.job, options.claims, options.update},
+                      options.report, options.job, options.claims, options.update, subfolders},
                      dialogs);
     QString why;
     if (!host.openReport(&why)) {
@@ -408,6 +450,10 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
     run.PushButton2_Click();
     application.reset();
     host.endLine();
+    if (!options.job && !options.keepFolders && !run.lastOutcome().stopped && !run.lastOutcome().replaced.isEmpty()) {
+        services.err << SameNamesHint << '\n';
+        services.err.flush();
+    }
     if (waiter.gaveUp || waiter.stopped)
         return waiter.status();
     if (run.lastOutcome().stopped) {

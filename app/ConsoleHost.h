@@ -28,6 +28,8 @@ struct ConsoleOutput
     bool job = false;       // a job of a larger run: no progress, no final message
     QString claims;         // a job's: the folder where the jobs take their rows
     bool update = false;    // leave a row whose PDF is newer than its presentation
+    // --keep-folders: each row's folder below the output folder.
+    QHash<QString, QString> subfolders;
 };
 
 // Said when a report file cannot be opened, and when Ctrl+C stopped a run.
@@ -57,6 +59,7 @@ public:
     bool stopRequested() const override { return Interrupted(); }
     bool takesRow(const QString& presentation) override;
     bool isUpToDate(const QString& presentation, const QString& pdf) const override;
+    QString subfolderFor(const QString& presentation) const override { return m_output.subfolders.value(presentation); }
 
     // Ends the progress bar's line, so that what follows starts on its own.
     void endLine();

@@ -5,6 +5,7 @@
 #include "ConsoleHost.h"
 #include "Dialogs.h"
 #include "ExportRun.h"
+#include "Files.h"
 #include "Interrupts.h"
 #include "RunFolder.h"
 
@@ -87,6 +88,15 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
         err << "pradelux: the temporary folder " << QDir::tempPath() << " cannot be written.\n";
         return 2;
     }
+    // The rows' folders below the output folder, for every job alike.
+    QStringList passOn = run.passOn;
+    if (!run.subfolders.isEmpty()) {
+        QFile pairs(folder.path() + QStringLiteral("/subfolders"));
+        if (pairs.open(QIODevice::WriteOnly))
+            for (auto it = run.subfolders.cbegin(); it != run.subfolders.cend(); ++it)
+                pairs.write(QFile::encodeName(it.key()) + '\0' + QFile::encodeName(it.value()) + '\0');
+        passOn << QStringLiteral("--subfolders-from") << pairs.fileName();
+    }
     std::vector<std::unique_ptr<Job>> jobs;
     for (int j = 0; j < run.jobs && j < run.rows.size(); ++j) {
         jobs.push_back(std::make_unique<Job>());
@@ -123,11 +133,30 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
                                        QStringLiteral("--files-from"), QStringLiteral("-"), QStringLiteral("--output"),
                                        run.output, QStringLiteral("--report"), base + QStringLiteral("/report.jsonl"),
                                        QStringLiteral("--claims"), claims} +
-                               run.passOn);
+                               passOn);
         for (const QString& row : ordered)
             job->process.write(QFile::encodeName(row) + '\0');
         job->process.closeWriteChannel();
     }
+
+    // Stopped at once (a second Ctrl+C), the jobs end first and then the
+    // run's folder goes: nothing of the run is left in the temporary folder.
+    QList<qint64> pids;
+    for (const auto& job : jobs)
+        pids << job->process.processId();
+    const QString runFolder = folder.path();
+    OnEndingAtOnce([pids, runFolder] {
+        for (const qint64 pid : pids) {
+            const ProcessHandle job(pid);
+            job.kill(SIGKILL);
+            job.waitGone(3000);
+        }
+        QDir(runFolder).removeRecursively();
+    });
+    struct Forget
+    {
+        ~Forget() { OnEndingAtOnce({}); }
+    } forget;
 
     // One stream out of many: paths as they come, failure blocks whole, a
     // progress line for each row that ended, and one final message.
@@ -202,6 +231,8 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
     if (status > 1)
         return status;
     err << QtDialogs::displayText(DoneMessage(static_cast<int>(run.rows.size()), failed, replaced)) << '\n';
+    if (!replaced.isEmpty() && !run.passOn.contains(QStringLiteral("--keep-folders")))
+        err << SameNamesHint << '\n';
     err.flush();
     return failed.isEmpty() && replaced.isEmpty() && ended == run.rows.size() ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 // later one replaces the earlier as in a single run.
 #pragma once
 
+#include <QHash>
 #include <QStringList>
 #include <QTextStream>
 
@@ -14,13 +15,18 @@ struct JobsRun
 {
     QStringList rows; // full paths
     int jobs = 2;
-    QString output;         // the output folder
-    QStringList passOn;     // options each job gets too (--verbose, --yes, --no)
-    QString report;         // the run's report file; empty for none
-    char terminator = '\n'; // after each path written
-    QString printersFile;   // the user's printer list, copied for each job
-    QString renderProfile;  // LibreOffice's profile for the renderer, copied too
+    QString output;                     // the output folder
+    QStringList passOn;                 // options each job gets too (--verbose, --yes, --no)
+    QHash<QString, QString> subfolders; // --keep-folders: each row's folder below the output
+    QString report;                     // the run's report file; empty for none
+    char terminator = '\n';             // after each path written
+    QString printersFile;               // the user's printer list, copied for each job
+    QString renderProfile;              // LibreOffice's profile for the renderer, copied too
 };
+
+// Said after the final message when rows of one name replaced each other.
+inline constexpr const char* SameNamesHint =
+    "Rows of the same name replace each other; --keep-folders keeps each folder's PDFs apart.";
 
 // Runs the jobs and returns the exit status, as a single run would.
 int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err);

@@ -8,6 +8,7 @@
 #include "InstanceGuard.h"
 #include "RunLock.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QHash>
 
@@ -173,7 +174,11 @@ void ExportRun::PushButton2_Click()
                                                  "export it.")
                                       .arg(text));
                 const QString folder = m_host.outputFolder();
-                pdf = folder + (folder.endsWith(kSeparator) ? QString() : QString(kSeparator)) + name;
+                const QString subfolder = m_host.subfolderFor(text);
+                pdf = folder + (folder.endsWith(kSeparator) ? QString() : QString(kSeparator)) +
+                      (subfolder.isEmpty() ? QString() : subfolder + kSeparator) + name;
+                if (!subfolder.isEmpty())
+                    QDir().mkpath(QFileInfo(pdf).path());
                 // The presentation application runs in a folder of its own.
                 if (QFileInfo(pdf).isRelative())
                     pdf = QFileInfo(pdf).absoluteFilePath();

@@ -59,6 +59,10 @@ public:
     // True for a row whose PDF needs no export again (the command line's
     // --update): it is left as it is, neither written nor failed.
     virtual bool isUpToDate(const QString& /*presentation*/, const QString& /*pdf*/) const { return false; }
+    // The folder below the output folder that the row's PDF goes to (the
+    // command line's --keep-folders), made as needed; empty for the output
+    // folder itself.
+    virtual QString subfolderFor(const QString& /*presentation*/) const { return QString(); }
 };
 
 namespace texts {

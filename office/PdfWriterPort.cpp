@@ -5,6 +5,7 @@
 #include "Files.h"
 #include "Registry.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -33,6 +34,22 @@ QString PdfWriterPort::unusedName(const QString& title) const
     return candidate;
 }
 
+// The process's umask, read without setting it (umask(2) would change it for
+// every thread for a moment).
+static mode_t processUmask()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            bool ok = false;
+            const uint mask = line.startsWith("Umask:") ? line.mid(6).trimmed().toUInt(&ok, 8) : 0;
+            if (ok)
+                return static_cast<mode_t>(mask);
+        }
+    }
+    return 022;
+}
+
 // Removes the temporary files that writers which were killed left in the
 // folder: files of ours (".pradelux-" and six characters) whose lock nobody
 // holds. One another job is writing is held, and stays.
@@ -59,6 +76,14 @@ static void removeLeftTemporaries(const QByteArray& folder)
 
 void writeWhole(const QString& target, const QByteArray& data, const WriteFunction& writeSome)
 {
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    writeWhole(target, buffer, writeSome);
+}
+
+void writeWhole(const QString& target, QIODevice& source, const WriteFunction& writeSome)
+{
     const QFileInfo info(target);
     // A short name of its own, so that a PDF name as long as the disk allows
     // can still be written.
@@ -75,21 +100,28 @@ void writeWhole(const QString& target, const QByteArray& data, const WriteFuncti
         throw Failure(error == ENOSPC ? failure::kDiskFull : failure::kPermissionDenied,
                       QStringLiteral("%1 could not be written: %2").arg(target, ReasonOf(error)));
     }
+    // Copied a piece at a time: a PDF of gigabytes is never held whole.
     int error = 0;
-    for (qsizetype done = 0; done < data.size() && !error;) {
-        const ssize_t n = writeSome(fd, data.constData() + done, static_cast<size_t>(data.size() - done));
-        if (n > 0)
-            done += n;
-        else if (n == 0)
-            error = ENOSPC;
-        else if (errno != EINTR)
-            error = errno;
+    QByteArray data(1 << 20, Qt::Uninitialized);
+    for (qint64 got; !error && (got = source.read(data.data(), data.size())) != 0;) {
+        if (got < 0) {
+            error = EIO;
+            break;
+        }
+        for (qint64 done = 0; done < got && !error;) {
+            const ssize_t n = writeSome(fd, data.constData() + done, static_cast<size_t>(got - done));
+            if (n > 0)
+                done += n;
+            else if (n == 0)
+                error = ENOSPC;
+            else if (errno != EINTR)
+                error = errno;
+        }
     }
     // Some file systems only say at the flush or the close that the data did
     // not fit; both are checked.
     // mkstemp makes the file private; a PDF gets the permissions any new file gets.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
+    const mode_t mask = processUmask();
     if (!error && ::fchmod(fd, 0666 & ~mask) != 0)
         error = errno;
     if (!error && ::fsync(fd) != 0 && errno != EINVAL)
@@ -140,7 +172,7 @@ QString PdfWriterPort::write(const PrintJob& job) const
     QFile source(job.pdf);
     if (!source.open(QIODevice::ReadOnly))
         throw Failure(failure::kPathFileAccess, QStringLiteral("the job's pages are gone (%1)").arg(job.pdf));
-    writeWhole(target, source.readAll());
+    writeWhole(target, source);
     return target;
 }
 

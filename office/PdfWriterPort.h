@@ -2,6 +2,8 @@
 // that the registry names for the printer.
 #pragma once
 
+#include <QIODevice>
+
 #include <QString>
 #include <functional>
 #include <unistd.h>
@@ -27,6 +29,8 @@ struct PrintJob
 // throws a Failure that says why in words. writeSome is ::write but for tests.
 using WriteFunction = std::function<ssize_t(int fd, const void* data, size_t size)>;
 void writeWhole(const QString& target, const QByteArray& data, const WriteFunction& writeSome = ::write);
+// The same for what source holds, copied a piece at a time.
+void writeWhole(const QString& target, QIODevice& source, const WriteFunction& writeSome = ::write);
 
 class PdfWriterPort
 {

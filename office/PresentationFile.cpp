@@ -183,13 +183,19 @@ struct Entry
 FileKind inspectZip(Bytes& b, qint64 unpackLimit)
 {
     // The end record stands in the last 64 KiB; a file cut short has lost it.
+    // Its comment may hold the record's signature too: the record is the one
+    // whose comment ends where the file does.
     const QByteArray tail = b.at(qMax<qint64>(0, b.size() - 22 - 65535), 22 + 65535);
     const qint64 tailStart = b.size() - tail.size();
     qint64 end = -1;
     for (qint64 at = tail.size() - 22; at >= 0; --at) {
         if (tail.at(at) == 'P' && tail.mid(at, 4) == QByteArrayView("PK\x05\x06")) {
-            end = tailStart + at;
-            break;
+            if (end < 0)
+                end = tailStart + at; // the last one, if none fits exactly
+            if (tailStart + at + 22 + static_cast<qint64>(b.le(tailStart + at + 20, 2)) == b.size()) {
+                end = tailStart + at;
+                break;
+            }
         }
     }
     if (end < 0)
@@ -231,6 +237,8 @@ FileKind inspectZip(Bytes& b, qint64 unpackLimit)
         const qint64 extraLength = static_cast<qint64>(b.le(at + 30, 2));
         const qint64 commentLength = static_cast<qint64>(b.le(at + 32, 2));
         quint64 local = b.le(at + 42, 4);
+        if (!b.has(at + 46, nameLength + extraLength + commentLength))
+            return damaged(QStringLiteral("its table of contents is cut short"));
         e.name = QString::fromUtf8(b.at(at + 46, nameLength));
         // Sizes and offsets past 4 GiB stand in the zip64 extra field.
         for (qint64 x = at + 46 + nameLength; x + 4 <= at + 46 + nameLength + extraLength;) {
@@ -378,6 +386,8 @@ FileKind inspectCompound(Bytes& b)
                 presentation = true;
                 streamStart = b.le(entry + 116, 4);
                 streamSize = b.le(entry + 120, 4);
+            } else if (name == QLatin1String("PP40")) {
+                presentation = true; // PowerPoint 4, which LibreOffice opens too
             } else if (name == QLatin1String("EncryptedPackage")) {
                 encryptedPackage = true;
             }

@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusError>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTextStream>
 
@@ -23,6 +24,19 @@ int main(int argc, char* argv[])
     if (soffice.isEmpty()) {
         err << "pradelux-office: " << pradelux::office::Renderer::missingSofficeText() << Qt::endl;
         return 3;
+    }
+    // Nothing is ever rendered outside the sandbox: where none can be made,
+    // the application does not start, and says why once.
+    QProcess check;
+    check.setProcessChannelMode(QProcess::MergedChannels);
+    check.start(QCoreApplication::applicationDirPath() + QStringLiteral("/pradelux-render"),
+                {QStringLiteral("--check-sandbox")});
+    if (!check.waitForFinished(30000) || check.exitStatus() != QProcess::NormalExit || check.exitCode() != 0) {
+        const QString said = QString::fromLocal8Bit(check.readAll()).trimmed();
+        err << "pradelux-office: "
+            << (said.isEmpty() ? QStringLiteral("pradelux-render could not check LibreOffice's sandbox.") : said)
+            << Qt::endl;
+        return 5;
     }
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {

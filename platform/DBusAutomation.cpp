@@ -254,7 +254,7 @@ void DBusAutomation::startServer(const QString& progId)
     QProcess process;
     process.setProgram(program);
     process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(log);
+    process.setStandardErrorFile(RotatedLog(log), QIODevice::Append);
     // A server of the session, not of a terminal: Ctrl+C meant for the
     // program that started it must not end it in the middle of a job.
     process.setChildProcessModifier(DetachFromInterrupts);

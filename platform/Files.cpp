@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -86,6 +87,15 @@ QString LastLineOf(const QString& path)
         return QString();
     const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     return lines.isEmpty() ? QString() : lines.constLast().trimmed();
+}
+
+QString RotatedLog(const QString& path)
+{
+    if (QFileInfo(path).size() > (1 << 20)) {
+        QFile::remove(path + QStringLiteral(".1"));
+        QFile::rename(path, path + QStringLiteral(".1"));
+    }
+    return path;
 }
 
 QString AppFolder()

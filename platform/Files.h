@@ -41,6 +41,11 @@ bool HasUndecodableName(const QString& path);
 // The last line of a text file that is not blank, trimmed; empty text when
 // there is none. What a program that ended early said last. Never fails.
 QString LastLineOf(const QString& path);
+// A log file to append to: when it has grown past 1 MiB it is first moved
+// aside to PATH.1 (replacing the one before), so it never grows without
+// bound and two programs writing it never lose each other's lines. Returns
+// path.
+QString RotatedLog(const QString& path);
 // The folder that holds the running executable.
 QString AppFolder();
 // True when no process has the id, or only one whose threads have all ended

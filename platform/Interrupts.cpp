@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <mutex>
 #include <sys/prctl.h>
 #include <thread>
 #include <unistd.h>
@@ -15,6 +16,8 @@ std::atomic<bool> g_say{true};
 std::atomic<bool> g_interrupted{false};
 std::atomic<bool> g_outputClosed{false};
 std::atomic<pid_t> g_endWithProgram{0};
+std::mutex g_tidyLock;
+std::function<void()> g_tidy;
 
 sigset_t interrupts()
 {
@@ -50,6 +53,11 @@ void CatchInterrupts()
                 }
                 continue;
             }
+            {
+                const std::lock_guard<std::mutex> hold(g_tidyLock);
+                if (g_tidy)
+                    g_tidy();
+            }
             if (const pid_t pid = g_endWithProgram; pid > 0)
                 ::kill(pid, SIGTERM);
             ::_exit(128 + signal);
@@ -82,6 +90,12 @@ bool OutputClosed()
 void EndWithProgram(pid_t pid)
 {
     g_endWithProgram = pid;
+}
+
+void OnEndingAtOnce(std::function<void()> tidy)
+{
+    const std::lock_guard<std::mutex> hold(g_tidyLock);
+    g_tidy = std::move(tidy);
 }
 
 void DetachFromInterrupts()

@@ -5,6 +5,7 @@
 // run to stop after the row in hand, and a second ends the program at once.
 #pragma once
 
+#include <functional>
 #include <sys/types.h>
 
 namespace pradelux {
@@ -22,6 +23,10 @@ bool OutputClosed();
 // A process of this program's own (a private session bus) that is ended
 // along with it when an interrupt ends the program at once.
 void EndWithProgram(pid_t pid);
+// What to do, on the interrupts' own thread, when one ends the program at
+// once (ending the jobs of --jobs, removing the run's folder); an empty
+// function for nothing.
+void OnEndingAtOnce(std::function<void()> tidy);
 // For a child process, between fork and exec: the signals as a new program
 // expects them, and no terminal's Ctrl+C (a session of its own).
 void DetachFromInterrupts();

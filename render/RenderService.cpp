@@ -126,23 +126,28 @@ void RenderService::serve(QLocalSocket* client)
         finish();
 }
 
-QByteArray RenderService::render(const QByteArray& line)
+QByteArray RenderService::render(const QByteArray& received)
 {
-    const QJsonObject request = QJsonDocument::fromJson(line).object();
-    const QString presentation = request.value(QStringLiteral("presentation")).toString();
+    const QJsonObject request = QJsonDocument::fromJson(received).object();
+    // A presentation that is a link, or lies below one, is shown by its
+    // real path: the link would lead nowhere inside the sandbox.
+    const QString named = request.value(QStringLiteral("presentation")).toString();
+    const QString presentation = QFileInfo(named).canonicalFilePath();
     const QString pdf = request.value(QStringLiteral("pdf")).toString();
-    if (presentation.isEmpty() || pdf.isEmpty() || !QFileInfo(presentation).isAbsolute() ||
-        !QFileInfo(pdf).isAbsolute())
+    if (named.isEmpty() || pdf.isEmpty() || !QFileInfo(named).isAbsolute() || !QFileInfo(pdf).isAbsolute())
         return reply(false, QStringLiteral("request"));
+    if (presentation.isEmpty())
+        return reply(false, QStringLiteral("load"));
+    QJsonObject forwarded = request;
+    forwarded.insert(QStringLiteral("presentation"), presentation);
     ++m_documents;
     // LibreOffice sees the presentation (and its folder) and the folder the
     // PDF goes to for as long as this rendering lasts.
     QString why;
     if (!m_root.show(presentation, QFileInfo(pdf).absolutePath(), &why))
         return reply(false, why);
-    const QByteArray forwarded = QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n';
-    const bool sent = ::send(m_worker, forwarded.constData(), static_cast<size_t>(forwarded.size()), MSG_NOSIGNAL) ==
-                      forwarded.size();
+    const QByteArray line = QJsonDocument(forwarded).toJson(QJsonDocument::Compact) + '\n';
+    const bool sent = ::send(m_worker, line.constData(), static_cast<size_t>(line.size()), MSG_NOSIGNAL) == line.size();
     const QByteArray answer = sent ? fromWorker() : QByteArray();
     m_root.hide();
     return answer;

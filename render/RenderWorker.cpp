@@ -2,6 +2,7 @@
 #include "RenderWorker.h"
 
 #include "HiddenDocuments.h"
+#include "Renderer.h"
 
 #include <LibreOfficeKit/LibreOfficeKit.hxx>
 #include <LibreOfficeKit/LibreOfficeKitInit.h>
@@ -55,6 +56,16 @@ QByteArray readLine(int socket, QByteArray& buffer)
     }
 }
 
+// A PDF LibreOffice printed, and its pages as Poppler reads them here, in the
+// sandbox: a crafted PDF can do no more harm to that check than LibreOffice
+// itself could. -1 for one that is cut short, damaged or locked.
+QJsonObject printed(const QString& pdf)
+{
+    QJsonObject o = reply(true);
+    o.insert(QStringLiteral("pages"), Renderer::pdfPageCount(pdf));
+    return o;
+}
+
 QString filterOptions(bool hiddenSlides, bool notesPages)
 {
     const auto flag = [](bool b) { return b ? QStringLiteral("true") : QStringLiteral("false"); };
@@ -75,7 +86,7 @@ QJsonObject render(lok::Office& office, HiddenDocuments* hidden, const QJsonObje
     if (hidden) {
         switch (hidden->print(presentation, pdf, hiddenSlides, notesPages)) {
         case HiddenDocuments::Result::Printed:
-            return reply(true);
+            return printed(pdf);
         case HiddenDocuments::Result::NotLoaded:
             return reply(false, QStringLiteral("load"));
         case HiddenDocuments::Result::NotAPresentation:
@@ -94,7 +105,7 @@ QJsonObject render(lok::Office& office, HiddenDocuments* hidden, const QJsonObje
         return reply(false, QStringLiteral("type"));
     const QByteArray options = filterOptions(hiddenSlides, notesPages).toUtf8();
     const bool saved = document->saveAs(QUrl::fromLocalFile(pdf).toEncoded().constData(), "pdf", options.constData());
-    return saved ? reply(true) : reply(false, QStringLiteral("save"));
+    return saved ? printed(pdf) : reply(false, QStringLiteral("save"));
 }
 } // namespace
 

@@ -2,7 +2,9 @@
 // loaded once, printing one presentation at a time for the part outside.
 // Requests come over a socket, a line of JSON each:
 //   {"presentation": PATH, "pdf": PATH, "hiddenSlides": BOOL, "notesPages": BOOL}
-// and get a line back: {"ok": true} or {"ok": false, "error": TEXT}. The
+// and get a line back: {"ok": true, "pages": N} (N as the sandbox's own
+// check of the PDF reads it, -1 for a broken one) or {"ok": false, "error":
+// TEXT}. The
 // first line it writes is {"ready": true} once LibreOffice is loaded, or
 // {"ready": false, "error": TEXT}.
 #pragma once

@@ -211,9 +211,35 @@ int Renderer::pageCount(const QByteArray& pdf)
     return pages;
 }
 
+int Renderer::pdfPageCount(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || !file.read(5).startsWith("%PDF-") ||
+        !file.seek(qMax<qint64>(0, file.size() - 1024)) || !file.read(1024).contains("%%EOF"))
+        return -1;
+    file.close();
+    static const bool quiet = [] {
+        Poppler::setDebugErrorFunction([](const QString&, const QVariant&) {}, QVariant());
+        return true;
+    }();
+    Q_UNUSED(quiet);
+    const std::unique_ptr<Poppler::Document> document = Poppler::Document::load(path);
+    if (!document || document->isLocked())
+        return -1;
+    const int pages = document->numPages();
+    for (int i = 0; i < pages; ++i) {
+        if (!document->page(i))
+            return -1;
+    }
+    return pages;
+}
+
 QString Renderer::render(const RenderRequest& request, const QString& workFolder) const
 {
-    const QString presentation = QFileInfo(request.presentation).absoluteFilePath();
+    // A presentation that is a link, or lies below one, is named by its real
+    // path: the link would lead nowhere inside the sandbox.
+    const QString real = QFileInfo(request.presentation).canonicalFilePath();
+    const QString presentation = real.isEmpty() ? QFileInfo(request.presentation).absoluteFilePath() : real;
     // LibreOffice names its PDF after the presentation, in a folder that
     // holds nothing else.
     const QString outFolder = workFolder + QStringLiteral("/pdf");
@@ -236,16 +262,31 @@ QString Renderer::render(const RenderRequest& request, const QString& workFolder
     // confuse its command line.
     QProcess process;
     process.setProgram(m_sandbox);
-    process.setArguments({QStringLiteral("--run-sandboxed"), presentation, outFolder, m_profile, QStringLiteral("--"),
-                          m_soffice, QStringLiteral("--headless"), QStringLiteral("--norestore"),
-                          QStringLiteral("--nologo"), QStringLiteral("--nolockcheck"),
+    // Inside, LibreOffice is followed by the check of the PDF it made,
+    // which says its pages on the standard output.
+    process.setArguments({QStringLiteral("--run-sandboxed"),
+                          presentation,
+                          outFolder,
+                          m_profile,
+                          QStringLiteral("--"),
+                          m_sandbox,
+                          QStringLiteral("--then-count-pages"),
+                          outFolder,
+                          QStringLiteral("--"),
+                          m_soffice,
+                          QStringLiteral("--headless"),
+                          QStringLiteral("--norestore"),
+                          QStringLiteral("--nologo"),
+                          QStringLiteral("--nolockcheck"),
                           QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(m_profile).toString(),
-                          QStringLiteral("--convert-to"), filter, QStringLiteral("--outdir"), outFolder,
+                          QStringLiteral("--convert-to"),
+                          filter,
+                          QStringLiteral("--outdir"),
+                          outFolder,
                           QUrl::fromLocalFile(presentation).toString(QUrl::FullyEncoded)});
     process.setWorkingDirectory(QStringLiteral("/"));
     // LibreOffice's own chatter is of no use to anyone here; the sandbox's
     // complaints go to the application's log.
-    process.setStandardOutputFile(QProcess::nullDevice());
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     // Its own session, so that a hung LibreOffice goes with all its children.
     process.setChildProcessModifier([] { ::setsid(); });
@@ -260,12 +301,18 @@ QString Renderer::render(const RenderRequest& request, const QString& workFolder
     while (!process.waitForFinished(kWatchMs)) {
         const bool late = clock.elapsed() >= m_timeoutMs;
         const bool large = !late && TreeMemory(session) > memoryLimit();
-        if (late || large) {
+        qint64 written = 0;
+        for (const QFileInfo& file : QDir(outFolder).entryInfoList(QDir::Files))
+            written += file.size();
+        const bool tooLarge = written > PdfSizeLimit();
+        if (late || large || tooLarge) {
             ::kill(-session, SIGKILL);
             process.waitForFinished(5000);
             QDir(outFolder).removeRecursively();
             if (large)
                 ThrowTooMuchMemory(request.presentation, memoryLimit());
+            if (tooLarge)
+                ThrowTooLarge(request.presentation, PdfSizeLimit());
             ThrowTimedOut(request.presentation, m_timeoutMs);
         }
     }
@@ -280,7 +327,9 @@ QString Renderer::render(const RenderRequest& request, const QString& workFolder
         ThrowCrashed(request.presentation, crashed ? QStringLiteral("crashed")
                                                    : QStringLiteral("failed (exit status %1)").arg(process.exitCode()));
     }
-    return CheckedPdf(output, request.presentation);
+    const QByteArray said = process.readAllStandardOutput();
+    const int at = said.lastIndexOf("pages ");
+    return CheckedPdf(output, request.presentation, at < 0 ? -1 : said.mid(at + 6).trimmed().toInt());
 }
 
 void ThrowCrashed(const QString& presentation, const QString& how)
@@ -314,13 +363,28 @@ void ThrowUnreadable(const QString& presentation)
                       .arg(presentation));
 }
 
-QString CheckedPdf(const QString& output, const QString& presentation)
+qint64 PdfSizeLimit()
 {
-    QFile pdf(output);
-    if (!pdf.open(QIODevice::ReadOnly))
+    bool ok = false;
+    const qint64 mib = qEnvironmentVariableIntValue("PRADELUX_RENDER_PDF_LIMIT", &ok);
+    return ok && mib > 0 ? mib << 20 : qint64(2) << 30;
+}
+
+void ThrowTooLarge(const QString& presentation, qint64 limit)
+{
+    throw Failure(failure::kAutomationError, QStringLiteral("%1 made a PDF larger than %2, so LibreOffice was stopped.")
+                                                 .arg(presentation, MemoryText(limit)));
+}
+
+QString CheckedPdf(const QString& output, const QString& presentation, int pages)
+{
+    const QFileInfo pdf(output);
+    if (!pdf.isFile())
         ThrowUnreadable(presentation);
-    const int pages = Renderer::pageCount(pdf.readAll());
-    pdf.close();
+    if (pdf.size() > PdfSizeLimit()) {
+        QFile::remove(output);
+        ThrowTooLarge(presentation, PdfSizeLimit());
+    }
     if (pages < 0) {
         QFile::remove(output);
         throw Failure(

@@ -49,14 +49,19 @@ QString MemoryText(qint64 bytes);
 // before LibreOffice starts with it.
 void PrepareProfile(const QString& profile);
 
-// The PDF a renderer made, checked: whole, readable and with pages. Returns
-// its path, or removes it and throws a Failure naming the presentation.
-QString CheckedPdf(const QString& pdf, const QString& presentation);
+// How large a PDF may grow: PRADELUX_RENDER_PDF_LIMIT (MiB), or 2 GiB.
+qint64 PdfSizeLimit();
+// The PDF a renderer made, checked: not larger than the bound, and whole,
+// readable and with pages as the check inside the sandbox found (pages: -1
+// for a PDF that is cut short, damaged or locked). Returns its path, or
+// removes it and throws a Failure naming the presentation.
+QString CheckedPdf(const QString& pdf, const QString& presentation, int pages);
 // The failures every renderer reports in the same words.
 [[noreturn]] void ThrowCrashed(const QString& presentation, const QString& how);
 [[noreturn]] void ThrowTimedOut(const QString& presentation, int timeoutMs);
 [[noreturn]] void ThrowUnreadable(const QString& presentation);
 [[noreturn]] void ThrowTooMuchMemory(const QString& presentation, qint64 limit);
+[[noreturn]] void ThrowTooLarge(const QString& presentation, qint64 limit);
 
 // Renders with a LibreOffice started afresh for every presentation
 // (soffice --convert-to).
@@ -80,6 +85,9 @@ public:
     // The pages of a whole, readable PDF; -1 for one that is cut short,
     // damaged or locked.
     static int pageCount(const QByteArray& pdf);
+    // The same for a PDF file, read by Poppler from the file. A PDF that
+    // LibreOffice wrote may be crafted: this runs inside the sandbox.
+    static int pdfPageCount(const QString& path);
 
 private:
     QString m_soffice;

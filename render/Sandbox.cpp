@@ -42,6 +42,10 @@ constexpr gid_t kNoGroup = 65534;
 // is not shown, only the presentation.
 constexpr int kMostFolders = 2000;
 constexpr int kMostCovers = 200;
+// What LibreOffice's private /tmp and /dev/shm may hold: memory, so bounded
+// apart from the memory ceiling that counts its processes.
+constexpr qint64 kTmpBytes = qint64(1) << 30;
+constexpr qint64 kShmBytes = qint64(256) << 20;
 
 enum BindFlag : unsigned { kWritable = 1, kView = 2 };
 
@@ -144,8 +148,21 @@ QByteArrayList sandboxEnvironment(const QString& home)
 {
     QByteArrayList out = {"HOME=" + path8(home), "TMPDIR=/tmp",
                           "PATH=/usr/local/bin:/usr/bin:/bin:/usr/local/sbin:/usr/sbin:/sbin"};
+    // LibreOffice turns a file's URL into its name with the locale's
+    // character set: without a UTF-8 locale (cron, su -, a batch task) it
+    // cannot name a file with letters outside ASCII, so it gets one.
+    QByteArray ctype = qgetenv("LC_ALL");
+    if (ctype.isEmpty())
+        ctype = qgetenv("LC_CTYPE");
+    if (ctype.isEmpty())
+        ctype = qgetenv("LANG");
+    const bool utf8 = ctype.toLower().contains("utf-8") || ctype.toLower().contains("utf8");
+    if (!utf8)
+        out << "LANG=C.UTF-8";
     for (char** e = environ; e && *e; ++e) {
         const QByteArray entry(*e);
+        if (!utf8 && (entry.startsWith("LANG=") || entry.startsWith("LC_ALL=") || entry.startsWith("LC_CTYPE=")))
+            continue;
         for (const char* kept :
              {"LANG=", "LANGUAGE=", "LC_", "TZ=", "XDG_DATA_HOME=", "XDG_CACHE_HOME=", "XDG_CONFIG_HOME=",
               "XDG_DATA_DIRS=", "FONTCONFIG_", "SAL_", "ASAN_OPTIONS=", "UBSAN_OPTIONS=", "LSAN_OPTIONS="}) {
@@ -179,6 +196,16 @@ bool makeMountPoint(const QString& path, bool folder, QStringList* created)
 }
 
 } // namespace
+
+QString RefusedText(const QString& why)
+{
+    return QStringLiteral(
+               "Presentations cannot be printed safely here: LibreOffice's sandbox cannot be made (%1). It needs "
+               "unprivileged user namespaces: on Ubuntu 24.04 and later, install Pradelux from its package, which "
+               "allows them for its renderer; elsewhere run: sudo sysctl kernel.unprivileged_userns_clone=1 "
+               "user.max_user_namespaces=15000")
+        .arg(why);
+}
 
 QString ShownPath(const QString& presentation)
 {
@@ -262,7 +289,8 @@ std::unique_ptr<Root> Root::make(const Plan& plan, QString* why)
         ::mkdir((r + kEmptyFolder).constData(), 0555) != 0 ||
         !makeMountPoint(QString::fromUtf8(r + kEmptyFile), false, &made) ||
         ::mkdir((r + "/tmp").constData(), 0755) != 0 ||
-        ::mount("tmpfs", (r + "/tmp").constData(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777,size=50%") != 0 ||
+        ::mount("tmpfs", (r + "/tmp").constData(), "tmpfs", MS_NOSUID | MS_NODEV,
+                ("mode=1777,size=" + QByteArray::number(kTmpBytes)).constData()) != 0 ||
         !makeMountPoint(QFile::decodeName(home), true, &made) ||
         ::mount("tmpfs", home.constData(), "tmpfs", MS_NOSUID | MS_NODEV, ("mode=0700,size=50%" + ids).constData()) !=
             0) {
@@ -435,15 +463,11 @@ pid_t Root::start(const QStringList& command, int keepFd, QString* why) const
         if (::lstat(folder, &st) == 0 && S_ISDIR(st.st_mode))
             arguments << "--ro-bind" << folder << folder;
     }
-    arguments << "--proc"
-              << "/proc"
-              << "--dev"
-              << "/dev"
-              << "--remount-ro"
-              << "/"
-              << "--chdir"
-              << "/"
-              << "--seccomp" << QByteArray::number(filter) << "--";
+    // Its /tmp and /dev/shm hold memory: both are bounded.
+    arguments += QByteArrayList{
+        "--proc",  "/proc",    "--dev",        "/dev", "--perms", "1777", "--size",    QByteArray::number(kShmBytes),
+        "--tmpfs", "/dev/shm", "--remount-ro", "/",    "--chdir", "/",    "--seccomp", QByteArray::number(filter),
+        "--"};
     for (const QString& word : command)
         arguments << path8(word);
     const QByteArrayList environment = sandboxEnvironment(QDir::homePath());

@@ -29,6 +29,9 @@ struct Plan
     QStringList readable; // program folders (LibreOffice's, this program's), read-only at their own paths
 };
 
+// What to tell when no sandbox can be made here: why, and what to do.
+QString RefusedText(const QString& why);
+
 // The folder of a presentation, or the presentation alone where its folder
 // is the home folder, /, a folder above home or a shared temporary folder.
 QString ShownPath(const QString& presentation);

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalSocket>
@@ -94,7 +95,7 @@ bool WarmRenderer::connect(QLocalSocket& socket, QString* why) const
     env.insert(QStringLiteral("PRADELUX_RENDER_SOCKET"), m_socket);
     process.setProcessEnvironment(env);
     process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(m_log, QIODevice::Append);
+    process.setStandardErrorFile(RotatedLog(m_log), QIODevice::Append);
     // It must never keep a removable disk busy.
     process.setWorkingDirectory(QStringLiteral("/"));
     // A session of its own, so the application's end does not take it along.
@@ -131,51 +132,65 @@ bool WarmRenderer::connect(QLocalSocket& socket, QString* why) const
 QString WarmRenderer::render(const RenderRequest& request, const QString& workFolder) const
 {
     const QString output = workFolder + QStringLiteral("/deck.pdf");
-    QFile::remove(output);
-    QLocalSocket socket;
-    QString why;
-    if (!connect(socket, &why))
-        throw Failure(failure::kAutomationError,
-                      QStringLiteral("%1 could not be printed: LibreOffice could not be started (%2).")
-                          .arg(request.presentation, why));
-    const QJsonObject message{{QStringLiteral("presentation"), request.presentation},
-                              {QStringLiteral("pdf"), output},
-                              {QStringLiteral("hiddenSlides"), request.hiddenSlides},
-                              {QStringLiteral("notesPages"), request.notesPages}};
-    socket.write(QJsonDocument(message).toJson(QJsonDocument::Compact) + '\n');
-    socket.flush();
+    for (int attempt = 1;; ++attempt) {
+        QFile::remove(output);
+        QLocalSocket socket;
+        QString why;
+        if (!connect(socket, &why))
+            throw Failure(failure::kAutomationError,
+                          QStringLiteral("%1 could not be printed: LibreOffice could not be started (%2).")
+                              .arg(request.presentation, why));
+        const QJsonObject message{{QStringLiteral("presentation"), request.presentation},
+                                  {QStringLiteral("pdf"), output},
+                                  {QStringLiteral("hiddenSlides"), request.hiddenSlides},
+                                  {QStringLiteral("notesPages"), request.notesPages}};
+        socket.write(QJsonDocument(message).toJson(QJsonDocument::Compact) + '\n');
+        socket.flush();
 
-    // The renderer's memory, its sandbox's included, is watched while it
-    // works. It is held by a handle while it is surely the process at the
-    // other end: once it has ended, its id may name another process.
-    const qint64 renderer = peerOf(socket);
-    const ProcessHandle process(renderer);
-    QElapsedTimer clock;
-    clock.start();
-    bool large = false;
-    while (!socket.canReadLine() && socket.state() == QLocalSocket::ConnectedState && clock.elapsed() < m_timeoutMs &&
-           !(large = TreeMemory(renderer) > memoryLimit()))
-        socket.waitForReadyRead(static_cast<int>(qMin<qint64>(kWatchMs, m_timeoutMs - clock.elapsed())));
-    if (!socket.canReadLine()) {
-        const bool hung = socket.state() == QLocalSocket::ConnectedState;
-        process.kill(SIGKILL);
-        QFile::remove(output);
-        if (large)
-            ThrowTooMuchMemory(request.presentation, memoryLimit());
-        if (hung)
-            ThrowTimedOut(request.presentation, m_timeoutMs);
-        ThrowCrashed(request.presentation, QStringLiteral("crashed"));
+        // The renderer's memory, its sandbox's included, is watched while it
+        // works. It is held by a handle while it is surely the process at the
+        // other end: once it has ended, its id may name another process.
+        const qint64 renderer = peerOf(socket);
+        const ProcessHandle process(renderer);
+        QElapsedTimer clock;
+        clock.start();
+        bool large = false;
+        bool tooLarge = false;
+        while (!socket.canReadLine() && socket.state() == QLocalSocket::ConnectedState &&
+               clock.elapsed() < m_timeoutMs && !(large = TreeMemory(renderer) > memoryLimit()) &&
+               !(tooLarge = QFileInfo(output).size() > PdfSizeLimit()))
+            socket.waitForReadyRead(static_cast<int>(qMin<qint64>(kWatchMs, m_timeoutMs - clock.elapsed())));
+        if (!socket.canReadLine()) {
+            const bool hung = socket.state() == QLocalSocket::ConnectedState;
+            process.kill(SIGKILL);
+            // Gone, with its socket, before the next row looks for a renderer:
+            // that row gets a fresh one.
+            process.waitGone(5000);
+            QFile::remove(output);
+            if (large)
+                ThrowTooMuchMemory(request.presentation, memoryLimit());
+            if (tooLarge)
+                ThrowTooLarge(request.presentation, PdfSizeLimit());
+            if (hung)
+                ThrowTimedOut(request.presentation, m_timeoutMs);
+            // No answer, and the connection reset: a renderer that was ending
+            // (idle, or making way for a fresh one) as the request came, or one
+            // whose LibreOffice crashed. Tried once more on a fresh one.
+            if (attempt == 1)
+                continue;
+            ThrowCrashed(request.presentation, QStringLiteral("crashed"));
+        }
+        const QJsonObject answer = QJsonDocument::fromJson(socket.readLine()).object();
+        if (!answer.value(QStringLiteral("ok")).toBool()) {
+            QFile::remove(output);
+            if (answer.value(QStringLiteral("error")).toString() == QLatin1String("type"))
+                throw Failure(failure::kAutomationError,
+                              QStringLiteral("LibreOffice could not print %1: it is not a presentation.")
+                                  .arg(request.presentation));
+            ThrowUnreadable(request.presentation);
+        }
+        return CheckedPdf(output, request.presentation, answer.value(QStringLiteral("pages")).toInt(-1));
     }
-    const QJsonObject answer = QJsonDocument::fromJson(socket.readLine()).object();
-    if (!answer.value(QStringLiteral("ok")).toBool()) {
-        QFile::remove(output);
-        if (answer.value(QStringLiteral("error")).toString() == QLatin1String("type"))
-            throw Failure(
-                failure::kAutomationError,
-                QStringLiteral("LibreOffice could not print %1: it is not a presentation.").arg(request.presentation));
-        ThrowUnreadable(request.presentation);
-    }
-    return CheckedPdf(output, request.presentation);
 }
 
 } // namespace pradelux::office

@@ -7,13 +7,15 @@
 // (pradelux-render --render-worker FD PROGRAM PROFILE).
 //
 // pradelux-render --run-sandboxed PRESENTATION OUTFOLDER PROFILE -- PROGRAM
-// ARGUMENTS... runs a LibreOffice started afresh in the same sandbox.
+// ARGUMENTS... runs a LibreOffice started afresh in the same sandbox; there,
+// pradelux-render --then-count-pages OUTFOLDER -- PROGRAM... checks its PDF.
 #include "RenderService.h"
 #include "RenderWorker.h"
 #include "Renderer.h"
 #include "Sandbox.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -87,6 +89,45 @@ int runSandboxed(int argc, char* argv[])
     return waitFor(pid);
 }
 
+// Inside the sandbox: runs LibreOffice, then reads the PDF it left in
+// OUTFOLDER and says its pages ("pages N") on the standard output.
+int runThenCountPages(int argc, char* argv[])
+{
+    if (argc < 5 || std::strcmp(argv[3], "--") != 0) {
+        std::fputs("pradelux-render --then-count-pages OUTFOLDER -- PROGRAM ARGUMENTS...\n", stderr);
+        return 2;
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execv(argv[4], argv + 4);
+        std::fprintf(stderr, "pradelux-render: %s could not be started: %s\n", argv[4], std::strerror(errno));
+        ::_exit(127);
+    }
+    const int status = pid < 0 ? 127 : waitFor(pid);
+    if (status == 0) {
+        const QDir out(QFile::decodeName(argv[2]));
+        const QStringList pdfs = out.entryList({QStringLiteral("*.pdf")}, QDir::Files);
+        std::printf("pages %d\n",
+                    pdfs.isEmpty() ? -1 : pradelux::office::Renderer::pdfPageCount(out.filePath(pdfs[0])));
+    }
+    return status;
+}
+
+// Whether a sandbox can be made here: exits 0, or 5 after saying why and
+// what to do.
+int checkSandbox()
+{
+    QString why;
+    std::unique_ptr<pradelux::office::sandbox::Root> root = pradelux::office::sandbox::Root::make({}, &why);
+    const pid_t pid = root ? root->start({QStringLiteral("/bin/true")}, -1, &why) : -1;
+    if (pid > 0 && waitFor(pid) == 0)
+        return 0;
+    if (why.isEmpty())
+        why = QStringLiteral("bubblewrap could not start it");
+    std::fprintf(stderr, "%s\n", pradelux::office::sandbox::RefusedText(why).toLocal8Bit().constData());
+    return 5;
+}
+
 int runWorker(int argc, char* argv[])
 {
     if (argc != 5) {
@@ -107,6 +148,10 @@ int main(int argc, char* argv[])
         return runSandboxed(argc, argv);
     if (argc > 1 && std::strcmp(argv[1], "--render-worker") == 0)
         return runWorker(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "--then-count-pages") == 0)
+        return runThenCountPages(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "--check-sandbox") == 0)
+        return checkSandbox();
     QTextStream err(stderr);
     const QString socket = qEnvironmentVariable("PRADELUX_RENDER_SOCKET");
     if (socket.isEmpty()) {

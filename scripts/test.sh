@@ -13,15 +13,19 @@ scripts/deps.sh
 # another folder finds it too.
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPRADELUX_WERROR=ON >/dev/null
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DPRADELUX_SANITIZE=ON -DPRADELUX_WERROR=ON >/dev/null
 cmake --build build -j"$(nproc)"
-# The end-to-end groups wait for LibreOffice and the window's pauses most of
-# the time: they run at once.
+# The sanitizer build compiles on one core while the first pass's tests,
+# which mostly wait for LibreOffice and the window's pauses, run in groups
+# at once.
+cmake --build build-sanitize -j1 >build-sanitize/build.log 2>&1 &
+sanitizer_build=$!
 (cd build && ctest --output-on-failure --timeout 900 -j"$(nproc)")
+wait "$sanitizer_build" || { tail -50 build-sanitize/build.log; exit 1; }
+cmake --build build-sanitize -j"$(nproc)"
 
 # Qt keeps some allocations until exit on purpose; leaks are not what this
 # pass looks for.
-cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DPRADELUX_SANITIZE=ON -DPRADELUX_WERROR=ON >/dev/null
-cmake --build build-sanitize -j"$(nproc)"
 (cd build-sanitize && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure --timeout 900 -j"$(nproc)")
 
 # The check of what a file holds, fuzzed for a minute from its corpus.

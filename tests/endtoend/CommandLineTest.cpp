@@ -398,6 +398,142 @@ TEST_F(CommandLineTest, UpdateExportsOnlyPresentationsNewerThanTheirPdfs)
     EXPECT_EQ(statuses(), QStringList({"a.odp skipped", "b.pptx written", "c.odp skipped"}));
 }
 
+// An archive's folder tree: the same name in two folders gives two PDFs with
+// --keep-folders, in every way the run can be split; without it one replaces
+// the other, and the run says how to keep them apart.
+TEST_F(CommandLineTest, KeepFoldersGivesEachFoldersPdfsTheirOwnFolder)
+{
+    const QString archive = in + QStringLiteral("/lectures");
+    for (const char* deck : {"physics/week01.pptx", "chemistry/week01.pptx", "chemistry/lab/week02.odp"}) {
+        QDir().mkpath(QFileInfo(archive + '/' + QLatin1String(deck)).path());
+        ASSERT_TRUE(
+            QFile::copy(test::deck(QFileInfo(QLatin1String(deck)).suffix()), archive + '/' + QLatin1String(deck)));
+    }
+    ASSERT_TRUE(QFile::copy(test::deck(QStringLiteral("odp")), in + QStringLiteral("/alone.odp")));
+    const QStringList expected = {out + "/alone.pdf", out + "/chemistry/lab/week02.pdf", out + "/chemistry/week01.pdf",
+                                  out + "/physics/week01.pdf"};
+    const QStringList given = {"--export", "--keep-folders", "--output", out, archive, in + "/alone.odp"};
+    const struct
+    {
+        const char* how;
+        QList<QStringList> runs; // what is added to the arguments, run after run
+    } rows[] = {
+        {"one run", {{}}},
+        {"two shares", {{"--shard", "1/2"}, {"--shard", "2/2"}}},
+        {"two jobs", {{"--jobs", "2"}}},
+    };
+    for (const auto& row : rows) {
+        QDir(out).removeRecursively();
+        QDir().mkpath(out);
+        QStringList written;
+        for (const QStringList& extra : row.runs) {
+            const Result r = run(given + extra);
+            EXPECT_EQ(r.status, 0) << row.how << ' ' << r.errors.toStdString();
+            written += r.written;
+        }
+        written.sort();
+        EXPECT_EQ(written, expected) << row.how;
+        for (const QString& pdf : expected)
+            EXPECT_EQ(test::pdfPages(pdf), 3) << row.how << ' ' << pdf.toStdString();
+    }
+    QDir(out).removeRecursively();
+    QDir().mkpath(out);
+    const Result flat = run({"--export", "--output", out, archive});
+    EXPECT_EQ(flat.status, 1) << flat.errors.toStdString();
+    EXPECT_TRUE(flat.errors.contains(
+        QStringLiteral("\nRows of the same name replace each other; --keep-folders keeps each folder's PDFs apart.\n")))
+        << flat.errors.toStdString();
+}
+
+// One file's trouble costs that row and no more, in a batch task's bare
+// environment (LANG=C): a pipe and a package of 4,096 entries over one
+// stream fail at once with their reasons; names outside ASCII, a linked deck,
+// a deck below a linked folder and a deck named twice export, once each.
+TEST_F(CommandLineTest, OneFilesTroubleIsThatRowsAloneWhateverTheLocale)
+{
+    const QString real = config.path(QStringLiteral("elsewhere"));
+    for (const QString& folder : {in + "/real", real, out})
+        QDir().mkpath(folder);
+    ASSERT_EQ(QProcess::execute(QStringLiteral("python3"),
+                                {QStringLiteral(PRADELUX_SOURCE_DIR "/tests/endtoend/strange_files.py"),
+                                 test::deck(QStringLiteral("odp")), test::deck(QStringLiteral("pptx")),
+                                 config.path(QStringLiteral("strange"))}),
+              0);
+    ASSERT_TRUE(QFile::copy(config.path(QStringLiteral("strange/bomb4096.pptx")), in + "/bomb4096.pptx"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(in + "/pipe.pptx").constData(), 0600), 0);
+    ASSERT_TRUE(QFile::copy(test::deck(QStringLiteral("odp")), in + QStringLiteral("/Einführung.odp")));
+    ASSERT_TRUE(QFile::copy(test::deck(QStringLiteral("pptx")), in + QStringLiteral("/Q3 plan – Überblick.pptx")));
+    ASSERT_TRUE(QFile::copy(test::deck(QStringLiteral("odp")), in + "/real/deck.odp"));
+    ASSERT_TRUE(QFile::copy(test::deck(QStringLiteral("ppt")), real + "/talk.ppt"));
+    ASSERT_TRUE(QFile::copy(test::deck(QStringLiteral("odp")), real + "/target.odp"));
+    ASSERT_TRUE(QFile::link(real + "/target.odp", in + "/linked.odp"));
+    ASSERT_TRUE(QFile::link(real, in + "/talks"));
+    const QStringList arguments = {"--export",
+                                   "--output",
+                                   out,
+                                   in + "/bomb4096.pptx",
+                                   in + "/pipe.pptx",
+                                   in + QStringLiteral("/Einführung.odp"),
+                                   in + QStringLiteral("/Q3 plan – Überblick.pptx"),
+                                   in + "/linked.odp",
+                                   in + "/talks/talk.ppt",
+                                   in + "/real",
+                                   in + "/real/deck.odp"};
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* locale : {"LC_ALL", "LC_CTYPE", "LANGUAGE"})
+        env.remove(QLatin1String(locale));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    for (const char* lang : {"C", ""}) {
+        QDir(out).removeRecursively();
+        QDir().mkpath(out);
+        if (*lang)
+            env.insert(QStringLiteral("LANG"), QLatin1String(lang));
+        else
+            env.remove(QStringLiteral("LANG"));
+        QProcess program;
+        program.setProcessEnvironment(env);
+        QElapsedTimer clock;
+        clock.start();
+        program.start(QStringLiteral(PRADELUX_APPFOLDER "/pradelux"), arguments);
+        const Result r = finish(program);
+        EXPECT_LT(clock.elapsed(), 60000) << lang;
+        EXPECT_EQ(r.status, 1) << lang << r.errors.toStdString();
+        QStringList written = r.written;
+        written.sort();
+        EXPECT_EQ(written, QStringList({out + QStringLiteral("/Einführung.pdf"),
+                                        out + QStringLiteral("/Q3 plan – Überblick.pdf"), out + "/deck.pdf",
+                                        out + "/linked.pdf", out + "/talk.pdf"}))
+            << "LANG=" << lang << r.errors.toStdString();
+        EXPECT_TRUE(r.errors.contains(in + "/pipe.pptx: it is not a regular file.")) << r.errors.toStdString();
+        EXPECT_TRUE(r.errors.contains(in + "/bomb4096.pptx: the file is damaged (its parts")) << r.errors.toStdString();
+        EXPECT_TRUE(r.errors.contains(QStringLiteral("2 of 7 presentations gave no PDF"))) << r.errors.toStdString();
+        EXPECT_FALSE(r.errors.contains(QStringLiteral("replaced"))) << r.errors.toStdString();
+    }
+}
+
+// A kernel that refuses the sandbox's namespaces (Ubuntu's restriction; here
+// a user namespace whose own limit forbids nested ones): nothing is rendered
+// and the run says why, once, with status 3.
+TEST_F(CommandLineTest, WhereNoSandboxCanBeMadeNothingIsRenderedAndItIsSaidOnce)
+{
+    QDir().mkpath(in);
+    QDir().mkpath(out);
+    ASSERT_TRUE(QFile::copy(test::deck(QStringLiteral("odp")), in + "/a.odp"));
+    QProcess program;
+    program.start(QStringLiteral("unshare"),
+                  {QStringLiteral("--user"), QStringLiteral("--map-root-user"), QStringLiteral("sh"),
+                   QStringLiteral("-c"),
+                   QStringLiteral("echo 0 > /proc/sys/user/max_user_namespaces && exec \"$0\" \"$@\""),
+                   QStringLiteral(PRADELUX_APPFOLDER "/pradelux"), QStringLiteral("--export"),
+                   QStringLiteral("--output"), out, in});
+    const Result r = finish(program);
+    EXPECT_EQ(r.status, 3) << r.errors.toStdString();
+    EXPECT_EQ(r.errors.count(QStringLiteral("Presentations cannot be printed safely here")), 1)
+        << r.errors.toStdString();
+    EXPECT_TRUE(r.written.isEmpty());
+    EXPECT_EQ(QDir(out).entryList(QDir::Files), QStringList());
+}
+
 TEST_F(CommandLineTest, WrongUsageExportsNothingAndSaysWhatIsWrong)
 {
     QDir().mkpath(out);

@@ -75,20 +75,32 @@ end = bytearray(one[one.index(b"PK\x05\x06"):])
 struct.pack_into("<HHII", end, 8, 16, 16, len(entries), directory)
 (out / "bomb16.pptx").write_bytes(one[:directory] + entries + bytes(end))
 
-# A package whose table of contents says its parts unpack to 3 GiB.
+# 4,096 entries over one stream of 64 MiB.
+bomb = io.BytesIO()
+with zipfile.ZipFile(bomb, "w", zipfile.ZIP_DEFLATED) as z:
+    z.writestr("ppt/presentation.xml", b"\0" * (64 << 20))
+one = bomb.getvalue()
+directory = one.index(b"PK\x01\x02")
+entry = one[directory:one.index(b"PK\x05\x06")]
+entries = b"".join(entry.replace(b"presentation.xml", b"present%05d.xml" % i) for i in range(4096))
+end = bytearray(one[one.index(b"PK\x05\x06"):])
+struct.pack_into("<HHII", end, 8, 4096, 4096, len(entries), directory)
+(out / "bomb4096.pptx").write_bytes(one[:directory] + entries + bytes(end))
+
+# A package whose table of contents says its parts unpack to 6 GiB.
 claims = bytearray(package_bytes([("[Content_Types].xml", "<Types/>"), ("ppt/presentation.xml", "<p/>")]))
 at = claims.index(b"PK\x01\x02")
 while at >= 0:
-    struct.pack_into("<I", claims, at + 24, 0x60000000)
+    struct.pack_into("<I", claims, at + 24, 0xC0000000)
     at = claims.find(b"PK\x01\x02", at + 4)
-(out / "claims3g.pptx").write_bytes(bytes(claims))
+(out / "claims6g.pptx").write_bytes(bytes(claims))
 
-# A whole package that really unpacks to 768 MiB: its check takes seconds.
+# A whole package that really unpacks to 3 GiB: its check takes seconds.
 with zipfile.ZipFile(out / "huge.pptx", "w", zipfile.ZIP_DEFLATED) as z:
     z.writestr("[Content_Types].xml", "<Types/>")
     with z.open("ppt/presentation.xml", "w", force_zip64=True) as part:
         zeros = b"\0" * (64 << 20)
-        for _ in range(12):
+        for _ in range(48):
             part.write(zeros)
 
 # A valid package of 65,535 entries.
