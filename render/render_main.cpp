@@ -70,7 +70,13 @@ int runSandboxed(int argc, char* argv[])
     const QString presentation = QFileInfo(QFile::decodeName(argv[2])).absoluteFilePath();
     pradelux::office::sandbox::Plan plan;
     plan.writable = {QFile::decodeName(argv[4])};
+    // The program's folder, and that of a program it runs in turn (after a
+    // "--" of its own: LibreOffice after the check of its PDF).
     plan.readable = {programFolderOf(QFile::decodeName(argv[6]))};
+    for (int i = 7; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0)
+            plan.readable << programFolderOf(QFile::decodeName(argv[i + 1]));
+    }
     QString why;
     std::unique_ptr<pradelux::office::sandbox::Root> root = pradelux::office::sandbox::Root::make(plan, &why);
     if (!root || !root->show(presentation, QFileInfo(QFile::decodeName(argv[3])).absoluteFilePath(), &why)) {

@@ -124,11 +124,14 @@ for root, _, files in os.walk(decks):
         m = re.match(r"lecture\d-(\d+)\.", name)
         if m:
             expected[os.path.join(root, name)] = int(m.group(1))
-pdfs = sorted(os.listdir(out))
-wanted = sorted(re.sub(r"\.[^.]+$", ".pdf", os.path.basename(p)) for p in expected)
+# --keep-folders: each PDF in its deck's folder below the output folder.
+def pdf_of(deck):
+    return os.path.join(out, re.sub(r"\.[^.]+$", ".pdf", os.path.relpath(deck, decks)))
+pdfs = sorted(os.path.join(root, name) for root, _, files in os.walk(out) for name in files)
+wanted = sorted(pdf_of(p) for p in expected)
 assert pdfs == wanted, f"PDFs {pdfs}, wanted {wanted}"
 for deck, slides in expected.items():
-    pdf = os.path.join(out, re.sub(r"\.[^.]+$", ".pdf", os.path.basename(deck)))
+    pdf = pdf_of(deck)
     info = subprocess.run(["pdfinfo", pdf], capture_output=True, text=True, check=True).stdout
     pages = int(re.search(r"^Pages:\s+(\d+)", info, re.M).group(1))
     assert pages == slides, f"{pdf}: {pages} pages, {slides} slides"

@@ -131,6 +131,7 @@ TEST_F(AutomationServerTest, OpenSaysWhyAFileCannotBeOpenedWithinBoundedWork)
     }
     cases += {{strange + QStringLiteral("/pipe.pptx"), QStringLiteral("it is not a regular file")},
               {strange + QStringLiteral("/bomb16.pptx"), QStringLiteral("the file is damaged (its parts")},
+              {strange + QStringLiteral("/name-past-end.pptx"), QStringLiteral("the file is damaged")},
               {strange + QStringLiteral("/claims6g.pptx"),
                QStringLiteral("the file is damaged (it unpacks to more than 4096 MiB)")},
               {strange + QStringLiteral("/huge.pptx"), QStringLiteral("took longer than 1 seconds")}};
@@ -138,7 +139,8 @@ TEST_F(AutomationServerTest, OpenSaysWhyAFileCannotBeOpenedWithinBoundedWork)
     clock.start();
     for (const QString& deck :
          {test::deck(QStringLiteral("odp")), test::deck(QStringLiteral("pptx")), test::deck(QStringLiteral("ppt")),
-          test::deck(QStringLiteral("fodp")), strange + QStringLiteral("/many.pptx")})
+          test::deck(QStringLiteral("fodp")), strange + QStringLiteral("/many.pptx"),
+          strange + QStringLiteral("/powerpoint4.ppt"), strange + QStringLiteral("/comment.pptx")})
         presentations->call(QStringLiteral("Open"), {Argument{deck, QStringLiteral("fileName")}});
     for (const auto& [file, why] : cases) {
         QString description;

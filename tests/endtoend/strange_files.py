@@ -109,3 +109,39 @@ with zipfile.ZipFile(out / "many.pptx", "w", zipfile.ZIP_STORED) as z:
     z.writestr("ppt/presentation.xml", "<p:presentation/>")
     for i in range(65533):
         z.writestr(f"ppt/media/m{i}.txt", b"")
+
+# Decks the check once judged wrongly: a PowerPoint 4 compound file (its
+# slides in a PP40 stream), a valid package whose archive comment holds the
+# end record's signature, and a package whose last name runs past the end.
+def compound(stream, sectors=8):
+    header = bytearray(512)
+    header[0:8] = bytes.fromhex("D0CF11E0A1B11AE1")
+    struct.pack_into("<HHHHH", header, 24, 0x3E, 3, 0xFFFE, 9, 6)
+    struct.pack_into("<IIIIIIII", header, 40, 0, 1, 1, 0, 4096, 0xFFFFFFFE, 0, 0xFFFFFFFE)
+    for i in range(109):
+        struct.pack_into("<I", header, 76 + 4 * i, 0xFFFFFFFF)
+    struct.pack_into("<I", header, 76, 0)
+    fat = [0xFFFFFFFD, 0xFFFFFFFE] + [i + 1 for i in range(2, 2 + sectors - 1)] + [0xFFFFFFFE]
+    fat += [0xFFFFFFFF] * (128 - len(fat))
+
+    def entry(name, kind, start, size):
+        e = bytearray(128)
+        n = (name + "\0").encode("utf-16-le")
+        e[0:len(n)] = n
+        struct.pack_into("<HB", e, 64, len(n), kind)
+        struct.pack_into("<III", e, 68, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF if kind == 2 else 1)
+        struct.pack_into("<II", e, 116, start, size)
+        return bytes(e)
+
+    directory = entry("Root Entry", 5, 0xFFFFFFFE, 0) + entry(stream, 2, 2, 512 * sectors) + bytes(256)
+    return bytes(header) + struct.pack("<128I", *fat) + directory + bytes(512 * sectors)
+
+
+(out / "powerpoint4.ppt").write_bytes(compound("PP40"))
+with zipfile.ZipFile(pptx) as source, zipfile.ZipFile(out / "comment.pptx", "w") as z:
+    for info in source.infolist():
+        z.writestr(info, source.read(info))
+    z.comment = b"made by PK\x05\x06 a tool that quotes the signature"
+past = bytearray((out / "letter.pptx").read_bytes())
+struct.pack_into("<H", past, past.rindex(b"PK\x01\x02") + 28, 0xFFFF)
+(out / "name-past-end.pptx").write_bytes(bytes(past))
