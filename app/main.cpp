@@ -34,6 +34,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
 
@@ -107,6 +108,17 @@ private:
     QProcess m_daemon;
 };
 
+// A display the window can be shown on: X11 or Wayland, or a platform the
+// user chose (QT_QPA_PLATFORM, -platform: offscreen, vnc…).
+bool HasDisplay(const QStringList& arguments)
+{
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (!platform.isEmpty() && !platform.startsWith("xcb") && !platform.startsWith("wayland"))
+        return true;
+    return arguments.contains(QStringLiteral("-platform")) || !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
 // pradelux --export: no window and no display.
 int runInTerminal(int argc, char* argv[], const QStringList& arguments)
 {
@@ -152,6 +164,14 @@ int main(int argc, char* argv[])
         arguments << QString::fromLocal8Bit(argv[i]);
     if (WantsCommandLine(arguments))
         return runInTerminal(argc, argv, arguments);
+    // Without a display Qt would abort with a text of its own; the user is
+    // told what does work instead.
+    if (!HasDisplay(arguments)) {
+        std::fputs("pradelux: there is no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+                   "pradelux --export works without one.\n",
+                   stderr);
+        return 1;
+    }
 
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Veltrande"));

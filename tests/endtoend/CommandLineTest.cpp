@@ -340,8 +340,7 @@ TEST_F(CommandLineTest, RunCutOffAnyWayLeavesNothingRunningOrLyingAround)
             left.clear();
             for (const QString& pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs)) {
                 const QByteArray environment = test::readFile("/proc/" + pid + "/environ").toUtf8();
-                if (environment.contains(("=" + base + "/").toUtf8()) &&
-                    !ProcessGone(pid.toLongLong()))
+                if (environment.contains(("=" + base + "/").toUtf8()) && !ProcessGone(pid.toLongLong()))
                     left << test::readFile("/proc/" + pid + "/comm").trimmed();
             }
         } while (!left.isEmpty() && clock.elapsed() < 10000);
@@ -555,6 +554,11 @@ TEST_F(CommandLineTest, WrongUsageExportsNothingAndSaysWhatIsWrong)
     const Result help = run({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(help.written.join('\n').startsWith(QStringLiteral("Usage: pradelux --export")));
+    // The window without a display says so, and what works without one.
+    const Result window = run({deck});
+    EXPECT_EQ(window.status, 1) << window.errors.toStdString();
+    EXPECT_EQ(window.errors, QStringLiteral("pradelux: there is no display to show the window on (neither DISPLAY nor "
+                                            "WAYLAND_DISPLAY is set); pradelux --export works without one.\n"));
 }
 
 // A folder that is also the output folder, as a careful user meets it: what
