@@ -188,19 +188,11 @@ QString Renderer::missingSofficeText()
                           "found). Install it with: sudo apt install libreoffice-impress");
 }
 
-int Renderer::pageCount(const QByteArray& pdf)
+namespace {
+// The pages of a PDF that Poppler could open; -1 for none, a locked one, or
+// one with a page it cannot read.
+int pagesOf(const std::unique_ptr<Poppler::Document>& document)
 {
-    // A PDF cut short loses its end-of-file marker; Poppler would read
-    // around the gap, so the marker is checked first.
-    if (!pdf.startsWith("%PDF-") || !pdf.right(1024).contains("%%EOF"))
-        return -1;
-    // Poppler's complaints about a PDF it repairs are no use on the error output.
-    static const bool quiet = [] {
-        Poppler::setDebugErrorFunction([](const QString&, const QVariant&) {}, QVariant());
-        return true;
-    }();
-    Q_UNUSED(quiet);
-    const std::unique_ptr<Poppler::Document> document = Poppler::Document::loadFromData(pdf);
     if (!document || document->isLocked())
         return -1;
     const int pages = document->numPages();
@@ -211,6 +203,27 @@ int Renderer::pageCount(const QByteArray& pdf)
     return pages;
 }
 
+// Poppler's complaints about a PDF it repairs are no use on the error output.
+void quietPoppler()
+{
+    static const bool quiet = [] {
+        Poppler::setDebugErrorFunction([](const QString&, const QVariant&) {}, QVariant());
+        return true;
+    }();
+    Q_UNUSED(quiet);
+}
+} // namespace
+
+int Renderer::pageCount(const QByteArray& pdf)
+{
+    // A PDF cut short loses its end-of-file marker; Poppler would read
+    // around the gap, so the marker is checked first.
+    if (!pdf.startsWith("%PDF-") || !pdf.right(1024).contains("%%EOF"))
+        return -1;
+    quietPoppler();
+    return pagesOf(Poppler::Document::loadFromData(pdf));
+}
+
 int Renderer::pdfPageCount(const QString& path)
 {
     QFile file(path);
@@ -218,20 +231,8 @@ int Renderer::pdfPageCount(const QString& path)
         !file.seek(qMax<qint64>(0, file.size() - 1024)) || !file.read(1024).contains("%%EOF"))
         return -1;
     file.close();
-    static const bool quiet = [] {
-        Poppler::setDebugErrorFunction([](const QString&, const QVariant&) {}, QVariant());
-        return true;
-    }();
-    Q_UNUSED(quiet);
-    const std::unique_ptr<Poppler::Document> document = Poppler::Document::load(path);
-    if (!document || document->isLocked())
-        return -1;
-    const int pages = document->numPages();
-    for (int i = 0; i < pages; ++i) {
-        if (!document->page(i))
-            return -1;
-    }
-    return pages;
+    quietPoppler();
+    return pagesOf(Poppler::Document::load(path));
 }
 
 QString Renderer::render(const RenderRequest& request, const QString& workFolder) const

@@ -62,30 +62,24 @@ for deck, part in ((odp, "content.xml"), (pptx, "ppt/slides/slide1.xml")):
 # A pipe named as a deck: opening it for reading would wait for a writer.
 os.mkfifo(out / "pipe.pptx")
 
-# Sixteen entries that all point at one highly compressed stream.
-bomb = io.BytesIO()
-with zipfile.ZipFile(bomb, "w", zipfile.ZIP_DEFLATED) as z:
-    z.writestr("ppt/presentation.xml", b"\0" * (8 << 20))
-one = bomb.getvalue()
-first = zipfile.ZipFile(io.BytesIO(one)).infolist()[0]
-directory = one.index(b"PK\x01\x02")
-entry = one[directory:one.index(b"PK\x05\x06")]
-entries = b"".join(entry.replace(b"presentation.xml", b"presentation.x%02d" % i) for i in range(16))
-end = bytearray(one[one.index(b"PK\x05\x06"):])
-struct.pack_into("<HHII", end, 8, 16, 16, len(entries), directory)
-(out / "bomb16.pptx").write_bytes(one[:directory] + entries + bytes(end))
+# Entries that all point at one highly compressed stream of zeros: sixteen
+# over 8 MiB, and 4,096 over 64 MiB.
+def overlapping(path, count, size):
+    bomb = io.BytesIO()
+    with zipfile.ZipFile(bomb, "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr("ppt/presentation.xml", b"\0" * size)
+    one = bomb.getvalue()
+    directory = one.index(b"PK\x01\x02")
+    entry = one[directory:one.index(b"PK\x05\x06")]
+    # Names of the same length: presentation.xml is 16 characters.
+    entries = b"".join(entry.replace(b"presentation.xml", b"present%05d.xml" % i) for i in range(count))
+    end = bytearray(one[one.index(b"PK\x05\x06"):])
+    struct.pack_into("<HHII", end, 8, count, count, len(entries), directory)
+    path.write_bytes(one[:directory] + entries + bytes(end))
 
-# 4,096 entries over one stream of 64 MiB.
-bomb = io.BytesIO()
-with zipfile.ZipFile(bomb, "w", zipfile.ZIP_DEFLATED) as z:
-    z.writestr("ppt/presentation.xml", b"\0" * (64 << 20))
-one = bomb.getvalue()
-directory = one.index(b"PK\x01\x02")
-entry = one[directory:one.index(b"PK\x05\x06")]
-entries = b"".join(entry.replace(b"presentation.xml", b"present%05d.xml" % i) for i in range(4096))
-end = bytearray(one[one.index(b"PK\x05\x06"):])
-struct.pack_into("<HHII", end, 8, 4096, 4096, len(entries), directory)
-(out / "bomb4096.pptx").write_bytes(one[:directory] + entries + bytes(end))
+
+overlapping(out / "bomb16.pptx", 16, 8 << 20)
+overlapping(out / "bomb4096.pptx", 4096, 64 << 20)
 
 # A package whose table of contents says its parts unpack to 6 GiB.
 claims = bytearray(package_bytes([("[Content_Types].xml", "<Types/>"), ("ppt/presentation.xml", "<p/>")]))
