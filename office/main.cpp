@@ -65,6 +65,11 @@ int main(int argc, char* argv[])
                                                     QStringLiteral("/pradelux-render"),
                                                 pradelux::office::WarmRenderer::defaultSocketPath(),
                                                 timeoutSeconds * 1000, cache + QStringLiteral("/render.log"));
+    // A session bus that has gone leaves no one to take a PDF: a rendering
+    // or a renderer's start that is waited for ends at once.
+    for (pradelux::office::PdfRenderer* r : {static_cast<pradelux::office::PdfRenderer*>(&coldRenderer),
+                                             static_cast<pradelux::office::PdfRenderer*>(&warmRenderer)})
+        r->setAbandoned([&bus] { return !bus.isConnected(); });
     const bool cold = qEnvironmentVariable("PRADELUX_OFFICE_RENDERER") == QLatin1String("soffice");
     pradelux::office::PdfRenderer& renderer =
         cold ? static_cast<pradelux::office::PdfRenderer&>(coldRenderer) : warmRenderer;

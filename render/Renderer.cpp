@@ -306,7 +306,8 @@ QString Renderer::render(const RenderRequest& request, const QString& workFolder
         for (const QFileInfo& file : QDir(outFolder).entryInfoList(QDir::Files))
             written += file.size();
         const bool tooLarge = written > PdfSizeLimit();
-        if (late || large || tooLarge) {
+        const bool gone = abandoned();
+        if (late || large || tooLarge || gone) {
             ::kill(-session, SIGKILL);
             process.waitForFinished(5000);
             QDir(outFolder).removeRecursively();
@@ -314,6 +315,8 @@ QString Renderer::render(const RenderRequest& request, const QString& workFolder
                 ThrowTooMuchMemory(request.presentation, memoryLimit());
             if (tooLarge)
                 ThrowTooLarge(request.presentation, PdfSizeLimit());
+            if (gone)
+                ThrowAbandoned(request.presentation);
             ThrowTimedOut(request.presentation, m_timeoutMs);
         }
     }
@@ -369,6 +372,13 @@ qint64 PdfSizeLimit()
     bool ok = false;
     const qint64 mib = qEnvironmentVariableIntValue("PRADELUX_RENDER_PDF_LIMIT", &ok);
     return ok && mib > 0 ? mib << 20 : qint64(2) << 30;
+}
+
+void ThrowAbandoned(const QString& presentation)
+{
+    throw Failure(
+        failure::kAutomationError,
+        QStringLiteral("%1 was not printed: the session ended while LibreOffice printed it.").arg(presentation));
 }
 
 void ThrowTooLarge(const QString& presentation, qint64 limit)

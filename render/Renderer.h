@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QtGlobal>
+#include <functional>
 
 namespace pradelux::office {
 
@@ -31,9 +32,15 @@ public:
     // A rendering that needs more memory than this is stopped.
     void setMemoryLimit(qint64 bytes) { m_memoryLimit = bytes; }
     qint64 memoryLimit() const { return m_memoryLimit; }
+    // Asked while a rendering is waited for: true when no one is left to
+    // take its PDF (the application's session bus has gone), so the wait
+    // ends at once instead of at its bound.
+    void setAbandoned(std::function<bool()> abandoned) { m_abandoned = std::move(abandoned); }
+    bool abandoned() const { return m_abandoned && m_abandoned(); }
 
 private:
     qint64 m_memoryLimit = DefaultMemoryLimit();
+    std::function<bool()> m_abandoned;
 };
 
 // The resident memory of pid and every process below it: a renderer and
@@ -62,6 +69,7 @@ QString CheckedPdf(const QString& pdf, const QString& presentation, int pages);
 [[noreturn]] void ThrowUnreadable(const QString& presentation);
 [[noreturn]] void ThrowTooMuchMemory(const QString& presentation, qint64 limit);
 [[noreturn]] void ThrowTooLarge(const QString& presentation, qint64 limit);
+[[noreturn]] void ThrowAbandoned(const QString& presentation);
 
 // Renders with a LibreOffice started afresh for every presentation
 // (soffice --convert-to).

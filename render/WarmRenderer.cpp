@@ -112,6 +112,11 @@ bool WarmRenderer::connect(QLocalSocket& socket, QString* why) const
         socket.connectToServer(m_socket);
         if (socket.waitForConnected(200))
             return true;
+        if (abandoned()) {
+            started.kill(SIGKILL);
+            *why = QStringLiteral("the session ended");
+            return false;
+        }
         if (started.waitGone(0)) {
             // Another application may have started one at the same moment.
             socket.connectToServer(m_socket);
@@ -156,9 +161,10 @@ QString WarmRenderer::render(const RenderRequest& request, const QString& workFo
         clock.start();
         bool large = false;
         bool tooLarge = false;
+        bool gone = false;
         while (!socket.canReadLine() && socket.state() == QLocalSocket::ConnectedState &&
                clock.elapsed() < m_timeoutMs && !(large = TreeMemory(renderer) > memoryLimit()) &&
-               !(tooLarge = QFileInfo(output).size() > PdfSizeLimit()))
+               !(tooLarge = QFileInfo(output).size() > PdfSizeLimit()) && !(gone = abandoned()))
             socket.waitForReadyRead(static_cast<int>(qMin<qint64>(kWatchMs, m_timeoutMs - clock.elapsed())));
         if (!socket.canReadLine()) {
             const bool hung = socket.state() == QLocalSocket::ConnectedState;
@@ -171,6 +177,8 @@ QString WarmRenderer::render(const RenderRequest& request, const QString& workFo
                 ThrowTooMuchMemory(request.presentation, memoryLimit());
             if (tooLarge)
                 ThrowTooLarge(request.presentation, PdfSizeLimit());
+            if (gone)
+                ThrowAbandoned(request.presentation);
             if (hung)
                 ThrowTimedOut(request.presentation, m_timeoutMs);
             // No answer, and the connection reset: a renderer that was ending
