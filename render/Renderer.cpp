@@ -300,24 +300,15 @@ QString Renderer::render(const RenderRequest& request, const QString& workFolder
     QElapsedTimer clock;
     clock.start();
     while (!process.waitForFinished(kWatchMs)) {
-        const bool late = clock.elapsed() >= m_timeoutMs;
-        const bool large = !late && TreeMemory(session) > memoryLimit();
         qint64 written = 0;
         for (const QFileInfo& file : QDir(outFolder).entryInfoList(QDir::Files))
             written += file.size();
-        const bool tooLarge = written > PdfSizeLimit();
-        const bool gone = abandoned();
-        if (late || large || tooLarge || gone) {
+        const Stop stop = clock.elapsed() >= m_timeoutMs ? Stop::Time : mustStop(session, written);
+        if (stop != Stop::None) {
             ::kill(-session, SIGKILL);
             process.waitForFinished(5000);
             QDir(outFolder).removeRecursively();
-            if (large)
-                ThrowTooMuchMemory(request.presentation, memoryLimit());
-            if (tooLarge)
-                ThrowTooLarge(request.presentation, PdfSizeLimit());
-            if (gone)
-                ThrowAbandoned(request.presentation);
-            ThrowTimedOut(request.presentation, m_timeoutMs);
+            throwStopped(stop, request.presentation, m_timeoutMs);
         }
     }
 
@@ -372,6 +363,26 @@ qint64 PdfSizeLimit()
     bool ok = false;
     const qint64 mib = qEnvironmentVariableIntValue("PRADELUX_RENDER_PDF_LIMIT", &ok);
     return ok && mib > 0 ? mib << 20 : qint64(2) << 30;
+}
+
+PdfRenderer::Stop PdfRenderer::mustStop(qint64 renderer, qint64 written) const
+{
+    if (TreeMemory(renderer) > memoryLimit())
+        return Stop::Memory;
+    if (written > PdfSizeLimit())
+        return Stop::PdfSize;
+    return abandoned() ? Stop::Abandoned : Stop::None;
+}
+
+void PdfRenderer::throwStopped(Stop why, const QString& presentation, int timeoutMs) const
+{
+    if (why == Stop::Memory)
+        ThrowTooMuchMemory(presentation, memoryLimit());
+    if (why == Stop::PdfSize)
+        ThrowTooLarge(presentation, PdfSizeLimit());
+    if (why == Stop::Abandoned)
+        ThrowAbandoned(presentation);
+    ThrowTimedOut(presentation, timeoutMs);
 }
 
 void ThrowAbandoned(const QString& presentation)

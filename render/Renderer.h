@@ -38,6 +38,14 @@ public:
     void setAbandoned(std::function<bool()> abandoned) { m_abandoned = std::move(abandoned); }
     bool abandoned() const { return m_abandoned && m_abandoned(); }
 
+    // Why a rendering that is waited for must be stopped now, if at all.
+    enum class Stop { None, Memory, PdfSize, Abandoned, Time };
+    // renderer: the process whose tree is the rendering; written: the bytes
+    // of PDF it wrote so far.
+    Stop mustStop(qint64 renderer, qint64 written) const;
+    // The failure that says why a rendering was stopped.
+    [[noreturn]] void throwStopped(Stop why, const QString& presentation, int timeoutMs) const;
+
 private:
     qint64 m_memoryLimit = DefaultMemoryLimit();
     std::function<bool()> m_abandoned;

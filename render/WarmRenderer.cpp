@@ -159,12 +159,9 @@ QString WarmRenderer::render(const RenderRequest& request, const QString& workFo
         const ProcessHandle process(renderer);
         QElapsedTimer clock;
         clock.start();
-        bool large = false;
-        bool tooLarge = false;
-        bool gone = false;
+        Stop stop = Stop::None;
         while (!socket.canReadLine() && socket.state() == QLocalSocket::ConnectedState &&
-               clock.elapsed() < m_timeoutMs && !(large = TreeMemory(renderer) > memoryLimit()) &&
-               !(tooLarge = QFileInfo(output).size() > PdfSizeLimit()) && !(gone = abandoned()))
+               clock.elapsed() < m_timeoutMs && (stop = mustStop(renderer, QFileInfo(output).size())) == Stop::None)
             socket.waitForReadyRead(static_cast<int>(qMin<qint64>(kWatchMs, m_timeoutMs - clock.elapsed())));
         if (!socket.canReadLine()) {
             const bool hung = socket.state() == QLocalSocket::ConnectedState;
@@ -173,14 +170,8 @@ QString WarmRenderer::render(const RenderRequest& request, const QString& workFo
             // that row gets a fresh one.
             process.waitGone(5000);
             QFile::remove(output);
-            if (large)
-                ThrowTooMuchMemory(request.presentation, memoryLimit());
-            if (tooLarge)
-                ThrowTooLarge(request.presentation, PdfSizeLimit());
-            if (gone)
-                ThrowAbandoned(request.presentation);
-            if (hung)
-                ThrowTimedOut(request.presentation, m_timeoutMs);
+            if (stop != Stop::None || hung)
+                throwStopped(stop == Stop::None ? Stop::Time : stop, request.presentation, m_timeoutMs);
             // No answer, and the connection reset: a renderer that was ending
             // (idle, or making way for a fresh one) as the request came, or one
             // whose LibreOffice crashed. Tried once more on a fresh one.
