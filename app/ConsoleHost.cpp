@@ -4,7 +4,7 @@
 #include "ConsoleDialogs.h"
 #include "EventLoop.h"
 #include "Failure.h"
-#include "Renderer.h"
+#include "PdfPrinter.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -155,9 +155,9 @@ void ConsoleHost::rowEnded(int row, const QString& presentation, const QString& 
     switch (status) {
     case RowStatus::Written: {
         line.status = QStringLiteral("written");
-        // Only the report tells the page count, and reading the PDF costs.
-        if (QFile file(pdf); m_report.isOpen() && file.open(QIODevice::ReadOnly))
-            line.pages = office::Renderer::pageCount(file.readAll());
+        // The pages as the printer recorded them: the PDF itself came from
+        // LibreOffice and is not parsed here.
+        line.pages = pdfprinter::RecordedPages(pdf);
         // Out at once, so a pipe sees each PDF as it comes; a reader that
         // has gone stops the run.
         m_output.out << pdf << m_output.terminator;

@@ -4,7 +4,9 @@
 
 #include "Registry.h"
 
+#include <QFile>
 #include <QString>
+#include <sys/xattr.h>
 
 namespace pradelux::pdfprinter {
 
@@ -13,6 +15,30 @@ inline const QString kPort = QStringLiteral("CPW2:");
 inline const QString kKey = QStringLiteral("Software\\") + kName;
 inline const QString kOutputFile = QStringLiteral("OutputFile");
 inline const QString kBypassSaveAs = QStringLiteral("BypassSaveAs");
+
+// The printer records with each PDF it writes how many pages the renderer's
+// check counted, so whoever asked for the PDF learns its pages without
+// parsing what LibreOffice wrote.
+inline constexpr const char* kPagesAttribute = "user.pradelux.pages";
+
+inline void RecordPages(const QString& pdf, int pages)
+{
+    if (pages < 0)
+        return;
+    const QByteArray value = QByteArray::number(pages);
+    // A file system without extended attributes keeps the PDF without them.
+    ::setxattr(QFile::encodeName(pdf).constData(), kPagesAttribute, value.constData(), value.size(), 0);
+}
+
+// The pages recorded with pdf; -1 when none were.
+inline int RecordedPages(const QString& pdf)
+{
+    char value[16] = {};
+    const ssize_t size = ::getxattr(QFile::encodeName(pdf).constData(), kPagesAttribute, value, sizeof value - 1);
+    bool ok = false;
+    const int pages = size > 0 ? QByteArray(value, size).toInt(&ok) : -1;
+    return ok && pages >= 0 ? pages : -1;
+}
 
 } // namespace pradelux::pdfprinter
 

@@ -3,6 +3,7 @@
 
 #include "Failure.h"
 #include "Files.h"
+#include "PdfPrinter.h"
 #include "Registry.h"
 
 #include <QBuffer>
@@ -173,6 +174,7 @@ QString PdfWriterPort::write(const PrintJob& job) const
     if (!source.open(QIODevice::ReadOnly))
         throw Failure(failure::kPathFileAccess, QStringLiteral("the job's pages are gone (%1)").arg(job.pdf));
     writeWhole(target, source);
+    pdfprinter::RecordPages(target, job.pages);
     return target;
 }
 

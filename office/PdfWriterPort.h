@@ -22,6 +22,7 @@ struct PrintJob
     // Where the PDF goes, taken from the registry when the job was handed
     // over (PdfWriterPort::target); empty: taken when it is written.
     QString target;
+    int pages = -1; // as the renderer's check counted them; -1: not known
 };
 
 // Writes data to a file beside target and renames it into place only when

@@ -454,7 +454,9 @@ void PowerPointServer::printOut(int id)
     try {
         QElapsedTimer rendering;
         rendering.start();
-        job.pdf = m_renderer.render(request, jobFolder);
+        const RenderedPdf rendered = m_renderer.render(request, jobFolder);
+        job.pdf = rendered.path;
+        job.pages = rendered.pages;
         const double seconds = rendering.nsecsElapsed() / 1e9;
         asPrinter(job, p.path, [&] {
             checkPort(job.printer);

@@ -235,7 +235,7 @@ int Renderer::pdfPageCount(const QString& path)
     return pagesOf(Poppler::Document::load(path));
 }
 
-QString Renderer::render(const RenderRequest& request, const QString& workFolder) const
+RenderedPdf Renderer::render(const RenderRequest& request, const QString& workFolder) const
 {
     // A presentation that is a link, or lies below one, is named by its real
     // path: the link would lead nowhere inside the sandbox.
@@ -398,7 +398,7 @@ void ThrowTooLarge(const QString& presentation, qint64 limit)
                                                  .arg(presentation, MemoryText(limit)));
 }
 
-QString CheckedPdf(const QString& output, const QString& presentation, int pages)
+RenderedPdf CheckedPdf(const QString& output, const QString& presentation, int pages)
 {
     const QFileInfo pdf(output);
     if (!pdf.isFile())
@@ -415,7 +415,7 @@ QString CheckedPdf(const QString& output, const QString& presentation, int pages
     }
     if (pages == 0)
         throw Failure(failure::kAutomationError, QStringLiteral("%1 has no slides to print.").arg(presentation));
-    return output;
+    return {output, pages};
 }
 
 } // namespace pradelux::office

@@ -15,14 +15,22 @@ struct RenderRequest
     bool notesPages = false;
 };
 
+// A PDF a renderer made, and its pages as the check inside the sandbox
+// counted them.
+struct RenderedPdf
+{
+    QString path;
+    int pages = -1;
+};
+
 // What the presentation application prints with: a presentation in, the
 // path of a whole PDF with pages out, or a Failure that says why not.
 class PdfRenderer
 {
 public:
     virtual ~PdfRenderer() = default;
-    // Renders into workFolder and returns the PDF's path.
-    virtual QString render(const RenderRequest& request, const QString& workFolder) const = 0;
+    // Renders into workFolder and returns the PDF.
+    virtual RenderedPdf render(const RenderRequest& request, const QString& workFolder) const = 0;
 
     // PRADELUX_RENDER_MEMORY_LIMIT (MiB) when set; otherwise half of the
     // machine's memory or of the run's own limit (its cgroup's, as a Slurm
@@ -68,9 +76,9 @@ void PrepareProfile(const QString& profile);
 qint64 PdfSizeLimit();
 // The PDF a renderer made, checked: not larger than the bound, and whole,
 // readable and with pages as the check inside the sandbox found (pages: -1
-// for a PDF that is cut short, damaged or locked). Returns its path, or
-// removes it and throws a Failure naming the presentation.
-QString CheckedPdf(const QString& pdf, const QString& presentation, int pages);
+// for a PDF that is cut short, damaged or locked). Returns it, or removes it
+// and throws a Failure naming the presentation.
+RenderedPdf CheckedPdf(const QString& pdf, const QString& presentation, int pages);
 // The failures every renderer reports in the same words.
 [[noreturn]] void ThrowCrashed(const QString& presentation, const QString& how);
 [[noreturn]] void ThrowTimedOut(const QString& presentation, int timeoutMs);
@@ -90,9 +98,9 @@ public:
     // LibreOffice inside the sandbox.
     Renderer(QString soffice, QString profile, int timeoutMs, QString sandbox);
 
-    // Renders into workFolder and returns the PDF's path. Throws a Failure
-    // with a description for the user when no PDF with pages comes out.
-    QString render(const RenderRequest& request, const QString& workFolder) const override;
+    // Renders into workFolder and returns the PDF. Throws a Failure with a
+    // description for the user when no PDF with pages comes out.
+    RenderedPdf render(const RenderRequest& request, const QString& workFolder) const override;
 
     // The LibreOffice executable, or empty text when none is installed.
     static QString findSoffice();

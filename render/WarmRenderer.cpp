@@ -134,7 +134,7 @@ bool WarmRenderer::connect(QLocalSocket& socket, QString* why) const
     return false;
 }
 
-QString WarmRenderer::render(const RenderRequest& request, const QString& workFolder) const
+RenderedPdf WarmRenderer::render(const RenderRequest& request, const QString& workFolder) const
 {
     const QString output = workFolder + QStringLiteral("/deck.pdf");
     for (int attempt = 1;; ++attempt) {

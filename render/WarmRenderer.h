@@ -17,7 +17,7 @@ public:
     // its error output goes.
     WarmRenderer(QString renderProgram, QString socketPath, int timeoutMs, QString logFile);
 
-    QString render(const RenderRequest& request, const QString& workFolder) const override;
+    RenderedPdf render(const RenderRequest& request, const QString& workFolder) const override;
 
     // One socket per user session: in the user's runtime folder, named after
     // the session bus.

@@ -1,6 +1,7 @@
 // The PDF printer's port: where it writes, how, and when it refuses.
 #include "PdfWriterPort.h"
 #include "Failure.h"
+#include "PdfPrinter.h"
 #include "PrivateMounts.h"
 #include "Registry.h"
 #include "TempEnvironment.h"
@@ -68,8 +69,10 @@ TEST_F(PdfWriterPortTest, WritesToTheRegistryPathReplacingAnEarlierFileAndLeaves
     const int held = ::open(QFile::encodeName(writing).constData(), O_RDONLY | O_CLOEXEC);
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
 
-    EXPECT_EQ(port.write({job, QStringLiteral("Veltrande PDF Writer"), QStringLiteral("Q3 ü"), {}}), out);
+    EXPECT_EQ(port.write({job, QStringLiteral("Veltrande PDF Writer"), QStringLiteral("Q3 ü"), {}, 7}), out);
     EXPECT_EQ(read(out), QByteArray("%PDF-1.4 the pages"));
+    // The pages the renderer counted go with the PDF, for the report.
+    EXPECT_EQ(pdfprinter::RecordedPages(out), 7);
     EXPECT_EQ(QDir(config.path(QStringLiteral("Out dir"))).entryList(QDir::Files | QDir::Hidden, QDir::Name),
               QStringList({".pradelux-Ef34Gh", "Q3 ü.pdf"}));
     ::close(held);

@@ -85,7 +85,7 @@ TEST_F(RendererTest, TellsLibreOfficeItsOwnProfileAndTheHiddenSlides)
     RenderRequest request;
     request.presentation = deck;
     request.hiddenSlides = true;
-    const QString pdf = renderer.render(request, dir.path());
+    const QString pdf = renderer.render(request, dir.path()).path;
     EXPECT_TRUE(QFile::exists(pdf));
     QFile args(dir.path(QStringLiteral("pdf/args")));
     ASSERT_TRUE(args.open(QIODevice::ReadOnly));
@@ -164,8 +164,10 @@ TEST_F(RendererTest, OnlyAWholePdfWithPagesFromALibreOfficeThatEndedWellIsPrinte
             << body.toStdString();
     }
     Renderer whole(script(writesPdf(3)), dir.path(), 10000, kSandbox);
+    const RenderedPdf rendered = whole.render({deck}, dir.path());
+    EXPECT_EQ(rendered.pages, 3);
     EXPECT_EQ(Renderer::pageCount([&] {
-                  QFile pdf(whole.render({deck}, dir.path()));
+                  QFile pdf(rendered.path);
                   return pdf.open(QIODevice::ReadOnly) ? pdf.readAll() : QByteArray();
               }()),
               3);
