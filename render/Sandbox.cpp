@@ -400,10 +400,19 @@ bool Root::cover(const QString& folder, QString* why)
         struct stat st;
         const bool folderCover = ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
         const QByteArray target = m_root + path;
-        if (::mount((m_root + (folderCover ? kEmptyFolder : kEmptyFile)).constData(), target.constData(), nullptr,
-                    MS_BIND, nullptr) != 0 ||
-            ::mount(nullptr, target.constData(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV,
-                    nullptr) != 0) {
+        // Made read-only before it is attached: a remount afterwards would
+        // not reach the sandbox's copy of the mount.
+        const int tree = static_cast<int>(::syscall(SYS_open_tree, AT_FDCWD,
+                                                    (m_root + (folderCover ? kEmptyFolder : kEmptyFile)).constData(),
+                                                    OPEN_TREE_CLONE | OPEN_TREE_CLOEXEC));
+        mount_attr attributes{};
+        attributes.attr_set = MOUNT_ATTR_RDONLY | MOUNT_ATTR_NOSUID | MOUNT_ATTR_NODEV;
+        const bool ok = tree >= 0 &&
+                        ::syscall(SYS_mount_setattr, tree, "", AT_EMPTY_PATH, &attributes, sizeof attributes) == 0 &&
+                        ::syscall(SYS_move_mount, tree, "", AT_FDCWD, target.constData(), MOVE_MOUNT_F_EMPTY_PATH) == 0;
+        if (tree >= 0)
+            ::close(tree);
+        if (!ok) {
             *why = failed(QStringLiteral("%1 could not be hidden from LibreOffice").arg(QFile::decodeName(path)));
             return false;
         }

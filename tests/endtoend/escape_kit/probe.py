@@ -1,0 +1,117 @@
+"""The escape kit: runs where LibreOffice runs, as a LibreOffice taken over by
+its file would, and tries every reach. It answers with the PDF it was asked
+for, one page, whose comment lines say for each attempt: % NAME reached|blocked.
+
+Started as soffice --convert-to … --outdir FOLDER URL (a LibreOffice started
+afresh), or as probe.py --lok PRESENTATION_URL PDF_URL (from the kit's
+libsofficeapp.so in the kept LibreOffice), or as probe.py --outside
+PRESENTATION PDF (the same attempts outside any sandbox, for comparison).
+What to try is in targets.json beside this file, by presentation."""
+import json, os, socket, sys, time
+from urllib.parse import unquote, urlparse
+
+here = os.path.dirname(os.path.abspath(__file__))
+args = sys.argv[1:]
+if args[0] in ("--lok", "--outside"):
+    presentation, pdf = (unquote(urlparse(a).path) if args[0] == "--lok" else a for a in args[1:3])
+else:
+    presentation = unquote(urlparse(args[-1]).path)
+    name = os.path.splitext(os.path.basename(presentation))[0] + ".pdf"
+    pdf = os.path.join(args[args.index("--outdir") + 1], name)
+with open(os.path.join(here, "targets.json")) as f:
+    targets = json.load(f)
+given = dict(targets["common"], **targets["rows"][presentation])
+report = []
+
+
+def attempt(name, action):
+    try:
+        result = action()
+        report.append((name, "blocked" if result is False else "reached"))
+    except OSError:
+        report.append((name, "blocked"))
+
+
+def read(path):
+    with open(path, "rb") as f:
+        f.read(1)
+
+
+def write(path):
+    with open(path, "wb") as f:
+        f.write(b"probe")
+
+
+def connect_unix(path):
+    with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
+        s.connect(path)
+
+
+def connect_tcp(port):
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.settimeout(2)
+        s.connect(("127.0.0.1", port))
+
+
+def open_fifo(path):
+    os.close(os.open(path, os.O_WRONLY | os.O_NONBLOCK))
+
+
+def status(field):
+    for line in open("/proc/self/status"):
+        if line.startswith(field + ":"):
+            return line.split()[1]
+
+
+attempt("presentation", lambda: read(presentation))
+attempt("beside", lambda: read(given["beside"]) if given.get("beside") else False)
+attempt("hidden-folder", lambda: read(given["hidden"]) if given.get("hidden") else False)
+attempt("home-secret", lambda: read(given["homeSecret"]))
+attempt("outside", lambda: read(given["outside"]))
+attempt("write-shown-folder", lambda: write(given["shownWrite"]))
+attempt("write-home", lambda: write(given["homeWrite"]))
+attempt("write-pdf-folder", lambda: write(pdf + ".probe"))
+attempt("socket-beside", lambda: connect_unix(given["socket"]) if given.get("socket") else False)
+attempt("fifo-beside", lambda: open_fifo(given["fifo"]) if given.get("fifo") else False)
+attempt("runtime-socket", lambda: connect_unix(given["runtimeSocket"]))
+attempt("session-bus", lambda: connect_unix(given["bus"]))
+attempt("network", lambda: connect_tcp(given["port"]))
+attempt("other-process", lambda: os.kill(given["pid"], 0))
+attempt("host-shm", lambda: read(given["shm"]))
+attempt("host-tmp", lambda: read(given["hostTmp"]))
+attempt("proc-sys", lambda: write("/proc/sys/kernel/hostname"))
+attempt("root-only-file", lambda: read("/etc/shadow"))
+attempt("many-processes", lambda: len([p for p in os.listdir("/proc") if p.isdigit()]) > 10 or False)
+attempt("extra-devices", lambda: bool(set(os.listdir("/dev")) - {"null", "zero", "full", "random", "urandom", "tty",
+                                                                "shm", "pts", "ptmx", "fd", "stdin", "stdout",
+                                                                "stderr", "core"}) or False)
+attempt("root-user", lambda: os.getuid() == 0 or False)
+attempt("capabilities", lambda: int(status("CapEff"), 16) != 0 or False)
+attempt("new-privileges", lambda: status("NoNewPrivs") != "1" or False)
+attempt("user-namespace", lambda: __import__("ctypes").CDLL(None, use_errno=True).unshare(0x10000000) == 0 or False)
+attempt("vsock", lambda: socket.socket(40, socket.SOCK_STREAM).close())
+attempt("host-environment", lambda: any(v in os.environ for v in ("DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR",
+                                                                  "DISPLAY", "SSH_AUTH_SOCK")) or False)
+if os.path.exists(pdf + ".probe"):
+    os.remove(pdf + ".probe")
+
+# Held while the test looks at the sandbox from outside, until it says so.
+if given.get("waitFor"):
+    deadline = time.time() + 60
+    while not os.path.exists(given["waitFor"]) and time.time() < deadline:
+        time.sleep(0.05)
+
+lines = "".join("%% %s %s\n" % r for r in report).encode()
+objects = [b"<< /Type /Catalog /Pages 2 0 R >>", b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+           b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>"]
+body = b"%PDF-1.4\n" + lines
+offsets = []
+for number, o in enumerate(objects, 1):
+    offsets.append(len(body))
+    body += b"%d 0 obj\n%s\nendobj\n" % (number, o)
+xref = len(body)
+body += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
+body += b"".join(b"%010d 00000 n \n" % o for o in offsets)
+body += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref)
+with open(pdf, "wb") as f:
+    f.write(body)
