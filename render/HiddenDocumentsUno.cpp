@@ -145,6 +145,15 @@ extern "C" __attribute__((visibility("default"))) void* pradelux_hidden_attach(c
         try {
             auto desktop = std::make_unique<Desktop>();
             desktop->desktop = frame::Desktop::create(context());
+            // Printed through this interface, LibreOffice needs nothing of
+            // the kit's own mode, which is made for the kit's views: in it,
+            // every page a PDF export draws is announced to all of a deck's
+            // shapes, so a large deck took three times as long as in a
+            // LibreOffice started afresh.
+            using SetActive = void (*)(bool);
+            if (const auto setKitActive =
+                    reinterpret_cast<SetActive>(::dlsym(handle, "_ZN10comphelper14LibreOfficeKit9setActiveEb")))
+                setKitActive(false);
             return desktop.release();
         } catch (const com::sun::star::uno::Exception&) {
             return nullptr;
