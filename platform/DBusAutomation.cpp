@@ -1,6 +1,6 @@
 // Late-bound automation over the session D-Bus.
 #include "DBusAutomation.h"
-#include "Interrupts.h"
+#include "ChildProcess.h"
 
 #include "AutomationProtocol.h"
 #include "Failure.h"

@@ -4,8 +4,6 @@
 #include <QString>
 #include <QStringList>
 
-class QWidget;
-
 namespace pradelux {
 
 // Message box styles and results in the values callers pass and compare.
@@ -58,27 +56,8 @@ private:
     QString m_applicationTitle;
 };
 
-// The Qt dialogs; parent is the window the boxes belong to.
-class QtDialogs : public Dialogs
-{
-public:
-    explicit QtDialogs(QWidget* parent = nullptr) : m_parent(parent) {}
-    void setParent(QWidget* parent) { m_parent = parent; }
-
-    QStringList openFiles(const OpenFileRequest& request) override;
-    QString browseForFolder(const QString& prompt, const QString& startFolder) override;
-
-    // Turns CR LF, lone CR and lone LF into the line breaks Qt shows.
-    static QString displayText(const QString& text);
-    // The open-file filter text as Qt's name filters.
-    static QStringList qtNameFilters(const QString& filter);
-
-protected:
-    int showMessage(const QString& text, int style, const QString& title) override;
-    QString askText(const QString& prompt, const QString& title, const QString& preset) override;
-
-private:
-    QWidget* m_parent;
-};
+// Turns CR LF, lone CR and lone LF into plain line breaks, as the boxes and
+// the terminal show them.
+QString DisplayText(const QString& text);
 
 } // namespace pradelux

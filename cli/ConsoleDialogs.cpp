@@ -5,7 +5,7 @@ namespace pradelux {
 
 int ConsoleDialogs::showMessage(const QString& text, int style, const QString& title)
 {
-    const QString shown = QtDialogs::displayText(text);
+    const QString shown = DisplayText(text);
     if (holdReports && (style & 0x30) == msgbox::kExclamation) {
         m_held << title + QStringLiteral(":\n") + shown;
         return msgbox::kOk;

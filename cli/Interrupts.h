@@ -27,12 +27,5 @@ void EndWithProgram(pid_t pid);
 // once (ending the jobs of --jobs, removing the run's folder); an empty
 // function for nothing.
 void OnEndingAtOnce(std::function<void()> tidy);
-// For a child process, between fork and exec: the signals as a new program
-// expects them, and no terminal's Ctrl+C (a session of its own).
-void DetachFromInterrupts();
-// The same, for a child that must not outlive this program however it ends
-// (its private session bus, the jobs of --jobs): it is killed when this
-// program's main thread ends.
-void DetachAndEndWithParent();
 
 } // namespace pradelux

@@ -1,5 +1,5 @@
 // The Qt implementation of the program's dialogs.
-#include "Dialogs.h"
+#include "QtDialogs.h"
 
 #include <QFileDialog>
 #include <QInputDialog>
@@ -8,19 +8,11 @@
 
 namespace pradelux {
 
-QString QtDialogs::displayText(const QString& text)
-{
-    QString out = text;
-    out.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    out.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return out;
-}
-
 int QtDialogs::showMessage(const QString& text, int style, const QString& title)
 {
     QMessageBox box(m_parent);
     box.setWindowTitle(title);
-    box.setText(displayText(text));
+    box.setText(DisplayText(text));
     box.setTextFormat(Qt::PlainText);
     if ((style & 0x30) == msgbox::kExclamation)
         box.setIcon(QMessageBox::Warning);
@@ -37,7 +29,7 @@ int QtDialogs::showMessage(const QString& text, int style, const QString& title)
 QString QtDialogs::askText(const QString& prompt, const QString& title, const QString& preset)
 {
     bool ok = false;
-    const QString answer = QInputDialog::getText(m_parent, title, displayText(prompt), QLineEdit::Normal, preset, &ok);
+    const QString answer = QInputDialog::getText(m_parent, title, DisplayText(prompt), QLineEdit::Normal, preset, &ok);
     return ok ? answer : QString();
 }
 

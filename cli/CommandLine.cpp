@@ -16,8 +16,10 @@
 #include "SettingsStore.h"
 #include "Startup.h"
 
+#include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
 #include <QThread>
@@ -44,8 +46,9 @@ struct Options
     QString subfoldersFrom; // a job's: each row's folder below the output folder
     QString filesFrom;
     QString report;
-    QString shard; // K/N
-    QString jobs;  // how many at once; 0: one per processor
+    int share = 1; // --shard K/N: the K-th of N shares
+    int shares = 1;
+    int jobs = 1; // how many rows at once
     bool job = false;
     QString claims; // a job's: where the jobs of one run take their rows
 };
@@ -80,73 +83,97 @@ std::optional<QStringList> readList(const QString& from, bool null)
     return paths;
 }
 
-// Reads the options; a text for the user when they are wrong.
-std::optional<QString> parse(const QStringList& arguments, Options& options)
+// The options as GNU tools take them: --name VALUE or --name=VALUE, -0,
+// options and paths in any order, "--" before paths that begin with "-".
+// The options of a job of --jobs are hidden from --help.
+struct Parser
 {
-    bool onlyPaths = false;
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString& a = arguments[i];
-        if (onlyPaths || !a.startsWith(QLatin1Char('-')) || a == QLatin1String("-")) {
-            options.paths << a;
-            continue;
-        }
-        const auto value = [&](const QString& name, QString& into) -> std::optional<QString> {
-            if (a.startsWith(name + QLatin1Char('='))) {
-                into = a.mid(name.size() + 1);
-            } else if (i + 1 < arguments.size()) {
-                into = arguments[++i];
-            } else {
-                return QStringLiteral("%1 needs a value.").arg(name);
-            }
-            return std::nullopt;
-        };
-        std::optional<QString> wrong;
-        if (a == QLatin1String("--"))
-            onlyPaths = true;
-        else if (a == QLatin1String("--export"))
-            continue;
-        else if (a == QLatin1String("--help") || a == QLatin1String("-h"))
-            options.help = true;
-        else if (a == QLatin1String("--yes"))
-            options.answer = true;
-        else if (a == QLatin1String("--no"))
-            options.answer = false;
-        else if (a == QLatin1String("--no-wait"))
-            options.noWait = true;
-        else if (a == QLatin1String("--version"))
-            options.version = true;
-        else if (a == QLatin1String("--null") || a == QLatin1String("-0"))
-            options.null = true;
-        else if (a == QLatin1String("--verbose"))
-            options.verbose = true;
-        else if (a == QLatin1String("--update"))
-            options.update = true;
-        else if (a == QLatin1String("--keep-folders"))
-            options.keepFolders = true;
-        else if (a == QLatin1String("--subfolders-from") || a.startsWith(QLatin1String("--subfolders-from=")))
-            wrong = value(QStringLiteral("--subfolders-from"), options.subfoldersFrom);
-        else if (a == QLatin1String("--job"))
-            options.job = true;
-        else if (a == QLatin1String("--claims") || a.startsWith(QLatin1String("--claims=")))
-            wrong = value(QStringLiteral("--claims"), options.claims);
-        else if (a == QLatin1String("--jobs") || a.startsWith(QLatin1String("--jobs=")))
-            wrong = value(QStringLiteral("--jobs"), options.jobs);
-        else if (a == QLatin1String("--files-from") || a.startsWith(QLatin1String("--files-from=")))
-            wrong = value(QStringLiteral("--files-from"), options.filesFrom);
-        else if (a == QLatin1String("--report") || a.startsWith(QLatin1String("--report=")))
-            wrong = value(QStringLiteral("--report"), options.report);
-        else if (a == QLatin1String("--shard") || a.startsWith(QLatin1String("--shard=")))
-            wrong = value(QStringLiteral("--shard"), options.shard);
-        else if (a == QLatin1String("--output") || a.startsWith(QLatin1String("--output=")))
-            wrong = value(QStringLiteral("--output"), options.output);
-        else if (a == QLatin1String("--extension") || a.startsWith(QLatin1String("--extension=")))
-            wrong = value(QStringLiteral("--extension"), options.extension);
-        else
-            wrong = QStringLiteral("Unknown option: %1").arg(a);
-        if (wrong)
-            return wrong;
+    QCommandLineParser parser;
+    QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}};
+    QCommandLineOption version{QStringLiteral("version")};
+    QCommandLineOption exportFlag{QStringLiteral("export")};
+    QCommandLineOption yes{QStringLiteral("yes")};
+    QCommandLineOption no{QStringLiteral("no")};
+    QCommandLineOption noWait{QStringLiteral("no-wait")};
+    QCommandLineOption null{{QStringLiteral("0"), QStringLiteral("null")}};
+    QCommandLineOption verbose{QStringLiteral("verbose")};
+    QCommandLineOption update{QStringLiteral("update")};
+    QCommandLineOption keepFolders{QStringLiteral("keep-folders")};
+    QCommandLineOption output{QStringLiteral("output"), {}, QStringLiteral("DIR")};
+    QCommandLineOption extension{QStringLiteral("extension"), {}, QStringLiteral("EXT")};
+    QCommandLineOption filesFrom{QStringLiteral("files-from"), {}, QStringLiteral("FILE")};
+    QCommandLineOption report{QStringLiteral("report"), {}, QStringLiteral("FILE")};
+    QCommandLineOption jobs{QStringLiteral("jobs"), {}, QStringLiteral("N")};
+    QCommandLineOption shard{QStringLiteral("shard"), {}, QStringLiteral("K/N")};
+    QCommandLineOption job{QStringLiteral("job")};
+    QCommandLineOption claims{QStringLiteral("claims"), {}, QStringLiteral("FILE")};
+    QCommandLineOption subfoldersFrom{QStringLiteral("subfolders-from"), {}, QStringLiteral("FILE")};
+
+    Parser()
+    {
+        for (QCommandLineOption* hidden : {&job, &claims, &subfoldersFrom})
+            hidden->setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOptions({help, version, exportFlag, yes, no, noWait, null, verbose, update, keepFolders, output,
+                           extension, filesFrom, report, jobs, shard, job, claims, subfoldersFrom});
     }
-    return std::nullopt;
+};
+
+// Reads the options; the texts for the user of what is wrong with them: the
+// options themselves, and (in badValues) the values of --shard and --jobs.
+QStringList parse(const QStringList& arguments, Options& options, QStringList& badValues)
+{
+    Parser p;
+    if (!p.parser.parse(QStringList{QStringLiteral("pradelux")} + arguments)) {
+        QStringList wrong;
+        for (const QString& name : p.parser.unknownOptionNames())
+            wrong << QStringLiteral("Unknown option: %1%2").arg(name.size() == 1 ? "-" : "--", name);
+        // "Missing value after '--jobs'."
+        static const QRegularExpression missing(QStringLiteral("^Missing value after '(.*)'\\.$"));
+        if (const auto match = missing.match(p.parser.errorText()); match.hasMatch())
+            wrong << QStringLiteral("%1 needs a value.").arg(match.captured(1));
+        return wrong.isEmpty() ? QStringList{p.parser.errorText()} : wrong;
+    }
+    const QCommandLineParser& given = p.parser;
+    options.help = given.isSet(p.help);
+    options.version = given.isSet(p.version);
+    // The last of --yes and --no counts.
+    for (const QString& name : given.optionNames()) {
+        if (name == QLatin1String("yes") || name == QLatin1String("no"))
+            options.answer = name == QLatin1String("yes");
+    }
+    options.noWait = given.isSet(p.noWait);
+    options.null = given.isSet(p.null);
+    options.verbose = given.isSet(p.verbose);
+    options.update = given.isSet(p.update);
+    options.keepFolders = given.isSet(p.keepFolders);
+    options.job = given.isSet(p.job);
+    options.output = given.value(p.output);
+    options.extension = given.value(p.extension);
+    options.filesFrom = given.value(p.filesFrom);
+    options.report = given.value(p.report);
+    options.claims = given.value(p.claims);
+    options.subfoldersFrom = given.value(p.subfoldersFrom);
+    options.paths = given.positionalArguments();
+
+    if (given.isSet(p.shard)) {
+        const QString shard = given.value(p.shard);
+        const QStringList kn = shard.split(QLatin1Char('/'));
+        bool okK = false;
+        bool okN = false;
+        options.share = kn.value(0).toInt(&okK);
+        options.shares = kn.value(1).toInt(&okN);
+        if (kn.size() != 2 || !okK || !okN || options.shares < 1 || options.share < 1 || options.share > options.shares)
+            badValues << QStringLiteral("--shard takes K/N with 1 <= K <= N: %1").arg(shard);
+    }
+    if (given.isSet(p.jobs)) {
+        bool ok = false;
+        options.jobs = given.value(p.jobs).toInt(&ok);
+        if (!ok || options.jobs < 0)
+            badValues << QStringLiteral("--jobs takes a number, 0 for one per processor: %1").arg(given.value(p.jobs));
+        else if (options.jobs == 0)
+            options.jobs = qMax(1, QThread::idealThreadCount());
+    }
+    return {};
 }
 
 } // namespace
@@ -259,27 +286,38 @@ struct LockWaiter
 };
 } // namespace
 
-int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
+namespace {
+
+// The rows of a run: what the paths brought, one row a file.
+struct Rows
 {
-    Options options;
-    const auto wrong = parse(arguments, options);
-    if ((options.help || options.version) && !wrong) {
+    QStringList files;
+    // --keep-folders: each row's folder below the folder it was found in.
+    QHash<QString, QString> subfolders;
+    // How many the paths brought before the run took its share.
+    qsizetype found = 0;
+};
+
+// The options, read and checked. Ends the run (its exit status) for --help,
+// --version and wrong usage, which it explains.
+std::optional<int> readOptions(const QStringList& arguments, Options& options, CommandLineServices& services)
+{
+    QStringList badValues;
+    QStringList problems = parse(arguments, options, badValues);
+    if ((options.help || options.version) && problems.isEmpty()) {
         services.out << (options.help ? CommandLineUsage()
                                       : QStringLiteral("pradelux %1\n").arg(QStringLiteral(PRADELUX_VERSION)));
         services.out.flush();
         return exitcode::kAllWritten;
     }
-    QStringList problems;
-    if (wrong)
-        problems << *wrong;
+    const bool parsed = problems.isEmpty();
     if (!options.filesFrom.isEmpty()) {
-        const auto listed = readList(options.filesFrom, options.null);
-        if (listed)
+        if (const auto listed = readList(options.filesFrom, options.null))
             options.paths << *listed;
         else
             problems << QStringLiteral("The list of files cannot be read: %1").arg(options.filesFrom);
     }
-    if (!wrong && options.paths.isEmpty() && options.filesFrom.isEmpty())
+    if (parsed && options.paths.isEmpty() && options.filesFrom.isEmpty())
         problems << QStringLiteral("No presentation or folder was given.");
     for (const QString& path : options.paths) {
         // A name that is not valid UTF-8 becomes a row that the run names as
@@ -289,61 +327,49 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
     }
     if (!options.output.isEmpty() && !IsFolder(options.output))
         problems << QStringLiteral("The output folder does not exist: %1").arg(options.output);
-    int share = 1;
-    int shares = 1;
-    if (!options.shard.isEmpty()) {
-        const QStringList kn = options.shard.split(QLatin1Char('/'));
-        bool okK = false;
-        bool okN = false;
-        share = kn.value(0).toInt(&okK);
-        shares = kn.value(1).toInt(&okN);
-        if (kn.size() != 2 || !okK || !okN || shares < 1 || share < 1 || share > shares)
-            problems << QStringLiteral("--shard takes K/N with 1 <= K <= N: %1").arg(options.shard);
-    }
-    bool okJobs = true;
-    int jobs = options.jobs.isEmpty() ? 1 : options.jobs.toInt(&okJobs);
-    if (!okJobs || jobs < 0)
-        problems << QStringLiteral("--jobs takes a number, 0 for one per processor: %1").arg(options.jobs);
-    if (jobs == 0)
-        jobs = qMax(1, QThread::idealThreadCount());
-    if (!problems.isEmpty()) {
-        for (const QString& p : problems)
-            services.err << "pradelux: " << p << '\n';
-        services.err << "Try 'pradelux --help'.\n";
-        services.err.flush();
-        return exitcode::kUsage;
-    }
+    problems << badValues;
+    if (problems.isEmpty())
+        return std::nullopt;
+    for (const QString& p : problems)
+        services.err << "pradelux: " << p << '\n';
+    services.err << "Try 'pradelux --help'.\n";
+    services.err.flush();
+    return exitcode::kUsage;
+}
 
-    ConsoleDialogs dialogs(services.err, options.answer);
-    dialogs.setApplicationTitle(ApplicationTitle(kProductTitle));
-    // Nothing is exported without what the window checks at its start.
-    if (services.prerequisites) {
-        const QString missing = services.prerequisites();
-        if (!missing.isEmpty()) {
-            services.err << "pradelux: nothing was exported. " << QtDialogs::displayText(missing) << '\n';
-            services.err.flush();
-            return exitcode::kNotStarted;
-        }
-    }
+// Nothing is exported without what the window checks at its start; ends the
+// run when something is missing.
+std::optional<int> checkPrerequisites(CommandLineServices& services)
+{
+    const QString missing = services.prerequisites ? services.prerequisites() : QString();
+    if (missing.isEmpty())
+        return std::nullopt;
+    services.err << "pradelux: nothing was exported. " << DisplayText(missing) << '\n';
+    services.err.flush();
+    return exitcode::kNotStarted;
+}
 
-    // The rows, as the window's drop and folder scan would add them; a
-    // folder brings its presentations unless --extension says otherwise.
+// The rows, as the window's drop and folder scan would add them; a folder
+// brings its presentations unless --extension says otherwise. A file named
+// twice (a folder and a file in it, two links to it) is one row, as in the
+// window's list.
+Rows collectRows(const Options& options, Dialogs& dialogs)
+{
     QString extension = options.extension;
     while (extension.startsWith(QLatin1Char('.')))
         extension.remove(0, 1);
     const QString pattern = extension.isEmpty()               ? kPresentationPatterns
                             : extension == QLatin1String("*") ? QStringLiteral("*.*")
                                                               : QStringLiteral("*.") + extension;
-    QStringList rows;
-    // --keep-folders: each row's folder below the folder it was found in.
-    QHash<QString, QString> subfolders;
+    Rows rows;
+    QStringList all;
     ErrorTrap trap(dialogs, tags::kFolderScan);
     ThrottledYield yield(DoEvents);
     for (const QString& path : options.paths) {
         // The presentation application may run elsewhere: it gets full paths.
         const QString full = QFileInfo(path).absoluteFilePath();
         if (!IsFolder(full)) {
-            rows << full;
+            all << full;
             continue;
         }
         FolderList folders{full == QLatin1String("/") ? full : full + kSeparator};
@@ -355,11 +381,11 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
         AppendMatchingFiles(
             folders, pattern,
             [&](const QStringList& found) {
-                rows << found;
+                all << found;
                 for (const QString& file : found) {
                     const QString below = top.relativeFilePath(QFileInfo(file).path());
                     if (options.keepFolders && below != QLatin1String("."))
-                        subfolders.insert(file, below);
+                        rows.subfolders.insert(file, below);
                 }
             },
             std::ref(trap), std::ref(yield));
@@ -368,53 +394,83 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
     if (!options.subfoldersFrom.isEmpty()) {
         const QStringList pairs = readList(options.subfoldersFrom, true).value_or(QStringList());
         for (qsizetype i = 0; i + 1 < pairs.size(); i += 2)
-            subfolders.insert(pairs[i], pairs[i + 1]);
+            rows.subfolders.insert(pairs[i], pairs[i + 1]);
     }
-    // A file named twice (a folder and a file in it, two links to it) is one
-    // row, as in the window's list.
     QSet<QString> seen;
-    QStringList unique;
-    for (const QString& row : std::as_const(rows)) {
-        const QString key = FileKey(row);
+    for (const QString& file : std::as_const(all)) {
+        const QString key = FileKey(file);
         if (key.isEmpty() || !seen.contains(key))
-            unique << row;
+            rows.files << file;
         seen.insert(key);
     }
-    rows = unique;
-    const qsizetype collected = rows.size();
-    if (shares > 1)
-        rows.removeIf([&](const QString& row) { return shareOf(row, shares) != share; });
+    rows.found = rows.files.size();
+    return rows;
+}
 
-    QString folder = options.output.isEmpty()
-                         ? services.settings.ReadSetting(settings::kLocation, services.defaultOutputFolder())
-                         : QFileInfo(options.output).absoluteFilePath();
-    if (jobs > 1 && rows.size() > 1) {
-        // The jobs keep printer values of their own; the lock keeps this
-        // run apart from the user's other exports all the same.
-        RunLock lock(services.lockPath);
-        LockWaiter waiter{lock, options.noWait, services.err};
-        while (!lock.tryLock(QStringLiteral("pradelux --export --jobs")) && waiter.keepWaiting(lock.holder())) {
-        }
-        if (waiter.gaveUp || waiter.stopped)
-            return waiter.status();
-        QStringList passOn;
-        if (options.verbose)
-            passOn << QStringLiteral("--verbose");
-        if (options.update)
-            passOn << QStringLiteral("--update");
-        if (options.keepFolders)
-            passOn << QStringLiteral("--keep-folders");
-        if (options.answer)
-            passOn << (*options.answer ? QStringLiteral("--yes") : QStringLiteral("--no"));
-        return RunInJobs({rows, jobs, folder, passOn, subfolders, options.report, options.null ? '\0' : '\n',
-                          services.printersFile,
-                          QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
-                              QStringLiteral("/pradelux-office/render-profile")},
-                         services.out, services.err);
+// --shard K/N: only the rows of this run's share.
+void takeShare(Rows& rows, const Options& options)
+{
+    if (options.shares > 1)
+        rows.files.removeIf([&](const QString& row) { return shareOf(row, options.shares) != options.share; });
+}
+
+// --jobs N: the rows shared among jobs of this program, each with its own
+// presentation application, LibreOffice and printer values.
+int runInJobs(const Options& options, const Rows& rows, const QString& folder, CommandLineServices& services)
+{
+    // The jobs keep printer values of their own; the lock keeps this run
+    // apart from the user's other exports all the same.
+    RunLock lock(services.lockPath);
+    LockWaiter waiter{lock, options.noWait, services.err};
+    while (!lock.tryLock(QStringLiteral("pradelux --export --jobs")) && waiter.keepWaiting(lock.holder())) {
     }
-    ConsoleHost host(rows, folder,
+    if (waiter.gaveUp || waiter.stopped)
+        return waiter.status();
+    QStringList passOn;
+    if (options.verbose)
+        passOn << QStringLiteral("--verbose");
+    if (options.update)
+        passOn << QStringLiteral("--update");
+    if (options.keepFolders)
+        passOn << QStringLiteral("--keep-folders");
+    if (options.answer)
+        passOn << (*options.answer ? QStringLiteral("--yes") : QStringLiteral("--no"));
+    return RunInJobs({rows.files, options.jobs, folder, passOn, rows.subfolders, options.report,
+                      options.null ? '\0' : '\n', services.printersFile,
+                      QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+                          QStringLiteral("/pradelux-office/render-profile")},
+                     services.out, services.err);
+}
+
+// What the run's end tells besides the final message, and its exit status.
+int endOfRun(const ExportRun& run, const Options& options, qsizetype rows, const LockWaiter& waiter,
+             CommandLineServices& services)
+{
+    if (!options.job && !options.keepFolders && !run.lastOutcome().stopped && !run.lastOutcome().replaced.isEmpty()) {
+        services.err << SameNamesHint << '\n';
+        services.err.flush();
+    }
+    if (waiter.gaveUp || waiter.stopped)
+        return waiter.status();
+    if (run.lastOutcome().stopped) {
+        if (!options.job) {
+            services.err << (OutputClosed() ? OutputClosedText(run.lastOutcome().rows, rows)
+                                            : InterruptedText(run.lastOutcome().rows, rows))
+                         << '\n';
+            services.err.flush();
+        }
+        return OutputClosed() ? exitcode::kOutputClosed : exitcode::kInterrupted;
+    }
+    return run.lastOutcome().allWritten() ? exitcode::kAllWritten : exitcode::kSomeFailed;
+}
+
+// The rows exported here, one after another, through the window's export run.
+int runHere(const Options& options, const Rows& rows, const QString& folder, ConsoleDialogs& dialogs,
+            CommandLineServices& services)
+{
+    ConsoleHost host(rows.files, folder,
                      {services.out, services.err, services.errIsTerminal, options.null ? '\0' : '\n', options.verbose,
-                      options.report, options.job, options.claims, options.update, subfolders},
+                      options.report, options.job, options.claims, options.update, rows.subfolders},
                      dialogs);
     QString why;
     if (!host.openReport(&why)) {
@@ -424,8 +480,8 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
     }
     // A share may hold nothing: that task of a batch array has done its
     // part, and its report, empty, says so.
-    if (shares > 1 && rows.isEmpty() && collected > 0) {
-        services.err << "Share " << share << "/" << shares << " holds none of the " << collected
+    if (options.shares > 1 && rows.files.isEmpty() && rows.found > 0) {
+        services.err << "Share " << options.share << "/" << options.shares << " holds none of the " << rows.found
                      << " presentations found; nothing to export.\n";
         services.err.flush();
         return exitcode::kAllWritten;
@@ -450,22 +506,28 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
     run.PushButton2_Click();
     application.reset();
     host.endLine();
-    if (!options.job && !options.keepFolders && !run.lastOutcome().stopped && !run.lastOutcome().replaced.isEmpty()) {
-        services.err << SameNamesHint << '\n';
-        services.err.flush();
-    }
-    if (waiter.gaveUp || waiter.stopped)
-        return waiter.status();
-    if (run.lastOutcome().stopped) {
-        if (!options.job) {
-            services.err << (OutputClosed() ? OutputClosedText(run.lastOutcome().rows, rows.size())
-                                            : InterruptedText(run.lastOutcome().rows, rows.size()))
-                         << '\n';
-            services.err.flush();
-        }
-        return OutputClosed() ? exitcode::kOutputClosed : exitcode::kInterrupted;
-    }
-    return run.lastOutcome().allWritten() ? exitcode::kAllWritten : exitcode::kSomeFailed;
+    return endOfRun(run, options, rows.files.size(), waiter, services);
+}
+
+} // namespace
+
+int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
+{
+    Options options;
+    if (const auto ended = readOptions(arguments, options, services))
+        return *ended;
+    ConsoleDialogs dialogs(services.err, options.answer);
+    dialogs.setApplicationTitle(ApplicationTitle(kProductTitle));
+    if (const auto ended = checkPrerequisites(services))
+        return *ended;
+    Rows rows = collectRows(options, dialogs);
+    takeShare(rows, options);
+    const QString folder = options.output.isEmpty()
+                               ? services.settings.ReadSetting(settings::kLocation, services.defaultOutputFolder())
+                               : QFileInfo(options.output).absoluteFilePath();
+    if (options.jobs > 1 && rows.files.size() > 1)
+        return runInJobs(options, rows, folder, services);
+    return runHere(options, rows, folder, dialogs, services);
 }
 
 } // namespace pradelux

@@ -1,6 +1,7 @@
 // --jobs N.
 #include "ParallelExport.h"
 
+#include "ChildProcess.h"
 #include "CommandLine.h"
 #include "ConsoleHost.h"
 #include "Dialogs.h"
@@ -230,7 +231,7 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
     }
     if (status > 1)
         return status;
-    err << QtDialogs::displayText(DoneMessage(static_cast<int>(run.rows.size()), failed, replaced)) << '\n';
+    err << DisplayText(DoneMessage(static_cast<int>(run.rows.size()), failed, replaced)) << '\n';
     if (!replaced.isEmpty() && !run.passOn.contains(QStringLiteral("--keep-folders")))
         err << SameNamesHint << '\n';
     err.flush();

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <csignal>
 #include <mutex>
-#include <sys/prctl.h>
 #include <thread>
 #include <unistd.h>
 
@@ -96,23 +95,6 @@ void OnEndingAtOnce(std::function<void()> tidy)
 {
     const std::lock_guard<std::mutex> hold(g_tidyLock);
     g_tidy = std::move(tidy);
-}
-
-void DetachFromInterrupts()
-{
-    ::setsid();
-    const sigset_t set = interrupts();
-    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
-    ::signal(SIGPIPE, SIG_DFL);
-}
-
-void DetachAndEndWithParent()
-{
-    const pid_t parent = ::getppid();
-    DetachFromInterrupts();
-    // Whatever ends this program, SIGKILL included, ends the child too.
-    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent)
-        ::_exit(1);
 }
 
 } // namespace pradelux

@@ -1,0 +1,59 @@
+// pradelux --export: the command line's services, on the session bus there
+// is or on one of the run's own.
+#include "TerminalMain.h"
+
+#include "CommandLine.h"
+#include "DBusAutomation.h"
+#include "Files.h"
+#include "Interrupts.h"
+#include "PdfPrinter.h"
+#include "Prerequisites.h"
+#include "Printers.h"
+#include "PrivateSessionBus.h"
+#include "Registry.h"
+#include "RunFolder.h"
+#include "SettingsStore.h"
+#include "Startup.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QTextStream>
+
+#include <unistd.h>
+
+namespace pradelux {
+
+int RunTerminal(int argc, char* argv[], const QStringList& arguments)
+{
+    CatchInterrupts();
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Veltrande"));
+    QCoreApplication::setApplicationName(QStringLiteral("Pradelux"));
+    PrivateSessionBus privateBus;
+    // What runs that were killed left in the temporary folder.
+    RunFolder::removeDeadRuns();
+    SettingsStore settings;
+    FileRegistry registry;
+    UserPrinters printers;
+    DBusAutomation automation(QDBusConnection::sessionBus(), AppFolder());
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    CommandLineServices services{automation,
+                                 registry,
+                                 settings,
+                                 out,
+                                 err,
+                                 ::isatty(STDERR_FILENO) == 1,
+                                 [] { return DefaultOutputFolder(XdgDesktopFolder); },
+                                 ExportLockPath(registry),
+                                 {},
+                                 {}};
+    services.printersFile = UserPrinters::defaultFile();
+    services.prerequisites = [&] {
+        const QString missing = WhyPowerPointIsMissing(automation);
+        return missing.isEmpty() ? WhyPdfPrinterIsMissing(printers) : missing;
+    };
+    return RunCommandLine(arguments, services);
+}
+
+} // namespace pradelux
