@@ -32,7 +32,7 @@ seconds() { # command... ; prints the wall time in seconds
   start=$(date +%s%N)
   "$@" >/dev/null 2>&1
   end=$(date +%s%N)
-  echo "scale=3; ($end - $start) / 1000000000" | bc
+  printf "%.3f" "$(echo "scale=3; ($end - $start) / 1000000000" | bc)"
 }
 # Each deck's row time from a pradelux run's report, in the order of sizes.
 rows() {
