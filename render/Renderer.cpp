@@ -21,11 +21,6 @@
 
 namespace pradelux::office {
 
-namespace {
-// How often a rendering's time and memory are looked at.
-constexpr int kWatchMs = 100;
-} // namespace
-
 Renderer::Renderer(QString soffice, QString profile, int timeoutMs, QString sandbox)
     : m_soffice(std::move(soffice)), m_profile(std::move(profile)), m_timeoutMs(timeoutMs),
       m_sandbox(std::move(sandbox))

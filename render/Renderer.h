@@ -23,6 +23,9 @@ struct RenderedPdf
     int pages = -1;
 };
 
+// How often, in milliseconds, a rendering's time and memory are looked at.
+inline constexpr int kWatchMs = 100;
+
 // What the presentation application prints with: a presentation in, the
 // path of a whole PDF with pages out, or a Failure that says why not.
 class PdfRenderer

@@ -26,8 +26,6 @@ namespace pradelux::office {
 namespace {
 // LibreOffice takes about a second to load; a slow machine gets much longer.
 constexpr int kStartMs = 60000;
-// How often a rendering's time and memory are looked at.
-constexpr int kWatchMs = 100;
 
 // A folder only this user can enter: made with mode 0700 when missing, and
 // used only when it is a real folder of the user's own with that mode.

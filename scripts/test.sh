@@ -12,7 +12,9 @@ scripts/deps.sh
 # ccache (found by CMake) keeps what was compiled; with these a clone in
 # another folder finds it too.
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPRADELUX_WERROR=ON >/dev/null
+# The first pass is optimised as a release is, without debug information
+# (which made its build 16 % slower); the sanitizer pass keeps it.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" -DPRADELUX_WERROR=ON >/dev/null
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DPRADELUX_SANITIZE=ON -DPRADELUX_WERROR=ON >/dev/null
 cmake --build build -j"$(nproc)"
 # The sanitizer build compiles on one core while the first pass's tests,
