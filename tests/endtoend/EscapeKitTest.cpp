@@ -130,6 +130,10 @@ public:
         env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + runtime + "/bus");
         env.insert("SSH_AUTH_SOCK", runtime + "/agent");
         env.insert("PRADELUX_OFFICE_SOFFICE", kit + "/soffice");
+        // A sanitizer build's options, as the test got them.
+        for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+            if (qEnvironmentVariableIsSet(name))
+                env.insert(name, qEnvironmentVariable(name));
         if (!renderer.isEmpty())
             env.insert("PRADELUX_OFFICE_RENDERER", renderer);
         process.setProcessEnvironment(env);
@@ -255,7 +259,9 @@ TEST(EscapeKitTest, CodeRunningAsLibreOfficeReachesOnlyItsPresentationItsFolderA
             }
             ASSERT_TRUE(run.waitForFinished(240000)) << where;
             const QString errors = QString::fromUtf8(run.readAllStandardError());
-            EXPECT_EQ(run.exitCode(), 0) << where << errors.toStdString();
+            EXPECT_EQ(run.exitCode(), 0)
+                << where << errors.toStdString()
+                << test::readFile(world.home + "/.cache/pradelux-office/server.log").toStdString();
 
             const struct
             {
