@@ -13,20 +13,8 @@ namespace {
 char g_probe[4096];
 char g_presentation[4096];
 
-void destroyDocument(LibreOfficeKitDocument* self)
+int saveAs(LibreOfficeKitDocument*, const char* url, const char*, const char*)
 {
-    (void)self;
-}
-
-int getDocumentType(LibreOfficeKitDocument* self)
-{
-    (void)self;
-    return 2; // LibreOfficeKit's number for a presentation
-}
-
-int saveAs(LibreOfficeKitDocument* self, const char* url, const char* format, const char* options)
-{
-    (void)self, (void)format, (void)options;
     const pid_t pid = fork();
     if (pid == 0) {
         execl("/usr/bin/python3", "python3", g_probe, "--lok", g_presentation, url, static_cast<char*>(nullptr));
@@ -38,55 +26,26 @@ int saveAs(LibreOfficeKitDocument* self, const char* url, const char* format, co
 
 LibreOfficeKitDocumentClass g_documentClass;
 LibreOfficeKitDocument g_document = {&g_documentClass};
-
-LibreOfficeKitDocument* load(LibreOfficeKit* self, const char* url, const char* options)
-{
-    (void)self, (void)options;
-    snprintf(g_presentation, sizeof g_presentation, "%s", url);
-    return &g_document;
-}
-
-LibreOfficeKitDocument* loadPlain(LibreOfficeKit* self, const char* url)
-{
-    return load(self, url, "");
-}
-void destroyOffice(LibreOfficeKit* self)
-{
-    (void)self;
-}
-char* getError(LibreOfficeKit* self)
-{
-    (void)self;
-    return strdup("");
-}
-void freeError(char* text)
-{
-    free(text);
-}
-
 LibreOfficeKitClass g_officeClass;
 LibreOfficeKit g_office = {&g_officeClass};
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) LibreOfficeKit* libreofficekit_hook_2(const char* installPath,
-                                                                                        const char* profile)
+                                                                                        const char*)
 {
-    (void)profile;
     snprintf(g_probe, sizeof g_probe, "%s/probe.py", installPath);
     g_documentClass.nSize = sizeof g_documentClass;
-    g_documentClass.destroy = destroyDocument;
+    g_documentClass.destroy = [](LibreOfficeKitDocument*) {};
     g_documentClass.saveAs = saveAs;
-    g_documentClass.getDocumentType = getDocumentType;
+    // LibreOfficeKit's number for a presentation.
+    g_documentClass.getDocumentType = [](LibreOfficeKitDocument*) { return 2; };
     g_officeClass.nSize = sizeof g_officeClass;
-    g_officeClass.destroy = destroyOffice;
-    g_officeClass.documentLoad = loadPlain;
-    g_officeClass.documentLoadWithOptions = load;
-    g_officeClass.getError = getError;
-    g_officeClass.freeError = freeError;
+    g_officeClass.destroy = [](LibreOfficeKit*) {};
+    g_officeClass.documentLoadWithOptions = [](LibreOfficeKit*, const char* url, const char*) {
+        snprintf(g_presentation, sizeof g_presentation, "%s", url);
+        return &g_document;
+    };
+    g_officeClass.getError = [](LibreOfficeKit*) { return strdup(""); };
+    g_officeClass.freeError = [](char* text) { free(text); };
     return &g_office;
-}
-
-extern "C" __attribute__((visibility("default"))) LibreOfficeKit* libreofficekit_hook(const char* installPath)
-{
-    return libreofficekit_hook_2(installPath, nullptr);
 }
