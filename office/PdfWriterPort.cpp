@@ -66,8 +66,12 @@ static void removeLeftTemporaries(const QByteArray& folder)
         const QByteArray path = folder + '/' + name;
         const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         struct stat st;
+        struct stat named;
+        // Still the file of that name once its lock is ours: a writer may
+        // have renamed it into place meanwhile.
         if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-            ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::lstat(path.constData(), &named) == 0 &&
+            named.st_ino == st.st_ino && named.st_dev == st.st_dev)
             ::unlink(path.constData());
         if (fd >= 0)
             ::close(fd);
@@ -90,12 +94,21 @@ void writeWhole(const QString& target, QIODevice& source, const WriteFunction& w
     // can still be written.
     const QByteArray folder = QFile::encodeName(info.absolutePath());
     removeLeftTemporaries(folder);
-    QByteArray name = folder + "/.pradelux-XXXXXX";
-    const int fd = ::mkstemp(name.data());
-    // Held while the file is being written: a temporary file nobody holds
-    // was left by a writer that was killed.
-    if (fd >= 0)
-        ::flock(fd, LOCK_EX);
+    // Held from its making until it is renamed into place: a temporary file
+    // nobody holds was left by a writer that was killed. Another writer's
+    // sweep may take one in the moment before its lock is taken; then it is
+    // made again.
+    QByteArray name;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = folder + "/.pradelux-XXXXXX";
+        fd = ::mkstemp(name.data());
+        struct stat st;
+        if (fd < 0 || (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &st) == 0 && st.st_nlink > 0))
+            break;
+        ::close(fd);
+        fd = -1;
+    }
     if (fd < 0) {
         const int error = errno;
         throw Failure(error == ENOSPC ? failure::kDiskFull : failure::kPermissionDenied,
@@ -127,10 +140,17 @@ void writeWhole(const QString& target, QIODevice& source, const WriteFunction& w
         error = errno;
     if (!error && ::fsync(fd) != 0 && errno != EINVAL)
         error = errno;
-    if (::close(fd) != 0 && !error)
+    // Renamed while its lock is held, so no sweep takes it in between.
+    const QByteArray targetName = QFile::encodeName(target);
+    const bool renamed = !error && ::rename(name.constData(), targetName.constData()) == 0;
+    if (!error && !renamed)
         error = errno;
-    if (!error && ::rename(name.constData(), QFile::encodeName(target).constData()) != 0)
+    if (::close(fd) != 0 && !error) {
         error = errno;
+        // What the close reported spoils the PDF that now stands there.
+        if (renamed)
+            ::unlink(targetName.constData());
+    }
     // The rename itself is only safe on the disk once the folder is written.
     if (!error) {
         const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

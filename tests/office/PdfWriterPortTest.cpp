@@ -9,11 +9,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace pradelux;
@@ -149,4 +152,30 @@ TEST_F(PdfWriterPortTest, WithoutBypassTheJobGoesToDocumentsUnderAFreeName)
     EXPECT_FALSE(QFile::exists(out));
 }
 
+} // namespace
+
+namespace {
+// Two printers writing into one folder at once (the jobs of --jobs): neither
+// takes a file the other is writing for one that a killed writer left. On
+// a memory file system, so that many writes fit in a moment.
+TEST(PdfWriterPortRaceTest, TwoWritersInOneFolderNeverTakeEachOthersFiles)
+{
+    QTemporaryDir folder(QStringLiteral("/dev/shm/pradelux-writers-XXXXXX"));
+    ASSERT_TRUE(folder.isValid());
+    std::atomic<int> failed{0};
+    const auto writer = [&](int job) {
+        for (int i = 0; i < 3000; ++i) {
+            try {
+                writeWhole(folder.filePath(QStringLiteral("job%1-%2.pdf").arg(job).arg(i % 10)), "%PDF-1.4 pages");
+            } catch (const Failure&) {
+                ++failed;
+            }
+        }
+    };
+    std::thread first(writer, 1);
+    std::thread second(writer, 2);
+    first.join();
+    second.join();
+    EXPECT_EQ(failed, 0);
+}
 } // namespace
