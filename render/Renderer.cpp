@@ -209,16 +209,6 @@ void quietPoppler()
 }
 } // namespace
 
-int Renderer::pageCount(const QByteArray& pdf)
-{
-    // A PDF cut short loses its end-of-file marker; Poppler would read
-    // around the gap, so the marker is checked first.
-    if (!pdf.startsWith("%PDF-") || !pdf.right(1024).contains("%%EOF"))
-        return -1;
-    quietPoppler();
-    return pagesOf(Poppler::Document::loadFromData(pdf));
-}
-
 int Renderer::pdfPageCount(const QString& path)
 {
     QFile file(path);

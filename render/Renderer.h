@@ -109,11 +109,9 @@ public:
     static QString findSoffice();
     // What to tell when findSoffice finds none: what is missing and how to install it.
     static QString missingSofficeText();
-    // The pages of a whole, readable PDF; -1 for one that is cut short,
-    // damaged or locked.
-    static int pageCount(const QByteArray& pdf);
-    // The same for a PDF file, read by Poppler from the file. A PDF that
-    // LibreOffice wrote may be crafted: this runs inside the sandbox.
+    // The pages of a whole, readable PDF file, read by Poppler; -1 for one
+    // that is cut short, damaged or locked. A PDF that LibreOffice wrote may
+    // be crafted: this runs inside the sandbox.
     static int pdfPageCount(const QString& path);
 
 private:
