@@ -31,6 +31,7 @@ namespace {
 // The system's own folders, shown read-only by bubblewrap.
 const char* const kSystemFolders[] = {"/usr", "/etc", "/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32", "/opt"};
 // Shared temporary folders: a presentation there is shown alone.
+const char* const kGnuPG[] = {"/usr/bin/gpgconf", "/usr/bin/gpg", "/usr/bin/gpg2", "/usr/bin/gpgsm"};
 const char* const kSharedTemporary[] = {"/tmp", "/var/tmp", "/dev/shm"};
 // What covers a hidden folder, a socket or a pipe below a shown folder.
 const char* const kEmptyFolder = "/.pradelux-empty";
@@ -471,6 +472,14 @@ pid_t Root::start(const QStringList& command, int keepFd, QString* why) const
         struct stat st;
         if (::lstat(folder, &st) == 0 && S_ISDIR(st.st_mode))
             arguments << "--ro-bind" << folder << folder;
+    }
+    // LibreOffice looks for GnuPG as it loads its first presentation, which
+    // costs five programs' starts; inside there are no keys and no agent to
+    // use, so its programs are covered and the search ends at once.
+    for (const char* program : kGnuPG) {
+        struct stat st;
+        if (::stat(program, &st) == 0 && S_ISREG(st.st_mode))
+            arguments << "--ro-bind" << "/dev/null" << program;
     }
     // Its /tmp and /dev/shm hold memory: both are bounded.
     arguments += QByteArrayList{
