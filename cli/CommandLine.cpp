@@ -418,6 +418,8 @@ void takeShare(Rows& rows, const Options& options)
 // presentation application, LibreOffice and printer values.
 int runInJobs(const Options& options, const Rows& rows, const QString& folder, CommandLineServices& services)
 {
+    // Each job has a presentation application of its own.
+    services.startedApplication.reset();
     // The jobs keep printer values of their own; the lock keeps this run
     // apart from the user's other exports all the same.
     RunLock lock(services.lockPath);
@@ -489,9 +491,11 @@ int runHere(const Options& options, const Rows& rows, const QString& folder, Con
     RunLock lock(services.lockPath);
     LockWaiter waiter{lock, options.noWait, services.err};
     // The presentation application, kept from one row to the next; letting
-    // go of it at the end ends it.
-    ObjectRef application;
-    ExportRun run(host, dialogs, &services.automation, [&](const QString& presentation, const QString& pdf) {
+    // go of it at the end ends it. While the one the checks started is
+    // held, no other can be running, so nobody is asked about one.
+    ObjectRef application = std::move(services.startedApplication);
+    ExportRun run(host, dialogs, application ? nullptr : &services.automation, [&](const QString& presentation,
+                                                                                 const QString& pdf) {
         // A script waits for no one: the window's fixed pauses are left out.
         PowerPoint1Services steps = PowerPoint1::defaults(services.automation, services.registry, dialogs);
         steps.fixedPauses = false;

@@ -3,6 +3,8 @@
 // error output and the PDFs written listed on the standard output.
 #pragma once
 
+#include "Automation.h"
+
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
@@ -10,7 +12,6 @@
 
 namespace pradelux {
 
-class Automation;
 class Registry;
 class SettingsStore;
 
@@ -32,6 +33,10 @@ struct CommandLineServices
     std::function<QString()> prerequisites;
     // The user's printer list, which each job of --jobs gets a copy of.
     QString printersFile;
+    // The presentation application the checks started, held so that it
+    // serves the rows instead of ending and starting again; null when one
+    // ran already, which is another program's and is asked about.
+    ObjectRef startedApplication;
 };
 
 namespace exitcode {

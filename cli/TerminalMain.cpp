@@ -5,6 +5,7 @@
 #include "CommandLine.h"
 #include "DBusAutomation.h"
 #include "Files.h"
+#include "InstanceGuard.h"
 #include "Interrupts.h"
 #include "PdfPrinter.h"
 #include "Prerequisites.h"
@@ -47,10 +48,13 @@ int RunTerminal(int argc, char* argv[], const QStringList& arguments)
                                  [] { return DefaultOutputFolder(XdgDesktopFolder); },
                                  ExportLockPath(registry),
                                  {},
+                                 {},
                                  {}};
     services.printersFile = UserPrinters::defaultFile();
     services.prerequisites = [&] {
-        const QString missing = WhyPowerPointIsMissing(automation);
+        const bool running = IsPowerPointRunning(automation);
+        const QString missing =
+            WhyPowerPointIsMissing(automation, running ? nullptr : &services.startedApplication);
         return missing.isEmpty() ? WhyPdfPrinterIsMissing(printers) : missing;
     };
     return RunCommandLine(arguments, services);

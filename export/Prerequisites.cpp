@@ -40,12 +40,15 @@ QString ApplicationMissingMessage(const QString& reason)
            why;
 }
 
-QString WhyPowerPointIsMissing(Automation& automation)
+QString WhyPowerPointIsMissing(Automation& automation, ObjectRef* kept)
 {
     bool created = false;
     QString reason;
     try {
-        created = automation.createObject(kPowerPointClass) != nullptr;
+        ObjectRef application = automation.createObject(kPowerPointClass);
+        created = application != nullptr;
+        if (kept)
+            *kept = std::move(application);
     } catch (const Failure& f) {
         reason = f.description();
     } catch (...) {

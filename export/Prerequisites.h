@@ -2,12 +2,13 @@
 // available, and the PDF printer should be installed.
 #pragma once
 
+#include "Automation.h"
+
 #include <QString>
 #include <functional>
 
 namespace pradelux {
 
-class Automation;
 class Dialogs;
 class Printers;
 
@@ -21,9 +22,11 @@ QString PdfPrinterInstructions(const QString& printerTool);
 // how to install it, when the failure says so.
 QString ApplicationMissingMessage(const QString& reason);
 
-// Creates the application once and lets it go again: what is missing and how
-// to install it, or nothing when it could be created.
-QString WhyPowerPointIsMissing(Automation& automation);
+// Creates the application once: what is missing and how to install it, or
+// nothing when it could be created. The application is let go again, or
+// handed to kept, which a caller that goes on to export holds on to, so that
+// the application it starts is not ended and started again.
+QString WhyPowerPointIsMissing(Automation& automation, ObjectRef* kept = nullptr);
 // How to install the PDF printer, or nothing when a printer has exactly its name.
 QString WhyPdfPrinterIsMissing(const Printers& printers);
 

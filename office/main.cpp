@@ -1,6 +1,7 @@
 // pradelux-office: the presentation application the program drives. It is
 // started on demand by the first client that creates "PowerPoint.Application"
 // and ends when its last client lets go, or when told to quit.
+#include "ChildProcess.h"
 #include "PdfWriterPort.h"
 #include "PowerPointServer.h"
 #include "Printers.h"
@@ -17,6 +18,9 @@
 
 int main(int argc, char* argv[])
 {
+    // Started in the background by a program that held Ctrl+C and SIGTERM
+    // back for itself: this server still ends when told to.
+    pradelux::UnblockInterrupts();
     QCoreApplication app(argc, argv);
     QTextStream err(stderr);
 
@@ -24,19 +28,6 @@ int main(int argc, char* argv[])
     if (soffice.isEmpty()) {
         err << "pradelux-office: " << pradelux::office::Renderer::missingSofficeText() << Qt::endl;
         return 3;
-    }
-    // Nothing is ever rendered outside the sandbox: where none can be made,
-    // the application does not start, and says why once.
-    QProcess check;
-    check.setProcessChannelMode(QProcess::MergedChannels);
-    check.start(QCoreApplication::applicationDirPath() + QStringLiteral("/pradelux-render"),
-                {QStringLiteral("--check-sandbox")});
-    if (!check.waitForFinished(30000) || check.exitStatus() != QProcess::NormalExit || check.exitCode() != 0) {
-        const QString said = QString::fromLocal8Bit(check.readAll()).trimmed();
-        err << "pradelux-office: "
-            << (said.isEmpty() ? QStringLiteral("pradelux-render could not check LibreOffice's sandbox.") : said)
-            << Qt::endl;
-        return 5;
     }
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
@@ -73,13 +64,36 @@ int main(int argc, char* argv[])
     const bool cold = qEnvironmentVariable("PRADELUX_OFFICE_RENDERER") == QLatin1String("soffice");
     pradelux::office::PdfRenderer& renderer =
         cold ? static_cast<pradelux::office::PdfRenderer&>(coldRenderer) : warmRenderer;
+    // LibreOffice loads while the sandbox is checked and the application
+    // gets ready: the first presentation comes within a fraction of a second.
+    if (!cold)
+        warmRenderer.prestart();
+    // Nothing is ever rendered outside the sandbox: where none can be made,
+    // the application does not start, and says why once.
+    QProcess check;
+    check.setProcessChannelMode(QProcess::MergedChannels);
+    check.start(QCoreApplication::applicationDirPath() + QStringLiteral("/pradelux-render"),
+                {QStringLiteral("--check-sandbox")});
+    if (!check.waitForFinished(30000) || check.exitStatus() != QProcess::NormalExit || check.exitCode() != 0) {
+        const QString said = QString::fromLocal8Bit(check.readAll()).trimmed();
+        err << "pradelux-office: "
+            << (said.isEmpty() ? QStringLiteral("pradelux-render could not check LibreOffice's sandbox.") : said)
+            << Qt::endl;
+        warmRenderer.cancelPrestart();
+        return 5;
+    }
     pradelux::office::PdfWriterPort port(registry, QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
     pradelux::office::PowerPointServer server(bus, printers, renderer, port);
     QObject::connect(&server, &pradelux::office::PowerPointServer::finished, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     if (!server.start()) {
         err << "pradelux-office: another presentation application is already running." << Qt::endl;
+        warmRenderer.cancelPrestart();
         return 2;
     }
-    return app.exec();
+    const int status = app.exec();
+    // An application that printed nothing (a check that it can be started)
+    // leaves no LibreOffice loading for nobody.
+    warmRenderer.cancelPrestart();
+    return status;
 }

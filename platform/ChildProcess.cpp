@@ -8,15 +8,20 @@
 
 namespace pradelux {
 
-void DetachFromInterrupts()
+void UnblockInterrupts()
 {
-    ::setsid();
     sigset_t set;
     sigemptyset(&set);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
         sigaddset(&set, signal);
     ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
     ::signal(SIGPIPE, SIG_DFL);
+}
+
+void DetachFromInterrupts()
+{
+    ::setsid();
+    UnblockInterrupts();
 }
 
 void DetachAndEndWithParent()

@@ -81,11 +81,10 @@ qint64 WarmRenderer::runningRenderer(const QString& socketPath)
     return socket.waitForConnected(1000) ? peerOf(socket) : 0;
 }
 
-bool WarmRenderer::connect(QLocalSocket& socket, QString* why) const
+WarmRenderer::~WarmRenderer() = default;
+
+std::unique_ptr<ProcessHandle> WarmRenderer::start(QString* why) const
 {
-    socket.connectToServer(m_socket);
-    if (socket.waitForConnected(1000))
-        return true;
     QDir().mkpath(QFileInfo(m_log).absolutePath());
     QProcess process;
     process.setProgram(m_program);
@@ -101,9 +100,42 @@ bool WarmRenderer::connect(QLocalSocket& socket, QString* why) const
     qint64 pid = 0;
     if (!process.startDetached(&pid)) {
         *why = QStringLiteral("%1 could not be started").arg(m_program);
-        return false;
+        return nullptr;
     }
-    const ProcessHandle started(pid);
+    return std::make_unique<ProcessHandle>(pid);
+}
+
+void WarmRenderer::prestart()
+{
+    QLocalSocket socket;
+    socket.connectToServer(m_socket);
+    if (m_starting || socket.waitForConnected(1000))
+        return;
+    QString why;
+    m_starting = start(&why);
+}
+
+void WarmRenderer::cancelPrestart()
+{
+    // Told to end, it takes its sandbox along.
+    if (m_starting)
+        m_starting->kill(SIGTERM);
+    m_starting.reset();
+}
+
+bool WarmRenderer::connect(QLocalSocket& socket, QString* why) const
+{
+    socket.connectToServer(m_socket);
+    if (socket.waitForConnected(1000)) {
+        m_starting.reset();
+        return true;
+    }
+    // The renderer prestart started is waited for while it still runs.
+    std::unique_ptr<ProcessHandle> started = std::move(m_starting);
+    if (!started || started->waitGone(0))
+        started = start(why);
+    if (!started)
+        return false;
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < kStartMs) {
@@ -111,11 +143,11 @@ bool WarmRenderer::connect(QLocalSocket& socket, QString* why) const
         if (socket.waitForConnected(200))
             return true;
         if (abandoned()) {
-            started.kill(SIGKILL);
+            started->kill(SIGKILL);
             *why = QStringLiteral("the session ended");
             return false;
         }
-        if (started.waitGone(0)) {
+        if (started->waitGone(0)) {
             // Another application may have started one at the same moment.
             socket.connectToServer(m_socket);
             if (socket.waitForConnected(1000))
@@ -128,7 +160,7 @@ bool WarmRenderer::connect(QLocalSocket& socket, QString* why) const
         QThread::msleep(10);
     }
     *why = QStringLiteral("LibreOffice did not get ready within %1 seconds").arg(kStartMs / 1000);
-    started.kill(SIGKILL);
+    started->kill(SIGKILL);
     return false;
 }
 

@@ -5,7 +5,13 @@
 
 #include "Renderer.h"
 
+#include <memory>
+
 class QLocalSocket;
+
+namespace pradelux {
+class ProcessHandle;
+}
 
 namespace pradelux::office {
 
@@ -17,7 +23,16 @@ public:
     // its error output goes.
     WarmRenderer(QString renderProgram, QString socketPath, int timeoutMs, QString logFile);
 
+    ~WarmRenderer() override;
+
     RenderedPdf render(const RenderRequest& request, const QString& workFolder) const override;
+
+    // Starts the renderer where none answers, without waiting for it:
+    // LibreOffice loads while the caller gets on with its own start. The
+    // first rendering then waits for this one instead of starting another.
+    void prestart();
+    // Ends a renderer that prestart started and no rendering has waited for.
+    void cancelPrestart();
 
     // One socket per user session: in the user's runtime folder, named after
     // the session bus.
@@ -28,11 +43,15 @@ public:
 private:
     // Connects, starting the renderer first when none answers; false with why.
     bool connect(QLocalSocket& socket, QString* why) const;
+    // Starts pradelux-render; null with why when it cannot be started.
+    std::unique_ptr<ProcessHandle> start(QString* why) const;
 
     QString m_program;
     QString m_socket;
     int m_timeoutMs;
     QString m_log;
+    // The renderer prestart started, until a rendering connects to it.
+    mutable std::unique_ptr<ProcessHandle> m_starting;
 };
 
 } // namespace pradelux::office

@@ -9,6 +9,7 @@
 // pradelux-render --run-sandboxed PRESENTATION OUTFOLDER PROFILE -- PROGRAM
 // ARGUMENTS... runs a LibreOffice started afresh in the same sandbox; there,
 // pradelux-render --then-count-pages OUTFOLDER -- PROGRAM... checks its PDF.
+#include "ChildProcess.h"
 #include "RenderService.h"
 #include "RenderWorker.h"
 #include "Renderer.h"
@@ -158,6 +159,8 @@ int main(int argc, char* argv[])
         return runThenCountPages(argc, argv);
     if (argc > 1 && std::strcmp(argv[1], "--check-sandbox") == 0)
         return checkSandbox();
+    // Started in the background: told to end, it ends, taking its sandbox.
+    pradelux::UnblockInterrupts();
     QTextStream err(stderr);
     const QString socket = qEnvironmentVariable("PRADELUX_RENDER_SOCKET");
     if (socket.isEmpty()) {

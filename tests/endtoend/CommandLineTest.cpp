@@ -5,6 +5,7 @@
 #include "PdfPrinter.h"
 #include "RunLock.h"
 #include "ServerFixture.h"
+#include "WarmRenderer.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -380,6 +381,15 @@ TEST_F(CommandLineTest, UpdateExportsOnlyPresentationsNewerThanTheirPdfs)
     // Unchanged: nothing is rendered, nothing printed, no failure.
     const QString log = qEnvironmentVariable("XDG_CACHE_HOME") + QStringLiteral("/pradelux-office/server.log");
     const qsizetype rendered = test::readFile(log).count(QStringLiteral(": wrote "));
+    // With no LibreOffice kept from the first run, the one the application
+    // starts as it starts is ended with it when nothing was rendered.
+    const QString socket = office::WarmRenderer::defaultSocketPath();
+    for (const qint64 pid : renderersOf(socket))
+        ::kill(static_cast<pid_t>(pid), SIGKILL);
+    QElapsedTimer clock;
+    clock.start();
+    while (!renderersOf(socket).isEmpty() && clock.elapsed() < 5000)
+        QTest::qWait(50);
     const Result again = run(update);
     EXPECT_EQ(again.status, 0) << again.errors.toStdString();
     EXPECT_EQ(again.written, QStringList());
@@ -387,6 +397,11 @@ TEST_F(CommandLineTest, UpdateExportsOnlyPresentationsNewerThanTheirPdfs)
     // The application's log is begun anew or added to: either way no PDF more.
     const qsizetype after = test::readFile(log).count(QStringLiteral(": wrote "));
     EXPECT_TRUE(after == 0 || after == rendered) << after;
+    EXPECT_TRUE(waitUntilGone(5000));
+    clock.restart();
+    while (!renderersOf(socket).isEmpty() && clock.elapsed() < 5000)
+        QTest::qWait(50);
+    EXPECT_TRUE(renderersOf(socket).isEmpty());
     // One deck changed after its PDF: only it is exported again.
     const QDateTime later = QFileInfo(out + "/b.pdf").lastModified().addSecs(5);
     QFile touched(in + "/b.pptx");

@@ -10,6 +10,9 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QElapsedTimer>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -49,6 +52,21 @@ protected:
     }
 
     bool running() { return bus.interface()->isServiceRegistered(name).value(); }
+
+    // The renderers started to answer on socket, ready or still loading.
+    static QList<qint64> renderersOf(const QString& socket)
+    {
+        QList<qint64> found;
+        for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            const QString proc = QStringLiteral("/proc/") + pid;
+            QFile environ(proc + QStringLiteral("/environ"));
+            if (QFileInfo(proc + QStringLiteral("/exe")).symLinkTarget().endsWith(QStringLiteral("/pradelux-render")) &&
+                readFile(proc + QStringLiteral("/cmdline")).count(QChar(0)) == 1 && environ.open(QIODevice::ReadOnly) &&
+                environ.readAll().split('\0').contains("PRADELUX_RENDER_SOCKET=" + QFile::encodeName(socket)))
+                found << pid.toLongLong();
+        }
+        return found;
+    }
 
     bool waitUntilGone(int ms)
     {
