@@ -60,10 +60,18 @@ long FileRegistry::setStringValue(Key key, const QString& name, const QString& t
     const auto it = m_open.constFind(key);
     if (it == m_open.constEnd())
         return registry::kInvalidHandle;
-    QSaveFile file(*it + QLatin1Char('/') + (name.isEmpty() ? QStringLiteral("%default") : fileNameOf(name)));
+    const QString path = *it + QLatin1Char('/') + (name.isEmpty() ? QStringLiteral("%default") : fileNameOf(name));
+    const QByteArray value = text.toUtf8();
+    // A value that stands as given already is left alone: an export sets the
+    // printer's values for every presentation, and each write is flushed to
+    // the disk.
+    QFile current(path);
+    if (current.open(QIODevice::ReadOnly) && current.size() == value.size() && current.readAll() == value)
+        return registry::kSuccess;
+    QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return registry::kAccessDenied;
-    file.write(text.toUtf8());
+    file.write(value);
     return file.commit() ? registry::kSuccess : registry::kAccessDenied;
 }
 
