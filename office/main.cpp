@@ -93,7 +93,7 @@ int main(int argc, char* argv[])
     }
     const int status = app.exec();
     // An application that printed nothing (a check that it can be started)
-    // leaves no LibreOffice loading for nobody.
+    // leaves no LibreOffice behind that nobody will print with.
     warmRenderer.cancelPrestart();
     return status;
 }
