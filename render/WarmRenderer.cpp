@@ -107,9 +107,11 @@ std::unique_ptr<ProcessHandle> WarmRenderer::start(QString* why) const
 
 void WarmRenderer::prestart()
 {
+    if (m_starting)
+        return;
     QLocalSocket socket;
     socket.connectToServer(m_socket);
-    if (m_starting || socket.waitForConnected(1000))
+    if (socket.waitForConnected(1000))
         return;
     QString why;
     m_starting = start(&why);

@@ -395,10 +395,7 @@ TEST_F(CommandLineTest, UpdateExportsOnlyPresentationsNewerThanTheirPdfs)
     const QString socket = office::WarmRenderer::defaultSocketPath();
     for (const qint64 pid : renderersOf(socket))
         ::kill(static_cast<pid_t>(pid), SIGKILL);
-    QElapsedTimer clock;
-    clock.start();
-    while (!renderersOf(socket).isEmpty() && clock.elapsed() < 5000)
-        QTest::qWait(50);
+    ASSERT_TRUE(renderersGone(socket, 5000));
     const Result again = run(update);
     EXPECT_EQ(again.status, 0) << again.errors.toStdString();
     EXPECT_EQ(again.written, QStringList());
@@ -407,10 +404,7 @@ TEST_F(CommandLineTest, UpdateExportsOnlyPresentationsNewerThanTheirPdfs)
     const qsizetype after = test::readFile(log).count(QStringLiteral(": wrote "));
     EXPECT_TRUE(after == 0 || after == rendered) << after;
     EXPECT_TRUE(waitUntilGone(5000));
-    clock.restart();
-    while (!renderersOf(socket).isEmpty() && clock.elapsed() < 5000)
-        QTest::qWait(50);
-    EXPECT_TRUE(renderersOf(socket).isEmpty());
+    EXPECT_TRUE(renderersGone(socket, 5000));
     // One deck changed after its PDF: only it is exported again.
     const QDateTime later = QFileInfo(out + "/b.pdf").lastModified().addSecs(5);
     QFile touched(in + "/b.pptx");

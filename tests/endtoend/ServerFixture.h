@@ -67,6 +67,15 @@ protected:
         }
         return found;
     }
+    // True once no renderer for socket is left, within ms.
+    static bool renderersGone(const QString& socket, int ms)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!renderersOf(socket).isEmpty() && clock.elapsed() < ms)
+            QTest::qWait(50);
+        return renderersOf(socket).isEmpty();
+    }
 
     bool waitUntilGone(int ms)
     {
