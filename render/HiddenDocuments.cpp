@@ -19,7 +19,7 @@ QString lastError()
 
 QString HiddenDocuments::preload(const QString& module, const QString& programFolder)
 {
-    for (const char* library : {"/libuno_sal.so.3", "/libuno_cppu.so.3"}) {
+    for (const char* library : {"/libuno_sal.so.3", "/libuno_cppu.so.3", "/libuno_cppuhelpergcc3.so.3"}) {
         if (!::dlopen(QFile::encodeName(programFolder + QLatin1String(library)).constData(), RTLD_NOW))
             return lastError();
     }
@@ -27,15 +27,17 @@ QString HiddenDocuments::preload(const QString& module, const QString& programFo
     return g_module ? QString() : lastError();
 }
 
-std::unique_ptr<HiddenDocuments> HiddenDocuments::attach(const QString& programFolder)
+std::unique_ptr<HiddenDocuments> HiddenDocuments::connect(const QString& programFolder, const QString& pipe)
 {
     if (!g_module)
         return nullptr;
-    using Attach = void* (*)(const char*);
-    const auto attachTo = reinterpret_cast<Attach>(::dlsym(g_module, "pradelux_hidden_attach"));
+    using Connect = void* (*)(const char*, const char*);
+    const auto connectTo = reinterpret_cast<Connect>(::dlsym(g_module, "pradelux_hidden_connect"));
     const auto print = reinterpret_cast<Print>(::dlsym(g_module, "pradelux_hidden_print"));
     const auto close = reinterpret_cast<Close>(::dlsym(g_module, "pradelux_hidden_close"));
-    void* desktop = attachTo && print && close ? attachTo(QFile::encodeName(programFolder).constData()) : nullptr;
+    void* desktop = connectTo && print && close ? connectTo(QFile::encodeName(programFolder).constData(),
+                                                            pipe.toUtf8().constData())
+                                                : nullptr;
     return desktop ? std::unique_ptr<HiddenDocuments>(new HiddenDocuments(desktop, print, close)) : nullptr;
 }
 

@@ -1,12 +1,15 @@
 // LibreOffice's own component interface inside pradelux-render: a
 // presentation opened hidden, as LibreOffice's converter opens it, and
-// stored as a PDF. LibreOfficeKit opens every document with a view; opened
-// hidden, the same presentation loads and prints faster.
+// stored as a PDF, in a LibreOffice of its own process reached over its
+// remote bridge. LibreOfficeKit opens every document with a view, and in
+// its mode every page a PDF export draws is announced to all of a deck's
+// shapes; opened hidden in a plain LibreOffice, the same presentation loads
+// and prints faster, a large one in a third of the time.
 //
 // The interface lives in a module of its own, pradelux-hidden.so, linked
-// with LibreOffice's interface libraries. Those must be the ones from
-// LibreOffice's program folder, which finds its language bridges beside
-// them, so the module is loaded after them, by their full paths.
+// with LibreOffice's published interface libraries. Those must be the ones
+// from LibreOffice's program folder, which finds its language bridges
+// beside them, so the module is loaded after them, by their full paths.
 #pragma once
 
 #include <QString>
@@ -27,10 +30,10 @@ public:
     // Before the sandbox, while both folders can be seen: loads the module
     // and the libraries it needs. Returns why not, or nothing.
     static QString preload(const QString& module, const QString& programFolder);
-    // Once LibreOfficeKit has started LibreOffice from programFolder in this
-    // process. Null when the module was not loaded or that LibreOffice does
-    // not offer its interface; the kit's own documentLoad serves then.
-    static std::unique_ptr<HiddenDocuments> attach(const QString& programFolder);
+    // The LibreOffice from programFolder that accepts connections on the
+    // named pipe. Null when the module was not loaded, or while that
+    // LibreOffice does not answer yet.
+    static std::unique_ptr<HiddenDocuments> connect(const QString& programFolder, const QString& pipe);
 
     // The presentation stays open until close(), so that the answer can go
     // out before LibreOffice takes it down.

@@ -1,12 +1,14 @@
 // pradelux-hidden.so: a presentation opened hidden through LibreOffice's
-// component interface. pradelux-render loads it after LibreOffice's own
-// libraries, so that it shares them; its interface is plain C.
+// component interface, in a LibreOffice reached over its remote bridge.
+// pradelux-render loads it after LibreOffice's own interface libraries, so
+// that it shares them; its interface is plain C.
 #include "HiddenDocuments.h"
 
 #include <QString>
 #include <QUrl>
 
 #include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/bridge/UnoUrlResolver.hpp>
 #include <com/sun/star/document/MacroExecMode.hpp>
 #include <com/sun/star/document/UpdateDocMode.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
@@ -16,9 +18,10 @@
 #include <com/sun/star/uno/XComponentContext.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 
-#include <dlfcn.h>
+#include <cppuhelper/bootstrap.hxx>
+#include <rtl/bootstrap.hxx>
+
 #include <memory>
-#include <string>
 
 namespace pradelux::office {
 
@@ -74,7 +77,6 @@ private:
     uno::Reference<lang::XComponent> m_document;
 };
 
-using ContextFunction = uno::Reference<uno::XComponentContext> (*)();
 using Result = HiddenDocuments::Result;
 
 struct Desktop
@@ -127,39 +129,40 @@ Result print(Desktop& desktop, const QString& presentation, const QString& pdf, 
 
 using pradelux::office::Desktop;
 
-// The desktop of the LibreOffice that the kit started from programFolder in
-// this process; null when it offers none.
-extern "C" __attribute__((visibility("default"))) void* pradelux_hidden_attach(const char* programFolder)
+// The desktop of the LibreOffice that accepts connections on the named pipe,
+// reached through LibreOffice's published remote bridge; null while it does
+// not answer yet.
+extern "C" __attribute__((visibility("default"))) void* pradelux_hidden_connect(const char* programFolder,
+                                                                                 const char* pipe)
 {
+    namespace uno = com::sun::star::uno;
     namespace frame = com::sun::star::frame;
-    // The library the kit loaded: LibreOffice's component context lives in
-    // it, so it is looked up there and never loaded a second time.
-    for (const char* library : {"/libmergedlo.so", "/libcomphelper.so"}) {
-        void* handle = ::dlopen((std::string(programFolder) + library).c_str(), RTLD_NOW | RTLD_NOLOAD);
-        if (!handle)
-            continue;
-        const auto context = reinterpret_cast<pradelux::office::ContextFunction>(
-            ::dlsym(handle, "_ZN10comphelper26getProcessComponentContextEv"));
-        if (!context)
-            continue;
-        try {
-            auto desktop = std::make_unique<Desktop>();
-            desktop->desktop = frame::Desktop::create(context());
-            // Printed through this interface, LibreOffice needs nothing of
-            // the kit's own mode, which is made for the kit's views: in it,
-            // every page a PDF export draws is announced to all of a deck's
-            // shapes, so a large deck took three times as long as in a
-            // LibreOffice started afresh.
-            using SetActive = void (*)(bool);
-            if (const auto setKitActive =
-                    reinterpret_cast<SetActive>(::dlsym(handle, "_ZN10comphelper14LibreOfficeKit9setActiveEb")))
-                setKitActive(false);
-            return desktop.release();
-        } catch (const com::sun::star::uno::Exception&) {
-            return nullptr;
+    namespace bridge = com::sun::star::bridge;
+    using pradelux::office::toOUString;
+    static uno::Reference<uno::XComponentContext> local;
+    try {
+        if (!local.is()) {
+            // The bridge's own libraries and types are named in the URE's
+            // unorc, and those of the office (the desktop's interfaces) in
+            // the fundamentals that it reads in turn.
+            const QString folder = QString::fromUtf8(programFolder);
+            rtl::Bootstrap::set("URE_BOOTSTRAP",
+                                toOUString(QStringLiteral("vnd.sun.star.pathname:") + folder +
+                                           QStringLiteral("/fundamentalrc")));
+            local = cppu::defaultBootstrap_InitialComponentContext(
+                pradelux::office::fileUrl(folder + QStringLiteral("/unorc")));
         }
+        const uno::Reference<bridge::XUnoUrlResolver> resolver = bridge::UnoUrlResolver::create(local);
+        const uno::Reference<uno::XComponentContext> office(
+            resolver->resolve(toOUString(QStringLiteral("uno:pipe,name=%1;urp;StarOffice.ComponentContext")
+                                             .arg(QString::fromUtf8(pipe)))),
+            uno::UNO_QUERY_THROW);
+        auto desktop = std::make_unique<Desktop>();
+        desktop->desktop = frame::Desktop::create(office);
+        return desktop.release();
+    } catch (const uno::Exception&) {
+        return nullptr;
     }
-    return nullptr;
 }
 
 // Prints one presentation: a HiddenDocuments::Result.

@@ -13,9 +13,19 @@
 #include <QJsonObject>
 #include <QUrl>
 
+#include <QElapsedTimer>
+
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <memory>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace pradelux::office {
 
@@ -66,6 +76,100 @@ QJsonObject printed(const QString& pdf)
     return o;
 }
 
+// The allocator this process runs with, when it is one made for many small
+// objects (tcmalloc): LibreOffice's own process is given it too.
+QByteArray fastAllocator()
+{
+    Dl_info info = {};
+    void* const symbol = ::dlsym(RTLD_DEFAULT, "malloc");
+    if (!symbol || !::dladdr(symbol, &info) || !info.dli_fname || !std::strstr(info.dli_fname, "tcmalloc"))
+        return QByteArray();
+    return QByteArray(info.dli_fname);
+}
+
+// LibreOffice as a program of its own, headless, accepting connections of
+// its remote bridge on the named pipe (in the sandbox's private /tmp). It
+// ends with this process. -1 when it could not be started at all.
+pid_t StartOffice(const QString& programFolder, const QString& profileFolder, const QString& pipe)
+{
+    const QByteArray program = QFile::encodeName(programFolder + QStringLiteral("/soffice.bin"));
+    const QList<QByteArray> arguments{program,
+                                      "-env:UserInstallation=" + QUrl::fromLocalFile(profileFolder).toEncoded(),
+                                      "--headless",
+                                      "--invisible",
+                                      "--nologo",
+                                      "--nodefault",
+                                      "--norestore",
+                                      "--nolockcheck",
+                                      "--accept=pipe,name=" + pipe.toUtf8() + ";urp;StarOffice.ComponentContext"};
+    std::vector<char*> argv;
+    for (const QByteArray& a : arguments)
+        argv.push_back(const_cast<char*>(a.constData()));
+    argv.push_back(nullptr);
+    const QByteArray allocator = fastAllocator();
+    const QByteArray preload = "LD_PRELOAD=" + allocator;
+    // Whether the program could be started is told by the close of a pipe
+    // on exec, or by the error number written into it.
+    int told[2];
+    if (::pipe2(told, O_CLOEXEC) != 0)
+        return -1;
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(told[0]);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+        if (!allocator.isEmpty())
+            ::putenv(const_cast<char*>(preload.constData()));
+        ::execv(argv[0], argv.data());
+        const int error = errno;
+        (void)!::write(told[1], &error, sizeof error);
+        ::_exit(127);
+    }
+    ::close(told[1]);
+    int error = 0;
+    ssize_t n;
+    while ((n = ::read(told[0], &error, sizeof error)) < 0 && errno == EINTR) {
+    }
+    ::close(told[0]);
+    if (pid < 0 || n != 0) {
+        if (pid > 0)
+            ::waitpid(pid, nullptr, 0);
+        return -1;
+    }
+    return pid;
+}
+
+// LibreOffice's status when it made a new profile and must be started again.
+constexpr int kRestartStatus = 81;
+
+// Waits for LibreOffice to answer on its bridge. Null when it ended first
+// (once restarted, when it asks for that), or did not answer in time.
+std::unique_ptr<HiddenDocuments> ConnectOffice(pid_t soffice, const QString& programFolder,
+                                               const QString& profileFolder, const QString& pipe)
+{
+    // LibreOffice takes about a second to load; a slow machine much longer.
+    constexpr int kStartMs = 60000;
+    bool restarted = false;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < kStartMs) {
+        if (std::unique_ptr<HiddenDocuments> hidden = HiddenDocuments::connect(programFolder, pipe))
+            return hidden;
+        int status = 0;
+        if (::waitpid(soffice, &status, WNOHANG) != 0) {
+            if (restarted || !WIFEXITED(status) || WEXITSTATUS(status) != kRestartStatus)
+                return nullptr;
+            restarted = true;
+            soffice = StartOffice(programFolder, profileFolder, pipe);
+            if (soffice < 0)
+                return nullptr;
+        }
+        ::usleep(20000);
+    }
+    return nullptr;
+}
 QString filterOptions(bool hiddenSlides, bool notesPages)
 {
     const auto flag = [](bool b) { return b ? QStringLiteral("true") : QStringLiteral("false"); };
@@ -74,7 +178,7 @@ QString filterOptions(bool hiddenSlides, bool notesPages)
         .arg(flag(hiddenSlides), flag(notesPages));
 }
 
-QJsonObject render(lok::Office& office, HiddenDocuments* hidden, const QJsonObject& request)
+QJsonObject render(lok::Office* office, HiddenDocuments* hidden, const QJsonObject& request)
 {
     const QString presentation = request.value(QStringLiteral("presentation")).toString();
     const QString pdf = request.value(QStringLiteral("pdf")).toString();
@@ -95,8 +199,10 @@ QJsonObject render(lok::Office& office, HiddenDocuments* hidden, const QJsonObje
             return reply(false, QStringLiteral("save"));
         }
     }
+    if (!office)
+        return reply(false, QStringLiteral("load"));
     std::unique_ptr<lok::Document> document(
-        office.documentLoad(QUrl::fromLocalFile(presentation).toEncoded().constData(), ""));
+        office->documentLoad(QUrl::fromLocalFile(presentation).toEncoded().constData(), ""));
     if (!document)
         return reply(false, QStringLiteral("load"));
     // Whatever the file looked like, only what LibreOffice took for a
@@ -117,29 +223,43 @@ int RunRenderWorker(int socket, const QString& programFolder, const QString& pro
         programFolder);
     if (!why.isEmpty())
         std::fprintf(stderr, "pradelux-render: %s\n", why.toLocal8Bit().constData());
-    std::unique_ptr<lok::Office> office(lok::lok_cpp_init(QFile::encodeName(programFolder).constData(),
-                                                          QUrl::fromLocalFile(profileFolder).toEncoded().constData()));
-    if (!office) {
-        writeLine(socket, {{QStringLiteral("ready"), false},
-                           {QStringLiteral("error"),
-                            QStringLiteral("LibreOffice could not be loaded from %1").arg(programFolder)}});
-        return 4;
-    }
-    std::unique_ptr<HiddenDocuments> hidden = HiddenDocuments::attach(programFolder);
-    if (!hidden)
-        std::fputs("pradelux-render: LibreOffice's component interface is not offered; presentations are opened "
-                   "with a view, which is slower.\n",
+    std::unique_ptr<HiddenDocuments> hidden;
+    std::unique_ptr<lok::Office> office;
+    const QString pipe = QStringLiteral("pradelux-%1").arg(::getpid());
+    const pid_t soffice = why.isEmpty() ? StartOffice(programFolder, profileFolder, pipe) : -1;
+    if (soffice > 0) {
+        hidden = ConnectOffice(soffice, programFolder, profileFolder, pipe);
+        if (!hidden) {
+            writeLine(socket, {{QStringLiteral("ready"), false},
+                               {QStringLiteral("error"), QStringLiteral("LibreOffice did not answer on its bridge")}});
+            return 4;
+        }
+    } else {
+        // No program to start (a LibreOffice that offers only its kit):
+        // the kit's own documentLoad serves, with a view.
+        std::fputs("pradelux-render: LibreOffice could not be started as a program of its own; presentations are "
+                   "opened through its kit, with a view, which is slower.\n",
                    stderr);
+        office.reset(lok::lok_cpp_init(QFile::encodeName(programFolder).constData(),
+                                       QUrl::fromLocalFile(profileFolder).toEncoded().constData()));
+        if (!office) {
+            writeLine(socket, {{QStringLiteral("ready"), false},
+                               {QStringLiteral("error"),
+                                QStringLiteral("LibreOffice could not be loaded from %1").arg(programFolder)}});
+            return 4;
+        }
+    }
     if (!writeLine(socket, {{QStringLiteral("ready"), true}}))
         std::_Exit(0);
     QByteArray buffer;
     for (;;) {
         const QByteArray line = readLine(socket, buffer);
         // LibreOffice's own shutdown is slow and sometimes crashes; nothing
-        // of it needs keeping, so the process ends here.
+        // of it needs keeping, so the process ends here (and LibreOffice's
+        // own process with it).
         if (line.isEmpty())
             std::_Exit(0);
-        if (!writeLine(socket, render(*office, hidden.get(), QJsonDocument::fromJson(line).object())))
+        if (!writeLine(socket, render(office.get(), hidden.get(), QJsonDocument::fromJson(line).object())))
             std::_Exit(0);
         // The answer is out: LibreOffice takes the presentation down meanwhile.
         if (hidden)
