@@ -20,7 +20,7 @@ QString lastError()
 QString HiddenDocuments::preload(const QString& module, const QString& programFolder)
 {
     for (const char* library : {"/libuno_sal.so.3", "/libuno_cppu.so.3", "/libuno_cppuhelpergcc3.so.3"}) {
-        if (!::dlopen(QFile::encodeName(programFolder + QLatin1String(library)).constData(), RTLD_NOW))
+        if (!::dlopen(QFile::encodeName(programFolder + QLatin1String(library)).constData(), RTLD_NOW | RTLD_GLOBAL))
             return lastError();
     }
     g_module = ::dlopen(QFile::encodeName(module).constData(), RTLD_NOW);

@@ -6,10 +6,10 @@
 // shapes; opened hidden in a plain LibreOffice, the same presentation loads
 // and prints faster, a large one in a third of the time.
 //
-// The interface lives in a module of its own, pradelux-hidden.so, linked
-// with LibreOffice's published interface libraries. Those must be the ones
-// from LibreOffice's program folder, which finds its language bridges
-// beside them, so the module is loaded after them, by their full paths.
+// The interface lives in a module of its own, pradelux-hidden.so, that uses
+// LibreOffice's published interface libraries. Those must be the ones from
+// LibreOffice's program folder, which finds its language bridges beside
+// them, so they are loaded first, by their full paths, for the module to use.
 #pragma once
 
 #include <QString>

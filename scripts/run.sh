@@ -5,15 +5,19 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/deps.sh
-# Only what runs is built (no tests, no benchmarks), in a folder of its own.
-cmake -S . -B build-run -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPRADELUX_TESTS=OFF >/dev/null
-cmake --build build-run -j"$(nproc)"
+# Only what runs is built (no tests, no benchmarks), in a folder of its own,
+# and of its Debian release's own (a Debian 13 root may share the checkout).
+build=build-run
+release_id=$(. /etc/os-release && echo "$VERSION_ID")
+[ "$release_id" = 12 ] || build=build-run-debian$release_id
+cmake -S . -B $build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPRADELUX_TESTS=OFF >/dev/null
+cmake --build $build -j"$(nproc)"
 
-if ! build-run/bin/pradelux-printer list | cut -f1 | grep -qx "Veltrande PDF Writer"; then
-  build-run/bin/pradelux-printer install
+if ! $build/bin/pradelux-printer list | cut -f1 | grep -qx "Veltrande PDF Writer"; then
+  $build/bin/pradelux-printer install
 fi
 
-launch=(build-run/bin/pradelux)
+launch=($build/bin/pradelux)
 if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] && [ ! -S "/run/user/$(id -u)/bus" ]; then
   echo "No session bus: starting one for Pradelux"
   launch=(dbus-run-session -- "${launch[@]}")

@@ -1,10 +1,17 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Pradelux with warnings as errors and runs
 # every test, then builds it again with AddressSanitizer and
-# UndefinedBehaviorSanitizer and runs every test once more. The tests start
-# their own session buses and need no display. Last, the Debian package is
-# built from the first build, installed, used and removed, and the example
-# Slurm array script is run on a one-machine cluster.
+# UndefinedBehaviorSanitizer and runs every test once more; fuzzes the check
+# of what a file holds; builds the Debian package, installs it, uses it and
+# removes it; and runs the example Slurm array script on a one-machine
+# cluster. The tests start their own session buses and need no display.
+#
+# Both Debian releases are tested from one run: on Debian 12, as root, the
+# sanitizer pass and a second package test run in a Debian 13 root
+# (scripts/debian13.sh), so every test program runs on both. Elsewhere every
+# pass runs on the machine itself.
+#   scripts/test.sh            every pass
+#   scripts/test.sh PASS...    only these: release sanitize fuzz package cluster
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,29 +19,86 @@ scripts/deps.sh
 # ccache (found by CMake) keeps what was compiled; with these a clone in
 # another folder finds it too.
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
-# The first pass is optimised as a release is, without debug information
-# (which made its build 16 % slower); the sanitizer pass keeps it.
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" -DPRADELUX_WERROR=ON >/dev/null
-cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DPRADELUX_SANITIZE=ON -DPRADELUX_WERROR=ON >/dev/null
-cmake --build build -j"$(nproc)"
-# The sanitizer build compiles on one core while the first pass's tests,
-# which mostly wait for LibreOffice and the window's pauses, run in groups
-# at once.
-cmake --build build-sanitize -j1 >build-sanitize/build.log 2>&1 &
-sanitizer_build=$!
-(cd build && ctest --output-on-failure --timeout 900 -j"$(nproc)")
-wait "$sanitizer_build" || { tail -50 build-sanitize/build.log; exit 1; }
-cmake --build build-sanitize -j"$(nproc)"
+# Each Debian release builds in folders of its own: the checkout is the
+# same inside the Debian 13 root.
+release_id=$(. /etc/os-release && echo "$VERSION_ID")
+b=build
+[ "$release_id" = 12 ] || b=build-debian$release_id
+passes=("$@")
+debian13=
+if [ ${#passes[@]} -eq 0 ]; then
+  passes=(release sanitize fuzz package cluster)
+  if [ "$release_id" = 12 ] && [ "$(id -u)" -eq 0 ]; then
+    debian13=yes
+    passes=(release fuzz package cluster)
+  else
+    echo "Testing on this machine alone: the Debian 13 pass needs Debian 12 and root."
+  fi
+fi
+has() { [[ " ${passes[*]} " == *" $1 "* ]]; }
 
-# Qt keeps some allocations until exit on purpose; leaks are not what this
-# pass looks for.
-(cd build-sanitize && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure --timeout 900 -j"$(nproc)")
+release_build() {
+  # Optimised as a release is, without debug information (which made the
+  # build 16 % slower); the sanitizer pass keeps it.
+  cmake -S . -B $b -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" -DPRADELUX_WERROR=ON >/dev/null
+  cmake --build $b -j"$(nproc)"
+}
+sanitize_configure() {
+  cmake -S . -B $b-sanitize -DCMAKE_BUILD_TYPE=Debug -DPRADELUX_SANITIZE=ON -DPRADELUX_WERROR=ON >/dev/null
+}
+sanitize_tests() {
+  cmake --build $b-sanitize -j"$(nproc)"
+  # Qt keeps some allocations until exit on purpose; leaks are not what this
+  # pass looks for.
+  (cd $b-sanitize && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure --timeout 900 -j"$(nproc)")
+}
+if [ "${passes[*]}" = --sanitize-build ]; then
+  # In the Debian 13 root, while the release tests run outside it.
+  sanitize_configure
+  exec cmake --build $b-sanitize -j1
+fi
+
+# The sanitizer build compiles on one core while the release tests, which
+# mostly wait for LibreOffice and the window's pauses, run in groups at
+# once; in the Debian 13 root it is made (and the root with it) meanwhile.
+background=
+if [ -n "$debian13" ]; then
+  mkdir -p build-debian13-sanitize
+  log=build-debian13-sanitize/build.log
+  scripts/debian13.sh scripts/test.sh --sanitize-build >$log 2>&1 &
+  background=$!
+elif has sanitize; then
+  sanitize_configure
+  log=$b-sanitize/build.log
+  cmake --build $b-sanitize -j1 >$log 2>&1 &
+  background=$!
+fi
+if has release; then
+  release_build
+  (cd $b && ctest --output-on-failure --timeout 900 -j"$(nproc)")
+fi
+if [ -n "$background" ]; then
+  if ! wait "$background"; then
+    tail -50 "$log"
+    exit 1
+  fi
+fi
+has sanitize && sanitize_tests
+if [ -n "$debian13" ]; then
+  echo "Debian 13: the sanitizer pass and the package"
+  scripts/debian13.sh scripts/test.sh sanitize package
+fi
 
 # The check of what a file holds, fuzzed for a minute from its corpus.
-tests/fuzz/run.sh 60
+has fuzz && tests/fuzz/run.sh 60
 
 # The Debian package, installed and used as a new user would, then removed.
-scripts/test-package.sh build
+if has package; then
+  if has release; then scripts/test-package.sh $b; else scripts/test-package.sh $b-package; fi
+fi
 
 # The example batch script for Slurm job arrays on a one-machine cluster.
-tests/cluster/slurm.sh build
+if has cluster; then
+  [ -f $b/CMakeCache.txt ] || release_build
+  tests/cluster/slurm.sh $b
+fi
