@@ -33,12 +33,13 @@ set -e
 target=$1 src=$2
 shift 2
 mount --bind "$target" "$target"
-mkdir -p "$target$src"
-mount --bind "$src" "$target$src"
 mount --rbind /proc "$target/proc"
 mount --rbind /sys "$target/sys"
 mount --rbind /dev "$target/dev"
 mount -t tmpfs -o mode=1777 tmpfs "$target/tmp"
+# Last, so that a checkout below /tmp is not hidden by the root's own.
+mkdir -p "$target$src"
+mount --bind "$src" "$target$src"
 cp /etc/resolv.conf "$target/etc/resolv.conf" 2>/dev/null || true
 cd "$target"
 mkdir -p .host
