@@ -15,6 +15,7 @@
 #include "RunLock.h"
 #include "SettingsStore.h"
 #include "Startup.h"
+#include "TerminalText.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -440,7 +441,8 @@ int runInJobs(const Options& options, const Rows& rows, const QString& folder, C
     return RunInJobs({rows.files, options.jobs, folder, passOn, rows.subfolders, options.report,
                       options.null ? '\0' : '\n', services.printersFile,
                       QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
-                          QStringLiteral("/pradelux-office/render-profile")},
+                          QStringLiteral("/pradelux-office/render-profile"),
+                      services.outIsTerminal},
                      services.out, services.err);
 }
 
@@ -472,7 +474,8 @@ int runHere(const Options& options, const Rows& rows, const QString& folder, Con
 {
     ConsoleHost host(rows.files, folder,
                      {services.out, services.err, services.errIsTerminal, options.null ? '\0' : '\n', options.verbose,
-                      options.report, options.job, options.claims, options.update, rows.subfolders},
+                      options.report, options.job, options.claims, options.update, rows.subfolders,
+                      services.errTerminal, services.outIsTerminal},
                      dialogs);
     QString why;
     if (!host.openReport(&why)) {
@@ -526,6 +529,8 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
         return *ended;
     Rows rows = collectRows(options, dialogs);
     takeShare(rows, options);
+    if (services.errTerminal)
+        services.errTerminal->escapeNamesIn(rows.files);
     const QString folder = options.output.isEmpty()
                                ? services.settings.ReadSetting(settings::kLocation, services.defaultOutputFolder())
                                : QFileInfo(options.output).absoluteFilePath();

@@ -14,6 +14,7 @@ namespace pradelux {
 
 class Registry;
 class SettingsStore;
+class TerminalDevice;
 
 struct CommandLineServices
 {
@@ -37,6 +38,11 @@ struct CommandLineServices
     // serves the rows instead of ending and starting again; null when one
     // ran already, which is another program's and is asked about.
     ObjectRef startedApplication;
+    // The error output's terminal, which shows names' control characters
+    // as escapes; null when it is none.
+    TerminalDevice* errTerminal = nullptr;
+    // Paths written to a terminal are shown the same way.
+    bool outIsTerminal = false;
 };
 
 namespace exitcode {

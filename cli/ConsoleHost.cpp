@@ -5,6 +5,7 @@
 #include "EventLoop.h"
 #include "Failure.h"
 #include "PdfPrinter.h"
+#include "TerminalText.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -84,8 +85,15 @@ void ConsoleHost::setProgressText(const QString& text)
     const QString counted = QStringLiteral("%1/%2 %3").arg(m_row).arg(m_rows.size()).arg(text);
     if (m_output.terminal) {
         const int filled = qBound(0, m_value / 5, 20);
-        err << "\r\033[K[" << QString(filled, QLatin1Char('#')) << QString(20 - filled, QLatin1Char('-')) << "] "
-            << counted;
+        // Back to the start of the line, which is cleared.
+        const char* restart = "\r\033[K";
+        if (m_output.errTerminal) {
+            err.flush();
+            m_output.errTerminal->writeRaw(restart);
+        } else {
+            err << restart;
+        }
+        err << "[" << QString(filled, QLatin1Char('#')) << QString(20 - filled, QLatin1Char('-')) << "] " << counted;
         m_lineOpen = true;
     } else {
         err << counted << '\n';
@@ -160,7 +168,9 @@ void ConsoleHost::rowEnded(int row, const QString& presentation, const QString& 
         line.pages = pdfprinter::RecordedPages(pdf);
         // Out at once, so a pipe sees each PDF as it comes; a reader that
         // has gone stops the run.
-        m_output.out << pdf << m_output.terminator;
+        if (m_output.outIsTerminal)
+            endLine(); // the path on a line of its own, not after the progress bar
+        m_output.out << (m_output.outIsTerminal ? TerminalName(pdf) : pdf) << m_output.terminator;
         m_output.out.flush();
         if (m_output.out.status() != QTextStream::Ok)
             StopForClosedOutput();

@@ -16,6 +16,7 @@
 namespace pradelux {
 
 class ConsoleDialogs;
+class TerminalDevice;
 
 struct ConsoleOutput
 {
@@ -30,6 +31,11 @@ struct ConsoleOutput
     bool update = false;    // leave a row whose PDF is newer than its presentation
     // --keep-folders: each row's folder below the output folder.
     QHash<QString, QString> subfolders;
+    // The error output's terminal, for the progress bar's own control
+    // sequences (all else shows control characters as escapes); null when
+    // there is none.
+    TerminalDevice* errTerminal = nullptr;
+    bool outIsTerminal = false; // paths shown with their control characters escaped
 };
 
 // Said when a report file cannot be opened, and when Ctrl+C stopped a run.

@@ -9,6 +9,7 @@
 #include "Files.h"
 #include "Interrupts.h"
 #include "RunFolder.h"
+#include "TerminalText.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -168,7 +169,8 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
     const auto relay = [&](Job& job) {
         job.pending += job.process.readAllStandardOutput();
         for (qsizetype end; (end = job.pending.indexOf('\0')) >= 0;) {
-            out << QFile::decodeName(job.pending.left(end)) << run.terminator;
+            const QString path = QFile::decodeName(job.pending.left(end));
+            out << (run.outIsTerminal ? TerminalName(path) : path) << run.terminator;
             job.pending.remove(0, end + 1);
         }
         out.flush();

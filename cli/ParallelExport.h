@@ -22,6 +22,7 @@ struct JobsRun
     char terminator = '\n';             // after each path written
     QString printersFile;               // the user's printer list, copied for each job
     QString renderProfile;              // LibreOffice's profile for the renderer, copied too
+    bool outIsTerminal = false;         // paths shown with their control characters escaped
 };
 
 // Said after the final message when rows of one name replaced each other.

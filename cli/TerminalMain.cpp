@@ -15,6 +15,7 @@
 #include "RunFolder.h"
 #include "SettingsStore.h"
 #include "Startup.h"
+#include "TerminalText.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -38,23 +39,29 @@ int RunTerminal(int argc, char* argv[], const QStringList& arguments)
     UserPrinters printers;
     DBusAutomation automation(QDBusConnection::sessionBus(), AppFolder());
     QTextStream out(stdout);
+    // On a terminal, names' control characters are shown as escapes.
+    TerminalDevice errTerminal(STDERR_FILENO);
+    const bool errIsTerminal = ::isatty(STDERR_FILENO) == 1;
     QTextStream err(stderr);
+    if (errIsTerminal)
+        err.setDevice(&errTerminal);
     CommandLineServices services{automation,
                                  registry,
                                  settings,
                                  out,
                                  err,
-                                 ::isatty(STDERR_FILENO) == 1,
+                                 errIsTerminal,
                                  [] { return DefaultOutputFolder(XdgDesktopFolder); },
                                  ExportLockPath(registry),
                                  {},
                                  {},
                                  {}};
     services.printersFile = UserPrinters::defaultFile();
+    services.errTerminal = errIsTerminal ? &errTerminal : nullptr;
+    services.outIsTerminal = ::isatty(STDOUT_FILENO) == 1;
     services.prerequisites = [&] {
         const bool running = IsPowerPointRunning(automation);
-        const QString missing =
-            WhyPowerPointIsMissing(automation, running ? nullptr : &services.startedApplication);
+        const QString missing = WhyPowerPointIsMissing(automation, running ? nullptr : &services.startedApplication);
         return missing.isEmpty() ? WhyPdfPrinterIsMissing(printers) : missing;
     };
     return RunCommandLine(arguments, services);

@@ -253,6 +253,8 @@ void DBusAutomation::startServer(const QString& progId)
     const QString log = logFolder + QStringLiteral("/server.log");
     QProcess process;
     process.setProgram(program);
+    // Nothing of the terminal it may have been started from, which it outlives.
+    process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(RotatedLog(log), QIODevice::Append);
     // A server of the session, not of a terminal: Ctrl+C meant for the

@@ -91,6 +91,9 @@ std::unique_ptr<ProcessHandle> WarmRenderer::start(QString* why) const
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("PRADELUX_RENDER_SOCKET"), m_socket);
     process.setProcessEnvironment(env);
+    // Nothing of the terminal it may have been started from: it outlives
+    // the run, and LibreOffice, in its sandbox, would read what is typed there.
+    process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(RotatedLog(m_log), QIODevice::Append);
     // It must never keep a removable disk busy.

@@ -20,10 +20,15 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 using namespace pradelux;
@@ -745,3 +750,119 @@ TEST_F(CommandLineTest, TwoExportsAtOnceTakeTurnsAndEachWritesOnlyItsOwnDecks)
 }
 
 } // namespace
+
+// A deck's name is a stranger's. On a terminal (a pseudo-terminal here, in
+// raw mode so that nothing is translated) no control character of a name
+// reaches it raw, not even a line break; through a pipe the paths are the
+// names' bytes. A damaged deck's error block and the final message name it
+// too; a name that is not valid UTF-8 is refused, as it always was, and
+// shown without its stray byte.
+TEST_F(CommandLineTest, StrangersNamesReachATerminalEscapedAndAPipeByteExact)
+{
+    struct Name
+    {
+        QByteArray bytes;
+        bool exported;
+    };
+    const QList<Name> names = {
+        {"title\x1b]0;PWNED\x07\x1b[31mred", true}, // OSC title, BEL, SGR colour
+        {"clip\x1b]52;c;cHduZWQ=\x1b\\", true},     // OSC 52 clipboard, ST
+        {"cr\rover", true},
+        {"line\nbreak", true},
+        {"del\x7f", true},
+        {"csi\xc2\x9b"
+         "2J",
+         true},                    // a C1 control, U+009B
+        {"bad\xff\x1b[2J", false}, // not valid UTF-8
+    };
+    QDir().mkpath(in);
+    QDir().mkpath(out);
+    const QByteArray inBytes = QFile::encodeName(in);
+    for (const Name& name : names)
+        ASSERT_TRUE(QFile::copy(test::deck(QStringLiteral("pptx")), in + "/plain.tmp") &&
+                    ::rename(QFile::encodeName(in + "/plain.tmp").constData(), inBytes + '/' + name.bytes + ".pptx") ==
+                        0);
+    ASSERT_TRUE(test::writeFile(in + "/broken\x1b[8m.pptx", {}, "PK\x03\x04 broken"));
+
+    // On a terminal: standard output and error both.
+    QByteArrayList argv = {PRADELUX_APPFOLDER "/pradelux", "--export", "--output", QFile::encodeName(out), inBytes};
+    QByteArrayList environment;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* display : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(display));
+    for (const QString& pair : env.toStringList())
+        environment << pair.toLocal8Bit();
+    std::vector<char*> args, envp;
+    for (QByteArray& a : argv)
+        args.push_back(a.data());
+    args.push_back(nullptr);
+    for (QByteArray& e : environment)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    struct termios raw = {};
+    ::cfmakeraw(&raw);
+    struct winsize size = {24, 200, 0, 0};
+    int terminal = -1;
+    const pid_t pid = ::forkpty(&terminal, nullptr, &raw, &size);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::execve(args[0], args.data(), envp.data());
+        ::_exit(127);
+    }
+    const QByteArray slave = ::ptsname(terminal);
+    QByteArray shown;
+    int status = 0;
+    for (bool ended = false, drained = false; !drained;) {
+        pollfd ready = {terminal, POLLIN, 0};
+        char chunk[4096];
+        const ssize_t n = ::poll(&ready, 1, ended ? 0 : 100) > 0 ? ::read(terminal, chunk, sizeof chunk) : 0;
+        if (n > 0)
+            shown.append(chunk, n);
+        drained = ended && n <= 0;
+        ended = ended || ::waitpid(pid, &status, WNOHANG) == pid;
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << shown.toStdString();
+    // Nothing the run started keeps the terminal: the renderer outlives the
+    // run, and LibreOffice in it would read what is typed there.
+    for (const QString& process : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs)) {
+        const QString fds = QStringLiteral("/proc/%1/fd").arg(process);
+        for (const QString& fd : QDir(fds).entryList(QDir::System))
+            EXPECT_NE(QFile::symLinkTarget(fds + '/' + fd), QFile::decodeName(slave)) << process.toStdString();
+    }
+    ::close(terminal);
+
+    // The progress bar's own return to the line's start is the program's.
+    QByteArray text = shown;
+    text.replace("\r\x1b[K", "");
+    QList<int> leaked; // the control bytes (and a C1 control's first) that reached the terminal
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        if ((c < 0x20 && c != '\n') || c == 0x7F || c == 0xFF || (c == 0xC2 && next >= 0x80 && next <= 0x9F))
+            leaked << c;
+    }
+    EXPECT_EQ(leaked, QList<int>()) << text.toStdString();
+    EXPECT_TRUE(text.contains("title\\e]0;PWNED\\a\\e[31mred.pptx")) << text.toStdString();
+    EXPECT_TRUE(text.contains(QFile::encodeName(out) + "/line\\nbreak.pdf\n")) << text.toStdString();
+    EXPECT_TRUE(text.contains("/broken\\e[8m.pptx: the file is damaged")) << text.toStdString();
+    EXPECT_TRUE(text.contains("/bad\xef\xbf\xbd\\e[2J.pptx (its name is not valid UTF-8)")) << text.toStdString();
+    EXPECT_FALSE(text.contains("line\nbreak"));
+
+    // Through a pipe: the paths as the names' bytes, NUL after each.
+    QProcess piped;
+    start(piped, {"--export", "-0", "--output", out, in});
+    ASSERT_TRUE(piped.waitForFinished(300000));
+    QByteArrayList paths = piped.readAllStandardOutput().split('\0');
+    paths.removeAll(QByteArray());
+    QByteArrayList expected;
+    for (const Name& name : names) {
+        const QByteArray pdf = QFile::encodeName(out) + '/' + name.bytes + ".pdf";
+        struct stat st;
+        EXPECT_EQ(::stat(pdf.constData(), &st) == 0, name.exported) << pdf.toStdString();
+        if (name.exported)
+            expected << pdf;
+    }
+    std::sort(paths.begin(), paths.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(paths, expected);
+}
