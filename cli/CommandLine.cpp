@@ -44,7 +44,8 @@ struct Options
     bool verbose = false;
     bool update = false;
     bool keepFolders = false;
-    QString subfoldersFrom; // a job's: each row's folder below the output folder
+    bool followLinks = false; // links to folders, while folders are scanned
+    QString subfoldersFrom;   // a job's: each row's folder below the output folder
     QString filesFrom;
     QString report;
     int share = 1; // --shard K/N: the K-th of N shares
@@ -100,6 +101,7 @@ struct Parser
     QCommandLineOption verbose{QStringLiteral("verbose")};
     QCommandLineOption update{QStringLiteral("update")};
     QCommandLineOption keepFolders{QStringLiteral("keep-folders")};
+    QCommandLineOption followLinks{QStringLiteral("follow-links")};
     QCommandLineOption output{QStringLiteral("output"), {}, QStringLiteral("DIR")};
     QCommandLineOption extension{QStringLiteral("extension"), {}, QStringLiteral("EXT")};
     QCommandLineOption filesFrom{QStringLiteral("files-from"), {}, QStringLiteral("FILE")};
@@ -114,8 +116,9 @@ struct Parser
     {
         for (QCommandLineOption* hidden : {&job, &claims, &subfoldersFrom})
             hidden->setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOptions({help, version, exportFlag, yes, no, noWait, null, verbose, update, keepFolders, output,
-                           extension, filesFrom, report, jobs, shard, job, claims, subfoldersFrom});
+        parser.addOptions({help,    version, exportFlag,  yes,         no,     noWait,        null,
+                           verbose, update,  keepFolders, followLinks, output, extension,     filesFrom,
+                           report,  jobs,    shard,       job,         claims, subfoldersFrom});
     }
 };
 
@@ -147,6 +150,7 @@ QStringList parse(const QStringList& arguments, Options& options, QStringList& b
     options.verbose = given.isSet(p.verbose);
     options.update = given.isSet(p.update);
     options.keepFolders = given.isSet(p.keepFolders);
+    options.followLinks = given.isSet(p.followLinks);
     options.job = given.isSet(p.job);
     options.output = given.value(p.output);
     options.extension = given.value(p.extension);
@@ -199,7 +203,8 @@ QString CommandLineUsage()
                           "Exports presentations to PDF without a window. Each PATH is a presentation, or a\n"
                           "folder whose presentations (.ppt .pps .pot .pptx .pptm .ppsx .ppsm .potx .potm\n"
                           ".odp .otp .fodp, in any case), with those of its subfolders, are exported.\n"
-                          "Names beginning with \"~\" and hidden files inside folders are skipped.\n"
+                          "Names beginning with \"~\" and hidden files inside folders are skipped; links to\n"
+                          "folders inside them are not followed unless --follow-links is given.\n"
                           "\n"
                           "  --output DIR        where the PDFs go (default: the folder the window last used)\n"
                           "  --extension EXT     take only files ending in .EXT from folders ('*': every file)\n"
@@ -218,6 +223,8 @@ QString CommandLineUsage()
                           "  --keep-folders      each PDF goes to the folder below --output that its\n"
                           "                      presentation has below the folder given (a file given by\n"
                           "                      itself: to --output itself)\n"
+                          "  --follow-links      follow links to folders while scanning folders (as find -L),\n"
+                          "                      each folder once\n"
                           "  --update            leave a presentation whose PDF is newer than it (reported\n"
                           "                      skipped, not a failure)\n"
                           "  --verbose           every failing step's report, not the first of a row\n"
@@ -375,7 +382,7 @@ Rows collectRows(const Options& options, Dialogs& dialogs)
         }
         FolderList folders{full == QLatin1String("/") ? full : full + kSeparator};
         trap(112, [&] {
-            FolderScanState state{dialogs, std::ref(yield), {}, {}};
+            FolderScanState state{dialogs, std::ref(yield), {}, {}, options.followLinks};
             GetSubDirectories2016(folders, true, state);
         });
         const QDir top(full);

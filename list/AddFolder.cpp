@@ -77,6 +77,8 @@ void GetSubDirectories2016(FolderList& folders, bool recurse, FolderScanState& s
                     name == QLatin1String(".") || name == QLatin1String(".."))
                     continue;
                 line = 132;
+                if (sub.link && !state.followLinks)
+                    continue;
                 const auto subId = qMakePair(sub.device, sub.inode);
                 if (state.seen.contains(subId))
                     continue; // reached before, through a link: scanned once

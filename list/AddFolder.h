@@ -30,6 +30,9 @@ struct FolderScanState
     std::function<void()> yield;
     QSet<QPair<quint64, quint64>> seen;   // device and inode of every folder taken
     QSet<QPair<quint64, quint64>> listed; // of every folder whose subfolders were listed
+    // The window's scans follow links to folders (each folder is scanned
+    // once); the command line's, as find, fd and rg, only when asked.
+    bool followLinks = true;
 };
 
 // Appends to folders every folder below its entries, level by level. Folders

@@ -132,9 +132,11 @@ QList<FileSystemObject::SubFolder> FileSystemObject::SubFolders(const Folder& fo
         // folder as already seen.
         if (entry->d_type != DT_DIR && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
             continue;
-        struct stat st;
-        if (::fstatat(::dirfd(dir), n, &st, 0) == 0 && S_ISDIR(st.st_mode))
-            subs.append({QFile::decodeName(n), static_cast<quint64>(st.st_dev), static_cast<quint64>(st.st_ino)});
+        struct stat st, own;
+        if (::fstatat(::dirfd(dir), n, &st, 0) == 0 && S_ISDIR(st.st_mode) &&
+            ::fstatat(::dirfd(dir), n, &own, AT_SYMLINK_NOFOLLOW) == 0)
+            subs.append({QFile::decodeName(n), static_cast<quint64>(st.st_dev), static_cast<quint64>(st.st_ino),
+                         S_ISLNK(own.st_mode)});
     }
     ::closedir(dir);
     std::sort(subs.begin(), subs.end(), [](const SubFolder& a, const SubFolder& b) { return a.name < b.name; });

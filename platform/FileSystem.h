@@ -46,6 +46,7 @@ public:
         QString name;
         quint64 device = 0;
         quint64 inode = 0;
+        bool link = false; // a symbolic link to a folder
     };
     Folder GetFolder(const QString& path) const;
     // The folder's subfolders (links to folders included), by name.

@@ -277,8 +277,13 @@ TEST_F(CommandLineTest, ScriptsGetStreamedPathsAReportOneBlockPerFailureAndDisjo
 TEST_F(CommandLineTest, RunCutOffAnyWayLeavesNothingRunningOrLyingAround)
 {
     QDir().mkpath(in);
+    // Decks that take a while, so that a second signal comes while the run
+    // still finishes the deck in hand after the first.
+    QStringList slides;
+    for (int i = 1; i <= 200; ++i)
+        slides << QStringLiteral("Slide %1").arg(i);
     for (int i = 1; i <= 40; ++i)
-        ASSERT_TRUE(QFile::copy(test::deck(QStringLiteral("odp")), in + QStringLiteral("/deck%1.odp").arg(i)));
+        ASSERT_TRUE(test::writeFile(in + QStringLiteral("/deck%1.fodp").arg(i), {}, test::flatPresentation(slides)));
     const struct
     {
         const char* how;
@@ -364,7 +369,7 @@ TEST_F(CommandLineTest, RunCutOffAnyWayLeavesNothingRunningOrLyingAround)
         // A killed run cannot tidy up: the next run of the user does.
         if (row.status == -1) {
             program.start(QStringLiteral(PRADELUX_APPFOLDER "/pradelux"),
-                          {"--export", "--output", base + "/out", in + "/deck1.odp"});
+                          {"--export", "--output", base + "/out", in + "/deck1.fodp"});
             EXPECT_EQ(finish(program).status, 0) << row.how;
         }
         EXPECT_EQ(QDir(base + "/tmp").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList())

@@ -81,23 +81,29 @@ TEST(FolderRoutines, ListFilesTakesMatchingFilesHiddenOnesIncludedAndNoFolders)
     EXPECT_EQ(ListFiles(d + "/nowhere", QStringLiteral("*.*")), QStringList({""}));
 }
 
-TEST(FolderRoutines, SubfoldersComeLevelByLevelAndLinkCyclesAreScannedOnce)
+TEST(FolderRoutines, SubfoldersComeLevelByLevelAndLinkCyclesAreScannedOnceAndLinksFollowedOnlyWhenAsked)
 {
     test::TempConfig dir;
     const QString d = dir.path() + "/top";
     for (const char* sub : {"/a/a1/a11", "/b/b1", "/c"})
         QDir().mkpath(d + sub);
+    QDir().mkpath(dir.path() + "/outside");
     QFile::link(d, d + "/a/back-to-top"); // a cycle
     QFile::link(d + "/b", d + "/c/b-again");
-    test::FakeDialogs dialogs;
-    int yields = 0;
-    FolderScanState state{dialogs, [&] { ++yields; }, {}, {}};
-    FolderList folders{d + "/"};
-    GetSubDirectories2016(folders, true, state);
-    EXPECT_EQ(folders,
-              QStringList({d + "/", d + "/a/", d + "/b/", d + "/c/", d + "/a/a1/", d + "/b/b1/", d + "/a/a1/a11/"}));
-    EXPECT_TRUE(dialogs.boxes.isEmpty());
-    EXPECT_GT(yields, 7);
+    QFile::link("../../outside", d + "/c/up"); // out of the tree
+    for (const bool follow : {true, false}) {
+        test::FakeDialogs dialogs;
+        int yields = 0;
+        FolderScanState state{dialogs, [&] { ++yields; }, {}, {}, follow};
+        FolderList folders{d + "/"};
+        GetSubDirectories2016(folders, true, state);
+        QStringList expected{d + "/", d + "/a/", d + "/b/", d + "/c/", d + "/a/a1/", d + "/b/b1/"};
+        if (follow)
+            expected << d + "/c/up/";
+        EXPECT_EQ(folders, expected << d + "/a/a1/a11/");
+        EXPECT_TRUE(dialogs.boxes.isEmpty());
+        EXPECT_GT(yields, 7);
+    }
 }
 
 TEST(FolderRoutines, FoldersAreToldApartByWhatStatSaysNotByTheirDirectoryEntry)
