@@ -5,6 +5,8 @@
 // run to stop after the row in hand, and a second ends the program at once.
 #pragma once
 
+#include <QString>
+
 #include <functional>
 #include <sys/types.h>
 
@@ -21,8 +23,9 @@ bool Interrupted();
 void StopForClosedOutput();
 bool OutputClosed();
 // A process of this program's own (a private session bus) that is ended
-// along with it when an interrupt ends the program at once.
-void EndWithProgram(pid_t pid);
+// along with it when an interrupt ends the program at once, and the folder
+// that is removed then, after it.
+void EndWithProgram(pid_t pid, const QString& folder = QString());
 // What to do, on the interrupts' own thread, when one ends the program at
 // once (ending the jobs of --jobs, removing the run's folder); an empty
 // function for nothing.

@@ -112,7 +112,7 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
     }
     for (auto& job : jobs) {
         const QString base = job->home;
-        for (const char* folder : {"/config/Veltrande", "/runtime", "/cache"})
+        for (const char* folder : {"/config/Veltrande", "/runtime", "/cache", "/tmp"})
             QDir().mkpath(base + QLatin1String(folder));
         QFile::setPermissions(base + QStringLiteral("/runtime"),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -123,6 +123,9 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), base + QStringLiteral("/config"));
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), base + QStringLiteral("/runtime"));
         env.insert(QStringLiteral("XDG_CACHE_HOME"), base + QStringLiteral("/cache"));
+        // Its temporary files (its bus's socket among them) go with this
+        // run's folder, also when a second Ctrl+C kills it.
+        env.insert(QStringLiteral("TMPDIR"), base + QStringLiteral("/tmp"));
         // A session bus of its own: its own presentation application.
         env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
         job->process.setProcessEnvironment(env);

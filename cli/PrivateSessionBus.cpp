@@ -14,8 +14,14 @@
 #include <QFileInfo>
 
 #include <csignal>
+#include <sys/un.h>
 
 namespace pradelux {
+
+namespace {
+// The longest path of a socket, its closing NUL included.
+constexpr qsizetype kSocketPathMax = sizeof(sockaddr_un::sun_path);
+} // namespace
 
 PrivateSessionBus::PrivateSessionBus()
 {
@@ -37,14 +43,21 @@ PrivateSessionBus::PrivateSessionBus()
     // run: this program ends it when it ends, or the kernel does when
     // this program is killed.
     m_daemon.setChildProcessModifier(DetachAndEndWithParent);
-    m_daemon.start(QStringLiteral("dbus-daemon"),
-                   {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+    // Its socket in a folder of the run's: the daemon does not remove the
+    // one it makes in the temporary folder when it ends. A folder too deep
+    // for a socket's path leaves the daemon its own choice.
+    QStringList arguments{QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")};
+    m_folder = std::make_unique<RunFolder>();
+    const QByteArray socket = QFile::encodeName(m_folder->path() + QStringLiteral("/bus"));
+    if (!m_folder->path().isEmpty() && socket.size() < kSocketPathMax)
+        arguments << QStringLiteral("--address=unix:path=") + QFile::decodeName(socket);
+    m_daemon.start(QStringLiteral("dbus-daemon"), arguments);
     QByteArray address;
     while (m_daemon.waitForStarted(5000) && !address.contains('\n') && m_daemon.waitForReadyRead(5000))
         address += m_daemon.readAllStandardOutput();
     if (!address.trimmed().isEmpty())
         qputenv("DBUS_SESSION_BUS_ADDRESS", address.trimmed());
-    EndWithProgram(static_cast<pid_t>(m_daemon.processId()));
+    EndWithProgram(static_cast<pid_t>(m_daemon.processId()), m_folder->path());
 }
 
 PrivateSessionBus::~PrivateSessionBus()

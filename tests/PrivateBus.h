@@ -3,7 +3,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
 #include <QProcess>
+#include <QTemporaryDir>
 
 namespace pradelux::test {
 
@@ -13,8 +15,11 @@ public:
     bool start()
     {
         m_daemon.setProgram(QStringLiteral("dbus-daemon"));
-        m_daemon.setArguments(
-            {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+        // Its socket in a folder of its own, removed with it: the daemon
+        // leaves the one it makes in the temporary folder behind.
+        m_daemon.setArguments({QStringLiteral("--session"), QStringLiteral("--nofork"),
+                               QStringLiteral("--print-address=1"),
+                               QStringLiteral("--address=unix:path=") + m_folder.filePath(QStringLiteral("bus"))});
         m_daemon.start();
         if (!m_daemon.waitForStarted(5000))
             return false;
@@ -34,6 +39,7 @@ public:
     }
 
 private:
+    QTemporaryDir m_folder{QDir::tempPath() + QStringLiteral("/pradelux-test-bus-XXXXXX")};
     QProcess m_daemon;
 };
 
