@@ -160,6 +160,11 @@ void RenderService::finish()
     m_finished = true;
     m_server.close();
     QLocalServer::removeServer(m_socketPath);
+    // A folder of the renderers' own in the temporary folder (where there
+    // is no runtime folder) goes with the last of them.
+    const QFileInfo folder(QFileInfo(m_socketPath).path());
+    if (folder.fileName().startsWith(QLatin1String("pradelux-render-")))
+        ::rmdir(QFile::encodeName(folder.filePath()).constData());
     emit finished();
 }
 

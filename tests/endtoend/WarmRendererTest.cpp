@@ -195,7 +195,8 @@ TEST_F(WarmRendererTest, IdleRendererEndsByItselfAndLeavesNothingBehind)
     ASSERT_TRUE(alive(pid));
     EXPECT_TRUE(waitUntilEnded(pid, 20000));
     EXPECT_FALSE(QFile::exists(socket));
-    EXPECT_EQ(QDir(temporary).entryList({QStringLiteral("lu*"), QStringLiteral(".pradelux-sandbox-*")},
+    EXPECT_EQ(QDir(temporary).entryList({QStringLiteral("lu*"), QStringLiteral(".pradelux-sandbox-*"),
+                                         QStringLiteral("pradelux-render-*")},
                                         QDir::AllEntries | QDir::Hidden),
               QStringList());
 }
