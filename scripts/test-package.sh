@@ -33,12 +33,28 @@ echo "package: $deb"
 lintian --fail-on error "$deb"
 
 work=$(mktemp -d)
+# Whatever the package was installed as, every configuration file it lists
+# is an absolute path.
+cmake -S . -B "$work/prefix" -DPRADELUX_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr/local >/dev/null
+if grep -v '^/' "$work/prefix/packaging/conffiles"; then echo "a configuration file listed by a relative path"; exit 1; fi
+
+# A pradelux package that was installed before is put back afterwards, as
+# it was (dpkg-repack makes a package of it as installed).
+mkdir "$work/saved"
+if dpkg-query -W -f='${Status}' pradelux 2>/dev/null | grep -q "install ok installed"; then
+  command -v dpkg-repack >/dev/null || DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq dpkg-repack >/dev/null
+  (cd "$work/saved" && $sudo dpkg-repack pradelux >/dev/null)
+  echo "The installed pradelux is put back after the test: $(ls "$work/saved")"
+fi
 cleanup() {
   [ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null || true
   [ -n "${bus_pid:-}" ] && kill "$bus_pid" 2>/dev/null || true
   [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
   if dpkg-query -W -f='${Status}' pradelux 2>/dev/null | grep -q installed; then
     $sudo dpkg --purge pradelux >/dev/null || true
+  fi
+  if ls "$work"/saved/*.deb >/dev/null 2>&1; then
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$work"/saved/*.deb >/dev/null
   fi
   rm -rf "$work"
 }

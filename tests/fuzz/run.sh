@@ -6,9 +6,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${1:-60}
-cmake -S tests/fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build-fuzz -j"$(nproc)" >/dev/null
+# A folder of each Debian release's own: a Debian 13 root shares the checkout.
+build=build-fuzz
+release_id=$(. /etc/os-release && echo "$VERSION_ID")
+[ "$release_id" = 12 ] || build=build-fuzz-debian$release_id
+cmake -S tests/fuzz -B $build -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build $build -j"$(nproc)" >/dev/null
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-ASAN_OPTIONS=quarantine_size_mb=16 build-fuzz/presentation_file_fuzzer -max_total_time="$seconds" -timeout=1 -rss_limit_mb=256 -max_len=1048576 \
+ASAN_OPTIONS=quarantine_size_mb=16 $build/presentation_file_fuzzer -max_total_time="$seconds" -timeout=1 -rss_limit_mb=256 -max_len=1048576 \
   -print_final_stats=1 "$scratch" tests/fuzz/corpus 2>&1 | tail -n 12
