@@ -345,6 +345,10 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
     // remove the selected row.
     if (watched == m_listView && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+        // The row the keyboard is on counts as selected: tabbed into, the
+        // list has one before any arrow key selects it.
+        if (m_listView->selectedItems().isEmpty() && m_listView->currentIndex().isValid())
+            m_listView->selectRow(m_listView->currentIndex().row());
         m_list.RemoveSelectedEntry(*this);
         return true;
     }

@@ -87,6 +87,7 @@ TEST_F(WindowAccessTest, KeyboardReachesEveryControlInScreenOrderAndEveryShortcu
     open();
     form->presentations().AppendEntry(QStringLiteral("/in/a.pptx"));
     form->presentations().AppendEntry(QStringLiteral("/in/b.pptx"));
+    form->presentations().AppendEntry(QStringLiteral("/in/c.pptx"));
     child(*form, "ListView1")->setFocus();
     QStringList order;
     for (int i = 0; i < 9; ++i) {
@@ -95,6 +96,8 @@ TEST_F(WindowAccessTest, KeyboardReachesEveryControlInScreenOrderAndEveryShortcu
     }
     EXPECT_EQ(order, QStringList({"PushButton1", "PushButton4", "PushButton5", "PushButton6", "Text1", "PushButton7",
                                   "PushButton2", "PushButton3", "ListView1"}));
+    key(Qt::Key_Delete); // the row the keyboard is on, selected or not
+    EXPECT_EQ(rows(*form), QStringList({"/in/b.pptx", "/in/c.pptx"}));
     key(Qt::Key_Backtab);
     EXPECT_EQ(focused(), QStringLiteral("PushButton3"));
 
