@@ -19,6 +19,7 @@
 #include <csignal>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace pradelux::office {
@@ -26,6 +27,8 @@ namespace pradelux::office {
 namespace {
 // LibreOffice takes about a second to load; a slow machine gets much longer.
 constexpr int kStartMs = 60000;
+// The longest path of a socket, its closing NUL included.
+constexpr qsizetype kSocketPathMax = sizeof(sockaddr_un::sun_path);
 
 // A folder only this user can enter: made with mode 0700 when missing, and
 // used only when it is a real folder of the user's own with that mode.
@@ -71,7 +74,15 @@ QString WarmRenderer::defaultSocketPath()
     }
     const QByteArray session =
         QCryptographicHash::hash(qgetenv("DBUS_SESSION_BUS_ADDRESS"), QCryptographicHash::Sha1).toHex().left(12);
-    return folder + QStringLiteral("/pradelux-render-") + QString::fromLatin1(session);
+    const QString name = QStringLiteral("/pradelux-render-") + QString::fromLatin1(session);
+    // A socket's path has room for 107 bytes: below a deep runtime folder (a
+    // job of --jobs under a deep TMPDIR), a short folder of the user's own.
+    if (QFile::encodeName(folder + name).size() >= kSocketPathMax) {
+        const QString shortFolder = QStringLiteral("/tmp/pradelux-render-%1").arg(::geteuid());
+        if (privateFolder(shortFolder))
+            folder = shortFolder;
+    }
+    return folder + name;
 }
 
 qint64 WarmRenderer::runningRenderer(const QString& socketPath)

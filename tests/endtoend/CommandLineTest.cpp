@@ -221,7 +221,11 @@ TEST_F(CommandLineTest, ScriptsGetStreamedPathsAReportOneBlockPerFailureAndDisjo
     EXPECT_EQ(reported, 1);
 
     // Two jobs at once, each with its own application and LibreOffice: the
-    // same rows end as they did in one run.
+    // same rows end as they did in one run, also from a temporary folder so
+    // deep that a job's runtime folder has no room for a socket's path.
+    const QString deep = config.path(QStringLiteral("tmp/") + QString(90, QLatin1Char('d')));
+    QDir().mkpath(deep);
+    const test::ScopedEnv tmp("TMPDIR", deep.toUtf8());
     const Result jobs = run({"--export", "--jobs", "2", "--report", out + "/jobs.jsonl", "--output", out, in});
     EXPECT_EQ(jobs.status, 1) << jobs.errors.toStdString();
     QFile jobsReport(out + "/jobs.jsonl");
