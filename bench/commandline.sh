@@ -80,6 +80,12 @@ for round in $(seq "$rounds"); do
   done
 done
 bare=$(echo "$bares" | median); one=$(echo "$ones" | median); two=$(echo "$twos" | median)
+# The kept renderer's PDFs have the pages of LibreOffice's own.
+pages() { pdfinfo "$1" | awk '/^Pages:/ {print $2}'; }
+for f in "$work"/bare/*.pdf; do
+  [ "$(pages "$f")" = "$(pages "$work/one/${f##*/}")" ] ||
+    { echo "${f##*/}: $(pages "$work/one/${f##*/}") pages, the bare batch's $(pages "$f")"; exit 1; }
+done
 
 # The program's own time of a row: the row's time in the report of the last
 # --jobs 1 round less the time its presentation application waited for the
@@ -111,3 +117,4 @@ echo "pradelux --export --jobs 2: $two s (median); a round's ratio to --jobs 1:$
 echo "two bare soffice processes at once, over half the corpus each: a round's ratio to the bare batch:$halves_bare;" \
   "median $(echo "$halves_bare" | median) (LibreOffice's own gain from a second processor; no target)"
 echo "pradelux's own time per row beyond its renderer's, median: $own (target at most 30 ms)"
+echo "every PDF of --jobs 1 has as many pages as the bare batch's"

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config python3 ccache
+  build-essential cmake pkg-config python3 ccache bc
   qt6-base-dev qt6-base-dev-tools libgl-dev
   googletest libgtest-dev libgmock-dev
   dbus dbus-bin xvfb xauth

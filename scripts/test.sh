@@ -32,7 +32,7 @@ if [ ${#passes[@]} -eq 0 ]; then
     debian13=yes
     passes=(release fuzz package cluster)
   else
-    echo "Testing on this machine alone: the Debian 13 pass needs Debian 12 and root."
+    echo "Every pass runs on this machine (a Debian 13 root is tested from Debian 12, as root)."
   fi
 fi
 has() { [[ " ${passes[*]} " == *" $1 "* ]]; }
