@@ -5,7 +5,6 @@
 #include "Startup.h"
 #include "Texts.h"
 
-#include <QAccessible>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -96,11 +95,9 @@ void Form1::setUpKeyboardAndReaders()
 
 void Form1::announceProgress(const QString& text)
 {
+    // Qt tells screen readers of the change itself; told again, they said
+    // every progress text twice.
     m_progress->setAccessibleDescription(text);
-    if (QAccessible::isActive()) {
-        QAccessibleEvent changed(m_progress, QAccessible::DescriptionChanged);
-        QAccessible::updateAccessibility(&changed);
-    }
 }
 
 bool Form1::pressWithReturn(QObject* watched, QEvent* event)
