@@ -7,6 +7,7 @@
 #include "Printers.h"
 #include "Registry.h"
 #include "Renderer.h"
+#include "SandboxCheck.h"
 #include "WarmRenderer.h"
 
 #include <QCoreApplication>
@@ -69,18 +70,23 @@ int main(int argc, char* argv[])
     if (!cold)
         warmRenderer.prestart();
     // Nothing is ever rendered outside the sandbox: where none can be made,
-    // the application does not start, and says why once.
-    QProcess check;
-    check.setProcessChannelMode(QProcess::MergedChannels);
-    check.start(QCoreApplication::applicationDirPath() + QStringLiteral("/pradelux-render"),
-                {QStringLiteral("--check-sandbox")});
-    if (!check.waitForFinished(30000) || check.exitStatus() != QProcess::NormalExit || check.exitCode() != 0) {
-        const QString said = QString::fromLocal8Bit(check.readAll()).trimmed();
-        err << "pradelux-office: "
-            << (said.isEmpty() ? QStringLiteral("pradelux-render could not check LibreOffice's sandbox.") : said)
-            << Qt::endl;
-        warmRenderer.cancelPrestart();
-        return 5;
+    // the application does not start, and says why once. One is made to see
+    // whether it can be only where that was not seen under the same
+    // conditions before.
+    if (!pradelux::office::sandbox::KnownToWork()) {
+        QProcess check;
+        check.setProcessChannelMode(QProcess::MergedChannels);
+        check.start(QCoreApplication::applicationDirPath() + QStringLiteral("/pradelux-render"),
+                    {QStringLiteral("--check-sandbox")});
+        if (!check.waitForFinished(30000) || check.exitStatus() != QProcess::NormalExit || check.exitCode() != 0) {
+            const QString said = QString::fromLocal8Bit(check.readAll()).trimmed();
+            err << "pradelux-office: "
+                << (said.isEmpty() ? QStringLiteral("pradelux-render could not check LibreOffice's sandbox.") : said)
+                << Qt::endl;
+            warmRenderer.cancelPrestart();
+            return 5;
+        }
+        pradelux::office::sandbox::RememberWorks();
     }
     pradelux::office::PdfWriterPort port(registry, QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
     pradelux::office::PowerPointServer server(bus, printers, renderer, port);

@@ -14,6 +14,7 @@
 #include "RenderWorker.h"
 #include "Renderer.h"
 #include "Sandbox.h"
+#include "SandboxCheck.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -81,6 +82,7 @@ int runSandboxed(int argc, char* argv[])
     QString why;
     std::unique_ptr<pradelux::office::sandbox::Root> root = pradelux::office::sandbox::Root::make(plan, &why);
     if (!root || !root->show(presentation, QFileInfo(QFile::decodeName(argv[3])).absoluteFilePath(), &why)) {
+        pradelux::office::sandbox::ForgetWorks();
         std::fprintf(stderr, "pradelux-render: LibreOffice cannot be run safely here: %s\n",
                      why.toLocal8Bit().constData());
         return 5;
@@ -129,6 +131,7 @@ int checkSandbox()
     const pid_t pid = root ? root->start({QStringLiteral("/bin/true")}, -1, &why) : -1;
     if (pid > 0 && waitFor(pid) == 0)
         return 0;
+    pradelux::office::sandbox::ForgetWorks();
     if (why.isEmpty())
         why = QStringLiteral("bubblewrap could not start it");
     std::fprintf(stderr, "%s\n", pradelux::office::sandbox::RefusedText(why).toLocal8Bit().constData());
@@ -191,6 +194,7 @@ int main(int argc, char* argv[])
                                    QString::number(pair[1]), program, profile},
                                   pair[1], &why);
     if (worker < 0) {
+        pradelux::office::sandbox::ForgetWorks();
         err << "pradelux-render: LibreOffice cannot be run safely here: " << why << Qt::endl;
         return 5;
     }
