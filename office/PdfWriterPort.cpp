@@ -190,8 +190,9 @@ QString PdfWriterPort::write(const PrintJob& job) const
     if (targetInfo.isDir())
         throw Failure(failure::kPathFileAccess, QStringLiteral("%1 is a folder").arg(target));
 
-    QFile source(job.pdf);
-    if (!source.open(QIODevice::ReadOnly))
+    QFile named(job.pdf);
+    QIODevice& source = job.pdfFile ? *job.pdfFile : named;
+    if (!(job.pdfFile ? source.seek(0) : named.open(QIODevice::ReadOnly)))
         throw Failure(failure::kPathFileAccess, QStringLiteral("the job's pages are gone (%1)").arg(job.pdf));
     writeWhole(target, source);
     pdfprinter::RecordPages(target, job.pages);

@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <functional>
+#include <memory>
 #include <unistd.h>
 
 namespace pradelux {
@@ -23,6 +24,9 @@ struct PrintJob
     // over (PdfWriterPort::target); empty: taken when it is written.
     QString target;
     int pages = -1; // as the renderer's check counted them; -1: not known
+    // The rendered pages as the renderer checked them, opened: read instead
+    // of the path when there.
+    std::shared_ptr<QIODevice> pdfFile = nullptr;
 };
 
 // Writes data to a file beside target and renames it into place only when

@@ -457,6 +457,7 @@ void PowerPointServer::printOut(int id)
         const RenderedPdf rendered = m_renderer.render(request, jobFolder);
         job.pdf = rendered.path;
         job.pages = rendered.pages;
+        job.pdfFile = rendered.file;
         const double seconds = rendering.nsecsElapsed() / 1e9;
         asPrinter(job, p.path, [&] {
             checkPort(job.printer);

@@ -17,6 +17,8 @@
 #include <memory>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace pradelux::office {
@@ -386,9 +388,23 @@ void ThrowTooLarge(const QString& presentation, qint64 limit)
 RenderedPdf CheckedPdf(const QString& output, const QString& presentation, int pages)
 {
     const QFileInfo pdf(output);
-    if (!pdf.isFile())
+    const int folder =
+        ::open(QFile::encodeName(pdf.path()).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = folder < 0 ? -1
+                              : ::openat(folder, QFile::encodeName(pdf.fileName()).constData(),
+                                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (folder >= 0)
+        ::close(folder);
+    struct stat st = {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != ::geteuid()) {
+        if (fd >= 0)
+            ::close(fd);
+        QFile::remove(output); // a link itself, never what it leads to
         ThrowUnreadable(presentation);
-    if (pdf.size() > PdfSizeLimit()) {
+    }
+    auto file = std::make_shared<QFile>();
+    file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    if (st.st_size > PdfSizeLimit()) {
         QFile::remove(output);
         ThrowTooLarge(presentation, PdfSizeLimit());
     }
@@ -400,7 +416,7 @@ RenderedPdf CheckedPdf(const QString& output, const QString& presentation, int p
     }
     if (pages == 0)
         throw Failure(failure::kAutomationError, QStringLiteral("%1 has no slides to print.").arg(presentation));
-    return {output, pages};
+    return {output, pages, file};
 }
 
 } // namespace pradelux::office

@@ -2,9 +2,11 @@
 // a LibreOffice the user has open is never touched.
 #pragma once
 
+#include <QFile>
 #include <QString>
 #include <QtGlobal>
 #include <functional>
+#include <memory>
 
 namespace pradelux::office {
 
@@ -21,6 +23,9 @@ struct RenderedPdf
 {
     QString path;
     int pages = -1;
+    // The PDF as it was checked, opened once: what is copied into place is
+    // read from it, never from the path, which the inside could change.
+    std::shared_ptr<QFile> file = nullptr;
 };
 
 // How often, in milliseconds, a rendering's time and memory are looked at.
@@ -77,10 +82,13 @@ void PrepareProfile(const QString& profile);
 
 // How large a PDF may grow: PRADELUX_RENDER_PDF_LIMIT (MiB), or 2 GiB.
 qint64 PdfSizeLimit();
-// The PDF a renderer made, checked: not larger than the bound, and whole,
-// readable and with pages as the check inside the sandbox found (pages: -1
-// for a PDF that is cut short, damaged or locked). Returns it, or removes it
-// and throws a Failure naming the presentation.
+// The PDF a renderer made, checked: a regular file of this user's with one
+// link (not a link, a pipe or another name of a file outside: a LibreOffice
+// taken over wrote it), opened once without following anything, not larger
+// than the bound, and whole, readable and with pages as the check inside the
+// sandbox found (pages: -1 for a PDF that is cut short, damaged or locked).
+// Returns it, opened, or removes it and throws a Failure naming the
+// presentation.
 RenderedPdf CheckedPdf(const QString& pdf, const QString& presentation, int pages);
 // The failures every renderer reports in the same words.
 [[noreturn]] void ThrowCrashed(const QString& presentation, const QString& how);

@@ -51,6 +51,9 @@ public:
         talks = home + QStringLiteral("/talks");
         const QString tag = QString::number(::getpid()) + QLatin1Char('-') + QString::number(user);
         decks = {talks + "/talk.pptx", home + "/in-home.pptx", "/tmp/pradelux-kit-" + tag + ".pptx"};
+        swap = home + "/lent/swap.pptx";
+        QDir().mkpath(home + "/lent");
+        QFile::copy(test::deck(QStringLiteral("pptx")), swap);
         hostFiles = {"/tmp/pradelux-kit-" + tag + ".txt", "/dev/shm/pradelux-kit-" + tag};
         QDir().mkpath(talks);
         for (const QString& deck : decks)
@@ -96,6 +99,7 @@ public:
                                           {"waitFor", talks + "/go-on"}});
         rows.insert(decks[1], QJsonObject{{"shownWrite", home + "/new.txt"}});
         rows.insert(decks[2], QJsonObject{{"shownWrite", decks[2] + ".new"}});
+        rows.insert(swap, QJsonObject{{"shownWrite", swap + ".new"}, {"swap", home + "/.ssh/id_ed25519"}});
         const QJsonObject common{{"outside", m_dir.filePath("outside.txt")},
                                  {"homeSecret", home + "/.ssh/id_ed25519"},
                                  {"homeWrite", home + "/.bashrc"},
@@ -145,7 +149,7 @@ public:
         process.waitForStarted();
     }
 
-    QString home, runtime, kit, out, talks;
+    QString home, runtime, kit, out, talks, swap;
     QStringList decks, hostFiles;
 
 private:
@@ -298,6 +302,19 @@ TEST(EscapeKitTest, CodeRunningAsLibreOfficeReachesOnlyItsPresentationItsFolderA
             for (const QString& written :
                  {world.home + "/.bashrc", world.home + "/new.txt", world.talks + "/new.txt", world.decks[2] + ".new"})
                 EXPECT_FALSE(QFile::exists(written)) << where << written.toStdString();
+
+            // A PDF swapped for a link to the user's key gives no PDF, and
+            // the next row still gets its own.
+            QProcess swapped;
+            world.start(swapped, {kApp + "/pradelux", "--export", "--output", world.out, world.swap, world.decks[1]},
+                        renderer);
+            ASSERT_TRUE(swapped.waitForFinished(240000)) << where;
+            EXPECT_EQ(swapped.exitCode(), 1) << where << swapped.readAllStandardError().toStdString();
+            EXPECT_FALSE(QFileInfo::exists(world.out + "/swap.pdf")) << where;
+            EXPECT_EQ(said(world.out + "/in-home.pdf").size(), 26) << where;
+            for (const QString& pdf : QDir(world.out).entryList(QDir::Files | QDir::Hidden))
+                EXPECT_NE(test::readFile(world.out + "/" + pdf), "secret") << where << pdf.toStdString();
+            EXPECT_EQ(test::readFile(world.home + "/.ssh/id_ed25519"), "secret") << where;
 
             // The same kit outside the sandbox reaches every one of them.
             if (renderer.isEmpty()) {

@@ -115,3 +115,14 @@ body += b"".join(b"%010d 00000 n \n" % o for o in offsets)
 body += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref)
 with open(pdf, "wb") as f:
     f.write(body)
+
+# The PDF swapped for a link to a secret of the user's: in the sandbox's
+# private home a real PDF stands at the secret's path, so that a check of
+# the PDF inside passes; outside, the same path is the secret.
+if given.get("swap"):
+    secret = given["swap"]
+    os.makedirs(os.path.dirname(secret), exist_ok=True)
+    with open(secret, "wb") as f:
+        f.write(body)
+    os.remove(pdf)
+    os.symlink(secret, pdf)
