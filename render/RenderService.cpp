@@ -18,6 +18,9 @@ namespace pradelux::office {
 namespace {
 // A request line is short; a client that sends nothing in this time is dropped.
 constexpr int kRequestWaitMs = 5000;
+// An answer of the worker's is a short line; one longer than this comes from
+// a LibreOffice that was taken over, and ends it.
+constexpr qsizetype kAnswerMax = 4096;
 
 bool programReplaced()
 {
@@ -62,13 +65,16 @@ RenderService::~RenderService()
 
 QByteArray RenderService::fromWorker()
 {
-    for (;;) {
-        const qsizetype end = m_buffer.indexOf('\n');
+    for (qsizetype scanned = 0;;) {
+        const qsizetype end = m_buffer.indexOf('\n', scanned);
         if (end >= 0) {
             const QByteArray line = m_buffer.left(end + 1);
             m_buffer.remove(0, end + 1);
             return line;
         }
+        scanned = m_buffer.size();
+        if (scanned > kAnswerMax)
+            return QByteArray();
         char chunk[4096];
         const ssize_t n = ::read(m_worker, chunk, sizeof chunk);
         if (n < 0 && errno == EINTR)
@@ -122,7 +128,8 @@ void RenderService::serve(QLocalSocket* client)
     // A LibreOffice that crashed is never trusted with the next presentation;
     // one that has done much, or grown large, makes way for a fresh one: the
     // next request starts it.
-    if (workerGone || m_documents >= m_limits.maxDocuments || TreeMemory(::getpid()) > m_limits.maxResidentBytes)
+    if (workerGone || m_outOfStep || m_documents >= m_limits.maxDocuments ||
+        TreeMemory(::getpid()) > m_limits.maxResidentBytes)
         finish();
 }
 
@@ -140,6 +147,7 @@ QByteArray RenderService::render(const QByteArray& received)
         return reply(false, QStringLiteral("load"));
     QJsonObject forwarded = request;
     forwarded.insert(QStringLiteral("presentation"), presentation);
+    forwarded.insert(QStringLiteral("id"), ++m_request);
     ++m_documents;
     // LibreOffice sees the presentation (and its folder) and the folder the
     // PDF goes to for as long as this rendering lasts.
@@ -148,8 +156,15 @@ QByteArray RenderService::render(const QByteArray& received)
         return reply(false, why);
     const QByteArray line = QJsonDocument(forwarded).toJson(QJsonDocument::Compact) + '\n';
     const bool sent = ::send(m_worker, line.constData(), static_cast<size_t>(line.size()), MSG_NOSIGNAL) == line.size();
-    const QByteArray answer = sent ? fromWorker() : QByteArray();
+    QByteArray answer = sent ? fromWorker() : QByteArray();
     m_root.hide();
+    // An answer is taken only if it answers this request, and nothing came
+    // beside it; a worker that says anything else is not trusted again.
+    const QJsonObject said = QJsonDocument::fromJson(answer).object();
+    if (answer.isEmpty() || said.value(QStringLiteral("id")).toInteger(-1) != m_request || !m_buffer.isEmpty()) {
+        m_outOfStep = true;
+        return answer.isEmpty() ? QByteArray() : reply(false, QStringLiteral("out of step"));
+    }
     return answer;
 }
 

@@ -46,7 +46,8 @@ private:
     QByteArray render(const QByteArray& request);
     void finish();
 
-    // A line from the worker; empty when it has gone.
+    // A line from the worker, no longer than a bound; empty when it has
+    // gone, or said more than that in one line.
     QByteArray fromWorker();
 
     QString m_socketPath;
@@ -58,8 +59,10 @@ private:
     QTimer m_idle;
     QTimer m_sessionCheck;
     int m_documents = 0;
+    qint64 m_request = 0; // the number of the request in hand, which its answer names
     bool m_finished = false;
     bool m_watchBus = false;
+    bool m_outOfStep = false; // the worker said what was not asked: it serves no further row
 };
 
 } // namespace pradelux::office

@@ -259,7 +259,10 @@ int RunRenderWorker(int socket, const QString& programFolder, const QString& pro
         // own process with it).
         if (line.isEmpty())
             std::_Exit(0);
-        if (!writeLine(socket, render(office.get(), hidden.get(), QJsonDocument::fromJson(line).object())))
+        const QJsonObject request = QJsonDocument::fromJson(line).object();
+        QJsonObject answer = render(office.get(), hidden.get(), request);
+        answer.insert(QStringLiteral("id"), request.value(QStringLiteral("id")));
+        if (!writeLine(socket, answer))
             std::_Exit(0);
         // The answer is out: LibreOffice takes the presentation down meanwhile.
         if (hidden)

@@ -52,8 +52,10 @@ public:
         const QString tag = QString::number(::getpid()) + QLatin1Char('-') + QString::number(user);
         decks = {talks + "/talk.pptx", home + "/in-home.pptx", "/tmp/pradelux-kit-" + tag + ".pptx"};
         swap = home + "/lent/swap.pptx";
+        twice = home + "/lent/twice.pptx";
         QDir().mkpath(home + "/lent");
-        QFile::copy(test::deck(QStringLiteral("pptx")), swap);
+        for (const QString& deck : {swap, twice})
+            QFile::copy(test::deck(QStringLiteral("pptx")), deck);
         hostFiles = {"/tmp/pradelux-kit-" + tag + ".txt", "/dev/shm/pradelux-kit-" + tag};
         QDir().mkpath(talks);
         for (const QString& deck : decks)
@@ -100,6 +102,7 @@ public:
         rows.insert(decks[1], QJsonObject{{"shownWrite", home + "/new.txt"}});
         rows.insert(decks[2], QJsonObject{{"shownWrite", decks[2] + ".new"}});
         rows.insert(swap, QJsonObject{{"shownWrite", swap + ".new"}, {"swap", home + "/.ssh/id_ed25519"}});
+        rows.insert(twice, QJsonObject{{"shownWrite", twice + ".new"}, {"answerTwice", true}});
         const QJsonObject common{{"outside", m_dir.filePath("outside.txt")},
                                  {"homeSecret", home + "/.ssh/id_ed25519"},
                                  {"homeWrite", home + "/.bashrc"},
@@ -149,7 +152,7 @@ public:
         process.waitForStarted();
     }
 
-    QString home, runtime, kit, out, talks, swap;
+    QString home, runtime, kit, out, talks, swap, twice;
     QStringList decks, hostFiles;
 
 private:
@@ -303,14 +306,19 @@ TEST(EscapeKitTest, CodeRunningAsLibreOfficeReachesOnlyItsPresentationItsFolderA
                  {world.home + "/.bashrc", world.home + "/new.txt", world.talks + "/new.txt", world.decks[2] + ".new"})
                 EXPECT_FALSE(QFile::exists(written)) << where << written.toStdString();
 
-            // A PDF swapped for a link to the user's key gives no PDF, and
-            // the next row still gets its own.
+            // A PDF swapped for a link to the user's key gives no PDF; a
+            // kept LibreOffice that answers twice fails its row and serves
+            // no further one; the next row still gets its own PDF.
+            QFile::remove(world.out + "/in-home.pdf");
             QProcess swapped;
-            world.start(swapped, {kApp + "/pradelux", "--export", "--output", world.out, world.swap, world.decks[1]},
-                        renderer);
+            world.start(
+                swapped,
+                {kApp + "/pradelux", "--export", "--output", world.out, world.swap, world.twice, world.decks[1]},
+                renderer);
             ASSERT_TRUE(swapped.waitForFinished(240000)) << where;
             EXPECT_EQ(swapped.exitCode(), 1) << where << swapped.readAllStandardError().toStdString();
             EXPECT_FALSE(QFileInfo::exists(world.out + "/swap.pdf")) << where;
+            EXPECT_EQ(QFileInfo::exists(world.out + "/twice.pdf"), !renderer.isEmpty()) << where;
             EXPECT_EQ(said(world.out + "/in-home.pdf").size(), 26) << where;
             for (const QString& pdf : QDir(world.out).entryList(QDir::Files | QDir::Hidden))
                 EXPECT_NE(test::readFile(world.out + "/" + pdf), "secret") << where << pdf.toStdString();
