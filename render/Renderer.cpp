@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QUrl>
 
@@ -138,11 +137,30 @@ void PrepareProfile(const QString& profile)
     // document's links to untrusted places are not followed.
     static const QList<std::pair<const char*, const char*>> settings = {{"MacroSecurityLevel", "3"},
                                                                         {"DisableMacrosExecution", "true"}};
-    const QString path = profile + QStringLiteral("/user/registrymodifications.xcu");
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QByteArray text = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    file.close();
+    // LibreOffice, in its sandbox, could write the profile: nothing in it is
+    // followed (a link to a file of the user's, a pipe that never ends).
+    QDir().mkpath(profile);
+    const QByteArray base = QFile::encodeName(profile);
+    const int top = ::open(base.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (top < 0)
+        return;
+    ::mkdirat(top, "user", 0700);
+    const int user = ::openat(top, "user", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    ::close(top);
+    if (user < 0)
+        return; // not a folder: LibreOffice makes no profile there either
+    const char* const name = "registrymodifications.xcu";
+    QByteArray text;
+    const int fd = ::openat(user, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat st = {};
+    constexpr qint64 kSettingsMax = 16 << 20;
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kSettingsMax) {
+        QFile file;
+        if (file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+            text = file.read(kSettingsMax);
+    }
+    if (fd >= 0)
+        ::close(fd);
     if (!text.contains("</oor:items>"))
         text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<oor:items "
                "xmlns:oor=\"http://openoffice.org/2001/registry\" xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
@@ -164,11 +182,19 @@ void PrepareProfile(const QString& profile)
         ours += item + '\n';
     }
     text.insert(text.lastIndexOf("</oor:items>"), ours);
-    QSaveFile out(path);
-    if (out.open(QIODevice::WriteOnly)) {
-        out.write(text);
-        out.commit();
-    }
+    // A new file, renamed over whatever stands at the name (a link itself
+    // is replaced, never what it leads to).
+    const char* const fresh = ".registrymodifications.xcu.pradelux";
+    ::unlinkat(user, fresh, 0);
+    const int out = ::openat(user, fresh, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    QFile written;
+    const bool whole = out >= 0 && written.open(out, QIODevice::WriteOnly, QFileDevice::DontCloseHandle) &&
+                       written.write(text) == text.size() && written.flush();
+    if (out >= 0)
+        ::close(out);
+    if (!whole || ::renameat(user, fresh, user, name) != 0)
+        ::unlinkat(user, fresh, 0);
+    ::close(user);
 }
 
 QString Renderer::findSoffice()

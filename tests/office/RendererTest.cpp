@@ -11,6 +11,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace pradelux;
@@ -114,6 +115,20 @@ TEST_F(RendererTest, ProfileRunsNoMacroWhateverItSaidBefore)
     EXPECT_EQ(text.count(QStringLiteral("MacroSecurityLevel")), 1);
     EXPECT_TRUE(text.contains(QStringLiteral("\"MacroSecurityLevel\" oor:op=\"fuse\"><value>3</value>")));
     EXPECT_TRUE(text.contains(QStringLiteral("\"DisableMacrosExecution\" oor:op=\"fuse\"><value>true</value>")));
+
+    // LibreOffice could write its profile: a link made there leads nowhere
+    // for the outside (the file it leads to stays as it was), and a pipe
+    // holds nothing up.
+    const QString secret = dir.path(QStringLiteral("authorized_keys"));
+    ASSERT_TRUE(test::writeFile(secret, {}, "ssh-ed25519 AAAA the user's own"));
+    for (const bool link : {true, false}) {
+        QFile::remove(xcu);
+        ASSERT_TRUE(link ? QFile::link(secret, xcu) : ::mkfifo(QFile::encodeName(xcu).constData(), 0600) == 0);
+        PrepareProfile(dir.path(QStringLiteral("profile")));
+        EXPECT_EQ(test::readFile(secret), QStringLiteral("ssh-ed25519 AAAA the user's own"));
+        EXPECT_TRUE(QFileInfo(xcu).isFile() && !QFileInfo(xcu).isSymLink()) << link;
+        EXPECT_TRUE(test::readFile(xcu).contains(QStringLiteral("MacroSecurityLevel"))) << link;
+    }
 }
 
 TEST_F(RendererTest, HungLibreOfficeIsStoppedWithEverythingItStarted)
