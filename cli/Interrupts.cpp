@@ -96,6 +96,13 @@ void EndWithProgram(pid_t pid, const QString& folder)
     g_endFolder = folder;
 }
 
+void WhileNotEndingAtOnce(const std::function<void()>& tidy)
+{
+    const std::lock_guard<std::mutex> hold(g_tidyLock);
+    g_endFolder.clear();
+    tidy();
+}
+
 void OnEndingAtOnce(std::function<void()> tidy)
 {
     const std::lock_guard<std::mutex> hold(g_tidyLock);

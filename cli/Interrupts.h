@@ -26,6 +26,9 @@ bool OutputClosed();
 // along with it when an interrupt ends the program at once, and the folder
 // that is removed then, after it.
 void EndWithProgram(pid_t pid, const QString& folder = QString());
+// Runs tidy (the removal of that folder) while no interrupt ends the
+// program at once, and forgets the folder.
+void WhileNotEndingAtOnce(const std::function<void()>& tidy);
 // What to do, on the interrupts' own thread, when one ends the program at
 // once (ending the jobs of --jobs, removing the run's folder); an empty
 // function for nothing.

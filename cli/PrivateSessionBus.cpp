@@ -62,6 +62,16 @@ PrivateSessionBus::PrivateSessionBus()
 
 PrivateSessionBus::~PrivateSessionBus()
 {
+    // Its folder goes while no interrupt can end the program at once: one
+    // that did so in the middle left the folder half removed.
+    struct RemoveFolder
+    {
+        std::unique_ptr<RunFolder>& folder;
+        ~RemoveFolder()
+        {
+            WhileNotEndingAtOnce([this] { folder.reset(); });
+        }
+    } removeFolder{m_folder};
     if (m_daemon.state() == QProcess::NotRunning)
         return;
     // The application and the LibreOffice of this bus serve no one after
