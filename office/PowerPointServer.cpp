@@ -3,6 +3,7 @@
 
 #include "AutomationProtocol.h"
 #include "Failure.h"
+#include "Files.h"
 #include "PdfPrinter.h"
 #include "PresentationFile.h"
 #include "Printers.h"
@@ -131,7 +132,7 @@ void PowerPointServer::removeLeftovers(const QString& tempFolder)
             continue;
         const pid_t pid = static_cast<pid_t>(match.captured(1).toLongLong());
         if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH)
-            QDir(entry.absoluteFilePath()).removeRecursively();
+            RemoveTree(entry.absoluteFilePath());
     }
 }
 
@@ -465,10 +466,10 @@ void PowerPointServer::printOut(int id)
                                 << QString::number(seconds, 'f', 3) << " s)" << Qt::endl;
         });
     } catch (...) {
-        QDir(jobFolder).removeRecursively();
+        RemoveTree(jobFolder);
         throw;
     }
-    QDir(jobFolder).removeRecursively();
+    RemoveTree(jobFolder);
 }
 
 void PowerPointServer::checkPort(const QString& printer) const

@@ -8,12 +8,66 @@
 
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <string>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <vector>
 
 namespace pradelux {
+
+namespace {
+// Empties the open folder dir; depth bounds the descent.
+bool removeBelow(int dir, int depth)
+{
+    DIR* listing = depth < 256 ? ::fdopendir(::dup(dir)) : nullptr;
+    if (!listing)
+        return false;
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(listing)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.emplace_back(entry->d_name);
+    }
+    ::closedir(listing);
+    bool whole = true;
+    for (const std::string& name : names) {
+        // Anything but a folder goes by its name, a link as a link.
+        if (::unlinkat(dir, name.c_str(), 0) == 0 || errno == ENOENT)
+            continue;
+        const int sub = ::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (sub < 0) {
+            whole = whole && errno == ENOENT;
+            continue;
+        }
+        whole = removeBelow(sub, depth + 1) && whole;
+        ::close(sub);
+        whole = (::unlinkat(dir, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) && whole;
+    }
+    return whole;
+}
+} // namespace
+
+bool RemoveTree(const QString& folder)
+{
+    const QFileInfo info(folder);
+    const int parent = ::open(QFile::encodeName(info.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (parent < 0)
+        return errno == ENOENT;
+    const QByteArray name = QFile::encodeName(info.fileName());
+    const int top = ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    // Not a folder (a link made in its place): the name alone goes.
+    bool whole = top >= 0 ? removeBelow(top, 0)
+                          : errno == ENOENT || ::unlinkat(parent, name.constData(), 0) == 0 || errno == ENOENT;
+    if (top >= 0) {
+        ::close(top);
+        whole = (::unlinkat(parent, name.constData(), AT_REMOVEDIR) == 0 || errno == ENOENT) && whole;
+    }
+    ::close(parent);
+    return whole;
+}
 
 bool FileExists(const QString& path)
 {

@@ -19,6 +19,12 @@ constexpr QChar kSeparator = u'/';
 bool FileExists(const QString& path);
 // True when the path names an existing folder. Never fails.
 bool IsFolder(const QString& path);
+// Removes a folder and all below it without following a link anywhere: each
+// entry is looked at and removed relative to its folder's open descriptor,
+// so names swapped meanwhile (by a process that can write there, as
+// LibreOffice in its sandbox can its job folder) lead nowhere outside it.
+// False when something stayed.
+bool RemoveTree(const QString& folder);
 // What tells one file at the path from another that stood there before: its
 // device, inode, modification time and size as text; empty text when nothing
 // is there. Never fails.

@@ -2,6 +2,7 @@
 #include "Renderer.h"
 
 #include "Failure.h"
+#include "Files.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -257,7 +258,7 @@ RenderedPdf Renderer::render(const RenderRequest& request, const QString& workFo
     // LibreOffice names its PDF after the presentation, in a folder that
     // holds nothing else.
     const QString outFolder = workFolder + QStringLiteral("/pdf");
-    QDir(outFolder).removeRecursively();
+    RemoveTree(outFolder);
     if (!QDir().mkpath(outFolder))
         throw Failure(failure::kPathFileAccess,
                       QStringLiteral("%1 could not be printed: the presentation application cannot write to its work "
@@ -320,7 +321,7 @@ RenderedPdf Renderer::render(const RenderRequest& request, const QString& workFo
         if (stop != Stop::None) {
             ::kill(-session, SIGKILL);
             process.waitForFinished(5000);
-            QDir(outFolder).removeRecursively();
+            RemoveTree(outFolder);
             throwStopped(stop, request.presentation, m_timeoutMs);
         }
     }
@@ -331,7 +332,7 @@ RenderedPdf Renderer::render(const RenderRequest& request, const QString& workFo
     // fault, not the presentation's, and the part is never printed.
     const bool crashed = process.exitStatus() == QProcess::CrashExit || process.exitCode() >= 128;
     if (crashed || process.exitCode() != 0) {
-        QDir(outFolder).removeRecursively();
+        RemoveTree(outFolder);
         ThrowCrashed(request.presentation, crashed ? QStringLiteral("crashed")
                                                    : QStringLiteral("failed (exit status %1)").arg(process.exitCode()));
     }

@@ -150,3 +150,27 @@ TEST(FolderRoutines, FolderThatCannotBeReadIsDroppedSilently)
     EXPECT_EQ(folders, QStringList({d + "/", d + "/a/"}));
     EXPECT_TRUE(dialogs.boxes.isEmpty()) << dialogs.texts().join("\n").toStdString();
 }
+
+// A job folder that LibreOffice could write is removed without following
+// anything in it, nor the folder itself where a link stands in its place.
+TEST(FolderRoutines, TreeIsRemovedWithoutFollowingAnyLinkInIt)
+{
+    test::TempConfig dir;
+    const QString tree = dir.path() + "/job";
+    const QString outside = dir.path() + "/outside";
+    for (const QString& folder : {tree + "/pdf/deep/deeper", tree + "/.hidden", outside})
+        QDir().mkpath(folder);
+    ASSERT_TRUE(test::writeFile(outside + "/keep.txt", {}, "keep"));
+    ASSERT_TRUE(test::writeFile(tree + "/pdf/deep/deck.pdf", {}, "%PDF"));
+    QFile::link(outside, tree + "/pdf/up");
+    QFile::link(outside + "/keep.txt", tree + "/pdf/deep/keep.pdf");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(tree + "/.hidden/pipe").constData(), 0600), 0);
+    QFile::link(outside, dir.path() + "/linked-job");
+    EXPECT_TRUE(RemoveTree(dir.path() + "/linked-job"));
+    EXPECT_TRUE(RemoveTree(tree));
+    EXPECT_TRUE(RemoveTree(tree)); // gone already
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System),
+              QStringList({"outside"}));
+    EXPECT_EQ(QDir(outside).entryList(QDir::Files), QStringList({"keep.txt"}));
+    EXPECT_EQ(test::readFile(outside + "/keep.txt"), QStringLiteral("keep"));
+}
