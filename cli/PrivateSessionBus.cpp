@@ -14,14 +14,8 @@
 #include <QFileInfo>
 
 #include <csignal>
-#include <sys/un.h>
 
 namespace pradelux {
-
-namespace {
-// The longest path of a socket, its closing NUL included.
-constexpr qsizetype kSocketPathMax = sizeof(sockaddr_un::sun_path);
-} // namespace
 
 PrivateSessionBus::PrivateSessionBus()
 {

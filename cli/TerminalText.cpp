@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string_view>
 #include <unistd.h>
 
 namespace pradelux {
@@ -10,6 +11,9 @@ namespace pradelux {
 namespace {
 QString escaped(const QString& text, bool lineBreaks)
 {
+    // The controls that have a letter of their own, and their letters.
+    static constexpr char16_t kNamed[] = u"\a\b\t\n\v\f\r\x1b";
+    static constexpr char kLetters[] = "abtnvfre";
     QString shown;
     shown.reserve(text.size());
     for (const QChar c : text) {
@@ -19,35 +23,12 @@ QString escaped(const QString& text, bool lineBreaks)
             shown += c;
             continue;
         }
-        switch (u) {
-        case '\a':
-            shown += QLatin1String("\\a");
-            break;
-        case '\b':
-            shown += QLatin1String("\\b");
-            break;
-        case '\t':
-            shown += QLatin1String("\\t");
-            break;
-        case '\n':
-            shown += QLatin1String("\\n");
-            break;
-        case '\v':
-            shown += QLatin1String("\\v");
-            break;
-        case '\f':
-            shown += QLatin1String("\\f");
-            break;
-        case '\r':
-            shown += QLatin1String("\\r");
-            break;
-        case 0x1B:
-            shown += QLatin1String("\\e");
-            break;
-        default:
+        const std::u16string_view named(kNamed);
+        if (const auto at = named.find(u); at != std::u16string_view::npos)
+            shown += QLatin1String("\\") + QLatin1Char(kLetters[at]);
+        else
             shown += u < 0x80 ? QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'))
                               : QStringLiteral("\\u%1").arg(u, 4, 16, QLatin1Char('0'));
-        }
     }
     return shown;
 }

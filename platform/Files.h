@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <sys/un.h>
 
 namespace pradelux {
 
@@ -19,6 +20,8 @@ constexpr QChar kSeparator = u'/';
 bool FileExists(const QString& path);
 // True when the path names an existing folder. Never fails.
 bool IsFolder(const QString& path);
+// The longest path of a local socket, its closing NUL included.
+inline constexpr qsizetype kSocketPathMax = sizeof(sockaddr_un::sun_path);
 // Removes a folder and all below it without following a link anywhere: each
 // entry is looked at and removed relative to its folder's open descriptor,
 // so names swapped meanwhile (by a process that can write there, as

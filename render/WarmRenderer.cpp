@@ -19,7 +19,6 @@
 #include <csignal>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace pradelux::office {
@@ -27,8 +26,6 @@ namespace pradelux::office {
 namespace {
 // LibreOffice takes about a second to load; a slow machine gets much longer.
 constexpr int kStartMs = 60000;
-// The longest path of a socket, its closing NUL included.
-constexpr qsizetype kSocketPathMax = sizeof(sockaddr_un::sun_path);
 
 // A folder only this user can enter: made with mode 0700 when missing, and
 // used only when it is a real folder of the user's own with that mode.
@@ -39,6 +36,14 @@ bool privateFolder(const QString& folder)
     struct stat st;
     return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
            (st.st_mode & 0777) == 0700;
+}
+
+// The renderers' folder of this user's own in a temporary folder; empty
+// when another user made that name first.
+QString renderersFolderIn(const QString& temporary)
+{
+    const QString folder = temporary + QStringLiteral("/pradelux-render-%1").arg(::geteuid());
+    return privateFolder(folder) ? folder : QString();
 }
 
 // The process at the other end of a connected local socket.
@@ -62,10 +67,10 @@ QString WarmRenderer::defaultSocketPath()
 {
     QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
-        // Another user may have made this name first: then the user's own
-        // cache holds the socket.
-        folder = QDir::tempPath() + QStringLiteral("/pradelux-render-%1").arg(::geteuid());
-        if (!privateFolder(folder)) {
+        // Where another user made that name first, the user's own cache
+        // holds the socket.
+        folder = renderersFolderIn(QDir::tempPath());
+        if (folder.isEmpty()) {
             folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
                      QStringLiteral("/pradelux-office");
             QDir().mkpath(QFileInfo(folder).path());
@@ -78,8 +83,7 @@ QString WarmRenderer::defaultSocketPath()
     // A socket's path has room for 107 bytes: below a deep runtime folder (a
     // job of --jobs under a deep TMPDIR), a short folder of the user's own.
     if (QFile::encodeName(folder + name).size() >= kSocketPathMax) {
-        const QString shortFolder = QStringLiteral("/tmp/pradelux-render-%1").arg(::geteuid());
-        if (privateFolder(shortFolder))
+        if (const QString shortFolder = renderersFolderIn(QStringLiteral("/tmp")); !shortFolder.isEmpty())
             folder = shortFolder;
     }
     return folder + name;
