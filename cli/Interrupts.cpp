@@ -1,8 +1,6 @@
 // Ctrl+C, SIGTERM, SIGHUP and a closed standard output on the command line.
 #include "Interrupts.h"
 
-#include <QDir>
-
 #include <atomic>
 #include <csignal>
 #include <mutex>
@@ -19,7 +17,6 @@ std::atomic<bool> g_outputClosed{false};
 std::atomic<pid_t> g_endWithProgram{0};
 std::mutex g_tidyLock;
 std::function<void()> g_tidy;
-QString g_endFolder; // held by g_tidyLock
 
 sigset_t interrupts()
 {
@@ -55,13 +52,13 @@ void CatchInterrupts()
                 }
                 continue;
             }
-            const std::lock_guard<std::mutex> hold(g_tidyLock);
-            if (g_tidy)
-                g_tidy();
+            {
+                const std::lock_guard<std::mutex> hold(g_tidyLock);
+                if (g_tidy)
+                    g_tidy();
+            }
             if (const pid_t pid = g_endWithProgram; pid > 0)
                 ::kill(pid, SIGTERM);
-            if (!g_endFolder.isEmpty())
-                QDir(g_endFolder).removeRecursively();
             ::_exit(128 + signal);
         }
     }).detach();
@@ -89,18 +86,9 @@ bool OutputClosed()
     return g_outputClosed;
 }
 
-void EndWithProgram(pid_t pid, const QString& folder)
+void EndWithProgram(pid_t pid)
 {
     g_endWithProgram = pid;
-    const std::lock_guard<std::mutex> hold(g_tidyLock);
-    g_endFolder = folder;
-}
-
-void WhileNotEndingAtOnce(const std::function<void()>& tidy)
-{
-    const std::lock_guard<std::mutex> hold(g_tidyLock);
-    g_endFolder.clear();
-    tidy();
 }
 
 void OnEndingAtOnce(std::function<void()> tidy)

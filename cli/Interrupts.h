@@ -5,8 +5,6 @@
 // run to stop after the row in hand, and a second ends the program at once.
 #pragma once
 
-#include <QString>
-
 #include <functional>
 #include <sys/types.h>
 
@@ -23,12 +21,8 @@ bool Interrupted();
 void StopForClosedOutput();
 bool OutputClosed();
 // A process of this program's own (a private session bus) that is ended
-// along with it when an interrupt ends the program at once, and the folder
-// that is removed then, after it.
-void EndWithProgram(pid_t pid, const QString& folder = QString());
-// Runs tidy (the removal of that folder) while no interrupt ends the
-// program at once, and forgets the folder.
-void WhileNotEndingAtOnce(const std::function<void()>& tidy);
+// along with it when an interrupt ends the program at once.
+void EndWithProgram(pid_t pid);
 // What to do, on the interrupts' own thread, when one ends the program at
 // once (ending the jobs of --jobs, removing the run's folder); an empty
 // function for nothing.

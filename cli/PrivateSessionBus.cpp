@@ -8,10 +8,12 @@
 #include "PdfPrinter.h"
 #include "WarmRenderer.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <csignal>
 
@@ -37,35 +39,24 @@ PrivateSessionBus::PrivateSessionBus()
     // run: this program ends it when it ends, or the kernel does when
     // this program is killed.
     m_daemon.setChildProcessModifier(DetachAndEndWithParent);
-    // Its socket in a folder of the run's: the daemon does not remove the
-    // one it makes in the temporary folder when it ends. A folder too deep
-    // for a socket's path leaves the daemon its own choice.
-    QStringList arguments{QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")};
-    m_folder = std::make_unique<RunFolder>();
-    const QByteArray socket = QFile::encodeName(m_folder->path() + QStringLiteral("/bus"));
-    if (!m_folder->path().isEmpty() && socket.size() < kSocketPathMax)
-        arguments << QStringLiteral("--address=unix:path=") + QFile::decodeName(socket);
-    m_daemon.start(QStringLiteral("dbus-daemon"), arguments);
+    // An abstract socket: it leaves no file behind however the run ends
+    // (the daemon does not remove the one it makes in /tmp), and the
+    // sandbox, with a network of its own, cannot reach it.
+    const QString name = QStringLiteral("unix:abstract=pradelux-bus-%1-%2")
+                             .arg(QCoreApplication::applicationPid())
+                             .arg(QRandomGenerator::system()->generate64(), 0, 16);
+    m_daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                                   QStringLiteral("--print-address=1"), "--address=" + name});
     QByteArray address;
     while (m_daemon.waitForStarted(5000) && !address.contains('\n') && m_daemon.waitForReadyRead(5000))
         address += m_daemon.readAllStandardOutput();
     if (!address.trimmed().isEmpty())
         qputenv("DBUS_SESSION_BUS_ADDRESS", address.trimmed());
-    EndWithProgram(static_cast<pid_t>(m_daemon.processId()), m_folder->path());
+    EndWithProgram(static_cast<pid_t>(m_daemon.processId()));
 }
 
 PrivateSessionBus::~PrivateSessionBus()
 {
-    // Its folder goes while no interrupt can end the program at once: one
-    // that did so in the middle left the folder half removed.
-    struct RemoveFolder
-    {
-        std::unique_ptr<RunFolder>& folder;
-        ~RemoveFolder()
-        {
-            WhileNotEndingAtOnce([this] { folder.reset(); });
-        }
-    } removeFolder{m_folder};
     if (m_daemon.state() == QProcess::NotRunning)
         return;
     // The application and the LibreOffice of this bus serve no one after

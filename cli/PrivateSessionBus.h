@@ -3,11 +3,7 @@
 // presentation application and the LibreOffice that served the run.
 #pragma once
 
-#include "RunFolder.h"
-
 #include <QProcess>
-
-#include <memory>
 
 namespace pradelux {
 
@@ -22,9 +18,6 @@ public:
 
 private:
     QProcess m_daemon;
-    // Where its socket lies, gone with the run (or, when the run was
-    // killed, with the user's next run).
-    std::unique_ptr<RunFolder> m_folder;
 };
 
 } // namespace pradelux
