@@ -12,6 +12,7 @@
 #include "Files.h"
 #include "ParallelExport.h"
 #include "PowerPoint1.h"
+#include "ProfileTemplate.h"
 #include "RunLock.h"
 #include "SettingsStore.h"
 #include "Startup.h"
@@ -447,8 +448,7 @@ int runInJobs(const Options& options, const Rows& rows, const QString& folder, C
         passOn << (*options.answer ? QStringLiteral("--yes") : QStringLiteral("--no"));
     return RunInJobs({rows.files, options.jobs, folder, passOn, rows.subfolders, options.report,
                       options.null ? '\0' : '\n', services.printersFile,
-                      QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
-                          QStringLiteral("/pradelux-office/render-profile"),
+                      pradelux::office::DefaultProfileTemplate(),
                       services.outIsTerminal},
                      services.out, services.err);
 }

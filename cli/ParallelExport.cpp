@@ -117,8 +117,8 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
         QFile::setPermissions(base + QStringLiteral("/runtime"),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QFile::copy(run.printersFile, base + QStringLiteral("/config/Veltrande/printers.json"));
-        // LibreOffice starts sooner with a profile it made before.
-        copyFolder(run.renderProfile, base + QStringLiteral("/cache/pradelux-office/render-profile"));
+        // The profile's template is made once, not once a job.
+        copyFolder(run.renderProfile, base + QStringLiteral("/cache/pradelux-office/profile-template"));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), base + QStringLiteral("/config"));
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), base + QStringLiteral("/runtime"));

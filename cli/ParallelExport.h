@@ -21,7 +21,7 @@ struct JobsRun
     QString report;                     // the run's report file; empty for none
     char terminator = '\n';             // after each path written
     QString printersFile;               // the user's printer list, copied for each job
-    QString renderProfile;              // LibreOffice's profile for the renderer, copied too
+    QString renderProfile;              // the template of LibreOffice's profile, copied too
     bool outIsTerminal = false;         // paths shown with their control characters escaped
 };
 

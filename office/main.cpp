@@ -5,6 +5,7 @@
 #include "PdfWriterPort.h"
 #include "PowerPointServer.h"
 #include "Printers.h"
+#include "ProfileTemplate.h"
 #include "Registry.h"
 #include "Renderer.h"
 #include "SandboxCheck.h"
@@ -41,8 +42,7 @@ int main(int argc, char* argv[])
     int timeoutSeconds = qEnvironmentVariableIntValue("PRADELUX_OFFICE_RENDER_TIMEOUT", &ok);
     if (!ok || timeoutSeconds <= 0)
         timeoutSeconds = 120;
-    const QString profile = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
-                            QStringLiteral("/pradelux-office/profile");
+    const QString profile = pradelux::office::DefaultProfileTemplate();
 
     pradelux::FileRegistry registry;
     pradelux::UserPrinters printers;

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits>
 #include <poll.h>
 #include <string>
 #include <sys/stat.h>
@@ -48,7 +49,53 @@ bool removeBelow(int dir, int depth)
     }
     return whole;
 }
+
+// Adds what the entries of the open folder dir take on disk to bytes; false
+// when the tree is deeper or holds more entries than a folder of ours ever does.
+bool bytesBelow(int dir, int depth, qint64* bytes, qint64* entries)
+{
+    DIR* listing = depth < 64 ? ::fdopendir(::dup(dir)) : nullptr;
+    if (!listing)
+        return depth < 64;
+    bool bounded = true;
+    while (const dirent* entry = ::readdir(listing)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        struct stat st;
+        if (++*entries > kTreeEntriesMax) {
+            bounded = false;
+            break;
+        }
+        if (::fstatat(dir, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        // Every entry costs a block at least, however little it holds.
+        *bytes += qMax<qint64>(qint64(st.st_blocks) * 512, 4096);
+        if (!S_ISDIR(st.st_mode))
+            continue;
+        const int sub = ::openat(dir, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (sub >= 0) {
+            bounded = bytesBelow(sub, depth + 1, bytes, entries);
+            ::close(sub);
+        }
+        if (!bounded)
+            break;
+    }
+    ::closedir(listing);
+    return bounded;
+}
 } // namespace
+
+qint64 TreeBytes(const QString& folder)
+{
+    const int top = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (top < 0)
+        return 0;
+    qint64 bytes = 0;
+    qint64 entries = 0;
+    const bool bounded = bytesBelow(top, 0, &bytes, &entries);
+    ::close(top);
+    return bounded ? bytes : std::numeric_limits<qint64>::max();
+}
 
 bool RemoveTree(const QString& folder)
 {

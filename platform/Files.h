@@ -28,6 +28,12 @@ inline constexpr qsizetype kSocketPathMax = sizeof(sockaddr_un::sun_path);
 // LibreOffice in its sandbox can its job folder) lead nowhere outside it.
 // False when something stayed.
 bool RemoveTree(const QString& folder);
+// What a folder and all below it take on disk, every entry counted as a
+// block at least, walked without following a link; the largest number there
+// is when the tree is deeper than 64 folders or holds more than
+// kTreeEntriesMax entries. 0 when the folder is not there.
+inline constexpr qint64 kTreeEntriesMax = 100000;
+qint64 TreeBytes(const QString& folder);
 // What tells one file at the path from another that stood there before: its
 // device, inode, modification time and size as text; empty text when nothing
 // is there. Never fails.

@@ -18,9 +18,6 @@ namespace pradelux::office {
 namespace {
 // A request line is short; a client that sends nothing in this time is dropped.
 constexpr int kRequestWaitMs = 5000;
-// An answer of the worker's is a short line; one longer than this comes from
-// a LibreOffice that was taken over, and ends it.
-constexpr qsizetype kAnswerMax = 4096;
 
 bool programReplaced()
 {
@@ -38,9 +35,16 @@ QByteArray reply(bool ok, const QString& error = QString())
 }
 } // namespace
 
-RenderService::RenderService(QString socketPath, sandbox::Root& root, int worker, RenderLimits limits)
-    : m_socketPath(std::move(socketPath)), m_root(root), m_worker(worker), m_limits(limits)
+RenderService::RenderService(QString socketPath, sandbox::Root& root, int worker, int output, RenderLimits limits)
+    : m_socketPath(std::move(socketPath)), m_root(root), m_worker(worker), m_output(output),
+      m_drain(output, STDERR_FILENO), m_outputReady(output, QSocketNotifier::Read), m_limits(limits)
 {
+    // What LibreOffice says goes to the log, up to a bound; the rest is
+    // read and dropped.
+    connect(&m_outputReady, &QSocketNotifier::activated, this, [this] {
+        if (!m_drain.drain())
+            m_outputReady.setEnabled(false);
+    });
     m_idle.setSingleShot(true);
     m_idle.setInterval(m_limits.idleMs);
     connect(&m_idle, &QTimer::timeout, this, &RenderService::finish);
@@ -61,28 +65,7 @@ RenderService::RenderService(QString socketPath, sandbox::Root& root, int worker
 RenderService::~RenderService()
 {
     ::close(m_worker);
-}
-
-QByteArray RenderService::fromWorker()
-{
-    for (qsizetype scanned = 0;;) {
-        const qsizetype end = m_buffer.indexOf('\n', scanned);
-        if (end >= 0) {
-            const QByteArray line = m_buffer.left(end + 1);
-            m_buffer.remove(0, end + 1);
-            return line;
-        }
-        scanned = m_buffer.size();
-        if (scanned > kAnswerMax)
-            return QByteArray();
-        char chunk[4096];
-        const ssize_t n = ::read(m_worker, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return QByteArray();
-        m_buffer.append(chunk, n);
-    }
+    ::close(m_output);
 }
 
 bool RenderService::start(QString* why)
@@ -93,7 +76,7 @@ bool RenderService::start(QString* why)
         *why = QStringLiteral("another renderer already answers on %1").arg(m_socketPath);
         return false;
     }
-    const QJsonObject ready = QJsonDocument::fromJson(fromWorker()).object();
+    const QJsonObject ready = QJsonDocument::fromJson(ReadAnswerLine(m_worker, &m_buffer, &m_drain)).object();
     if (!ready.value(QStringLiteral("ready")).toBool()) {
         *why = ready.value(QStringLiteral("error")).toString(QStringLiteral("LibreOffice ended in its sandbox"));
         return false;
@@ -148,6 +131,7 @@ QByteArray RenderService::render(const QByteArray& received)
     QJsonObject forwarded = request;
     forwarded.insert(QStringLiteral("presentation"), presentation);
     forwarded.insert(QStringLiteral("id"), ++m_request);
+    m_drain.allowMore();
     ++m_documents;
     // LibreOffice sees the presentation (and its folder) and the folder the
     // PDF goes to for as long as this rendering lasts.
@@ -156,16 +140,20 @@ QByteArray RenderService::render(const QByteArray& received)
         return reply(false, why);
     const QByteArray line = QJsonDocument(forwarded).toJson(QJsonDocument::Compact) + '\n';
     const bool sent = ::send(m_worker, line.constData(), static_cast<size_t>(line.size()), MSG_NOSIGNAL) == line.size();
-    QByteArray answer = sent ? fromWorker() : QByteArray();
+    QByteArray answer = sent ? ReadAnswerLine(m_worker, &m_buffer, &m_drain) : QByteArray();
     m_root.hide();
     // An answer is taken only if it answers this request, and nothing came
     // beside it; a worker that says anything else is not trusted again.
-    const QJsonObject said = QJsonDocument::fromJson(answer).object();
-    if (answer.isEmpty() || said.value(QStringLiteral("id")).toInteger(-1) != m_request || !m_buffer.isEmpty()) {
+    if (!AnswersRequest(answer, m_request, m_buffer)) {
         m_outOfStep = true;
         return answer.isEmpty() ? QByteArray() : reply(false, QStringLiteral("out of step"));
     }
-    return answer;
+    // Passed on in words of the service's own: whether it printed, and why not.
+    const QJsonObject said = QJsonDocument::fromJson(answer).object();
+    if (said.value(QStringLiteral("ok")).toBool())
+        return reply(true);
+    const QString error = said.value(QStringLiteral("error")).toString();
+    return reply(false, error == QLatin1String("type") ? error : QStringLiteral("load"));
 }
 
 void RenderService::finish()

@@ -5,8 +5,11 @@
 // LibreOffice kept warm inside.
 #pragma once
 
+#include "TakenBack.h"
+
 #include <QLocalServer>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QTimer>
 
 class QLocalSocket;
@@ -29,8 +32,9 @@ class RenderService : public QObject
     Q_OBJECT
 public:
     // root: the sandbox's root; worker: this end of the socket to the worker
-    // inside it, which the service owns.
-    RenderService(QString socketPath, sandbox::Root& root, int worker, RenderLimits limits);
+    // inside it; output: the read end of its standard output and error. The
+    // service owns both.
+    RenderService(QString socketPath, sandbox::Root& root, int worker, int output, RenderLimits limits);
     ~RenderService() override;
 
     // Waits for LibreOffice to be loaded and listens; false with why when it
@@ -46,14 +50,13 @@ private:
     QByteArray render(const QByteArray& request);
     void finish();
 
-    // A line from the worker, no longer than a bound; empty when it has
-    // gone, or said more than that in one line.
-    QByteArray fromWorker();
-
     QString m_socketPath;
     sandbox::Root& m_root;
     int m_worker;
     QByteArray m_buffer;
+    int m_output;
+    OutputDrain m_drain;
+    QSocketNotifier m_outputReady;
     RenderLimits m_limits;
     QLocalServer m_server;
     QTimer m_idle;

@@ -66,15 +66,6 @@ QByteArray readLine(int socket, QByteArray& buffer)
     }
 }
 
-// A PDF LibreOffice printed, and its pages as Poppler reads them here, in the
-// sandbox: a crafted PDF can do no more harm to that check than LibreOffice
-// itself could. -1 for one that is cut short, damaged or locked.
-QJsonObject printed(const QString& pdf)
-{
-    QJsonObject o = reply(true);
-    o.insert(QStringLiteral("pages"), Renderer::pdfPageCount(pdf));
-    return o;
-}
 
 // The allocator this process runs with, when it is one made for many small
 // objects (tcmalloc): LibreOffice's own process is given it too.
@@ -190,7 +181,7 @@ QJsonObject render(lok::Office* office, HiddenDocuments* hidden, const QJsonObje
     if (hidden) {
         switch (hidden->print(presentation, pdf, hiddenSlides, notesPages)) {
         case HiddenDocuments::Result::Printed:
-            return printed(pdf);
+            return reply(true);
         case HiddenDocuments::Result::NotLoaded:
             return reply(false, QStringLiteral("load"));
         case HiddenDocuments::Result::NotAPresentation:
@@ -211,7 +202,7 @@ QJsonObject render(lok::Office* office, HiddenDocuments* hidden, const QJsonObje
         return reply(false, QStringLiteral("type"));
     const QByteArray options = filterOptions(hiddenSlides, notesPages).toUtf8();
     const bool saved = document->saveAs(QUrl::fromLocalFile(pdf).toEncoded().constData(), "pdf", options.constData());
-    return saved ? printed(pdf) : reply(false, QStringLiteral("save"));
+    return saved ? reply(true) : reply(false, QStringLiteral("save"));
 }
 } // namespace
 

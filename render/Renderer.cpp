@@ -3,28 +3,27 @@
 
 #include "Failure.h"
 #include "Files.h"
+#include "ProfileTemplate.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSet>
 #include <QStandardPaths>
 #include <QUrl>
-
-#include <poppler-qt6.h>
-
-#include <memory>
 
 #include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 namespace pradelux::office {
 
-Renderer::Renderer(QString soffice, QString profile, int timeoutMs, QString sandbox)
-    : m_soffice(std::move(soffice)), m_profile(std::move(profile)), m_timeoutMs(timeoutMs),
+Renderer::Renderer(QString soffice, QString profileTemplate, int timeoutMs, QString sandbox)
+    : m_soffice(std::move(soffice)), m_profile(std::move(profileTemplate)), m_timeoutMs(timeoutMs),
       m_sandbox(std::move(sandbox))
 {
 }
@@ -98,6 +97,37 @@ QList<QByteArray> statOf(const QString& pid)
 }
 } // namespace
 
+namespace {
+// The devices of the memory file systems mounted in the mount namespace
+// that process pid sees, with where they are mounted.
+QList<std::pair<QByteArray, QByteArray>> memoryMounts(const QString& pid)
+{
+    QList<std::pair<QByteArray, QByteArray>> found;
+    QFile mounts(QStringLiteral("/proc/%1/mountinfo").arg(pid));
+    if (!mounts.open(QIODevice::ReadOnly))
+        return found;
+    for (const QByteArray& line : mounts.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        const qsizetype dash = fields.indexOf("-");
+        if (dash < 5 || dash + 1 >= fields.size() || fields[dash + 1] != "tmpfs")
+            continue;
+        // A mount point's spaces and other odd bytes come as octal escapes.
+        QByteArray point;
+        const QByteArray& raw = fields[4];
+        for (qsizetype i = 0; i < raw.size(); ++i) {
+            if (raw[i] == '\\' && i + 3 < raw.size()) {
+                point += char(raw.mid(i + 1, 3).toInt(nullptr, 8));
+                i += 3;
+            } else {
+                point += raw[i];
+            }
+        }
+        found.append({fields[2], point});
+    }
+    return found;
+}
+} // namespace
+
 qint64 TreeMemory(qint64 pid)
 {
     if (pid <= 0)
@@ -115,12 +145,35 @@ qint64 TreeMemory(qint64 pid)
     }
     qint64 total = 0;
     QList<qint64> pending = {pid};
+    // Memory file systems the tree mounted for itself (a sandbox's /tmp,
+    // home and /dev/shm) hold memory that is nobody's resident set: what
+    // they hold counts too. Those this process sees are not the tree's own.
+    QSet<QByteArray> counted;
+    for (const auto& [device, point] : memoryMounts(QStringLiteral("self")))
+        counted.insert(device);
+    char own[64] = {};
+    ::readlink("/proc/self/ns/mnt", own, sizeof own - 1);
+    QSet<QByteArray> namespaces = {QByteArray(own)};
     while (!pending.isEmpty()) {
         const qint64 next = pending.takeLast();
-        total += pages.value(next);
+        total += pages.value(next) * ::sysconf(_SC_PAGESIZE);
         pending += children.value(next);
+        char ns[64] = {};
+        const QString proc = QStringLiteral("/proc/%1").arg(next);
+        if (::readlink(QFile::encodeName(proc + QStringLiteral("/ns/mnt")).constData(), ns, sizeof ns - 1) <= 0 ||
+            namespaces.contains(QByteArray(ns)))
+            continue;
+        namespaces.insert(QByteArray(ns));
+        for (const auto& [device, point] : memoryMounts(QString::number(next))) {
+            struct statfs fs;
+            if (counted.contains(device) ||
+                ::statfs((QFile::encodeName(proc + QStringLiteral("/root")) + point).constData(), &fs) != 0)
+                continue;
+            counted.insert(device);
+            total += qint64(fs.f_blocks - fs.f_bfree) * qint64(fs.f_bsize);
+        }
     }
-    return total * ::sysconf(_SC_PAGESIZE);
+    return total;
 }
 
 QString MemoryText(qint64 bytes)
@@ -130,72 +183,6 @@ QString MemoryText(qint64 bytes)
     if (bytes >= (1LL << 30))
         return QStringLiteral("%1 GiB").arg(double(bytes) / (1LL << 30), 0, 'f', 1);
     return QStringLiteral("%1 MiB").arg(bytes >> 20);
-}
-
-void PrepareProfile(const QString& profile)
-{
-    // Macros are off whatever a document or an earlier profile says, and a
-    // document's links to untrusted places are not followed.
-    static const QList<std::pair<const char*, const char*>> settings = {{"MacroSecurityLevel", "3"},
-                                                                        {"DisableMacrosExecution", "true"}};
-    // LibreOffice, in its sandbox, could write the profile: nothing in it is
-    // followed (a link to a file of the user's, a pipe that never ends).
-    QDir().mkpath(profile);
-    const QByteArray base = QFile::encodeName(profile);
-    const int top = ::open(base.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (top < 0)
-        return;
-    ::mkdirat(top, "user", 0700);
-    const int user = ::openat(top, "user", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    ::close(top);
-    if (user < 0)
-        return; // not a folder: LibreOffice makes no profile there either
-    const char* const name = "registrymodifications.xcu";
-    QByteArray text;
-    const int fd = ::openat(user, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    struct stat st = {};
-    constexpr qint64 kSettingsMax = 16 << 20;
-    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kSettingsMax) {
-        QFile file;
-        if (file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
-            text = file.read(kSettingsMax);
-    }
-    if (fd >= 0)
-        ::close(fd);
-    if (!text.contains("</oor:items>"))
-        text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<oor:items "
-               "xmlns:oor=\"http://openoffice.org/2001/registry\" xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
-               "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n</oor:items>\n";
-    QByteArray ours;
-    for (const auto& [name, value] : settings) {
-        const QByteArray item = QByteArray("<item oor:path=\"/org.openoffice.Office.Common/Security/Scripting\">"
-                                           "<prop oor:name=\"") +
-                                name + "\" oor:op=\"fuse\"><value>" + value + "</value></prop></item>";
-        // An item LibreOffice wrote for the same setting goes.
-        const QByteArray key = QByteArray("Security/Scripting\"><prop oor:name=\"") + name + '"';
-        for (qsizetype at; (at = text.indexOf(key)) >= 0;) {
-            const qsizetype start = text.lastIndexOf("<item", at);
-            const qsizetype end = text.indexOf("</item>", at);
-            if (start < 0 || end < 0)
-                break;
-            text.remove(start, end + 7 - start);
-        }
-        ours += item + '\n';
-    }
-    text.insert(text.lastIndexOf("</oor:items>"), ours);
-    // A new file, renamed over whatever stands at the name (a link itself
-    // is replaced, never what it leads to).
-    const char* const fresh = ".registrymodifications.xcu.pradelux";
-    ::unlinkat(user, fresh, 0);
-    const int out = ::openat(user, fresh, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    QFile written;
-    const bool whole = out >= 0 && written.open(out, QIODevice::WriteOnly, QFileDevice::DontCloseHandle) &&
-                       written.write(text) == text.size() && written.flush();
-    if (out >= 0)
-        ::close(out);
-    if (!whole || ::renameat(user, fresh, user, name) != 0)
-        ::unlinkat(user, fresh, 0);
-    ::close(user);
 }
 
 QString Renderer::findSoffice()
@@ -210,43 +197,6 @@ QString Renderer::missingSofficeText()
 {
     return QStringLiteral("LibreOffice Impress, which prints the presentations, is not installed (no soffice was "
                           "found). Install it with: sudo apt install libreoffice-impress");
-}
-
-namespace {
-// The pages of a PDF that Poppler could open; -1 for none, a locked one, or
-// one with a page it cannot read.
-int pagesOf(const std::unique_ptr<Poppler::Document>& document)
-{
-    if (!document || document->isLocked())
-        return -1;
-    const int pages = document->numPages();
-    for (int i = 0; i < pages; ++i) {
-        if (!document->page(i))
-            return -1;
-    }
-    return pages;
-}
-
-// Poppler's complaints about a PDF it repairs are no use on the error output.
-void quietPoppler()
-{
-    static const bool quiet = [] {
-        Poppler::setDebugErrorFunction([](const QString&, const QVariant&) {}, QVariant());
-        return true;
-    }();
-    Q_UNUSED(quiet);
-}
-} // namespace
-
-int Renderer::pdfPageCount(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || !file.read(5).startsWith("%PDF-") ||
-        !file.seek(qMax<qint64>(0, file.size() - 1024)) || !file.read(1024).contains("%%EOF"))
-        return -1;
-    file.close();
-    quietPoppler();
-    return pagesOf(Poppler::Document::load(path));
 }
 
 RenderedPdf Renderer::render(const RenderRequest& request, const QString& workFolder) const
@@ -264,7 +214,10 @@ RenderedPdf Renderer::render(const RenderRequest& request, const QString& workFo
                       QStringLiteral("%1 could not be printed: the presentation application cannot write to its work "
                                      "folder %2.")
                           .arg(request.presentation, workFolder));
-    PrepareProfile(m_profile);
+    QString why;
+    if (!EnsureProfileTemplate(m_profile, m_soffice, m_sandbox, &why))
+        throw Failure(failure::kAutomationError,
+                      QStringLiteral("%1 could not be printed: %2.").arg(request.presentation, why));
 
     const QString filter =
         QStringLiteral("pdf:impress_pdf_Export:{\"ExportHiddenSlides\":{\"type\":\"boolean\",\"value\":\"%1\"},"
@@ -274,34 +227,34 @@ RenderedPdf Renderer::render(const RenderRequest& request, const QString& workFo
     // LibreOffice runs in the sandbox and reads the presentation where it
     // stands (so the pictures it links beside itself are found), named by
     // its URL so that odd names (leading dashes, "#", new lines) cannot
-    // confuse its command line.
+    // confuse its command line. It works in a copy of the profile's
+    // template in the sandbox's private home, made as it starts.
     QProcess process;
     process.setProgram(m_sandbox);
-    // Inside, LibreOffice is followed by the check of the PDF it made,
-    // which says its pages on the standard output.
     process.setArguments({QStringLiteral("--run-sandboxed"),
                           presentation,
                           outFolder,
                           m_profile,
                           QStringLiteral("--"),
                           m_sandbox,
-                          QStringLiteral("--then-count-pages"),
-                          outFolder,
+                          QStringLiteral("--with-profile"),
+                          m_profile,
                           QStringLiteral("--"),
                           m_soffice,
                           QStringLiteral("--headless"),
                           QStringLiteral("--norestore"),
                           QStringLiteral("--nologo"),
                           QStringLiteral("--nolockcheck"),
-                          QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(m_profile).toString(),
+                          QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(PrivateProfile()).toString(),
                           QStringLiteral("--convert-to"),
                           filter,
                           QStringLiteral("--outdir"),
                           outFolder,
                           QUrl::fromLocalFile(presentation).toString(QUrl::FullyEncoded)});
     process.setWorkingDirectory(QStringLiteral("/"));
-    // LibreOffice's own chatter is of no use to anyone here; the sandbox's
-    // complaints go to the application's log.
+    // Nothing it says is taken; what it says on its error output (bounded
+    // by pradelux-render) goes to the application's log.
+    process.setStandardOutputFile(QProcess::nullDevice());
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     // Its own session, so that a hung LibreOffice goes with all its children.
     process.setChildProcessModifier([] { ::setsid(); });
@@ -314,10 +267,7 @@ RenderedPdf Renderer::render(const RenderRequest& request, const QString& workFo
     QElapsedTimer clock;
     clock.start();
     while (!process.waitForFinished(kWatchMs)) {
-        qint64 written = 0;
-        for (const QFileInfo& file : QDir(outFolder).entryInfoList(QDir::Files))
-            written += file.size();
-        const Stop stop = clock.elapsed() >= m_timeoutMs ? Stop::Time : mustStop(session, written);
+        const Stop stop = clock.elapsed() >= m_timeoutMs ? Stop::Time : mustStop(session, TreeBytes(outFolder));
         if (stop != Stop::None) {
             ::kill(-session, SIGKILL);
             process.waitForFinished(5000);
@@ -326,8 +276,6 @@ RenderedPdf Renderer::render(const RenderRequest& request, const QString& workFo
         }
     }
 
-    const QStringList pdfs = QDir(outFolder).entryList({QStringLiteral("*.pdf")}, QDir::Files);
-    const QString output = outFolder + QLatin1Char('/') + (pdfs.isEmpty() ? QStringLiteral("none.pdf") : pdfs[0]);
     // A LibreOffice that crashed may have left part of a PDF: that is its
     // fault, not the presentation's, and the part is never printed.
     const bool crashed = process.exitStatus() == QProcess::CrashExit || process.exitCode() >= 128;
@@ -336,9 +284,7 @@ RenderedPdf Renderer::render(const RenderRequest& request, const QString& workFo
         ThrowCrashed(request.presentation, crashed ? QStringLiteral("crashed")
                                                    : QStringLiteral("failed (exit status %1)").arg(process.exitCode()));
     }
-    const QByteArray said = process.readAllStandardOutput();
-    const int at = said.lastIndexOf("pages ");
-    return CheckedPdf(output, request.presentation, at < 0 ? -1 : said.mid(at + 6).trimmed().toInt());
+    return TakePdf(outFolder, QString(), request.presentation, m_sandbox);
 }
 
 void ThrowCrashed(const QString& presentation, const QString& how)
@@ -410,40 +356,6 @@ void ThrowTooLarge(const QString& presentation, qint64 limit)
 {
     throw Failure(failure::kAutomationError, QStringLiteral("%1 made a PDF larger than %2, so LibreOffice was stopped.")
                                                  .arg(presentation, MemoryText(limit)));
-}
-
-RenderedPdf CheckedPdf(const QString& output, const QString& presentation, int pages)
-{
-    const QFileInfo pdf(output);
-    const int folder =
-        ::open(QFile::encodeName(pdf.path()).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    const int fd = folder < 0 ? -1
-                              : ::openat(folder, QFile::encodeName(pdf.fileName()).constData(),
-                                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (folder >= 0)
-        ::close(folder);
-    struct stat st = {};
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != ::geteuid()) {
-        if (fd >= 0)
-            ::close(fd);
-        QFile::remove(output); // a link itself, never what it leads to
-        ThrowUnreadable(presentation);
-    }
-    auto file = std::make_shared<QFile>();
-    file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
-    if (st.st_size > PdfSizeLimit()) {
-        QFile::remove(output);
-        ThrowTooLarge(presentation, PdfSizeLimit());
-    }
-    if (pages < 0) {
-        QFile::remove(output);
-        throw Failure(
-            failure::kAutomationError,
-            QStringLiteral("LibreOffice made an incomplete PDF of %1, so it was not printed.").arg(presentation));
-    }
-    if (pages == 0)
-        throw Failure(failure::kAutomationError, QStringLiteral("%1 has no slides to print.").arg(presentation));
-    return {output, pages, file};
 }
 
 } // namespace pradelux::office

@@ -2,11 +2,11 @@
 // a LibreOffice the user has open is never touched.
 #pragma once
 
-#include <QFile>
 #include <QString>
 #include <QtGlobal>
 #include <functional>
-#include <memory>
+
+#include "TakenBack.h"
 
 namespace pradelux::office {
 
@@ -15,17 +15,6 @@ struct RenderRequest
     QString presentation;
     bool hiddenSlides = false;
     bool notesPages = false;
-};
-
-// A PDF a renderer made, and its pages as the check inside the sandbox
-// counted them.
-struct RenderedPdf
-{
-    QString path;
-    int pages = -1;
-    // The PDF as it was checked, opened once: what is copied into place is
-    // read from it, never from the path, which the inside could change.
-    std::shared_ptr<QFile> file = nullptr;
 };
 
 // How often, in milliseconds, a rendering's time and memory are looked at.
@@ -76,20 +65,9 @@ qint64 TreeMemory(qint64 pid);
 qint64 CgroupMemoryLimit();
 // "4 GiB", "512 MiB".
 QString MemoryText(qint64 bytes);
-// Sets up a LibreOffice profile folder so that no macro ever runs in it,
-// before LibreOffice starts with it.
-void PrepareProfile(const QString& profile);
 
 // How large a PDF may grow: PRADELUX_RENDER_PDF_LIMIT (MiB), or 2 GiB.
 qint64 PdfSizeLimit();
-// The PDF a renderer made, checked: a regular file of this user's with one
-// link (not a link, a pipe or another name of a file outside: a LibreOffice
-// taken over wrote it), opened once without following anything, not larger
-// than the bound, and whole, readable and with pages as the check inside the
-// sandbox found (pages: -1 for a PDF that is cut short, damaged or locked).
-// Returns it, opened, or removes it and throws a Failure naming the
-// presentation.
-RenderedPdf CheckedPdf(const QString& pdf, const QString& presentation, int pages);
 // The failures every renderer reports in the same words.
 [[noreturn]] void ThrowCrashed(const QString& presentation, const QString& how);
 [[noreturn]] void ThrowTimedOut(const QString& presentation, int timeoutMs);
@@ -103,11 +81,11 @@ RenderedPdf CheckedPdf(const QString& pdf, const QString& presentation, int page
 class Renderer : public PdfRenderer
 {
 public:
-    // soffice: the LibreOffice executable; profile: the folder of our own
-    // LibreOffice profile; timeoutMs: how long one rendering may take before
+    // soffice: the LibreOffice executable; profileTemplate: the template of
+    // LibreOffice's profile (made when missing); timeoutMs: how long one rendering may take before
     // LibreOffice is stopped; sandbox: pradelux-render, which starts
     // LibreOffice inside the sandbox.
-    Renderer(QString soffice, QString profile, int timeoutMs, QString sandbox);
+    Renderer(QString soffice, QString profileTemplate, int timeoutMs, QString sandbox);
 
     // Renders into workFolder and returns the PDF. Throws a Failure with a
     // description for the user when no PDF with pages comes out.
@@ -117,11 +95,6 @@ public:
     static QString findSoffice();
     // What to tell when findSoffice finds none: what is missing and how to install it.
     static QString missingSofficeText();
-    // The pages of a whole, readable PDF file, read by Poppler; -1 for one
-    // that is cut short, damaged or locked. A PDF that LibreOffice wrote may
-    // be crafted: this runs inside the sandbox.
-    static int pdfPageCount(const QString& path);
-
 private:
     QString m_soffice;
     QString m_profile;

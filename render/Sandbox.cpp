@@ -43,8 +43,8 @@ constexpr gid_t kNoGroup = 65534;
 // is not shown, only the presentation.
 constexpr int kMostFolders = 2000;
 constexpr int kMostCovers = 200;
-// What LibreOffice's private /tmp and /dev/shm may hold: memory, so bounded
-// apart from the memory ceiling that counts its processes.
+// What LibreOffice's private /tmp, home and /dev/shm may hold: memory,
+// counted against the memory ceiling with its processes, and bounded apart.
 constexpr qint64 kTmpBytes = qint64(1) << 30;
 constexpr qint64 kShmBytes = qint64(256) << 20;
 
@@ -293,8 +293,8 @@ std::unique_ptr<Root> Root::make(const Plan& plan, QString* why)
         ::mount("tmpfs", (r + "/tmp").constData(), "tmpfs", MS_NOSUID | MS_NODEV,
                 ("mode=1777,size=" + QByteArray::number(kTmpBytes)).constData()) != 0 ||
         !makeMountPoint(QFile::decodeName(home), true, &made) ||
-        ::mount("tmpfs", home.constData(), "tmpfs", MS_NOSUID | MS_NODEV, ("mode=0700,size=50%" + ids).constData()) !=
-            0) {
+        ::mount("tmpfs", home.constData(), "tmpfs", MS_NOSUID | MS_NODEV,
+                ("mode=0700,size=" + QByteArray::number(kTmpBytes) + ids).constData()) != 0) {
         *why = failed(QStringLiteral("the sandbox's private folders could not be made"));
         return nullptr;
     }
@@ -450,7 +450,7 @@ void Root::hide()
     m_viewCreated.clear();
 }
 
-pid_t Root::start(const QStringList& command, int keepFd, QString* why) const
+pid_t Root::start(const QStringList& command, int keepFd, QString* why, int output) const
 {
     const int filter = SyscallFilterProgram();
     if (filter < 0) {
@@ -479,7 +479,8 @@ pid_t Root::start(const QStringList& command, int keepFd, QString* why) const
     for (const char* program : kGnuPG) {
         struct stat st;
         if (::stat(program, &st) == 0 && S_ISREG(st.st_mode))
-            arguments << "--ro-bind" << "/dev/null" << program;
+            arguments << "--ro-bind"
+                      << "/dev/null" << program;
     }
     // Its /tmp and /dev/shm hold memory: both are bounded.
     arguments += QByteArrayList{
@@ -500,6 +501,8 @@ pid_t Root::start(const QStringList& command, int keepFd, QString* why) const
     const pid_t pid = ::fork();
     if (pid == 0) {
         const pid_t parent = ::getppid();
+        if (output >= 0 && (::dup2(output, STDOUT_FILENO) < 0 || ::dup2(output, STDERR_FILENO) < 0))
+            ::_exit(126);
         // Everything but the standard streams, the filter and keepFd is closed.
         for (int fd = 3; fd < 1024; ++fd) {
             if (fd != filter && fd != keepFd)

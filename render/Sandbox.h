@@ -2,7 +2,7 @@
 // take LibreOffice over through a bug in an import filter; code running as
 // LibreOffice then sees only: the system's programs, libraries and fonts
 // (read-only), the user's fonts and fontconfig's caches (read-only), a
-// private /tmp, home, /dev and /proc, its own profile, the presentation
+// private /tmp, home, /dev and /proc, its profile's template (read-only), the presentation
 // (with its folder where that folder is the presentation's own) and the
 // folder its PDF goes to. No socket of the host, no network, no other
 // process, no new privileges, nothing that could widen the view.
@@ -55,9 +55,10 @@ public:
     void hide();
 
     // Starts command inside the sandbox; keepFd (when not -1) stays open in
-    // it under the same number. The process ends when the caller does.
-    // Returns its pid, or -1 with why.
-    pid_t start(const QStringList& command, int keepFd, QString* why) const;
+    // it under the same number; its standard output and error go to output
+    // (when not -1). The process ends when the caller does. Returns its pid,
+    // or -1 with why.
+    pid_t start(const QStringList& command, int keepFd, QString* why, int output = -1) const;
 
     // Where the root stands in this process's mount namespace (its folder on
     // the host is empty).

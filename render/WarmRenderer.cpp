@@ -211,7 +211,7 @@ RenderedPdf WarmRenderer::render(const RenderRequest& request, const QString& wo
         clock.start();
         Stop stop = Stop::None;
         while (!socket.canReadLine() && socket.state() == QLocalSocket::ConnectedState &&
-               clock.elapsed() < m_timeoutMs && (stop = mustStop(renderer, QFileInfo(output).size())) == Stop::None)
+               clock.elapsed() < m_timeoutMs && (stop = mustStop(renderer, TreeBytes(workFolder))) == Stop::None)
             socket.waitForReadyRead(static_cast<int>(qMin<qint64>(kWatchMs, m_timeoutMs - clock.elapsed())));
         if (!socket.canReadLine()) {
             const bool hung = socket.state() == QLocalSocket::ConnectedState;
@@ -238,7 +238,7 @@ RenderedPdf WarmRenderer::render(const RenderRequest& request, const QString& wo
                                   .arg(request.presentation));
             ThrowUnreadable(request.presentation);
         }
-        return CheckedPdf(output, request.presentation, answer.value(QStringLiteral("pages")).toInt(-1));
+        return TakePdf(workFolder, QStringLiteral("deck.pdf"), request.presentation, m_program);
     }
 }
 

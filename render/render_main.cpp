@@ -6,15 +6,19 @@
 // sandbox; LibreOffice runs in a second one inside it
 // (pradelux-render --render-worker FD PROGRAM PROFILE).
 //
-// pradelux-render --run-sandboxed PRESENTATION OUTFOLDER PROFILE -- PROGRAM
+// pradelux-render --run-sandboxed PRESENTATION OUTFOLDER TEMPLATE -- PROGRAM
 // ARGUMENTS... runs a LibreOffice started afresh in the same sandbox; there,
-// pradelux-render --then-count-pages OUTFOLDER -- PROGRAM... checks its PDF.
+// pradelux-render --with-profile TEMPLATE -- PROGRAM... gives it its copy of
+// the profile. pradelux-render --count-pages counts a PDF's pages, and
+// pradelux-render --make-profile FOLDER SOFFICE makes the profile's template.
 #include "ChildProcess.h"
+#include "ProfileTemplate.h"
 #include "RenderService.h"
 #include "RenderWorker.h"
 #include "Renderer.h"
 #include "Sandbox.h"
 #include "SandboxCheck.h"
+#include "TakenBack.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -27,7 +31,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -66,15 +73,14 @@ int waitFor(pid_t pid)
 int runSandboxed(int argc, char* argv[])
 {
     if (argc < 7 || std::strcmp(argv[5], "--") != 0) {
-        std::fputs("pradelux-render --run-sandboxed PRESENTATION OUTFOLDER PROFILE -- PROGRAM ARGUMENTS...\n", stderr);
+        std::fputs("pradelux-render --run-sandboxed PRESENTATION OUTFOLDER TEMPLATE -- PROGRAM ARGUMENTS...\n", stderr);
         return 2;
     }
     const QString presentation = QFileInfo(QFile::decodeName(argv[2])).absoluteFilePath();
     pradelux::office::sandbox::Plan plan;
-    plan.writable = {QFile::decodeName(argv[4])};
     // The program's folder, and that of a program it runs in turn (after a
-    // "--" of its own: LibreOffice after the check of its PDF).
-    plan.readable = {programFolderOf(QFile::decodeName(argv[6]))};
+    // "--" of its own: LibreOffice after its profile is copied).
+    plan.readable = {QFile::decodeName(argv[4]), programFolderOf(QFile::decodeName(argv[6]))};
     for (int i = 7; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "--") == 0)
             plan.readable << programFolderOf(QFile::decodeName(argv[i + 1]));
@@ -90,36 +96,61 @@ int runSandboxed(int argc, char* argv[])
     QStringList command;
     for (int i = 6; i < argc; ++i)
         command << QFile::decodeName(argv[i]);
-    const pid_t pid = root->start(command, -1, &why);
+    // What it says goes to the error output, up to a bound.
+    int output[2];
+    if (::pipe2(output, O_CLOEXEC) != 0)
+        return 6;
+    const pid_t pid = root->start(command, -1, &why, output[1]);
+    ::close(output[1]);
     if (pid < 0) {
         std::fprintf(stderr, "pradelux-render: %s\n", why.toLocal8Bit().constData());
         return 6;
     }
+    pradelux::office::OutputDrain drain(output[0], STDERR_FILENO);
+    for (bool open = true; open;) {
+        pollfd p{output[0], POLLIN, 0};
+        if (::poll(&p, 1, -1) > 0 || errno != EINTR)
+            open = drain.drain();
+    }
     return waitFor(pid);
 }
 
-// Inside the sandbox: runs LibreOffice, then reads the PDF it left in
-// OUTFOLDER and says its pages ("pages N") on the standard output.
-int runThenCountPages(int argc, char* argv[])
+// The most tasks (processes and threads) one LibreOffice may run in its
+// sandbox: it runs a few dozen threads, and a fork bomb stops here.
+constexpr rlim_t kTasksInside = 256;
+
+// Inside the sandbox, before LibreOffice starts: the bound on its tasks (for
+// the sandbox's own user, in its own user namespace; nothing inside can
+// raise it again) and its copy of the profile. False with why.
+bool prepareInside(const QString& profileTemplate, QString* why)
+{
+    const rlimit tasks{kTasksInside, kTasksInside};
+    if (::setrlimit(RLIMIT_NPROC, &tasks) != 0) {
+        *why = QStringLiteral("the bound on processes could not be set: %1").arg(std::strerror(errno));
+        return false;
+    }
+    if (!pradelux::office::CopyProfile(profileTemplate, pradelux::office::PrivateProfile())) {
+        *why = QStringLiteral("LibreOffice's profile could not be copied from %1").arg(profileTemplate);
+        return false;
+    }
+    return true;
+}
+
+// Inside the sandbox: LibreOffice, started afresh, with its own profile.
+int runWithProfile(int argc, char* argv[])
 {
     if (argc < 5 || std::strcmp(argv[3], "--") != 0) {
-        std::fputs("pradelux-render --then-count-pages OUTFOLDER -- PROGRAM ARGUMENTS...\n", stderr);
+        std::fputs("pradelux-render --with-profile TEMPLATE -- PROGRAM ARGUMENTS...\n", stderr);
         return 2;
     }
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::execv(argv[4], argv + 4);
-        std::fprintf(stderr, "pradelux-render: %s could not be started: %s\n", argv[4], std::strerror(errno));
-        ::_exit(127);
+    QString why;
+    if (!prepareInside(QFile::decodeName(argv[2]), &why)) {
+        std::fprintf(stderr, "pradelux-render: %s\n", why.toLocal8Bit().constData());
+        return 6;
     }
-    const int status = pid < 0 ? 127 : waitFor(pid);
-    if (status == 0) {
-        const QDir out(QFile::decodeName(argv[2]));
-        const QStringList pdfs = out.entryList({QStringLiteral("*.pdf")}, QDir::Files);
-        std::printf("pages %d\n",
-                    pdfs.isEmpty() ? -1 : pradelux::office::Renderer::pdfPageCount(out.filePath(pdfs[0])));
-    }
-    return status;
+    ::execv(argv[4], argv + 4);
+    std::fprintf(stderr, "pradelux-render: %s could not be started: %s\n", argv[4], std::strerror(errno));
+    return 127;
 }
 
 // Whether a sandbox can be made here: exits 0, or 5 after saying why and
@@ -141,11 +172,16 @@ int checkSandbox()
 int runWorker(int argc, char* argv[])
 {
     if (argc != 5) {
-        std::fputs("pradelux-render --render-worker FD PROGRAM PROFILE\n", stderr);
+        std::fputs("pradelux-render --render-worker FD PROGRAM TEMPLATE\n", stderr);
         return 2;
     }
+    QString why;
+    if (!prepareInside(QFile::decodeName(argv[4]), &why)) {
+        std::fprintf(stderr, "pradelux-render: %s\n", why.toLocal8Bit().constData());
+        return 6;
+    }
     return pradelux::office::RunRenderWorker(std::atoi(argv[2]), QFile::decodeName(argv[3]),
-                                             QFile::decodeName(argv[4]));
+                                             pradelux::office::PrivateProfile());
 }
 
 } // namespace
@@ -158,8 +194,12 @@ int main(int argc, char* argv[])
         return runSandboxed(argc, argv);
     if (argc > 1 && std::strcmp(argv[1], "--render-worker") == 0)
         return runWorker(argc, argv);
-    if (argc > 1 && std::strcmp(argv[1], "--then-count-pages") == 0)
-        return runThenCountPages(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "--with-profile") == 0)
+        return runWithProfile(argc, argv);
+    if (argc == 2 && std::strcmp(argv[1], "--count-pages") == 0)
+        return pradelux::office::RunPageCounter();
+    if (argc == 4 && std::strcmp(argv[1], "--make-profile") == 0)
+        return pradelux::office::RunProfileMaker(QFile::decodeName(argv[2]), QFile::decodeName(argv[3]));
     if (argc > 1 && std::strcmp(argv[1], "--check-sandbox") == 0)
         return checkSandbox();
     // Started in the background: told to end, it ends, taking its sandbox.
@@ -177,28 +217,33 @@ int main(int argc, char* argv[])
         return 3;
     }
     const QString program = programFolderOf(soffice);
-    const QString profile = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
-                            QStringLiteral("/pradelux-office/render-profile");
-    pradelux::office::PrepareProfile(profile);
-    pradelux::office::sandbox::Plan plan;
-    plan.writable = {profile};
-    plan.readable = {program, ownFolder()};
+    const QString profile = pradelux::office::DefaultProfileTemplate();
     QString why;
+    if (!pradelux::office::EnsureProfileTemplate(profile, soffice, ownFolder() + QStringLiteral("/pradelux-render"),
+                                                 &why)) {
+        err << "pradelux-render: " << why << Qt::endl;
+        return 5;
+    }
+    pradelux::office::sandbox::Plan plan;
+    plan.readable = {profile, program, ownFolder()};
     std::unique_ptr<pradelux::office::sandbox::Root> root = pradelux::office::sandbox::Root::make(plan, &why);
     int pair[2] = {-1, -1};
-    if (root && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+    int output[2] = {-1, -1};
+    if (root && (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0 || ::pipe2(output, O_CLOEXEC) != 0))
         why = QString::fromLocal8Bit(std::strerror(errno));
+    // What it says on its output and error goes to the log, up to a bound.
     const pid_t worker =
-        pair[1] < 0 ? -1
-                    : root->start({ownFolder() + QStringLiteral("/pradelux-render"), QStringLiteral("--render-worker"),
-                                   QString::number(pair[1]), program, profile},
-                                  pair[1], &why);
+        output[1] < 0 ? -1
+                      : root->start({ownFolder() + QStringLiteral("/pradelux-render"),
+                                     QStringLiteral("--render-worker"), QString::number(pair[1]), program, profile},
+                                    pair[1], &why, output[1]);
     if (worker < 0) {
         pradelux::office::sandbox::ForgetWorks();
         err << "pradelux-render: LibreOffice cannot be run safely here: " << why << Qt::endl;
         return 5;
     }
     ::close(pair[1]);
+    ::close(output[1]);
     // Told to end (a run's private bus ends with it), the root goes too;
     // the worker ends with this process.
     std::strncpy(g_root, root->path().constData(), sizeof g_root - 1);
@@ -215,7 +260,7 @@ int main(int argc, char* argv[])
     const int documents = qEnvironmentVariableIntValue("PRADELUX_RENDER_MAX_DOCUMENTS", &ok);
     if (ok && documents > 0)
         limits.maxDocuments = documents;
-    pradelux::office::RenderService service(socket, *root, pair[0], limits);
+    pradelux::office::RenderService service(socket, *root, pair[0], output[0], limits);
     if (!service.start(&why)) {
         err << "pradelux-render: " << why << Qt::endl;
         return 4;

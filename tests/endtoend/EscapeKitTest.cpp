@@ -12,14 +12,18 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalServer>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <fcntl.h>
 #include <iostream>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,6 +38,8 @@ const QStringList kEscapes = {"hidden-folder", "home-secret",    "outside",     
                               "fifo-beside",   "runtime-socket", "session-bus",     "network",
                               "other-process", "host-shm",       "host-tmp",        "many-processes",
                               "extra-devices", "new-privileges", "host-environment"};
+// What the kit says of every row.
+constexpr int kAttempts = 28;
 // Those that only root wins outside.
 const QStringList kRootEscapes = {"proc-sys", "root-only-file", "root-user", "capabilities"};
 
@@ -51,11 +57,12 @@ public:
         talks = home + QStringLiteral("/talks");
         const QString tag = QString::number(::getpid()) + QLatin1Char('-') + QString::number(user);
         decks = {talks + "/talk.pptx", home + "/in-home.pptx", "/tmp/pradelux-kit-" + tag + ".pptx"};
-        swap = home + "/lent/swap.pptx";
-        twice = home + "/lent/twice.pptx";
+        // Decks that misbehave, each in a way of its own (see rows below).
         QDir().mkpath(home + "/lent");
-        for (const QString& deck : {swap, twice})
-            QFile::copy(test::deck(QStringLiteral("pptx")), deck);
+        for (const char* name : {"swap", "answerTwice", "lie", "fillFolder", "forkBomb", "fillHome", "flood"}) {
+            lent.insert(name, home + "/lent/" + name + ".pptx");
+            QFile::copy(test::deck(QStringLiteral("pptx")), lent[name]);
+        }
         hostFiles = {"/tmp/pradelux-kit-" + tag + ".txt", "/dev/shm/pradelux-kit-" + tag};
         QDir().mkpath(talks);
         for (const QString& deck : decks)
@@ -101,8 +108,10 @@ public:
                                           {"waitFor", talks + "/go-on"}});
         rows.insert(decks[1], QJsonObject{{"shownWrite", home + "/new.txt"}});
         rows.insert(decks[2], QJsonObject{{"shownWrite", decks[2] + ".new"}});
-        rows.insert(swap, QJsonObject{{"shownWrite", swap + ".new"}, {"swap", home + "/.ssh/id_ed25519"}});
-        rows.insert(twice, QJsonObject{{"shownWrite", twice + ".new"}, {"answerTwice", true}});
+        for (auto it = lent.cbegin(); it != lent.cend(); ++it)
+            rows.insert(it.value(), QJsonObject{{"shownWrite", it.value() + ".new"}, {it.key(), true}});
+        rows.insert(lent["swap"],
+                    QJsonObject{{"shownWrite", lent["swap"] + ".new"}, {"swap", home + "/.ssh/id_ed25519"}});
         const QJsonObject common{{"outside", m_dir.filePath("outside.txt")},
                                  {"homeSecret", home + "/.ssh/id_ed25519"},
                                  {"homeWrite", home + "/.bashrc"},
@@ -111,7 +120,8 @@ public:
                                  {"port", m_network.serverPort()},
                                  {"pid", m_other.processId()},
                                  {"shm", hostFiles[1]},
-                                 {"hostTmp", hostFiles[0]}};
+                                 {"hostTmp", hostFiles[0]},
+                                 {"template", home + "/.cache/pradelux-office/profile-template"}};
         test::writeFile(kit + "/targets.json", {},
                         QJsonDocument(QJsonObject{{"common", common}, {"rows", rows}}).toJson());
     }
@@ -137,6 +147,9 @@ public:
         env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + runtime + "/bus");
         env.insert("SSH_AUTH_SOCK", runtime + "/agent");
         env.insert("PRADELUX_OFFICE_SOFFICE", kit + "/soffice");
+        // Bounds small enough for the kit to pass them.
+        env.insert("PRADELUX_RENDER_PDF_LIMIT", "10");
+        env.insert("PRADELUX_RENDER_MEMORY_LIMIT", "600");
         // A sanitizer build's options, as the test got them.
         for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
             if (qEnvironmentVariableIsSet(name))
@@ -152,7 +165,8 @@ public:
         process.waitForStarted();
     }
 
-    QString home, runtime, kit, out, talks, swap, twice;
+    QString home, runtime, kit, out, talks;
+    QMap<QString, QString> lent;
     QStringList decks, hostFiles;
 
 private:
@@ -205,6 +219,26 @@ qint64 workerShowing(const QString& folder)
                 return pid.toLongLong();
     }
     return 0;
+}
+
+// Ends the kept renderer that answers in the runtime folder, if one does:
+// the next rendering starts LibreOffice anew.
+void endKeptRenderer(const QString& runtime)
+{
+    for (const QString& name : QDir(runtime).entryList({QStringLiteral("pradelux-render-*")}, QDir::System)) {
+        QLocalSocket socket;
+        socket.connectToServer(runtime + "/" + name);
+        struct ucred peer = {};
+        socklen_t size = sizeof peer;
+        if (!socket.waitForConnected(1000) ||
+            ::getsockopt(static_cast<int>(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
+            continue;
+        ::kill(peer.pid, SIGTERM);
+        QElapsedTimer clock;
+        clock.start();
+        while (QFile::exists("/proc/" + QString::number(peer.pid)) && clock.elapsed() < 10000)
+            QThread::msleep(20);
+    }
 }
 
 TEST(EscapeKitTest, CodeRunningAsLibreOfficeReachesOnlyItsPresentationItsFolderAndItsPdf)
@@ -288,15 +322,19 @@ TEST(EscapeKitTest, CodeRunningAsLibreOfficeReachesOnlyItsPresentationItsFolderA
                 QString pdf;
                 QStringList reached; // every other attempt must be blocked
             } rows[] = {
-                // its folder read-only; home and /tmp are its own, empty
+                // its folder read-only; home and /tmp are its own, empty;
+                // what the first row left in its profile reaches the later
+                // rows of the same LibreOffice, and no later start
                 {"talk.pdf", {"presentation", "beside", "write-pdf-folder", "write-home"}},
-                {"in-home.pdf", {"presentation", "write-pdf-folder", "write-home", "write-shown-folder"}},
+                {"in-home.pdf", QStringList{"presentation", "write-pdf-folder", "write-home", "write-shown-folder"} +
+                                    (renderer.isEmpty() ? QStringList{"planted-profile"} : QStringList())},
                 {QFileInfo(world.decks[2]).completeBaseName() + ".pdf",
-                 {"presentation", "write-pdf-folder", "write-home", "write-shown-folder"}},
+                 QStringList{"presentation", "write-pdf-folder", "write-home", "write-shown-folder"} +
+                     (renderer.isEmpty() ? QStringList{"planted-profile"} : QStringList())},
             };
             for (const auto& row : rows) {
                 const QMap<QString, QString> seen = said(world.out + "/" + row.pdf);
-                EXPECT_EQ(seen.size(), 26) << where << " " << row.pdf.toStdString();
+                EXPECT_EQ(seen.size(), kAttempts) << where << " " << row.pdf.toStdString();
                 for (auto it = seen.cbegin(); it != seen.cend(); ++it)
                     EXPECT_EQ(it.value(), row.reached.contains(it.key()) ? "reached" : "blocked")
                         << where << " " << row.pdf.toStdString() << ": " << it.key().toStdString();
@@ -306,23 +344,56 @@ TEST(EscapeKitTest, CodeRunningAsLibreOfficeReachesOnlyItsPresentationItsFolderA
                  {world.home + "/.bashrc", world.home + "/new.txt", world.talks + "/new.txt", world.decks[2] + ".new"})
                 EXPECT_FALSE(QFile::exists(written)) << where << written.toStdString();
 
-            // A PDF swapped for a link to the user's key gives no PDF; a
-            // kept LibreOffice that answers twice fails its row and serves
-            // no further one; the next row still gets its own PDF.
+            // Decks that misbehave, after one in a LibreOffice started anew:
+            // each fails its row alone, every bound holds, and no secret, no
+            // flood and no planted code reaches anything outside.
             QFile::remove(world.out + "/in-home.pdf");
-            QProcess swapped;
-            world.start(
-                swapped,
-                {kApp + "/pradelux", "--export", "--output", world.out, world.swap, world.twice, world.decks[1]},
-                renderer);
-            ASSERT_TRUE(swapped.waitForFinished(240000)) << where;
-            EXPECT_EQ(swapped.exitCode(), 1) << where << swapped.readAllStandardError().toStdString();
-            EXPECT_FALSE(QFileInfo::exists(world.out + "/swap.pdf")) << where;
-            EXPECT_EQ(QFileInfo::exists(world.out + "/twice.pdf"), !renderer.isEmpty()) << where;
-            EXPECT_EQ(said(world.out + "/in-home.pdf").size(), 26) << where;
+            endKeptRenderer(world.runtime);
+            const qint64 logs = test::treeSize(world.home + "/.cache/pradelux-office");
+            QProcess lent;
+            world.start(lent,
+                        QStringList{kApp + "/pradelux", "--export", "--output", world.out, world.decks[1]} +
+                            world.lent.values(),
+                        renderer);
+            ASSERT_TRUE(lent.waitForFinished(240000)) << where;
+            const QString told = QString::fromUtf8(lent.readAllStandardError());
+            EXPECT_EQ(lent.exitCode(), 1) << where << told.toStdString();
+            const QMap<QString, QString> fresh = said(world.out + "/in-home.pdf");
+            EXPECT_EQ(fresh.size(), kAttempts) << where;
+            EXPECT_EQ(fresh.value("planted-profile"), "blocked") << where;
+            const struct
+            {
+                const char* name;
+                bool exported;
+                QString why; // what the run says of a row that failed
+            } misbehaving[] = {
+                {"swap", false, "damaged"},
+                // Answered twice: the kept renderer serves that row no more.
+                {"answerTwice", !renderer.isEmpty(), "LibreOffice could not print"},
+                {"lie", false, "incomplete PDF"},
+                {"fillFolder", false, "made a PDF larger than 10 MiB"},
+                {"forkBomb", true, QString()},
+                {"fillHome", false, "needed more than 600 MiB of memory"},
+                {"flood", true, QString()},
+            };
+            for (const auto& row : misbehaving) {
+                const QString deck = world.lent[row.name];
+                EXPECT_EQ(QFileInfo::exists(world.out + "/" + row.name + ".pdf"), row.exported) << where << row.name;
+                // The run's message on the row names the deck and says why.
+                const QStringList lines = told.split('\n');
+                EXPECT_TRUE(row.exported || std::any_of(lines.cbegin(), lines.cend(),
+                                                        [&](const QString& line) {
+                                                            return line.contains(deck) && line.contains(row.why);
+                                                        }))
+                    << where << " " << row.name << told.toStdString();
+            }
+            EXPECT_EQ(said(world.out + "/forkBomb.pdf").value("fork-300"), "blocked") << where;
+            // The flood reached no log past its bound.
+            EXPECT_LT(test::treeSize(world.home + "/.cache/pradelux-office") - logs, 1 << 20) << where;
             for (const QString& pdf : QDir(world.out).entryList(QDir::Files | QDir::Hidden))
                 EXPECT_NE(test::readFile(world.out + "/" + pdf), "secret") << where << pdf.toStdString();
             EXPECT_EQ(test::readFile(world.home + "/.ssh/id_ed25519"), "secret") << where;
+            EXPECT_FALSE(QFile::exists(world.home + "/.cache/pradelux-office/profile-template/user/planted")) << where;
 
             // The same kit outside the sandbox reaches every one of them.
             if (renderer.isEmpty()) {

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QList>
 #include <QTemporaryDir>
@@ -38,6 +39,16 @@ private:
 };
 
 // Writes a file, making its folders first.
+// The bytes of every file below folder.
+inline qint64 treeSize(const QString& folder)
+{
+    qint64 total = 0;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        total += it.nextFileInfo().size();
+    return total;
+}
+
 inline QString readFile(const QString& path)
 {
     QFile f(path);

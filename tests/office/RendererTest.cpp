@@ -2,6 +2,7 @@
 // what it is told, and what it does when LibreOffice hangs or writes nothing.
 #include "Renderer.h"
 #include "Failure.h"
+#include "ProfileTemplate.h"
 #include "TempEnvironment.h"
 
 #include <QDir>
@@ -40,8 +41,11 @@ protected:
         const QString path = dir.path(QStringLiteral("soffice"));
         QFile f(path);
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(
-            ("#!/bin/sh\nprev=; for a; do [ \"$prev\" = --outdir ] && out=$a; prev=$a; done\n" + body + "\n").toUtf8());
+        // The run that makes the profile's template only starts and ends.
+        f.write(("#!/bin/sh\ncase \" $* \" in *\" --terminate_after_init \"*) exit 0;; esac\n"
+                 "prev=; for a; do [ \"$prev\" = --outdir ] && out=$a; prev=$a; done\n" +
+                 body + "\n")
+                    .toUtf8());
         f.close();
         f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
         return path;
@@ -78,23 +82,35 @@ protected:
     }
 };
 
-TEST_F(RendererTest, TellsLibreOfficeItsOwnProfileAndTheHiddenSlides)
+TEST_F(RendererTest, EveryStartGetsAFreshCopyOfTheProfileAndTheHiddenSlides)
 {
-    // Writes its arguments and a one-page PDF named after its input.
-    Renderer renderer(script(QStringLiteral("for a in \"$@\"; do echo \"$a\"; done > \"$out/args\"\n") + writesPdf(1)),
-                      dir.path(QStringLiteral("profile")), 10000, kSandbox);
+    // Writes its arguments, the settings of its profile and whether an
+    // earlier start left something in it, leaves something there itself,
+    // and writes a one-page PDF named after its input.
+    const QString profile = QStringLiteral("\"$HOME/.pradelux-profile\"");
+    Renderer renderer(script(QStringLiteral("for a in \"$@\"; do echo \"$a\"; done > \"$out/args\"\n"
+                                            "cat %1/user/registrymodifications.xcu > \"$out/settings\"\n"
+                                            "ls %1 > \"$out/found\"; echo planted > %1/planted\n")
+                                 .arg(profile) +
+                             writesPdf(1)),
+                      dir.path(QStringLiteral("template")), 10000, kSandbox);
     RenderRequest request;
     request.presentation = deck;
     request.hiddenSlides = true;
-    const QString pdf = renderer.render(request, dir.path()).path;
-    EXPECT_TRUE(QFile::exists(pdf));
-    QFile args(dir.path(QStringLiteral("pdf/args")));
-    ASSERT_TRUE(args.open(QIODevice::ReadOnly));
-    const QString text = QString::fromUtf8(args.readAll());
-    EXPECT_TRUE(text.contains(QStringLiteral("-env:UserInstallation=file://") + dir.path(QStringLiteral("profile"))));
-    EXPECT_TRUE(text.contains(QStringLiteral("\"ExportHiddenSlides\":{\"type\":\"boolean\",\"value\":\"true\"}")));
-    // The odd file name never reaches LibreOffice's command line.
-    EXPECT_FALSE(text.contains(QStringLiteral("odd #name")));
+    for (int start = 0; start < 2; ++start) {
+        EXPECT_EQ(renderer.render(request, dir.path()).pages, 1);
+        const QString text = test::readFile(dir.path(QStringLiteral("pdf/args")));
+        EXPECT_TRUE(text.contains(QStringLiteral("-env:UserInstallation=file://") + QDir::homePath() +
+                                  QStringLiteral("/.pradelux-profile")));
+        EXPECT_TRUE(text.contains(QStringLiteral("\"ExportHiddenSlides\":{\"type\":\"boolean\",\"value\":\"true\"}")));
+        // The odd file name never reaches LibreOffice's command line.
+        EXPECT_FALSE(text.contains(QStringLiteral("odd #name")));
+        EXPECT_TRUE(test::readFile(dir.path(QStringLiteral("pdf/settings")))
+                        .contains(QStringLiteral("\"MacroSecurityLevel\" oor:op=\"fuse\"><value>3</value>")));
+        EXPECT_FALSE(test::readFile(dir.path(QStringLiteral("pdf/found"))).contains(QStringLiteral("planted")))
+            << start;
+    }
+    EXPECT_FALSE(QFile::exists(dir.path(QStringLiteral("template/planted"))));
 }
 
 TEST_F(RendererTest, ProfileRunsNoMacroWhateverItSaidBefore)
@@ -135,7 +151,8 @@ TEST_F(RendererTest, HungLibreOfficeIsStoppedWithEverythingItStarted)
 {
     // The grandchild is known by its odd argument: inside the sandbox its
     // process id is not the one the host sees.
-    Renderer renderer(script(QStringLiteral("sleep 60.4217 &\nwait")), dir.path(), 1000, kSandbox);
+    Renderer renderer(script(QStringLiteral("sleep 60.4217 &\nwait")), dir.path(QStringLiteral("template")), 1000,
+                      kSandbox);
     QElapsedTimer clock;
     clock.start();
     EXPECT_TRUE(failureOf(renderer).contains(QStringLiteral("did not finish printing")));
@@ -161,6 +178,9 @@ TEST_F(RendererTest, OnlyAWholePdfWithPagesFromALibreOfficeThatEndedWellIsPrinte
         {QStringLiteral("exit 0"), damaged},
         {writesPdf(0), QStringLiteral("%1 has no slides to print.").arg(deck)},
         {writesPdf(3, false), QStringLiteral("LibreOffice made an incomplete PDF of %1").arg(deck)},
+        // What it says of its pages is not taken, however often it says it.
+        {writesPdf(3, false) + QStringLiteral("\n(while :; do echo pages 3; done) & sleep 0.5"),
+         QStringLiteral("LibreOffice made an incomplete PDF of %1").arg(deck)},
         // Part of a PDF, then a crash: killed by a signal, or the status a
         // shell reports for one.
         {writesPdf(3, false) + QStringLiteral("\nkill -SEGV $$"), crashed},
@@ -169,7 +189,7 @@ TEST_F(RendererTest, OnlyAWholePdfWithPagesFromALibreOfficeThatEndedWellIsPrinte
          QStringLiteral("LibreOffice failed (exit status 1) while printing")},
     };
     for (const auto& [body, why] : cases) {
-        Renderer renderer(script(body), dir.path(), 10000, kSandbox);
+        Renderer renderer(script(body), dir.path(QStringLiteral("template")), 10000, kSandbox);
         const QString failure = failureOf(renderer);
         EXPECT_TRUE(failure.startsWith(why)) << body.toStdString() << "\n" << failure.toStdString();
         EXPECT_FALSE(failure.contains(QStringLiteral("damaged")) && why != damaged) << failure.toStdString();
@@ -178,10 +198,11 @@ TEST_F(RendererTest, OnlyAWholePdfWithPagesFromALibreOfficeThatEndedWellIsPrinte
                      !why.contains(QStringLiteral("no slides")))
             << body.toStdString();
     }
-    Renderer whole(script(writesPdf(3)), dir.path(), 10000, kSandbox);
+    Renderer whole(script(writesPdf(3)), dir.path(QStringLiteral("template")), 10000, kSandbox);
     const RenderedPdf rendered = whole.render({deck}, dir.path());
     EXPECT_EQ(rendered.pages, 3);
-    EXPECT_EQ(Renderer::pdfPageCount(rendered.path), 3);
+    ASSERT_TRUE(rendered.file && rendered.file->seek(0));
+    EXPECT_TRUE(rendered.file->readAll().startsWith("%PDF-1.4"));
 }
 
 } // namespace

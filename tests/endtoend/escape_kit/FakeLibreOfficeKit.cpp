@@ -31,9 +31,11 @@ LibreOfficeKit g_office = {&g_officeClass};
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) LibreOfficeKit* libreofficekit_hook_2(const char* installPath,
-                                                                                        const char*)
+                                                                                        const char* profile)
 {
     snprintf(g_probe, sizeof g_probe, "%s/probe.py", installPath);
+    // The probe learns its profile as LibreOffice would.
+    setenv("KIT_PROFILE", profile ? profile : "", 1);
     g_documentClass.nSize = sizeof g_documentClass;
     g_documentClass.destroy = [](LibreOfficeKitDocument*) {};
     g_documentClass.saveAs = saveAs;

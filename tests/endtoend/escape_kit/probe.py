@@ -12,6 +12,14 @@ from urllib.parse import unquote, urlparse
 
 here = os.path.dirname(os.path.abspath(__file__))
 args = sys.argv[1:]
+# The run that makes LibreOffice's profile template, with no presentation.
+if "--terminate_after_init" in args:
+    sys.exit(0)
+profile = os.environ.get("KIT_PROFILE", "")
+for a in args:
+    if a.startswith("-env:UserInstallation="):
+        profile = a.split("=", 1)[1]
+profile = unquote(urlparse(profile).path)
 if args[0] in ("--lok", "--outside"):
     presentation, pdf = (unquote(urlparse(a).path) if args[0] == "--lok" else a for a in args[1:3])
 else:
@@ -81,6 +89,8 @@ attempt("host-shm", lambda: read(given["shm"]))
 attempt("host-tmp", lambda: read(given["hostTmp"]))
 attempt("proc-sys", lambda: write("/proc/sys/kernel/hostname"))
 attempt("root-only-file", lambda: read("/etc/shadow"))
+attempt("planted-profile", lambda: os.path.exists(os.path.join(profile, "user", "planted")) or False)
+attempt("write-template", lambda: write(given["template"] + "/user/planted"))
 attempt("many-processes", lambda: len([p for p in os.listdir("/proc") if p.isdigit()]) > 10 or False)
 attempt("extra-devices", lambda: bool(set(os.listdir("/dev")) - {"null", "zero", "full", "random", "urandom", "tty",
                                                                 "shm", "pts", "ptmx", "fd", "stdin", "stdout",
@@ -94,6 +104,43 @@ attempt("host-environment", lambda: any(v in os.environ for v in ("DBUS_SESSION_
                                                                   "DISPLAY", "SSH_AUTH_SOCK")) or False)
 if os.path.exists(pdf + ".probe"):
     os.remove(pdf + ".probe")
+# Code for every later start that uses the same profile.
+if profile:
+    os.makedirs(os.path.join(profile, "user"), exist_ok=True)
+    write(os.path.join(profile, "user", "planted"))
+
+
+def fork_many(count):
+    children = []
+    try:
+        for _ in range(count):
+            children.append(os.posix_spawn("/bin/sleep", ["sleep", "30"], {}))
+        return True
+    finally:
+        for pid in children:
+            os.kill(pid, 9)
+            os.waitpid(pid, 0)
+
+
+if given.get("forkBomb"):
+    attempt("fork-300", lambda: fork_many(300))
+# Its standard output and error flooded.
+if given.get("flood"):
+    chunk = b"flood " * 10000 + b"\n"
+    for _ in range(1700):
+        os.write(1, chunk)
+        os.write(2, chunk)
+# Memory taken as files in its private home, and files written beside its
+# PDF, in a subfolder and under names that are no PDF's.
+if given.get("fillHome"):
+    with open(os.path.join(os.environ["HOME"], "fill"), "wb") as f:
+        for _ in range(700):
+            f.write(b"\0" * (1 << 20))
+    time.sleep(5)
+if given.get("fillFolder"):
+    os.makedirs(os.path.join(os.path.dirname(pdf), "sub"), exist_ok=True)
+    with open(os.path.join(os.path.dirname(pdf), "sub", ".fill"), "wb") as f:
+        f.write(b"\0" * (20 << 20))
 
 # Held while the test looks at the sandbox from outside, until it says so.
 if given.get("waitFor"):
@@ -114,7 +161,11 @@ body += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
 body += b"".join(b"%010d 00000 n \n" % o for o in offsets)
 body += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref)
 with open(pdf, "wb") as f:
-    f.write(body)
+    # A PDF cut short, while it says on every stream it has that it made a
+    # whole one.
+    f.write(body[:len(body) // 2] if given.get("lie") else body)
+if given.get("lie"):
+    os.write(1, b"pages 1\n")
 
 # The PDF swapped for a link to a secret of the user's: in the sandbox's
 # private home a real PDF stands at the secret's path, so that a check of

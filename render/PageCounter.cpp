@@ -1,0 +1,120 @@
+// pradelux-render --count-pages: the pages of a PDF that LibreOffice made.
+// The PDF may be crafted to take its reader over, so before Poppler reads a
+// byte of it this process gives up what it could reach: it can no longer
+// open a file, connect anywhere, start a process or gain a privilege; its
+// memory and processor time are bounded. The most a crafted PDF
+// can do here is lie about its own pages.
+#include "TakenBack.h"
+
+#include <QFile>
+
+#include <poppler-qt6.h>
+
+#include <cstdio>
+#include <seccomp.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+// Built with the sanitizers (the tests' build): their shadow memory takes
+// terabytes of address space, so no bound on it can be set, and their check
+// of an object's type writes to a pipe of its own to see whether memory can
+// be read.
+#if defined(__SANITIZE_ADDRESS__)
+#define PRADELUX_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PRADELUX_SANITIZED 1
+#endif
+#endif
+#ifndef PRADELUX_SANITIZED
+#define PRADELUX_SANITIZED 0
+#endif
+
+namespace pradelux::office {
+
+namespace {
+// A PDF of one page, held open while the count runs: Poppler sets up what it
+// keeps (its tables, its data files) for the first document it opens, while
+// files can still be opened, and keeps it while any is open.
+const char kTiny[] = "%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n2 0 obj<</Type/Pages/Kids[3 0 R]/Count "
+                     "1>>endobj\n3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 10 10]>>endobj\ntrailer<</Root 1 0 "
+                     "R>>\n%%EOF\n";
+
+bool bound(int resource, rlim_t value)
+{
+    const rlimit limit{value, value};
+    return ::setrlimit(resource, &limit) == 0;
+}
+
+// What the count may still do: read what it has open, use memory, write to
+// its standard output and error, and end.
+bool contain()
+{
+    if ((!PRADELUX_SANITIZED && !bound(RLIMIT_AS, rlim_t(2) << 30)) || !bound(RLIMIT_CPU, 30) ||
+        !bound(RLIMIT_CORE, 0) || ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
+        return false;
+    scmp_filter_ctx filter = ::seccomp_init(SCMP_ACT_ERRNO(EPERM));
+    if (!filter)
+        return false;
+    bool ok = true;
+    const char* const allowed[] = {
+        "read",         "pread64",        "readv",         "lseek",        "fstat",        "newfstatat",
+        "statx",        "mmap",           "munmap",        "mremap",       "mprotect",     "brk",
+        "madvise",      "futex",          "exit",          "exit_group",   "rt_sigreturn", "rt_sigprocmask",
+        "rt_sigaction", "sigaltstack",    "clock_gettime", "clock_getres", "gettimeofday", "getpid",
+        "gettid",       "getrandom",      "close",         "fcntl",        "sched_yield",  "nanosleep",
+        "rseq",         "restart_syscall"};
+    for (const char* name : allowed) {
+        const int call = ::seccomp_syscall_resolve_name(name);
+        if (call >= 0)
+            ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0) == 0;
+    }
+    if (PRADELUX_SANITIZED) {
+        for (const char* name : {"pipe", "pipe2", "write"}) {
+            const int call = ::seccomp_syscall_resolve_name(name);
+            ok = ok && (call < 0 || ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0) == 0);
+        }
+    }
+    for (const scmp_datum_t fd : {scmp_datum_t(STDOUT_FILENO), scmp_datum_t(STDERR_FILENO)})
+        ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(write), 1, SCMP_A0(SCMP_CMP_EQ, fd)) == 0;
+    ok = ok && ::seccomp_load(filter) == 0;
+    ::seccomp_release(filter);
+    return ok;
+}
+
+// The pages of the PDF in device, every one of which Poppler can read; -1
+// for none, a locked one, or one that is cut short.
+int pagesOf(QFile& device)
+{
+    if (!device.read(5).startsWith("%PDF-") || !device.seek(qMax<qint64>(0, device.size() - 1024)) ||
+        !device.read(1024).contains("%%EOF") || !device.seek(0))
+        return -1;
+    const std::unique_ptr<Poppler::Document> document = Poppler::Document::load(&device);
+    if (!document || document->isLocked())
+        return -1;
+    const int pages = document->numPages();
+    for (int i = 0; i < pages; ++i) {
+        if (!document->page(i))
+            return -1;
+    }
+    return pages;
+}
+} // namespace
+
+int RunPageCounter()
+{
+    // Poppler's complaints about a PDF it repairs are no use to anyone.
+    Poppler::setDebugErrorFunction([](const QString&, const QVariant&) {}, QVariant());
+    const std::unique_ptr<Poppler::Document> first = Poppler::Document::loadFromData(QByteArray(kTiny));
+    QFile pdf;
+    if (!pdf.open(STDIN_FILENO, QIODevice::ReadOnly, QFileDevice::DontCloseHandle) || !contain())
+        return 3;
+    std::printf("pages %d\n", pagesOf(pdf));
+    std::fflush(stdout);
+    // Nothing of this process needs ending well, and a sanitizer's leak
+    // check could not run under the filter.
+    std::_Exit(0);
+}
+
+} // namespace pradelux::office

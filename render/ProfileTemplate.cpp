@@ -1,0 +1,280 @@
+// LibreOffice's profile, as every rendering starts with it.
+#include "ProfileTemplate.h"
+
+#include "Files.h"
+#include "Sandbox.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace pradelux::office {
+
+namespace {
+// Names the LibreOffice and the settings a template was made with; a
+// template whose mark differs is made anew.
+const char* const kMarkName = "pradelux-template";
+constexpr int kMarkVersion = 1;
+// How long LibreOffice may take to fill a template.
+constexpr int kMakeMs = 120000;
+// LibreOffice's status when it made a new profile and must be started again.
+constexpr int kRestartStatus = 81;
+
+QByteArray markFor(const QString& soffice)
+{
+    const QString program = QFileInfo(QFileInfo(soffice).canonicalFilePath()).absolutePath();
+    return QByteArray::number(kMarkVersion) + '\n' + QFile::encodeName(QFileInfo(soffice).canonicalFilePath()) + '\n' +
+           FileIdentity(program + QStringLiteral("/versionrc")).toUtf8() + '\n';
+}
+
+QByteArray markOf(const QString& folder)
+{
+    QFile mark;
+    const int fd = ::open(QFile::encodeName(folder + QLatin1Char('/') + QLatin1String(kMarkName)).constData(),
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 || !mark.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
+        return QByteArray();
+    }
+    return mark.read(8192);
+}
+
+// Waits up to ms for pid; its exit status, or -1 when it ended otherwise or
+// was stopped.
+int waitFor(pid_t pid, int ms)
+{
+    for (int waited = 0;; waited += 20) {
+        int status = 0;
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (done < 0 && errno != EINTR)
+            return -1;
+        if (waited >= ms) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            return -1;
+        }
+        ::usleep(20000);
+    }
+}
+
+// Every setting LibreOffice must keep, by its path and name.
+struct Setting
+{
+    const char* path;
+    const char* name;
+    const char* value;
+};
+const Setting kSettings[] = {
+    // Macros are off whatever a document says.
+    {"/org.openoffice.Office.Common/Security/Scripting", "MacroSecurityLevel", "3"},
+    {"/org.openoffice.Office.Common/Security/Scripting", "DisableMacrosExecution", "true"},
+    // No document is kept for recovery, none is ever recovered.
+    {"/org.openoffice.Office.Recovery/AutoSave", "Enabled", "false"},
+    {"/org.openoffice.Office.Recovery/RecoveryInfo", "Enabled", "false"},
+    // No look for updates on the network.
+    {"/org.openoffice.Office.Jobs/Jobs/org.openoffice.Office.Jobs:Job['UpdateCheck']/Arguments", "AutoCheckEnabled",
+     "false"},
+};
+} // namespace
+
+QString DefaultProfileTemplate()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+           QStringLiteral("/pradelux-office/profile-template");
+}
+
+QString PrivateProfile()
+{
+    return QDir::homePath() + QStringLiteral("/.pradelux-profile");
+}
+
+void PrepareProfile(const QString& profile)
+{
+    // Nothing in the folder is followed (a link to a file of the user's, a
+    // pipe that never ends).
+    QDir().mkpath(profile);
+    const QByteArray base = QFile::encodeName(profile);
+    const int top = ::open(base.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (top < 0)
+        return;
+    ::mkdirat(top, "user", 0700);
+    const int user = ::openat(top, "user", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    ::close(top);
+    if (user < 0)
+        return; // not a folder: LibreOffice makes no profile there either
+    const char* const name = "registrymodifications.xcu";
+    QByteArray text;
+    const int fd = ::openat(user, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat st = {};
+    constexpr qint64 kSettingsMax = 16 << 20;
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kSettingsMax) {
+        QFile file;
+        if (file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+            text = file.read(kSettingsMax);
+    }
+    if (fd >= 0)
+        ::close(fd);
+    if (!text.contains("</oor:items>"))
+        text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<oor:items "
+               "xmlns:oor=\"http://openoffice.org/2001/registry\" xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+               "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n</oor:items>\n";
+    QByteArray ours;
+    for (const Setting& setting : kSettings) {
+        const QByteArray head =
+            QByteArray("<item oor:path=\"") + setting.path + "\"><prop oor:name=\"" + setting.name + '"';
+        // An item LibreOffice wrote for the same setting goes.
+        for (qsizetype at; (at = text.indexOf(head)) >= 0;) {
+            const qsizetype end = text.indexOf("</item>", at);
+            if (end < 0)
+                break;
+            text.remove(at, end + 7 - at);
+        }
+        ours += head + " oor:op=\"fuse\"><value>" + setting.value + "</value></prop></item>\n";
+    }
+    text.insert(text.lastIndexOf("</oor:items>"), ours);
+    // A new file, renamed over whatever stands at the name (a link itself
+    // is replaced, never what it leads to).
+    const char* const fresh = ".registrymodifications.xcu.pradelux";
+    ::unlinkat(user, fresh, 0);
+    const int out = ::openat(user, fresh, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    QFile written;
+    const bool whole = out >= 0 && written.open(out, QIODevice::WriteOnly, QFileDevice::DontCloseHandle) &&
+                       written.write(text) == text.size() && written.flush();
+    if (out >= 0)
+        ::close(out);
+    if (!whole || ::renameat(user, fresh, user, name) != 0)
+        ::unlinkat(user, fresh, 0);
+    ::close(user);
+}
+
+bool EnsureProfileTemplate(const QString& folder, const QString& soffice, const QString& renderProgram, QString* why)
+{
+    const QByteArray mark = markFor(soffice);
+    if (markOf(folder) == mark)
+        return true;
+    const QString parent = QFileInfo(folder).absolutePath();
+    QDir().mkpath(parent);
+    // The profiles earlier versions kept, which renderings could write, go.
+    for (const char* old : {"/render-profile", "/profile"})
+        RemoveTree(parent + QLatin1String(old));
+    QByteArray made = QFile::encodeName(parent) + "/.profile-template-XXXXXX";
+    if (!::mkdtemp(made.data())) {
+        *why = QStringLiteral("%1 cannot be written: %2").arg(parent, ReasonOf(errno));
+        return false;
+    }
+    const QString fresh = QFile::decodeName(made);
+    const QByteArray program = QFile::encodeName(renderProgram);
+    const QByteArray sofficePath = QFile::encodeName(soffice);
+    char* argv[] = {const_cast<char*>(program.constData()), const_cast<char*>("--make-profile"), made.data(),
+                    const_cast<char*>(sofficePath.constData()), nullptr};
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int spawned = ::posix_spawn(&pid, program.constData(), &actions, nullptr, argv, environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    const int status = spawned == 0 ? waitFor(pid, kMakeMs) : -1;
+    // A LibreOffice that cannot start without a presentation cannot print
+    // one either; it is left to say so itself. Its template holds the
+    // settings alone, without the mark, so the next start tries again.
+    if (status != 0) {
+        std::fprintf(stderr, "pradelux: LibreOffice could not make its profile (%s)\n",
+                     status < 0 ? "it was stopped or crashed" : QByteArray::number(status).constData());
+        RemoveTree(fresh);
+        QDir().mkpath(fresh);
+    }
+    PrepareProfile(fresh);
+    QFile markFile(fresh + QLatin1Char('/') + QLatin1String(kMarkName));
+    if (status == 0 &&
+        (!markFile.open(QIODevice::WriteOnly) || markFile.write(mark) != mark.size() || !markFile.flush())) {
+        RemoveTree(fresh);
+        *why = QStringLiteral("%1 cannot be written").arg(parent);
+        return false;
+    }
+    markFile.close();
+    // Another program may have made one meanwhile: that one stays.
+    if (markOf(folder) == mark) {
+        RemoveTree(fresh);
+        return true;
+    }
+    // One made for another LibreOffice goes first.
+    const QString old = fresh + QStringLiteral(".old");
+    if (QFileInfo::exists(folder) &&
+        ::rename(QFile::encodeName(folder).constData(), QFile::encodeName(old).constData()) == 0)
+        RemoveTree(old);
+    if (::rename(made.constData(), QFile::encodeName(folder).constData()) != 0)
+        RemoveTree(fresh);
+    if (!QFileInfo(folder + QStringLiteral("/user")).isDir()) {
+        *why = QStringLiteral("%1 could not be put in place").arg(folder);
+        return false;
+    }
+    return true;
+}
+
+bool CopyProfile(const QString& from, const QString& to)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path source = QFile::encodeName(from).toStdString();
+    const fs::path target = QFile::encodeName(to).toStdString();
+    fs::create_directories(target, error);
+    for (auto it = fs::recursive_directory_iterator(source, error); !error && it != fs::recursive_directory_iterator();
+         it.increment(error)) {
+        const fs::path copy = target / fs::relative(it->path(), source);
+        if (it->is_symlink())
+            continue;
+        if (it->is_directory())
+            fs::create_directory(copy, error);
+        else if (it->is_regular_file() && fs::copy_file(it->path(), copy, error))
+            fs::last_write_time(copy, it->last_write_time(), error);
+    }
+    return !error;
+}
+
+int RunProfileMaker(const QString& folder, const QString& soffice)
+{
+    sandbox::Plan plan;
+    plan.writable = {folder};
+    plan.readable = {QFileInfo(QFileInfo(soffice).canonicalFilePath()).absolutePath()};
+    QString why;
+    std::unique_ptr<sandbox::Root> root = sandbox::Root::make(plan, &why);
+    const QStringList command = {soffice,
+                                 QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(folder).toString(),
+                                 QStringLiteral("--headless"),
+                                 QStringLiteral("--norestore"),
+                                 QStringLiteral("--nologo"),
+                                 QStringLiteral("--nolockcheck"),
+                                 QStringLiteral("--terminate_after_init")};
+    // LibreOffice asks to be started once more after it made a profile.
+    int status = kRestartStatus;
+    for (int start = 0; start < 2 && status == kRestartStatus; ++start) {
+        const pid_t pid = root ? root->start(command, -1, &why) : -1;
+        if (pid < 0) {
+            std::fprintf(stderr, "pradelux-render: LibreOffice cannot be run safely here: %s\n",
+                         why.toLocal8Bit().constData());
+            return 5;
+        }
+        status = waitFor(pid, kMakeMs);
+    }
+    return status < 0 ? 128 : status;
+}
+
+} // namespace pradelux::office

@@ -1,0 +1,48 @@
+// LibreOffice's profile, as every rendering starts with it. A profile holds
+// more than settings (extensions, Basic libraries, the jobs LibreOffice runs
+// at its start), and a presentation that takes LibreOffice over could plant
+// any of them for the renderings after it. So no rendering ever writes the
+// profile that the next one starts with: a template, made once by a
+// LibreOffice that never had a presentation open, with the settings that
+// must hold (no macro runs, no update check, no recovery), is shown read-only
+// inside the sandbox, and every start of LibreOffice works in a copy of its
+// own in the sandbox's private home, which goes with it.
+#pragma once
+
+#include <QString>
+
+namespace pradelux::office {
+
+// Where the template is kept for the user: ~/.cache/pradelux-office/profile-template.
+QString DefaultProfileTemplate();
+
+// Makes the template at folder when there is none, or when it was made by
+// another LibreOffice or by an earlier version of this program: soffice runs
+// once without a presentation in a sandbox of renderProgram's
+// (pradelux-render), then the settings are set (where soffice fails, the
+// template holds the settings alone until a later call makes it whole).
+// Safe when several programs
+// ask at once; the profiles that earlier versions kept beside it, which
+// renderings could write, go then. False with why when no template can be
+// made.
+bool EnsureProfileTemplate(const QString& folder, const QString& soffice, const QString& renderProgram, QString* why);
+
+// Sets up a LibreOffice profile folder so that no macro ever runs in it,
+// it never looks for updates and never recovers a document, before
+// LibreOffice starts with it. Nothing in the folder is followed (a link, a
+// pipe).
+void PrepareProfile(const QString& profile);
+
+// Inside the sandbox: copies the template to folder (made), its files' times
+// kept, links left out. False when it could not be copied whole.
+bool CopyProfile(const QString& from, const QString& to);
+
+// Where LibreOffice's copy of the profile stands inside the sandbox: in its
+// private home.
+QString PrivateProfile();
+
+// pradelux-render --make-profile FOLDER SOFFICE: runs soffice once, without
+// a presentation, to fill FOLDER, in a sandbox that may write FOLDER alone.
+int RunProfileMaker(const QString& folder, const QString& soffice);
+
+} // namespace pradelux::office

@@ -1,0 +1,86 @@
+// What the outside takes back from a rendering, read here and nowhere else.
+//
+// Inside the sandbox runs LibreOffice, which a presentation may have taken
+// over: nothing it leaves or says is believed. What comes back, and how:
+// - the PDF: opened once, relative to its folder's descriptor, following no
+//   link and waiting on no pipe; it must be a regular file of the renderer's
+//   user with one link, within the size bound. What is counted and printed
+//   is a copy of the bytes checked, in a file the sandbox never sees.
+// - its pages: counted from that copy by pradelux-render --count-pages, a
+//   process that can open, connect to or start nothing, with bounded memory
+//   and time; never what anything inside said.
+// - the folder the rendering could write: everything in it, under any name
+//   and in any subfolder, counts against the PDF's size bound.
+// - the kept renderer's answer: one line of at most kAnswerMax bytes that
+//   names the request it answers.
+// - standard output and error: passed on up to kOutputMax bytes, the rest
+//   read and dropped.
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <memory>
+
+namespace pradelux::office {
+
+// A PDF a renderer made, and its pages as they were counted outside.
+struct RenderedPdf
+{
+    QString path; // where the renderer left it (it is gone from there), for messages
+    int pages = -1;
+    // The bytes checked and counted, in a file of the outside's own: what is
+    // copied into place is read from it.
+    std::shared_ptr<QFile> file = nullptr;
+};
+
+// Takes the PDF named name (empty: the one *.pdf there is) in folder, which
+// the rendering could write: checks it and the folder, copies it beside the
+// folder (and removes it there) and counts its pages with counter
+// (pradelux-render). Throws a
+// Failure naming the presentation when it is no whole PDF with pages, or the
+// folder holds more than the bound.
+RenderedPdf TakePdf(const QString& folder, const QString& name, const QString& presentation, const QString& counter);
+
+// The pages of the PDF open at fd (read from its start), as counter
+// --count-pages counts them; -1 for a PDF that is cut short, damaged or
+// locked, or a count that did not come.
+int CountPages(int fd, const QString& counter);
+// The count's own part, in pradelux-render: the pages of the PDF on the
+// standard input, said as "pages N" on the standard output, after the
+// process has given up all it could reach. The exit status.
+int RunPageCounter();
+
+// An answer of the kept renderer's is one short line.
+inline constexpr qsizetype kAnswerMax = 4096;
+class OutputDrain;
+// A line read from fd into buffer, no longer than kAnswerMax; empty when fd
+// closed, or said more than that in one line. Meanwhile output (when given)
+// is drained, so that a renderer that writes much is not held up.
+QByteArray ReadAnswerLine(int fd, QByteArray* buffer, OutputDrain* output = nullptr);
+// Whether line answers request id and came alone (nothing after it in the
+// buffer).
+bool AnswersRequest(const QByteArray& line, qint64 id, const QByteArray& rest);
+
+// What a renderer's standard output and error may pass on for a rendering.
+inline constexpr qint64 kOutputMax = 64 << 10;
+// Reads what fd holds now and passes it on to to until kOutputMax bytes
+// have gone; the rest is dropped.
+class OutputDrain
+{
+public:
+    // from is made non-blocking.
+    OutputDrain(int from, int to);
+    // False once from has closed.
+    bool drain();
+    int fd() const { return m_from; }
+    // A new rendering may pass on kOutputMax bytes again.
+    void allowMore() { m_passed = 0; }
+
+private:
+    int m_from;
+    int m_to;
+    qint64 m_passed = 0;
+};
+
+} // namespace pradelux::office
