@@ -212,7 +212,10 @@ RenderedPdf WarmRenderer::render(const RenderRequest& request, const QString& wo
         Stop stop = Stop::None;
         while (!socket.canReadLine() && socket.state() == QLocalSocket::ConnectedState &&
                clock.elapsed() < m_timeoutMs && (stop = mustStop(renderer, TreeBytes(workFolder))) == Stop::None)
-            socket.waitForReadyRead(static_cast<int>(qMin<qint64>(kWatchMs, m_timeoutMs - clock.elapsed())));
+            // Never a negative wait, which would be one without end: the
+            // watch itself may take the rest of the time.
+            socket.waitForReadyRead(
+                static_cast<int>(qBound<qint64>(0, m_timeoutMs - clock.elapsed(), qint64(kWatchMs))));
         if (!socket.canReadLine()) {
             const bool hung = socket.state() == QLocalSocket::ConnectedState;
             process.kill(SIGKILL);
