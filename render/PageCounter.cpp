@@ -1,6 +1,7 @@
-// pradelux-render --count-pages: the pages of a PDF that LibreOffice made.
-// The PDF may be crafted to take its reader over, so before Poppler reads a
-// byte of it this process gives up what it could reach: it can no longer
+// pradelux-render --count-pages-server: the pages of the PDFs that
+// LibreOffice made. A PDF may be crafted to take its reader over, so each is
+// read in a process forked for it alone, which before Poppler reads a byte
+// of it gives up what it could reach: it can no longer
 // open a file, connect anywhere, start a process or gain a privilege; its
 // memory and processor time are bounded. The most a crafted PDF
 // can do here is lie about its own pages.
@@ -10,10 +11,16 @@
 
 #include <poppler-qt6.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <seccomp.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 // Built with the sanitizers (the tests' build): their shadow memory takes
@@ -34,9 +41,9 @@
 namespace pradelux::office {
 
 namespace {
-// A PDF of one page, held open while the count runs: Poppler sets up what it
-// keeps (its tables, its data files) for the first document it opens, while
-// files can still be opened, and keeps it while any is open.
+// A PDF of one page, held open by the server: Poppler sets up what it keeps
+// (its tables, its data files) for the first document it opens, while files
+// can still be opened, and keeps it while any is open; each count inherits it.
 const char kTiny[] = "%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n2 0 obj<</Type/Pages/Kids[3 0 R]/Count "
                      "1>>endobj\n3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 10 10]>>endobj\ntrailer<</Root 1 0 "
                      "R>>\n%%EOF\n";
@@ -102,19 +109,66 @@ int pagesOf(QFile& device)
 }
 } // namespace
 
-int RunPageCounter()
+int RunPageCountServer()
 {
+    // Its counts are waited for, whatever the program that started it
+    // ignored.
+    ::signal(SIGCHLD, SIG_DFL);
     // Poppler's complaints about a PDF it repairs are no use to anyone.
     Poppler::setDebugErrorFunction([](const QString&, const QVariant&) {}, QVariant());
     const std::unique_ptr<Poppler::Document> first = Poppler::Document::loadFromData(QByteArray(kTiny));
-    QFile pdf;
-    if (!pdf.open(STDIN_FILENO, QIODevice::ReadOnly, QFileDevice::DontCloseHandle) || !contain())
-        return 3;
-    std::printf("pages %d\n", pagesOf(pdf));
-    std::fflush(stdout);
-    // Nothing of this process needs ending well, and a sanitizer's leak
-    // check could not run under the filter.
-    std::_Exit(0);
+    for (;;) {
+        char byte = 0;
+        iovec data{&byte, 1};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+        msghdr message = {};
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t got = ::recvmsg(STDIN_FILENO, &message, MSG_CMSG_CLOEXEC);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return 0; // the program that asked has ended
+        const cmsghdr* rights = CMSG_FIRSTHDR(&message);
+        int pdf = -1;
+        if (rights && rights->cmsg_type == SCM_RIGHTS && rights->cmsg_len == CMSG_LEN(sizeof(int)))
+            std::memcpy(&pdf, CMSG_DATA(rights), sizeof pdf);
+        int out[2] = {-1, -1};
+        const pid_t pid = pdf >= 0 && ::pipe2(out, O_CLOEXEC) == 0 ? ::fork() : -1;
+        if (pid == 0) {
+            // One PDF, in a process of its own that holds nothing else.
+            ::dup2(pdf, STDIN_FILENO);
+            ::dup2(out[1], STDOUT_FILENO);
+            QFile in;
+            if (!in.open(STDIN_FILENO, QIODevice::ReadOnly, QFileDevice::DontCloseHandle) || !contain())
+                std::_Exit(3);
+            std::printf("pages %d\n", pagesOf(in));
+            std::fflush(stdout);
+            // Nothing of this process needs ending well, and a sanitizer's
+            // leak check could not run under the filter.
+            std::_Exit(0);
+        }
+        for (const int fd : {pdf, out[1]}) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+        QByteArray said = out[0] >= 0 && pid > 0 ? ReadCount(out[0], kCountMs) : QByteArray();
+        if (out[0] >= 0)
+            ::close(out[0]);
+        int status = -1;
+        if (pid > 0) {
+            if (said.isEmpty())
+                ::kill(pid, SIGKILL); // it took too long, or said too much
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+        }
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || ParseCount(said) < 0)
+            said = "pages -1\n";
+        if (::write(STDOUT_FILENO, said.constData(), static_cast<size_t>(said.size())) != said.size())
+            return 0;
+    }
 }
 
 } // namespace pradelux::office

@@ -16,8 +16,11 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
+#include <optional>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,9 +30,6 @@ extern char** environ;
 namespace pradelux::office {
 
 namespace {
-// How long the count of a PDF's pages may take; the counter's own processor
-// time is bounded more tightly.
-constexpr int kCountMs = 60000;
 // A count larger than this is no slide deck's.
 constexpr int kPagesMax = 1000000;
 
@@ -133,74 +133,143 @@ RenderedPdf TakePdf(const QString& folder, const QString& name, const QString& p
     return {folder + QLatin1Char('/') + QFile::decodeName(pdfName), pages, file};
 }
 
+QByteArray ReadCount(int fd, int ms)
+{
+    QByteArray said;
+    timespec start;
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        timespec now;
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        const qint64 left = ms - ((now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000);
+        pollfd p{fd, POLLIN, 0};
+        if (left <= 0 || (::poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR))
+            return QByteArray();
+        char chunk[64];
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return said;
+        said.append(chunk, n);
+        if (said.size() > 64)
+            return QByteArray();
+        if (said.endsWith('\n'))
+            return said;
+    }
+}
+
+int ParseCount(const QByteArray& said)
+{
+    static const QRegularExpression kLine(QStringLiteral("^pages (-1|\\d{1,7})\\n$"));
+    const QRegularExpressionMatch line = kLine.match(QString::fromLatin1(said));
+    const int pages = line.hasMatch() ? line.captured(1).toInt() : -1;
+    return pages > kPagesMax ? -1 : pages;
+}
+
+namespace {
+// pradelux-render --count-pages-server, started once and kept: it has
+// Poppler loaded and starts a contained count of its own for each PDF.
+class CountServer
+{
+public:
+    ~CountServer() { stop(); }
+
+    // The pages of the PDF at fd; nothing when the server failed (it is
+    // stopped then).
+    std::optional<int> count(int fd, const QString& program)
+    {
+        if (m_pid > 0 && (program != m_program || ::waitpid(m_pid, nullptr, WNOHANG) != 0))
+            stop();
+        if (m_pid <= 0 && !start(program))
+            return std::nullopt;
+        // The PDF's descriptor goes to the server; the count comes back.
+        char byte = 0;
+        iovec data{&byte, 1};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+        msghdr message = {};
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* rights = CMSG_FIRSTHDR(&message);
+        rights->cmsg_level = SOL_SOCKET;
+        rights->cmsg_type = SCM_RIGHTS;
+        rights->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(rights), &fd, sizeof fd);
+        const QByteArray said =
+            ::sendmsg(m_socket, &message, MSG_NOSIGNAL) == 1 ? ReadCount(m_socket, kCountMs + 5000) : QByteArray();
+        if (said.isEmpty()) {
+            stop();
+            return std::nullopt;
+        }
+        return ParseCount(said);
+    }
+
+private:
+    bool start(const QString& program)
+    {
+        int pair[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+            return false;
+        posix_spawn_file_actions_t actions;
+        ::posix_spawn_file_actions_init(&actions);
+        ::posix_spawn_file_actions_adddup2(&actions, pair[1], STDIN_FILENO);
+        ::posix_spawn_file_actions_adddup2(&actions, pair[1], STDOUT_FILENO);
+        ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawnattr_t attributes;
+        ::posix_spawnattr_init(&attributes);
+        sigset_t none;
+        sigemptyset(&none);
+        ::posix_spawnattr_setsigmask(&attributes, &none);
+        ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+        const QByteArray path = QFile::encodeName(program);
+        char* argv[] = {const_cast<char*>(path.constData()), const_cast<char*>("--count-pages-server"), nullptr};
+        const int spawned = ::posix_spawn(&m_pid, path.constData(), &actions, &attributes, argv, environ);
+        ::posix_spawn_file_actions_destroy(&actions);
+        ::posix_spawnattr_destroy(&attributes);
+        ::close(pair[1]);
+        if (spawned != 0) {
+            ::close(pair[0]);
+            m_pid = -1;
+            return false;
+        }
+        m_socket = pair[0];
+        m_program = program;
+        return true;
+    }
+
+    void stop()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        if (m_socket >= 0)
+            ::close(m_socket);
+        m_pid = -1;
+        m_socket = -1;
+    }
+
+    pid_t m_pid = -1;
+    int m_socket = -1;
+    QString m_program;
+};
+} // namespace
+
 int CountPages(int fd, const QString& counter)
 {
     if (::lseek(fd, 0, SEEK_SET) != 0)
         return -1;
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0)
-        return -1;
-    const Descriptor reading(out[0]);
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_adddup2(&actions, fd, STDIN_FILENO);
-    ::posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawnattr_t attributes;
-    ::posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    ::posix_spawnattr_setsigmask(&attributes, &none);
-    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-    const QByteArray program = QFile::encodeName(counter);
-    char* argv[] = {const_cast<char*>(program.constData()), const_cast<char*>("--count-pages"), nullptr};
-    pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, program.constData(), &actions, &attributes, argv, environ);
-    ::posix_spawn_file_actions_destroy(&actions);
-    ::posix_spawnattr_destroy(&attributes);
-    ::close(out[1]);
-    if (spawned != 0)
-        return -1;
-    // Read until it ends, at most a line's worth; a counter that takes too
-    // long is stopped.
-    QByteArray said;
-    const qint64 deadline = [] {
-        timespec now;
-        ::clock_gettime(CLOCK_MONOTONIC, &now);
-        return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-    }() + kCountMs;
-    for (;;) {
-        timespec now;
-        ::clock_gettime(CLOCK_MONOTONIC, &now);
-        const qint64 left = deadline - (qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000);
-        pollfd p{reading.get(), POLLIN, 0};
-        if (left <= 0 || (::poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR)) {
-            ::kill(pid, SIGKILL);
-            said.clear();
-            break;
-        }
-        char chunk[64];
-        const ssize_t n = ::read(reading.get(), chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        said.append(chunk, n);
-        if (said.size() > 64) {
-            ::kill(pid, SIGKILL);
-            said.clear();
-            break;
-        }
+    static std::mutex serving;
+    static CountServer server;
+    const std::lock_guard<std::mutex> lock(serving);
+    // A server that ended or hung is replaced once.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (const std::optional<int> pages = server.count(fd, counter))
+            return *pages;
     }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    static const QRegularExpression kLine(QStringLiteral("^pages (-1|\\d{1,7})\\n$"));
-    const QRegularExpressionMatch line = kLine.match(QString::fromLatin1(said));
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !line.hasMatch())
-        return -1;
-    const int pages = line.captured(1).toInt();
-    return pages > kPagesMax ? -1 : pages;
+    return -1;
 }
 
 QByteArray ReadAnswerLine(int fd, QByteArray* buffer, OutputDrain* output)

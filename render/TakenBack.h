@@ -6,9 +6,9 @@
 //   link and waiting on no pipe; it must be a regular file of the renderer's
 //   user with one link, within the size bound. What is counted and printed
 //   is a copy of the bytes checked, in a file the sandbox never sees.
-// - its pages: counted from that copy by pradelux-render --count-pages, a
-//   process that can open, connect to or start nothing, with bounded memory
-//   and time; never what anything inside said.
+// - its pages: counted from that copy by a process of pradelux-render's that
+//   can open, connect to or start nothing, with bounded memory and time;
+//   never what anything inside said.
 // - the folder the rendering could write: everything in it, under any name
 //   and in any subfolder, counts against the PDF's size bound.
 // - the kept renderer's answer: one line of at most kAnswerMax bytes that
@@ -42,14 +42,22 @@ struct RenderedPdf
 // folder holds more than the bound.
 RenderedPdf TakePdf(const QString& folder, const QString& name, const QString& presentation, const QString& counter);
 
-// The pages of the PDF open at fd (read from its start), as counter
-// --count-pages counts them; -1 for a PDF that is cut short, damaged or
-// locked, or a count that did not come.
+// The pages of the PDF open at fd (read from its start), as counted by
+// counter --count-pages-server, which is started once and kept; -1 for a
+// PDF that is cut short, damaged or locked, or a count that did not come.
 int CountPages(int fd, const QString& counter);
-// The count's own part, in pradelux-render: the pages of the PDF on the
-// standard input, said as "pages N" on the standard output, after the
-// process has given up all it could reach. The exit status.
-int RunPageCounter();
+// The count's own part, in pradelux-render: takes PDFs' descriptors on its
+// standard input and, for each, starts a process that gives up all it could
+// reach before Poppler reads a byte, and says what that one counted ("pages
+// N") on its standard output. The exit status.
+int RunPageCountServer();
+// How long the count of one PDF may take.
+inline constexpr int kCountMs = 60000;
+// What a count said on fd within ms: a line; empty when it said more, or
+// nothing in time.
+QByteArray ReadCount(int fd, int ms);
+// The pages in what a count said, -1 unless it said "pages N" and no more.
+int ParseCount(const QByteArray& said);
 
 // An answer of the kept renderer's is one short line.
 inline constexpr qsizetype kAnswerMax = 4096;

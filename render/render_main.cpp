@@ -9,7 +9,7 @@
 // pradelux-render --run-sandboxed PRESENTATION OUTFOLDER TEMPLATE -- PROGRAM
 // ARGUMENTS... runs a LibreOffice started afresh in the same sandbox; there,
 // pradelux-render --with-profile TEMPLATE -- PROGRAM... gives it its copy of
-// the profile. pradelux-render --count-pages counts a PDF's pages, and
+// the profile. pradelux-render --count-pages-server counts PDFs' pages, and
 // pradelux-render --make-profile FOLDER SOFFICE makes the profile's template.
 #include "ChildProcess.h"
 #include "ProfileTemplate.h"
@@ -196,8 +196,8 @@ int main(int argc, char* argv[])
         return runWorker(argc, argv);
     if (argc > 1 && std::strcmp(argv[1], "--with-profile") == 0)
         return runWithProfile(argc, argv);
-    if (argc == 2 && std::strcmp(argv[1], "--count-pages") == 0)
-        return pradelux::office::RunPageCounter();
+    if (argc == 2 && std::strcmp(argv[1], "--count-pages-server") == 0)
+        return pradelux::office::RunPageCountServer();
     if (argc == 4 && std::strcmp(argv[1], "--make-profile") == 0)
         return pradelux::office::RunProfileMaker(QFile::decodeName(argv[2]), QFile::decodeName(argv[3]));
     if (argc > 1 && std::strcmp(argv[1], "--check-sandbox") == 0)
