@@ -3,7 +3,8 @@
 // at its start), and a presentation that takes LibreOffice over could plant
 // any of them for the renderings after it. So no rendering ever writes the
 // profile that the next one starts with: a template, made once by a
-// LibreOffice that never had a presentation open, with the settings that
+// LibreOffice that never had a presentation open but a blank one of this
+// program's, with the settings that
 // must hold (no macro runs, no update check, no recovery), is shown read-only
 // inside the sandbox, and every start of LibreOffice works in a copy of its
 // own in the sandbox's private home, which goes with it.
@@ -18,7 +19,7 @@ QString DefaultProfileTemplate();
 
 // Makes the template at folder when there is none, or when it was made by
 // another LibreOffice or by an earlier version of this program: soffice runs
-// once without a presentation in a sandbox of renderProgram's
+// once (printing a blank presentation of ours) in a sandbox of renderProgram's
 // (pradelux-render), then the settings are set (where soffice fails, the
 // template holds the settings alone until a later call makes it whole).
 // Safe when several programs
@@ -41,8 +42,9 @@ bool CopyProfile(const QString& from, const QString& to);
 // private home.
 QString PrivateProfile();
 
-// pradelux-render --make-profile FOLDER SOFFICE: runs soffice once, without
-// a presentation, to fill FOLDER, in a sandbox that may write FOLDER alone.
+// pradelux-render --make-profile FOLDER SOFFICE: runs soffice once, with no
+// presentation but a blank one of ours, to fill FOLDER, in a sandbox that
+// may write FOLDER alone.
 int RunProfileMaker(const QString& folder, const QString& soffice);
 
 } // namespace pradelux::office

@@ -41,8 +41,8 @@ protected:
         const QString path = dir.path(QStringLiteral("soffice"));
         QFile f(path);
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        // The run that makes the profile's template only starts and ends.
-        f.write(("#!/bin/sh\ncase \" $* \" in *\" --terminate_after_init \"*) exit 0;; esac\n"
+        // The run that makes the profile's template prints nothing here.
+        f.write(("#!/bin/sh\ncase \"$*\" in *pradelux-blank.fodp) exit 0;; esac\n"
                  "prev=; for a; do [ \"$prev\" = --outdir ] && out=$a; prev=$a; done\n" +
                  body + "\n")
                     .toUtf8());

@@ -12,8 +12,9 @@ from urllib.parse import unquote, urlparse
 
 here = os.path.dirname(os.path.abspath(__file__))
 args = sys.argv[1:]
-# The run that makes LibreOffice's profile template, with no presentation.
-if "--terminate_after_init" in args:
+# The run that makes LibreOffice's profile template prints a blank
+# presentation of the program's own, no stranger's deck.
+if args[-1].endswith("/pradelux-blank.fodp"):
     sys.exit(0)
 profile = os.environ.get("KIT_PROFILE", "")
 for a in args:
