@@ -128,6 +128,14 @@ QByteArray RenderService::render(const QByteArray& received)
         return reply(false, QStringLiteral("request"));
     if (presentation.isEmpty())
         return reply(false, QStringLiteral("load"));
+    // A LibreOffice is shown one folder (or one presentation shown alone)
+    // and never another: what a deck there did to it reaches no deck of
+    // another folder. Such a row gets no answer here, and the client tries
+    // it once more on a fresh renderer, which this one makes way for.
+    const QString shown = sandbox::ShownPath(presentation);
+    if (m_documents > 0 && shown != m_shown)
+        return QByteArray();
+    m_shown = shown;
     QJsonObject forwarded = request;
     forwarded.insert(QStringLiteral("presentation"), presentation);
     forwarded.insert(QStringLiteral("id"), ++m_request);

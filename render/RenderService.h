@@ -62,6 +62,7 @@ private:
     QTimer m_idle;
     QTimer m_sessionCheck;
     int m_documents = 0;
+    QString m_shown;      // the folder (or the presentation alone) its LibreOffice has been shown
     qint64 m_request = 0; // the number of the request in hand, which its answer names
     bool m_finished = false;
     bool m_watchBus = false;
