@@ -11,6 +11,7 @@
 #include <QLocalSocket>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace pradelux::office {
@@ -81,9 +82,29 @@ bool RenderService::start(QString* why)
         *why = ready.value(QStringLiteral("error")).toString(QStringLiteral("LibreOffice ended in its sandbox"));
         return false;
     }
-    QLocalServer::removeServer(m_socketPath);
+    // The renderers' own folder in the temporary folder goes with the last
+    // of them, which may be the one this one replaces, ending as it starts:
+    // made again (twice at most, should it go in between), and used only
+    // while it is a folder of this user's alone.
+    const QFileInfo folder(QFileInfo(m_socketPath).path());
+    const bool ours = folder.fileName().startsWith(QLatin1String("pradelux-render-"));
     m_server.setSocketOptions(QLocalServer::UserAccessOption);
-    if (!m_server.listen(m_socketPath)) {
+    bool listening = false;
+    for (int attempt = 0; attempt < 2 && !listening; ++attempt) {
+        if (ours) {
+            const QByteArray path = QFile::encodeName(folder.filePath());
+            struct stat st;
+            ::mkdir(path.constData(), 0700);
+            if (::lstat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
+                (st.st_mode & 0777) != 0700) {
+                *why = QStringLiteral("%1 is not a folder of this user's alone").arg(folder.filePath());
+                return false;
+            }
+        }
+        QLocalServer::removeServer(m_socketPath);
+        listening = m_server.listen(m_socketPath);
+    }
+    if (!listening) {
         *why = QStringLiteral("cannot listen on %1: %2").arg(m_socketPath, m_server.errorString());
         return false;
     }
