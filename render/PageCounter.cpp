@@ -118,23 +118,13 @@ int RunPageCountServer()
     Poppler::setDebugErrorFunction([](const QString&, const QVariant&) {}, QVariant());
     const std::unique_ptr<Poppler::Document> first = Poppler::Document::loadFromData(QByteArray(kTiny));
     for (;;) {
-        char byte = 0;
-        iovec data{&byte, 1};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-        msghdr message = {};
-        message.msg_iov = &data;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        const ssize_t got = ::recvmsg(STDIN_FILENO, &message, MSG_CMSG_CLOEXEC);
+        DescriptorMessage message;
+        const ssize_t got = ::recvmsg(STDIN_FILENO, message.header(), MSG_CMSG_CLOEXEC);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
             return 0; // the program that asked has ended
-        const cmsghdr* rights = CMSG_FIRSTHDR(&message);
-        int pdf = -1;
-        if (rights && rights->cmsg_type == SCM_RIGHTS && rights->cmsg_len == CMSG_LEN(sizeof(int)))
-            std::memcpy(&pdf, CMSG_DATA(rights), sizeof pdf);
+        const int pdf = message.carried();
         int out[2] = {-1, -1};
         const pid_t pid = pdf >= 0 && ::pipe2(out, O_CLOEXEC) == 0 ? ::fork() : -1;
         if (pid == 0) {

@@ -167,6 +167,33 @@ int ParseCount(const QByteArray& said)
     return pages > kPagesMax ? -1 : pages;
 }
 
+DescriptorMessage::DescriptorMessage()
+{
+    m_header.msg_iov = &m_data;
+    m_header.msg_iovlen = 1;
+    m_header.msg_control = m_control;
+    m_header.msg_controllen = sizeof m_control;
+}
+
+void DescriptorMessage::carry(int fd)
+{
+    cmsghdr* rights = CMSG_FIRSTHDR(&m_header);
+    rights->cmsg_level = SOL_SOCKET;
+    rights->cmsg_type = SCM_RIGHTS;
+    rights->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(rights), &fd, sizeof fd);
+}
+
+int DescriptorMessage::carried() const
+{
+    const cmsghdr* rights = CMSG_FIRSTHDR(&m_header);
+    int fd = -1;
+    if (rights && rights->cmsg_level == SOL_SOCKET && rights->cmsg_type == SCM_RIGHTS &&
+        rights->cmsg_len == CMSG_LEN(sizeof(int)))
+        std::memcpy(&fd, CMSG_DATA(rights), sizeof fd);
+    return fd;
+}
+
 namespace {
 // pradelux-render --count-pages-server, started once and kept: it has
 // Poppler loaded and starts a contained count of its own for each PDF.
@@ -184,21 +211,11 @@ public:
         if (m_pid <= 0 && !start(program))
             return std::nullopt;
         // The PDF's descriptor goes to the server; the count comes back.
-        char byte = 0;
-        iovec data{&byte, 1};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-        msghdr message = {};
-        message.msg_iov = &data;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        cmsghdr* rights = CMSG_FIRSTHDR(&message);
-        rights->cmsg_level = SOL_SOCKET;
-        rights->cmsg_type = SCM_RIGHTS;
-        rights->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(rights), &fd, sizeof fd);
-        const QByteArray said =
-            ::sendmsg(m_socket, &message, MSG_NOSIGNAL) == 1 ? ReadCount(m_socket, kCountMs + 5000) : QByteArray();
+        DescriptorMessage message;
+        message.carry(fd);
+        const QByteArray said = ::sendmsg(m_socket, message.header(), MSG_NOSIGNAL) == 1
+                                    ? ReadCount(m_socket, kCountMs + 5000)
+                                    : QByteArray();
         if (said.isEmpty()) {
             stop();
             return std::nullopt;

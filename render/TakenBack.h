@@ -21,6 +21,7 @@
 #include <QFile>
 #include <QString>
 #include <memory>
+#include <sys/socket.h>
 
 namespace pradelux::office {
 
@@ -51,6 +52,25 @@ int CountPages(int fd, const QString& counter);
 // reach before Poppler reads a byte, and says what that one counted ("pages
 // N") on its standard output. The exit status.
 int RunPageCountServer();
+// A count server's request: one byte with a PDF's descriptor beside it.
+class DescriptorMessage
+{
+public:
+    DescriptorMessage();
+    DescriptorMessage(const DescriptorMessage&) = delete;
+    DescriptorMessage& operator=(const DescriptorMessage&) = delete;
+    msghdr* header() { return &m_header; }
+    // Puts fd in the message, to be sent.
+    void carry(int fd);
+    // The descriptor a received message carried; -1 when none.
+    int carried() const;
+
+private:
+    char m_byte = 0;
+    iovec m_data{&m_byte, 1};
+    alignas(cmsghdr) char m_control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr m_header = {};
+};
 // How long the count of one PDF may take.
 inline constexpr int kCountMs = 60000;
 // What a count said on fd within ms: a line; empty when it said more, or
