@@ -13,6 +13,7 @@
 #include "ParallelExport.h"
 #include "PowerPoint1.h"
 #include "ProfileTemplate.h"
+#include "Registry.h"
 #include "RunLock.h"
 #include "SettingsStore.h"
 #include "Startup.h"
@@ -46,6 +47,7 @@ struct Options
     bool update = false;
     bool keepFolders = false;
     bool followLinks = false; // links to folders, while folders are scanned
+    bool isolateRows = false; // every row printed by a LibreOffice of its own
     QString subfoldersFrom;   // a job's: each row's folder below the output folder
     QString filesFrom;
     QString report;
@@ -103,6 +105,7 @@ struct Parser
     QCommandLineOption update{QStringLiteral("update")};
     QCommandLineOption keepFolders{QStringLiteral("keep-folders")};
     QCommandLineOption followLinks{QStringLiteral("follow-links")};
+    QCommandLineOption isolateRows{QStringLiteral("isolate-rows")};
     QCommandLineOption output{QStringLiteral("output"), {}, QStringLiteral("DIR")};
     QCommandLineOption extension{QStringLiteral("extension"), {}, QStringLiteral("EXT")};
     QCommandLineOption filesFrom{QStringLiteral("files-from"), {}, QStringLiteral("FILE")};
@@ -117,9 +120,9 @@ struct Parser
     {
         for (QCommandLineOption* hidden : {&job, &claims, &subfoldersFrom})
             hidden->setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOptions({help,    version, exportFlag,  yes,         no,     noWait,        null,
-                           verbose, update,  keepFolders, followLinks, output, extension,     filesFrom,
-                           report,  jobs,    shard,       job,         claims, subfoldersFrom});
+        parser.addOptions({help,    version,     exportFlag,  yes,         no,     noWait,    null,
+                           verbose, update,      keepFolders, followLinks, output, extension, filesFrom,
+                           report,  isolateRows, jobs,        shard,       job,    claims,    subfoldersFrom});
     }
 };
 
@@ -152,6 +155,7 @@ QStringList parse(const QStringList& arguments, Options& options, QStringList& b
     options.update = given.isSet(p.update);
     options.keepFolders = given.isSet(p.keepFolders);
     options.followLinks = given.isSet(p.followLinks);
+    options.isolateRows = given.isSet(p.isolateRows);
     options.job = given.isSet(p.job);
     options.output = given.value(p.output);
     options.extension = given.value(p.extension);
@@ -219,6 +223,9 @@ QString CommandLineUsage()
                           "  --jobs N            export N rows at once, each job with its own presentation\n"
                           "                      application, LibreOffice and printer values (0: one per\n"
                           "                      processor; default 1)\n"
+                          "  --isolate-rows      print every presentation with a LibreOffice that printed\n"
+                          "                      nothing before (without it, one LibreOffice prints the\n"
+                          "                      presentations of one folder that come one after another)\n"
                           "  --shard K/N         export only the K-th of N shares of the rows (by a stable hash\n"
                           "                      of each path), so N machines given the same arguments share them\n"
                           "  --keep-folders      each PDF goes to the folder below --output that its\n"
@@ -442,6 +449,8 @@ int runInJobs(const Options& options, const Rows& rows, const QString& folder, C
         passOn << QStringLiteral("--verbose");
     if (options.update)
         passOn << QStringLiteral("--update");
+    if (options.isolateRows)
+        passOn << QStringLiteral("--isolate-rows");
     if (options.keepFolders)
         passOn << QStringLiteral("--keep-folders");
     if (options.answer)
@@ -510,6 +519,8 @@ int runHere(const Options& options, const Rows& rows, const QString& folder, Con
         PowerPoint1Services steps = PowerPoint1::defaults(services.automation, services.registry, dialogs);
         steps.fixedPauses = false;
         steps.keepApplication = [&](ObjectRef kept) { application = std::move(kept); };
+        // Set for each row, while this run holds the lock.
+        officeoptions::SetIsolateRows(services.registry, options.isolateRows);
         return PowerPoint1(steps).DoPPT(presentation, pdf);
     });
     run.setLock(&lock, QStringLiteral("pradelux --export"), [&](const QString& holder) {

@@ -61,6 +61,9 @@ int RunWindow(int argc, char* argv[])
         exitProgram,
         &automation,
         [&](const QString& presentation, const QString& pdf) {
+            // Set for each row, while this run holds the lock.
+            officeoptions::SetIsolateRows(registry, settings.ReadSetting(settings::kIsolateRows, QString()) !=
+                                                        QLatin1String("0"));
             return PowerPoint1(PowerPoint1::defaults(automation, registry, dialogs)).DoPPT(presentation, pdf);
         }};
     services.exportLock = &exportLock;

@@ -7,6 +7,7 @@
 #include "PdfPrinter.h"
 #include "PresentationFile.h"
 #include "Printers.h"
+#include "Registry.h"
 
 #include <QCoreApplication>
 #include <QDBusArgument>
@@ -93,8 +94,8 @@ bool isRead(int kind)
 } // namespace
 
 PowerPointServer::PowerPointServer(QDBusConnection bus, Printers& printers, PdfRenderer& renderer, PdfWriterPort& port,
-                                   int startGraceMs)
-    : m_bus(std::move(bus)), m_printers(printers), m_renderer(renderer), m_port(port),
+                                   const Registry& registry, int startGraceMs)
+    : m_bus(std::move(bus)), m_printers(printers), m_renderer(renderer), m_port(port), m_registry(registry),
       m_work(QDir::tempPath() + QStringLiteral("/pradelux-office-%1-XXXXXX").arg(QCoreApplication::applicationPid()))
 {
     bool ok = false;
@@ -449,6 +450,7 @@ void PowerPointServer::printOut(int id)
     request.hiddenSlides = p.print.printHiddenSlides != 0;
     // Output type 5 is notes pages; every other type prints the slides.
     request.notesPages = p.print.outputType == 5;
+    request.isolated = officeoptions::IsolateRows(m_registry);
     // The job reaches the printer before the call returns, so a job that the
     // printer refuses fails the call with the printer's reason instead of
     // leaving the caller to wait for a file that never comes.

@@ -17,7 +17,8 @@
 
 namespace pradelux {
 class Printers;
-}
+class Registry;
+} // namespace pradelux
 
 namespace pradelux::office {
 
@@ -25,10 +26,11 @@ class PowerPointServer : public QDBusVirtualObject
 {
     Q_OBJECT
 public:
-    // startGraceMs: how long a freshly started server waits for its first
-    // client before it ends.
+    // registry: where its own options are read for each presentation it
+    // prints; startGraceMs: how long a freshly started server waits for its
+    // first client before it ends.
     PowerPointServer(QDBusConnection bus, Printers& printers, PdfRenderer& renderer, PdfWriterPort& port,
-                     int startGraceMs = 30000);
+                     const Registry& registry, int startGraceMs = 30000);
     ~PowerPointServer() override;
 
     // Registers the objects and takes the class's bus name; false when
@@ -90,6 +92,7 @@ private:
     Printers& m_printers;
     PdfRenderer& m_renderer;
     PdfWriterPort& m_port;
+    const Registry& m_registry;
     QTemporaryDir m_work;
     std::map<int, Presentation> m_presentations;
     int m_active = 0;

@@ -89,7 +89,7 @@ int main(int argc, char* argv[])
         pradelux::office::sandbox::RememberWorks();
     }
     pradelux::office::PdfWriterPort port(registry, QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
-    pradelux::office::PowerPointServer server(bus, printers, renderer, port);
+    pradelux::office::PowerPointServer server(bus, printers, renderer, port, registry);
     QObject::connect(&server, &pradelux::office::PowerPointServer::finished, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     if (!server.start()) {

@@ -53,4 +53,29 @@ private:
     Key m_next = 1;
 };
 
+// The presentation application's own options, read for each presentation it
+// prints, as the printer reads its values for each job. A run sets them for
+// its rows while it holds the export lock.
+namespace officeoptions {
+inline const QString kKey = QStringLiteral("Software\\Pradelux Office");
+// "1": every presentation is printed by a LibreOffice that printed nothing
+// before; otherwise one LibreOffice prints consecutive presentations of the
+// same folder.
+inline const QString kIsolateRows = QStringLiteral("IsolateRows");
+
+inline void SetIsolateRows(Registry& registry, bool isolate)
+{
+    Registry::Key key = 0;
+    if (registry.createKey(kKey, &key) != registry::kSuccess)
+        return;
+    registry.setStringValue(key, kIsolateRows, isolate ? QStringLiteral("1") : QStringLiteral("0"));
+    registry.closeKey(key);
+}
+
+inline bool IsolateRows(const Registry& registry)
+{
+    return registry.readString(kKey, kIsolateRows) == QStringLiteral("1");
+}
+} // namespace officeoptions
+
 } // namespace pradelux

@@ -1,17 +1,23 @@
 // pradelux-render's service.
 #include "RenderService.h"
 
+#include "Files.h"
 #include "Renderer.h"
 #include "Sandbox.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalSocket>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace pradelux::office {
@@ -27,18 +33,40 @@ bool programReplaced()
     return n > 0 && QByteArrayView(target, n).endsWith(" (deleted)");
 }
 
-QByteArray reply(bool ok, const QString& error = QString())
+QByteArray reply(bool ok, const QString& error = QString(), qint64 successor = 0)
 {
     QJsonObject o{{QStringLiteral("ok"), ok}};
     if (!ok)
         o.insert(QStringLiteral("error"), error);
+    if (successor > 0)
+        o.insert(QStringLiteral("successor"), successor);
     return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
+}
+
+// A second LibreOffice is started ahead only while the machine has this
+// much memory available, and the run's own limit, where it has one, is at
+// least twice as much.
+constexpr qint64 kAheadMemory = 1LL << 30;
+
+bool roomForAnother()
+{
+    const qint64 own = CgroupMemoryLimit();
+    return AvailableMemory() >= kAheadMemory && (own <= 0 || own >= 2 * kAheadMemory);
+}
+
+bool answers(const QString& socketPath)
+{
+    QLocalSocket probe;
+    probe.connectToServer(socketPath);
+    return probe.waitForConnected(500);
 }
 } // namespace
 
-RenderService::RenderService(QString socketPath, sandbox::Root& root, int worker, int output, RenderLimits limits)
+RenderService::RenderService(QString socketPath, sandbox::Root& root, int worker, int output, RenderLimits limits,
+                             qint64 predecessor)
     : m_socketPath(std::move(socketPath)), m_root(root), m_worker(worker), m_output(output),
-      m_drain(output, STDERR_FILENO), m_outputReady(output, QSocketNotifier::Read), m_limits(limits)
+      m_drain(output, STDERR_FILENO), m_outputReady(output, QSocketNotifier::Read), m_limits(limits),
+      m_predecessor(predecessor)
 {
     // What LibreOffice says goes to the log, up to a bound; the rest is
     // read and dropped.
@@ -71,16 +99,28 @@ RenderService::~RenderService()
 
 bool RenderService::start(QString* why)
 {
-    QLocalSocket probe;
-    probe.connectToServer(m_socketPath);
-    if (probe.waitForConnected(500)) {
-        *why = QStringLiteral("another renderer already answers on %1").arg(m_socketPath);
+    const QString answering = QStringLiteral("another renderer already answers on %1").arg(m_socketPath);
+    if (m_predecessor == 0 && answers(m_socketPath)) {
+        *why = answering;
         return false;
     }
     const QJsonObject ready = QJsonDocument::fromJson(ReadAnswerLine(m_worker, &m_buffer, &m_drain)).object();
     if (!ready.value(QStringLiteral("ready")).toBool()) {
         *why = ready.value(QStringLiteral("error")).toString(QStringLiteral("LibreOffice ended in its sandbox"));
         return false;
+    }
+    if (m_predecessor != 0) {
+        // Started ahead for a session that has ended meanwhile (a run's
+        // private bus goes with the run): nobody will come.
+        if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") && !QDBusConnection::sessionBus().isConnected()) {
+            *why = QStringLiteral("the session ended before this renderer was needed");
+            return false;
+        }
+        waitForPredecessor();
+        if (answers(m_socketPath)) {
+            *why = answering;
+            return false;
+        }
     }
     // The renderers' own folder in the temporary folder goes with the last
     // of them, which may be the one this one replaces, ending as it starts:
@@ -123,6 +163,10 @@ void RenderService::serve(QLocalSocket* client)
     if (client->canReadLine()) {
         const QByteArray answer = render(client->readLine());
         workerGone = answer.isEmpty();
+        // A renderer that serves no further row stops listening before it
+        // answers: the next row finds the one that takes over, or none.
+        if (workerGone || m_outOfStep || m_last)
+            finish();
         client->write(answer);
         client->waitForBytesWritten(kRequestWaitMs);
     }
@@ -132,8 +176,7 @@ void RenderService::serve(QLocalSocket* client)
     // A LibreOffice that crashed is never trusted with the next presentation;
     // one that has done much, or grown large, makes way for a fresh one: the
     // next request starts it.
-    if (workerGone || m_outOfStep || m_documents >= m_limits.maxDocuments ||
-        TreeMemory(::getpid()) > m_limits.maxResidentBytes)
+    if (workerGone || m_outOfStep || m_last || TreeMemory(::getpid()) > m_limits.maxResidentBytes)
         finish();
 }
 
@@ -153,10 +196,16 @@ QByteArray RenderService::render(const QByteArray& received)
     // and never another: what a deck there did to it reaches no deck of
     // another folder. Such a row gets no answer here, and the client tries
     // it once more on a fresh renderer, which this one makes way for.
+    // A row to be printed alone is served only by a LibreOffice that
+    // printed nothing before, and it is the last this one serves.
     const QString shown = sandbox::ShownPath(presentation);
-    if (m_documents > 0 && shown != m_shown)
+    const bool alone = request.value(QStringLiteral("alone")).toBool();
+    if (m_documents > 0 && (alone || shown != m_shown))
         return QByteArray();
     m_shown = shown;
+    m_last = alone || m_documents + 1 >= m_limits.maxDocuments;
+    // The one that takes over loads while this row renders.
+    const qint64 successor = m_last ? startSuccessor() : 0;
     QJsonObject forwarded = request;
     forwarded.insert(QStringLiteral("presentation"), presentation);
     forwarded.insert(QStringLiteral("id"), ++m_request);
@@ -180,9 +229,66 @@ QByteArray RenderService::render(const QByteArray& received)
     // Passed on in words of the service's own: whether it printed, and why not.
     const QJsonObject said = QJsonDocument::fromJson(answer).object();
     if (said.value(QStringLiteral("ok")).toBool())
-        return reply(true);
+        return reply(true, QString(), successor);
     const QString error = said.value(QStringLiteral("error")).toString();
-    return reply(false, error == QLatin1String("type") ? error : QStringLiteral("load"));
+    return reply(false, error == QLatin1String("type") ? error : QStringLiteral("load"), successor);
+}
+
+void RenderService::waitForPredecessor() const
+{
+    // It stops listening before it answers its last row, or ends; waited
+    // for at most as long as a renderer stays without work.
+    const ProcessHandle predecessor(m_predecessor);
+    const QByteArray socket = QFile::encodeName(m_socketPath);
+    const bool watchBus = QDBusConnection::sessionBus().isConnected();
+    QElapsedTimer clock;
+    clock.start();
+    struct stat st;
+    while (predecessor.isValid() && ::lstat(socket.constData(), &st) == 0 && clock.elapsed() < m_limits.idleMs &&
+           (!watchBus || QDBusConnection::sessionBus().isConnected()) && !predecessor.waitGone(10)) {
+    }
+}
+
+qint64 RenderService::startSuccessor() const
+{
+    if (!roomForAnother())
+        return 0;
+    const QByteArray program = QFile::encodeName(QCoreApplication::applicationFilePath());
+    const QByteArray after = QByteArray::number(::getpid());
+    char* const argv[] = {const_cast<char*>(program.constData()), const_cast<char*>("--after"),
+                          const_cast<char*>(after.constData()), nullptr};
+    int ids[2];
+    if (::pipe2(ids, O_CLOEXEC) != 0)
+        return 0;
+    // Started twice removed, in a session of its own, so that it is no
+    // process of this one's tree: it is neither counted in this renderer's
+    // memory nor ended with it. Its error output is this one's log.
+    const pid_t middle = ::fork();
+    if (middle == 0) {
+        ::setsid();
+        const pid_t successor = ::fork();
+        if (successor == 0) {
+            const int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, STDIN_FILENO);
+            ::dup2(null, STDOUT_FILENO);
+            // Nothing of this renderer's but its log.
+            ::syscall(SYS_close_range, 3U, ~0U, 0U);
+            ::chdir("/");
+            ::execv(argv[0], argv);
+            ::_exit(127);
+        }
+        const qint64 id = successor;
+        ::write(ids[1], &id, sizeof id);
+        ::_exit(0);
+    }
+    ::close(ids[1]);
+    qint64 id = 0;
+    if (middle < 0 || ::read(ids[0], &id, sizeof id) != sizeof id)
+        id = 0;
+    ::close(ids[0]);
+    if (middle > 0)
+        ::waitpid(middle, nullptr, 0);
+    return id > 0 ? id : 0;
 }
 
 void RenderService::finish()

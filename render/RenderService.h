@@ -33,8 +33,10 @@ class RenderService : public QObject
 public:
     // root: the sandbox's root; worker: this end of the socket to the worker
     // inside it; output: the read end of its standard output and error. The
-    // service owns both.
-    RenderService(QString socketPath, sandbox::Root& root, int worker, int output, RenderLimits limits);
+    // service owns both. predecessor: the renderer that started this one to
+    // take over from it once it has served its last row; 0 for none.
+    RenderService(QString socketPath, sandbox::Root& root, int worker, int output, RenderLimits limits,
+                  qint64 predecessor = 0);
     ~RenderService() override;
 
     // Waits for LibreOffice to be loaded and listens; false with why when it
@@ -49,6 +51,12 @@ private:
     void serve(QLocalSocket* client);
     QByteArray render(const QByteArray& request);
     void finish();
+    // Waits, with LibreOffice loaded, until the predecessor no longer listens.
+    void waitForPredecessor() const;
+    // Starts the renderer that takes over once this one has served its last
+    // row, while there is memory for a second LibreOffice; its process id,
+    // or 0 when none was started.
+    qint64 startSuccessor() const;
 
     QString m_socketPath;
     sandbox::Root& m_root;
@@ -67,6 +75,8 @@ private:
     bool m_finished = false;
     bool m_watchBus = false;
     bool m_outOfStep = false; // the worker said what was not asked: it serves no further row
+    bool m_last = false;      // the row in hand is the last it serves
+    qint64 m_predecessor;
 };
 
 } // namespace pradelux::office

@@ -39,6 +39,19 @@ qint64 PdfRenderer::DefaultMemoryLimit()
     return qMin<qint64>((own > 0 ? qMin(machine, own) : machine) / 2, 4LL << 30);
 }
 
+qint64 AvailableMemory()
+{
+    QFile info(QStringLiteral("/proc/meminfo"));
+    if (!info.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : info.readAll().split('\n')) {
+        // "MemAvailable:   23866012 kB"
+        if (line.startsWith("MemAvailable:"))
+            return line.mid(13).trimmed().split(' ').value(0).toLongLong() << 10;
+    }
+    return 0;
+}
+
 qint64 CgroupMemoryLimit()
 {
     QFile cgroups(QStringLiteral("/proc/self/cgroup"));

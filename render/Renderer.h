@@ -15,6 +15,9 @@ struct RenderRequest
     QString presentation;
     bool hiddenSlides = false;
     bool notesPages = false;
+    // Printed by a LibreOffice that printed nothing before, and that prints
+    // nothing after.
+    bool isolated = false;
 };
 
 // How often, in milliseconds, a rendering's time and memory are looked at.
@@ -63,6 +66,8 @@ qint64 TreeMemory(qint64 pid);
 // hold it (memory.max and memory.high, or version 1's memory.limit_in_bytes);
 // 0 when none is set.
 qint64 CgroupMemoryLimit();
+// What the machine can give without swapping (MemAvailable); 0 when unknown.
+qint64 AvailableMemory();
 // "4 GiB", "512 MiB".
 QString MemoryText(qint64 bytes);
 
@@ -95,6 +100,7 @@ public:
     static QString findSoffice();
     // What to tell when findSoffice finds none: what is missing and how to install it.
     static QString missingSofficeText();
+
 private:
     QString m_soffice;
     QString m_profile;

@@ -148,10 +148,14 @@ bool WarmRenderer::connect(QLocalSocket& socket, QString* why) const
     socket.connectToServer(m_socket);
     if (socket.waitForConnected(1000)) {
         m_starting.reset();
+        m_successor.reset();
         return true;
     }
-    // The renderer prestart started is waited for while it still runs.
+    // The renderer prestart started, or the one the last renderer started
+    // to take over from it, is waited for while it still runs.
     std::unique_ptr<ProcessHandle> started = std::move(m_starting);
+    if (!started)
+        started = std::move(m_successor);
     if (!started || started->waitGone(0))
         started = start(why);
     if (!started)
@@ -198,7 +202,8 @@ RenderedPdf WarmRenderer::render(const RenderRequest& request, const QString& wo
         const QJsonObject message{{QStringLiteral("presentation"), request.presentation},
                                   {QStringLiteral("pdf"), output},
                                   {QStringLiteral("hiddenSlides"), request.hiddenSlides},
-                                  {QStringLiteral("notesPages"), request.notesPages}};
+                                  {QStringLiteral("notesPages"), request.notesPages},
+                                  {QStringLiteral("alone"), request.isolated}};
         socket.write(QJsonDocument(message).toJson(QJsonDocument::Compact) + '\n');
         socket.flush();
 
@@ -233,6 +238,10 @@ RenderedPdf WarmRenderer::render(const RenderRequest& request, const QString& wo
             ThrowCrashed(request.presentation, QStringLiteral("crashed"));
         }
         const QJsonObject answer = QJsonDocument::fromJson(socket.readLine()).object();
+        // A renderer that serves no further row may have started the one
+        // that takes over from it.
+        if (const qint64 successor = answer.value(QStringLiteral("successor")).toInteger(); successor > 0)
+            m_successor = std::make_unique<ProcessHandle>(successor);
         if (!answer.value(QStringLiteral("ok")).toBool()) {
             QFile::remove(output);
             if (answer.value(QStringLiteral("error")).toString() == QLatin1String("type"))

@@ -52,6 +52,10 @@ private:
     QString m_log;
     // The renderer prestart started, until a rendering connects to it.
     mutable std::unique_ptr<ProcessHandle> m_starting;
+    // The renderer that the last one started ahead to take over from it,
+    // waited for by the next rendering. It serves whoever comes next, so it
+    // is left running when this application ends.
+    mutable std::unique_ptr<ProcessHandle> m_successor;
 };
 
 } // namespace pradelux::office

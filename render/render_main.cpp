@@ -202,6 +202,11 @@ int main(int argc, char* argv[])
         return pradelux::office::RunProfileMaker(QFile::decodeName(argv[2]), QFile::decodeName(argv[3]));
     if (argc > 1 && std::strcmp(argv[1], "--check-sandbox") == 0)
         return checkSandbox();
+    // pradelux-render --after PID: the renderer that PID started to take
+    // over from it.
+    qint64 predecessor = 0;
+    if (argc == 3 && std::strcmp(argv[1], "--after") == 0)
+        predecessor = std::atoll(argv[2]);
     // Started in the background: told to end, it ends, taking its sandbox.
     pradelux::UnblockInterrupts();
     QTextStream err(stderr);
@@ -260,7 +265,7 @@ int main(int argc, char* argv[])
     const int documents = qEnvironmentVariableIntValue("PRADELUX_RENDER_MAX_DOCUMENTS", &ok);
     if (ok && documents > 0)
         limits.maxDocuments = documents;
-    pradelux::office::RenderService service(socket, *root, pair[0], output[0], limits);
+    pradelux::office::RenderService service(socket, *root, pair[0], output[0], limits, predecessor);
     if (!service.start(&why)) {
         err << "pradelux-render: " << why << Qt::endl;
         return 4;

@@ -11,6 +11,10 @@ inline const QString kLastFolder = QStringLiteral("LastFolder");
 inline const QString kLastFolderDot = QStringLiteral("LastFolderDot");
 inline const QString kExtension = QStringLiteral("Extension");
 inline const QString kSnapshot = QStringLiteral("Snapshot");
+// "0": the window's rows of one folder share a LibreOffice; anything else,
+// or none stored: every row gets one of its own, started during the pauses
+// of the row before.
+inline const QString kIsolateRows = QStringLiteral("IsolateRows");
 } // namespace settings
 
 // Every read asks the file and every write reaches it at once; nothing is

@@ -39,7 +39,7 @@ const QStringList kEscapes = {"hidden-folder", "home-secret",    "outside",     
                               "other-process", "host-shm",       "host-tmp",        "many-processes",
                               "extra-devices", "new-privileges", "host-environment"};
 // What the kit says of every row.
-constexpr int kAttempts = 28;
+constexpr int kAttempts = 30;
 // Those that only root wins outside.
 const QStringList kRootEscapes = {"proc-sys", "root-only-file", "root-user", "capabilities"};
 
@@ -63,6 +63,11 @@ public:
             lent.insert(name, home + "/lent/" + name + ".pptx");
             QFile::copy(test::deck(QStringLiteral("pptx")), lent[name]);
         }
+        // Two decks of one folder, printed one after the other.
+        pair = {home + "/pair/one.pptx", home + "/pair/two.pptx"};
+        QDir().mkpath(home + "/pair");
+        for (const QString& deck : pair)
+            QFile::copy(test::deck(QStringLiteral("pptx")), deck);
         hostFiles = {"/tmp/pradelux-kit-" + tag + ".txt", "/dev/shm/pradelux-kit-" + tag};
         QDir().mkpath(talks);
         for (const QString& deck : decks)
@@ -110,6 +115,8 @@ public:
         rows.insert(decks[2], QJsonObject{{"shownWrite", decks[2] + ".new"}});
         for (auto it = lent.cbegin(); it != lent.cend(); ++it)
             rows.insert(it.value(), QJsonObject{{"shownWrite", it.value() + ".new"}, {it.key(), true}});
+        for (const QString& deck : pair)
+            rows.insert(deck, QJsonObject{{"shownWrite", deck + ".new"}});
         rows.insert(lent["swap"],
                     QJsonObject{{"shownWrite", lent["swap"] + ".new"}, {"swap", home + "/.ssh/id_ed25519"}});
         const QJsonObject common{{"outside", m_dir.filePath("outside.txt")},
@@ -167,7 +174,7 @@ public:
 
     QString home, runtime, kit, out, talks;
     QMap<QString, QString> lent;
-    QStringList decks, hostFiles;
+    QStringList decks, pair, hostFiles;
 
 private:
     void chown(const QString& path) const
@@ -392,6 +399,29 @@ TEST(EscapeKitTest, CodeRunningAsLibreOfficeReachesOnlyItsPresentationItsFolderA
                 EXPECT_NE(test::readFile(world.out + "/" + pdf), "secret") << where << pdf.toStdString();
             EXPECT_EQ(test::readFile(world.home + "/.ssh/id_ed25519"), "secret") << where;
             EXPECT_FALSE(QFile::exists(world.home + "/.cache/pradelux-office/profile-template/user/planted")) << where;
+
+            // Each row leaves a process running in its LibreOffice, holding
+            // its folder open, and files in its /tmp and home. Shared by the
+            // two decks of one folder, the kept LibreOffice shows them to the
+            // second (what one deck can do to the others of its folder);
+            // printed alone, the second meets none of them.
+            for (const bool isolate : {false, true}) {
+                endKeptRenderer(world.runtime);
+                QFile::remove(world.out + "/two.pdf");
+                QProcess pair;
+                world.start(pair,
+                            QStringList{kApp + "/pradelux", "--export", "--output", world.out} +
+                                (isolate ? QStringList{"--isolate-rows"} : QStringList()) + world.pair,
+                            renderer);
+                ASSERT_TRUE(pair.waitForFinished(240000)) << where;
+                EXPECT_EQ(pair.exitCode(), 0) << where << pair.readAllStandardError().toStdString();
+                const QMap<QString, QString> second = said(world.out + "/two.pdf");
+                const bool shared = !isolate && renderer.isEmpty();
+                for (const char* earlier : {"earlier-process", "earlier-file", "planted-profile"})
+                    EXPECT_EQ(second.value(earlier), shared ? "reached" : "blocked")
+                        << where << (isolate ? ", isolated: " : ": ") << earlier;
+                EXPECT_EQ(test::readFile(world.out + "/two.pdf").contains(world.pair[0]), shared) << where;
+            }
 
             // The same kit outside the sandbox reaches every one of them.
             if (renderer.isEmpty()) {
