@@ -19,7 +19,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <memory>
 #include <sys/prctl.h>
@@ -67,15 +66,15 @@ QByteArray readLine(int socket, QByteArray& buffer)
 }
 
 
-// The allocator this process runs with, when it is one made for many small
-// objects (tcmalloc): LibreOffice's own process is given it too.
+// An allocator made for many small objects (tcmalloc), for LibreOffice's
+// process, where it is installed.
 QByteArray fastAllocator()
 {
-    Dl_info info = {};
-    void* const symbol = ::dlsym(RTLD_DEFAULT, "malloc");
-    if (!symbol || !::dladdr(symbol, &info) || !info.dli_fname || !std::strstr(info.dli_fname, "tcmalloc"))
-        return QByteArray();
-    return QByteArray(info.dli_fname);
+#ifdef PRADELUX_TCMALLOC
+    if (::access(PRADELUX_TCMALLOC, R_OK) == 0)
+        return QByteArrayLiteral(PRADELUX_TCMALLOC);
+#endif
+    return QByteArray();
 }
 
 // LibreOffice as a program of its own, headless, accepting connections of
