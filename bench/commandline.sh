@@ -118,3 +118,82 @@ echo "two bare soffice processes at once, over half the corpus each: a round's r
   "median $(echo "$halves_bare" | median) (LibreOffice's own gain from a second processor; no target)"
 echo "pradelux's own time per row beyond its renderer's, median: $own (target at most 30 ms)"
 echo "every PDF of --jobs 1 has as many pages as the bare batch's"
+
+# Many folders: the same decks spread over one folder of 20, three of 5 and
+# the rest alone (a LibreOffice of its own for each folder), and every row
+# alone (--isolate-rows), against the one folder above, in rounds of their
+# own. Processor time is the whole machine's (every process of a run,
+# renderers started ahead included), read from /proc/stat.
+spread=$work/spread; rm -rf "$spread"; mkdir -p "$spread"
+i=0
+for f in "$corpus"/*; do
+  if ((i < 20)); then d=big; elif ((i < 35)); then d=five$(((i - 20) / 5)); else d=alone$i; fi
+  mkdir -p "$spread/$d"; cp "$f" "$spread/$d/"; i=$((i + 1))
+done
+busy() { awk '/^cpu / {print $2 + $3 + $4 + $7 + $8}' /proc/stat; }
+hz=$(getconf CLK_TCK)
+measure() { # label folder [option]; appends "wall cpu" to the label's list
+  local label=$1 folder=$2; shift 2
+  stop_renderer; rm -rf "$work/m"; mkdir -p "$work/m"
+  local before after wall
+  before=$(busy)
+  wall=$(seconds dbus-run-session -- "$build/bin/pradelux" --export "$@" --output "$work/m" "$folder")
+  stop_renderer
+  after=$(busy)
+  [ "$(ls "$work/m" | wc -l)" -eq "$count" ] || { echo "$label: $(ls "$work/m" | wc -l) of $count PDFs"; exit 1; }
+  eval "${label}_wall+=\" $wall\"; ${label}_cpu+=\" $(echo "scale=3; ($after - $before) / $hz" | bc)\""
+}
+flat_wall=; flat_cpu=; many_wall=; many_cpu=; iso_wall=; iso_cpu=
+for round in $(seq "$rounds"); do
+  measure flat "$corpus"; measure many "$spread"; measure iso "$spread" --isolate-rows
+done
+per_row() { echo "scale=3; $(echo "$1" | median) / $count" | bc; }
+echo "one folder, kept renderer: wall:$flat_wall s; processor:$flat_cpu s"
+echo "$(ls "$spread" | wc -l) folders (20, 5, 5, 5 and 7 alone), a LibreOffice for each: wall:$many_wall s; processor:$many_cpu s"
+echo "every row alone (--isolate-rows): wall:$iso_wall s; processor:$iso_cpu s"
+echo "a row, medians: one folder $(per_row "$flat_wall") s wall, $(per_row "$flat_cpu") s processor;" \
+  "many folders $(per_row "$many_wall") s, $(per_row "$many_cpu") s; --isolate-rows $(per_row "$iso_wall") s," \
+  "$(per_row "$iso_cpu") s"
+
+# Peak memory: the proportional set size of every process of a run (its
+# programs, LibreOffice, the sandboxes, the session bus), summed, sampled
+# every 0.1 s; once each, after the timed rounds.
+peak_pss() { # command...; prints the peak in MiB
+  local out=$work/pss
+  python3 - "$out" "$build/bin/" <<'EOF2' &
+import os, sys, time
+out, build = sys.argv[1], sys.argv[2]
+ours = (build, "soffice", "bwrap", "dbus-daemon", "dbus-run-session", "oosplash")
+peak = 0
+while not os.path.exists(out + ".stop"):
+    total = 0
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            program = open(f"/proc/{pid}/cmdline", "rb").read().split(b"\0")[0].decode(errors="replace")
+            if any(o in program for o in ours):
+                for line in open(f"/proc/{pid}/smaps_rollup"):
+                    if line.startswith("Pss:"):
+                        total += int(line.split()[1])
+        except OSError:
+            pass
+    peak = max(peak, total)
+    time.sleep(0.1)
+open(out, "w").write("%d\n" % (peak // 1024))
+EOF2
+  local sampler=$!
+  sleep 0.3
+  "$@" >/dev/null 2>&1
+  touch "$out.stop"; wait "$sampler"; rm -f "$out.stop"
+  cat "$out"
+}
+stop_renderer; rm -rf "$work/p"
+pss_bare=$(peak_pss soffice --headless -env:UserInstallation=$bare_profile --convert-to pdf --outdir "$work/p" "$corpus"/*)
+stop_renderer
+pss_one=$(peak_pss dbus-run-session -- "$build/bin/pradelux" --export --jobs 1 --output "$work/p" "$corpus")
+stop_renderer
+pss_two=$(peak_pss dbus-run-session -- "$build/bin/pradelux" --export --jobs 2 --output "$work/p" "$corpus")
+stop_renderer
+pss_iso=$(peak_pss dbus-run-session -- "$build/bin/pradelux" --export --jobs 2 --isolate-rows --output "$work/p" "$corpus")
+stop_renderer
+echo "peak memory (PSS of the run's processes, summed): bare batch $pss_bare MiB; --jobs 1 $pss_one MiB;" \
+  "--jobs 2 $pss_two MiB (target at most 468); --jobs 2 --isolate-rows $pss_iso MiB"
