@@ -137,10 +137,12 @@ measure() { # label folder [option]; appends "wall cpu" to the label's list
   stop_renderer; rm -rf "$work/m"; mkdir -p "$work/m"
   local before after wall
   before=$(busy)
-  wall=$(seconds dbus-run-session -- "$build/bin/pradelux" --export "$@" --output "$work/m" "$folder")
+  wall=$(seconds dbus-run-session -- "$build/bin/pradelux" --export "$@" --report "$work/m.json" --output "$work/m" \
+    "$folder")
   stop_renderer
   after=$(busy)
-  [ "$(ls "$work/m" | wc -l)" -eq "$count" ] || { echo "$label: $(ls "$work/m" | wc -l) of $count PDFs"; exit 1; }
+  [ "$(ls "$work/m" | grep -c '\.pdf$')" -eq "$count" ] ||
+    { echo "$label: $(ls "$work/m" | wc -l) of $count PDFs"; grep -v '"written"' "$work/m.json"; exit 1; }
   eval "${label}_wall+=\" $wall\"; ${label}_cpu+=\" $(echo "scale=3; ($after - $before) / $hz" | bc)\""
 }
 flat_wall=; flat_cpu=; many_wall=; many_cpu=; iso_wall=; iso_cpu=
