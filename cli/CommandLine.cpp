@@ -11,6 +11,7 @@
 #include "Failure.h"
 #include "Files.h"
 #include "ParallelExport.h"
+#include "PdfPrinter.h"
 #include "PowerPoint1.h"
 #include "ProfileTemplate.h"
 #include "Registry.h"
@@ -48,6 +49,7 @@ struct Options
     bool keepFolders = false;
     bool followLinks = false; // links to folders, while folders are scanned
     bool isolateRows = false; // every row printed by a LibreOffice of its own
+    PdfSettings pdf;          // how the printer makes each PDF
     QString subfoldersFrom;   // a job's: each row's folder below the output folder
     QString filesFrom;
     QString report;
@@ -106,6 +108,12 @@ struct Parser
     QCommandLineOption keepFolders{QStringLiteral("keep-folders")};
     QCommandLineOption followLinks{QStringLiteral("follow-links")};
     QCommandLineOption isolateRows{QStringLiteral("isolate-rows")};
+    QCommandLineOption noTags{QStringLiteral("no-tags")};
+    QCommandLineOption pdfa{QStringLiteral("pdfa"), {}, QStringLiteral("1|2|3")};
+    QCommandLineOption pdfua{QStringLiteral("pdfua")};
+    QCommandLineOption imageDpi{QStringLiteral("image-dpi"), {}, QStringLiteral("N")};
+    QCommandLineOption jpegQuality{QStringLiteral("jpeg-quality"), {}, QStringLiteral("N")};
+    QCommandLineOption losslessImages{QStringLiteral("lossless-images")};
     QCommandLineOption output{QStringLiteral("output"), {}, QStringLiteral("DIR")};
     QCommandLineOption extension{QStringLiteral("extension"), {}, QStringLiteral("EXT")};
     QCommandLineOption filesFrom{QStringLiteral("files-from"), {}, QStringLiteral("FILE")};
@@ -120,11 +128,67 @@ struct Parser
     {
         for (QCommandLineOption* hidden : {&job, &claims, &subfoldersFrom})
             hidden->setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOptions({help,    version,     exportFlag,  yes,         no,     noWait,    null,
-                           verbose, update,      keepFolders, followLinks, output, extension, filesFrom,
-                           report,  isolateRows, jobs,        shard,       job,    claims,    subfoldersFrom});
+        parser.addOptions({help,    version,     exportFlag,  yes,         no,          noWait,        null,
+                           verbose, update,      keepFolders, followLinks, output,      extension,     filesFrom,
+                           report,  isolateRows, jobs,        shard,       job,         claims,        subfoldersFrom,
+                           noTags,  pdfa,        pdfua,       imageDpi,    jpegQuality, losslessImages});
     }
 };
+
+// How the printer is to make the PDFs; what is wrong with the values, or
+// with a combination that LibreOffice would refuse or quietly change, goes
+// to badValues.
+void readPdfSettings(const Parser& p, PdfSettings& pdf, QStringList& badValues)
+{
+    const QCommandLineParser& given = p.parser;
+    const auto number = [&](const QCommandLineOption& option, int low, int high, const QString& what) {
+        bool ok = false;
+        const int n = given.value(option).toInt(&ok);
+        if (!ok || n < low || n > high)
+            badValues
+                << QStringLiteral("--%1 takes %2: %3").arg(option.names().constFirst(), what, given.value(option));
+        return ok ? n : 0;
+    };
+    pdf.tagged = !given.isSet(p.noTags);
+    pdf.pdfua = given.isSet(p.pdfua);
+    pdf.losslessImages = given.isSet(p.losslessImages);
+    if (given.isSet(p.pdfa))
+        pdf.pdfa = number(p.pdfa, 1, 3, QStringLiteral("1, 2 or 3 (PDF/A-1b, 2b, 3b)"));
+    if (given.isSet(p.imageDpi))
+        pdf.imageDpi = number(p.imageDpi, 50, 2400, QStringLiteral("a resolution from 50 to 2400"));
+    if (given.isSet(p.jpegQuality))
+        pdf.jpegQuality = number(p.jpegQuality, 1, 100, QStringLiteral("a quality from 1 to 100"));
+    if (pdf.pdfua && !pdf.tagged)
+        badValues << QStringLiteral("--pdfua needs the tags that --no-tags leaves out.");
+    if (pdf.pdfa > 0 && !pdf.tagged)
+        badValues << QStringLiteral(
+            "--no-tags cannot be combined with --pdfa: LibreOffice tags every PDF/A it writes.");
+    if (pdf.pdfua && pdf.pdfa == 1)
+        badValues << QStringLiteral(
+            "--pdfua cannot be combined with --pdfa 1: PDF/A-1 allows no PDF/UA; use --pdfa 2 or 3.");
+    if (pdf.losslessImages && pdf.jpegQuality > 0)
+        badValues << QStringLiteral(
+            "--jpeg-quality has no effect with --lossless-images, which keeps images without JPEG.");
+}
+
+// The options that give these settings, for the jobs of --jobs.
+QStringList PdfOptionsOf(const PdfSettings& pdf)
+{
+    QStringList options;
+    if (!pdf.tagged)
+        options << QStringLiteral("--no-tags");
+    if (pdf.pdfa > 0)
+        options << QStringLiteral("--pdfa") << QString::number(pdf.pdfa);
+    if (pdf.pdfua)
+        options << QStringLiteral("--pdfua");
+    if (pdf.imageDpi > 0)
+        options << QStringLiteral("--image-dpi") << QString::number(pdf.imageDpi);
+    if (pdf.jpegQuality > 0)
+        options << QStringLiteral("--jpeg-quality") << QString::number(pdf.jpegQuality);
+    if (pdf.losslessImages)
+        options << QStringLiteral("--lossless-images");
+    return options;
+}
 
 // Reads the options; the texts for the user of what is wrong with them: the
 // options themselves, and (in badValues) the values of --shard and --jobs.
@@ -156,6 +220,7 @@ QStringList parse(const QStringList& arguments, Options& options, QStringList& b
     options.keepFolders = given.isSet(p.keepFolders);
     options.followLinks = given.isSet(p.followLinks);
     options.isolateRows = given.isSet(p.isolateRows);
+    readPdfSettings(p, options.pdf, badValues);
     options.job = given.isSet(p.job);
     options.output = given.value(p.output);
     options.extension = given.value(p.extension);
@@ -219,13 +284,14 @@ QString CommandLineUsage()
                           "                      and read (--files-from)\n"
                           "  --report FILE       one JSON object a line for each row as it ends: presentation,\n"
                           "                      pdf, status (written, failed, replaced, skipped), pages,\n"
-                          "                      seconds, error\n"
+                          "                      pdfVersion, pdfa, tagged, seconds, error\n"
                           "  --jobs N            export N rows at once, each job with its own presentation\n"
                           "                      application, LibreOffice and printer values (0: one per\n"
                           "                      processor; default 1)\n"
                           "  --isolate-rows      print every presentation with a LibreOffice that printed\n"
                           "                      nothing before (without it, one LibreOffice prints the\n"
                           "                      presentations of one folder that come one after another)\n"
+                          "\n"
                           "  --shard K/N         export only the K-th of N shares of the rows (by a stable hash\n"
                           "                      of each path), so N machines given the same arguments share them\n"
                           "  --keep-folders      each PDF goes to the folder below --output that its\n"
@@ -242,6 +308,15 @@ QString CommandLineUsage()
                           "                      instead of waiting for it\n"
                           "  --version           the version\n"
                           "  --help              this text\n"
+                          "\n"
+                          "The PDFs are tagged (structure tags, which screen readers follow, and the\n"
+                          "presentation's title, or its file's name) unless told otherwise:\n"
+                          "  --no-tags           no structure tags\n"
+                          "  --pdfa 1|2|3        PDF/A-1, 2 or 3 (level B at least), for archives\n"
+                          "  --pdfua             PDF/UA, for accessibility rules (not with --pdfa 1)\n"
+                          "  --image-dpi N       images reduced to at most N dots per inch (50 to 2400)\n"
+                          "  --jpeg-quality N    JPEG quality of images, 1 to 100\n"
+                          "  --lossless-images   images kept without loss (not with --jpeg-quality)\n"
                           "\n"
                           "Each PDF is printed on the standard output as soon as it is written; progress,\n"
                           "reports and the final message go to the error output. Without a session bus a\n"
@@ -451,6 +526,7 @@ int runInJobs(const Options& options, const Rows& rows, const QString& folder, C
         passOn << QStringLiteral("--update");
     if (options.isolateRows)
         passOn << QStringLiteral("--isolate-rows");
+    passOn << PdfOptionsOf(options.pdf);
     if (options.keepFolders)
         passOn << QStringLiteral("--keep-folders");
     if (options.answer)
@@ -519,8 +595,10 @@ int runHere(const Options& options, const Rows& rows, const QString& folder, Con
         PowerPoint1Services steps = PowerPoint1::defaults(services.automation, services.registry, dialogs);
         steps.fixedPauses = false;
         steps.keepApplication = [&](ObjectRef kept) { application = std::move(kept); };
-        // Set for each row, while this run holds the lock.
+        // Set for each row, while this run holds the lock: which LibreOffice
+        // prints it, and how the printer makes its PDF.
         officeoptions::SetIsolateRows(services.registry, options.isolateRows);
+        pdfprinter::SetPdfSettings(services.registry, options.pdf);
         return PowerPoint1(steps).DoPPT(presentation, pdf);
     });
     run.setLock(&lock, QStringLiteral("pradelux --export"), [&](const QString& holder) {

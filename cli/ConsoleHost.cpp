@@ -166,6 +166,7 @@ void ConsoleHost::rowEnded(int row, const QString& presentation, const QString& 
         // The pages as the printer recorded them: the PDF itself came from
         // LibreOffice and is not parsed here.
         line.pages = pdfprinter::RecordedPages(pdf);
+        line.kind = pdfprinter::RecordedKind(pdf);
         // Out at once, so a pipe sees each PDF as it comes; a reader that
         // has gone stops the run.
         if (m_output.outIsTerminal)
@@ -236,6 +237,12 @@ void ConsoleHost::writeReport(const Line& line)
                   {QStringLiteral("seconds"), qRound(line.seconds * 1000) / 1000.0}};
     if (line.pages >= 0)
         o.insert(QStringLiteral("pages"), line.pages);
+    // What the PDF is, as the renderer's check found it.
+    if (!line.kind.version.isEmpty()) {
+        o.insert(QStringLiteral("pdfVersion"), line.kind.version);
+        o.insert(QStringLiteral("pdfa"), line.kind.pdfa);
+        o.insert(QStringLiteral("tagged"), line.kind.tagged);
+    }
     if (!line.error.isEmpty())
         o.insert(QStringLiteral("error"), line.error);
     m_report.write(QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n');

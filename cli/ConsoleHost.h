@@ -3,6 +3,8 @@
 // line for each row, and one block of text for each row that failed.
 #pragma once
 
+#include "PdfPrinter.h"
+
 #include "ExportRun.h"
 #include "Interrupts.h"
 
@@ -76,6 +78,7 @@ private:
         QString presentation, pdf, status, error;
         int pages = -1;
         double seconds = 0;
+        pdfprinter::PdfKind kind = {};
     };
     void writeReport(const Line& line);
     // True when a later row's PDF would go to the same path as this row's.

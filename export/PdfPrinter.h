@@ -2,6 +2,7 @@
 // tell it where the next PDF goes.
 #pragma once
 
+#include "PdfSettings.h"
 #include "Registry.h"
 
 #include <QFile>
@@ -16,6 +17,17 @@ inline const QString kKey = QStringLiteral("Software\\") + kName;
 inline const QString kOutputFile = QStringLiteral("OutputFile");
 inline const QString kBypassSaveAs = QStringLiteral("BypassSaveAs");
 
+// The printer's settings for its next job: a run writes them for each row
+// while it holds the lock, as it writes where the PDF goes.
+inline void SetPdfSettings(Registry& registry, const PdfSettings& settings)
+{
+    Registry::Key key = 0;
+    if (registry.createKey(kKey, &key) != registry::kSuccess)
+        return;
+    pdfsettings::Write(registry, key, settings);
+    registry.closeKey(key);
+}
+
 // The printer records with each PDF it writes how many pages the renderer's
 // check counted, so whoever asked for the PDF learns its pages without
 // parsing what LibreOffice wrote.
@@ -28,6 +40,35 @@ inline void RecordPages(const QString& pdf, int pages)
     const QByteArray value = QByteArray::number(pages);
     // A file system without extended attributes keeps the PDF without them.
     ::setxattr(QFile::encodeName(pdf).constData(), kPagesAttribute, value.constData(), value.size(), 0);
+}
+
+// What the renderer's check found the PDF to be, recorded beside its pages.
+inline constexpr const char* kKindAttribute = "user.pradelux.pdf";
+struct PdfKind
+{
+    QString version; // "1.6"; empty when nothing was recorded
+    int pdfa = 0;    // its PDF/A part; 0: none
+    bool tagged = false;
+};
+
+inline void RecordKind(const QString& pdf, const PdfKind& kind)
+{
+    if (kind.version.isEmpty())
+        return;
+    const QByteArray value =
+        kind.version.toLatin1() + ' ' + QByteArray::number(kind.pdfa) + ' ' + (kind.tagged ? '1' : '0');
+    ::setxattr(QFile::encodeName(pdf).constData(), kKindAttribute, value.constData(), value.size(), 0);
+}
+
+// What was recorded with pdf; an empty version when nothing was.
+inline PdfKind RecordedKind(const QString& pdf)
+{
+    char value[32] = {};
+    const ssize_t size = ::getxattr(QFile::encodeName(pdf).constData(), kKindAttribute, value, sizeof value - 1);
+    const QList<QByteArray> parts = size > 0 ? QByteArray(value, size).split(' ') : QList<QByteArray>();
+    if (parts.size() != 3)
+        return {};
+    return {QString::fromLatin1(parts[0]), parts[1].toInt(), parts[2] == "1"};
 }
 
 // The pages recorded with pdf; -1 when none were.

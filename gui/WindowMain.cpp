@@ -64,6 +64,11 @@ int RunWindow(int argc, char* argv[])
             // Set for each row, while this run holds the lock.
             officeoptions::SetIsolateRows(registry, settings.ReadSetting(settings::kIsolateRows, QString()) !=
                                                         QLatin1String("0"));
+            // The window's PDF choices are kept with its settings, by the
+            // printer's names for them.
+            pdfprinter::SetPdfSettings(registry, pdfsettings::Parse([&](const QString& name) {
+                                           return settings.ReadSetting(name, QString());
+                                       }));
             return PowerPoint1(PowerPoint1::defaults(automation, registry, dialogs)).DoPPT(presentation, pdf);
         }};
     services.exportLock = &exportLock;

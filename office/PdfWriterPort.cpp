@@ -180,6 +180,11 @@ QString PdfWriterPort::target(const QString& printer, const QString& title) cons
     return target;
 }
 
+PdfSettings PdfWriterPort::settings(const QString& printer) const
+{
+    return pdfsettings::Read(m_registry, QStringLiteral("Software\\") + printer);
+}
+
 QString PdfWriterPort::write(const PrintJob& job) const
 {
     const QString target = job.target.isEmpty() ? this->target(job.printer, job.title) : job.target;
@@ -196,6 +201,7 @@ QString PdfWriterPort::write(const PrintJob& job) const
         throw Failure(failure::kPathFileAccess, QStringLiteral("the job's pages are gone (%1)").arg(job.pdf));
     writeWhole(target, source);
     pdfprinter::RecordPages(target, job.pages);
+    pdfprinter::RecordKind(target, job.kind);
     return target;
 }
 

@@ -5,6 +5,9 @@
 #include <QIODevice>
 
 #include <QString>
+
+#include "PdfPrinter.h"
+#include "PdfSettings.h"
 #include <functional>
 #include <memory>
 #include <unistd.h>
@@ -23,7 +26,8 @@ struct PrintJob
     // Where the PDF goes, taken from the registry when the job was handed
     // over (PdfWriterPort::target); empty: taken when it is written.
     QString target;
-    int pages = -1; // as the renderer's check counted them; -1: not known
+    int pages = -1;                // as the renderer's check counted them; -1: not known
+    pdfprinter::PdfKind kind = {}; // what that check found it to be
     // The rendered pages as the renderer checked them, opened: read instead
     // of the path when there.
     std::shared_ptr<QIODevice> pdfFile = nullptr;
@@ -53,6 +57,9 @@ public:
     // now. The presentation application takes it when the job is handed
     // over, so values written for a later job cannot redirect this one.
     QString target(const QString& printer, const QString& title) const;
+    // How the printer makes the job's PDF, read from the registry when the
+    // job is handed over.
+    PdfSettings settings(const QString& printer) const;
 
 private:
     QString unusedName(const QString& title) const;

@@ -437,11 +437,13 @@ void PowerPointServer::printOut(int id)
                       QStringLiteral("%1 cannot be printed: only the whole presentation can be printed.").arg(p.path));
 
     PrintJob job{QString(), printerName, QFileInfo(p.path).completeBaseName(), QString()};
+    PdfSettings pdf;
     // The printer takes the output path when the job is handed over, before
     // the pages are rendered: values written meanwhile are a later job's.
     asPrinter(job, p.path, [&] {
         checkPort(job.printer);
         job.target = m_port.target(job.printer, job.title);
+        pdf = m_port.settings(job.printer);
     });
     const QString jobFolder = m_work.filePath(QStringLiteral("job-%1").arg(m_nextJob++));
     QDir().mkpath(jobFolder);
@@ -451,6 +453,7 @@ void PowerPointServer::printOut(int id)
     // Output type 5 is notes pages; every other type prints the slides.
     request.notesPages = p.print.outputType == 5;
     request.isolated = officeoptions::IsolateRows(m_registry);
+    request.pdf = pdf;
     // The job reaches the printer before the call returns, so a job that the
     // printer refuses fails the call with the printer's reason instead of
     // leaving the caller to wait for a file that never comes.
@@ -460,6 +463,7 @@ void PowerPointServer::printOut(int id)
         const RenderedPdf rendered = m_renderer.render(request, jobFolder);
         job.pdf = rendered.path;
         job.pages = rendered.pages;
+        job.kind = {rendered.facts.version, rendered.facts.pdfa, rendered.facts.tagged};
         job.pdfFile = rendered.file;
         const double seconds = rendering.nsecsElapsed() / 1e9;
         asPrinter(job, p.path, [&] {

@@ -41,11 +41,11 @@ std::unique_ptr<HiddenDocuments> HiddenDocuments::connect(const QString& program
     return desktop ? std::unique_ptr<HiddenDocuments>(new HiddenDocuments(desktop, print, close)) : nullptr;
 }
 
-HiddenDocuments::Result HiddenDocuments::print(const QString& presentation, const QString& pdf, bool hiddenSlides,
-                                               bool notesPages)
+HiddenDocuments::Result HiddenDocuments::print(const QString& presentation, const QString& pdf,
+                                               const QByteArray& filterOptions)
 {
-    return static_cast<Result>(m_print(m_desktop, presentation.toUtf8().constData(), pdf.toUtf8().constData(),
-                                       hiddenSlides ? 1 : 0, notesPages ? 1 : 0));
+    return static_cast<Result>(
+        m_print(m_desktop, presentation.toUtf8().constData(), pdf.toUtf8().constData(), filterOptions.constData()));
 }
 
 void HiddenDocuments::close()

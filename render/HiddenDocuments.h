@@ -12,6 +12,7 @@
 // them, so they are loaded first, by their full paths, for the module to use.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <memory>
 
@@ -37,11 +38,13 @@ public:
 
     // The presentation stays open until close(), so that the answer can go
     // out before LibreOffice takes it down.
-    Result print(const QString& presentation, const QString& pdf, bool hiddenSlides, bool notesPages);
+    // filterOptions: the PDF filter's options, as PdfFilterOptions gives them.
+    // A presentation without a title gets its file's name as its PDF's.
+    Result print(const QString& presentation, const QString& pdf, const QByteArray& filterOptions);
     void close();
 
 private:
-    using Print = int (*)(void*, const char*, const char*, int, int);
+    using Print = int (*)(void*, const char*, const char*, const char*);
     using Close = void (*)(void*);
     HiddenDocuments(void* desktop, Print print, Close close) : m_desktop(desktop), m_print(print), m_close(close) {}
     void* m_desktop;

@@ -4,6 +4,9 @@
 // that it shares them; its interface is plain C.
 #include "HiddenDocuments.h"
 
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QString>
 #include <QUrl>
 
@@ -11,6 +14,8 @@
 #include <com/sun/star/bridge/UnoUrlResolver.hpp>
 #include <com/sun/star/document/MacroExecMode.hpp>
 #include <com/sun/star/document/UpdateDocMode.hpp>
+#include <com/sun/star/document/XDocumentProperties.hpp>
+#include <com/sun/star/document/XDocumentPropertiesSupplier.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/lang/XComponent.hpp>
@@ -44,6 +49,30 @@ beans::PropertyValue property(const char* name, const uno::Any& value)
     p.Name = rtl::OUString::createFromAscii(name);
     p.Value = value;
     return p;
+}
+
+// The PDF filter's options, from the JSON that LibreOffice's --convert-to
+// takes (name → type and value).
+uno::Sequence<beans::PropertyValue> filterData(const char* json)
+{
+    const QJsonObject options = QJsonDocument::fromJson(QByteArray(json)).object();
+    uno::Sequence<beans::PropertyValue> data(static_cast<sal_Int32>(options.size()));
+    sal_Int32 at = 0;
+    for (auto it = options.constBegin(); it != options.constEnd(); ++it) {
+        const QJsonObject option = it.value().toObject();
+        const QString type = option.value(QStringLiteral("type")).toString();
+        const QString value = option.value(QStringLiteral("value")).toString();
+        uno::Any any;
+        if (type == QLatin1String("boolean"))
+            any <<= value == QLatin1String("true");
+        else if (type == QLatin1String("long"))
+            any <<= static_cast<sal_Int32>(value.toInt());
+        else
+            any <<= toOUString(value);
+        data[at].Name = toOUString(it.key());
+        data[at++].Value = any;
+    }
+    return data;
 }
 
 rtl::OUString fileUrl(const QString& path)
@@ -86,7 +115,7 @@ struct Desktop
     std::unique_ptr<OpenDocument> last;
 };
 
-Result print(Desktop& desktop, const QString& presentation, const QString& pdf, bool hiddenSlides, bool notesPages)
+Result print(Desktop& desktop, const QString& presentation, const QString& pdf, const char* options)
 {
     desktop.last.reset();
     // Read-only, no macro, no link brought up to date, no questions: there
@@ -111,12 +140,17 @@ Result print(Desktop& desktop, const QString& presentation, const QString& pdf, 
         const uno::Reference<lang::XServiceInfo> info(document.get(), uno::UNO_QUERY);
         if (!info.is() || !info->supportsService("com.sun.star.presentation.PresentationDocument"))
             return Result::NotAPresentation;
-        uno::Sequence<beans::PropertyValue> filterData(2);
-        filterData[0] = property("ExportHiddenSlides", uno::Any(hiddenSlides));
-        filterData[1] = property("ExportNotesPages", uno::Any(notesPages));
+        // A screen reader announces the PDF's title: a presentation without
+        // one of its own gets its file's name, in the copy that is open.
+        const uno::Reference<document::XDocumentPropertiesSupplier> supplier(document.get(), uno::UNO_QUERY);
+        if (supplier.is()) {
+            const uno::Reference<document::XDocumentProperties> properties = supplier->getDocumentProperties();
+            if (properties.is() && properties->getTitle().trim().isEmpty())
+                properties->setTitle(toOUString(QFileInfo(presentation).completeBaseName()));
+        }
         uno::Sequence<beans::PropertyValue> store(2);
         store[0] = property("FilterName", uno::Any(rtl::OUString("impress_pdf_Export")));
-        store[1] = property("FilterData", uno::Any(filterData));
+        store[1] = property("FilterData", uno::Any(filterData(options)));
         uno::Reference<frame::XStorable>(document.get(), uno::UNO_QUERY_THROW)->storeToURL(fileUrl(pdf), store);
         return Result::Printed;
     } catch (const uno::Exception&) {
@@ -166,11 +200,11 @@ extern "C" __attribute__((visibility("default"))) void* pradelux_hidden_connect(
 }
 
 // Prints one presentation: a HiddenDocuments::Result.
-extern "C" __attribute__((visibility("default"))) int
-pradelux_hidden_print(void* desktop, const char* presentation, const char* pdf, int hiddenSlides, int notesPages)
+extern "C" __attribute__((visibility("default"))) int pradelux_hidden_print(void* desktop, const char* presentation,
+                                                                            const char* pdf, const char* filterOptions)
 {
     return static_cast<int>(pradelux::office::print(*static_cast<Desktop*>(desktop), QString::fromUtf8(presentation),
-                                                    QString::fromUtf8(pdf), hiddenSlides != 0, notesPages != 0));
+                                                    QString::fromUtf8(pdf), filterOptions));
 }
 
 // Closes the presentation printed last, if it is still open.

@@ -92,20 +92,55 @@ bool contain()
 
 // The pages of the PDF in device, every one of which Poppler can read; -1
 // for none, a locked one, or one that is cut short.
-int pagesOf(QFile& device)
+// Whether the PDF says it is tagged: its catalog marks it, and has a
+// structure tree. Read a piece at a time, with an overlap for a name that
+// spans two.
+bool markedTagged(QFile& device)
 {
+    bool marked = false;
+    bool tree = false;
+    QByteArray tail;
+    device.seek(0);
+    while (!(marked && tree)) {
+        const QByteArray piece = tail + device.read(1 << 20);
+        if (piece.size() <= tail.size())
+            break;
+        marked = marked || piece.contains("/Marked true");
+        tree = tree || piece.contains("/StructTreeRoot");
+        tail = piece.right(32);
+    }
+    return marked && tree;
+}
+
+PdfFacts factsOf(QFile& device)
+{
+    PdfFacts facts;
     if (!device.read(5).startsWith("%PDF-") || !device.seek(qMax<qint64>(0, device.size() - 1024)) ||
         !device.read(1024).contains("%%EOF") || !device.seek(0))
-        return -1;
+        return facts;
     const std::unique_ptr<Poppler::Document> document = Poppler::Document::load(&device);
     if (!document || document->isLocked())
-        return -1;
+        return facts;
     const int pages = document->numPages();
     for (int i = 0; i < pages; ++i) {
         if (!document->page(i))
-            return -1;
+            return facts;
     }
-    return pages;
+    facts.pages = pages;
+    const Poppler::Document::PdfVersion version = document->getPdfVersion();
+    if (version.major >= 1 && version.major <= 2 && version.minor >= 0 && version.minor <= 9)
+        facts.version = QStringLiteral("%1.%2").arg(version.major).arg(version.minor);
+    // The PDF/A part its metadata claims, as an element or an attribute.
+    const QString metadata = document->metadata();
+    for (const QString& before :
+         {QStringLiteral("pdfaid:part>"), QStringLiteral("pdfaid:part=\""), QStringLiteral("pdfaid:part='")}) {
+        const qsizetype at = metadata.indexOf(before);
+        const QChar part = at >= 0 && at + before.size() < metadata.size() ? metadata.at(at + before.size()) : QChar();
+        if (part >= QLatin1Char('1') && part <= QLatin1Char('4'))
+            facts.pdfa = part.digitValue();
+    }
+    facts.tagged = markedTagged(device);
+    return facts;
 }
 } // namespace
 
@@ -134,7 +169,10 @@ int RunPageCountServer()
             QFile in;
             if (!in.open(STDIN_FILENO, QIODevice::ReadOnly, QFileDevice::DontCloseHandle) || !contain())
                 std::_Exit(3);
-            std::printf("pages %d\n", pagesOf(in));
+            const PdfFacts facts = factsOf(in);
+            std::printf("pages %d version %s pdfa %d tagged %d\n", facts.pages,
+                        facts.version.isEmpty() ? "1.0" : facts.version.toLatin1().constData(), facts.pdfa,
+                        facts.tagged ? 1 : 0);
             std::fflush(stdout);
             // Nothing of this process needs ending well, and a sanitizer's
             // leak check could not run under the filter.
@@ -154,8 +192,8 @@ int RunPageCountServer()
             while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
             }
         }
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || ParseCount(said) < 0)
-            said = "pages -1\n";
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || ParseCount(said).pages < 0)
+            said = "pages -1 version 1.0 pdfa 0 tagged 0\n";
         if (::write(STDOUT_FILENO, said.constData(), static_cast<size_t>(said.size())) != said.size())
             return 0;
     }

@@ -65,7 +65,6 @@ QByteArray readLine(int socket, QByteArray& buffer)
     }
 }
 
-
 // An allocator made for many small objects (tcmalloc), for LibreOffice's
 // process, where it is installed.
 QByteArray fastAllocator()
@@ -160,13 +159,6 @@ std::unique_ptr<HiddenDocuments> ConnectOffice(pid_t soffice, const QString& pro
     }
     return nullptr;
 }
-QString filterOptions(bool hiddenSlides, bool notesPages)
-{
-    const auto flag = [](bool b) { return b ? QStringLiteral("true") : QStringLiteral("false"); };
-    return QStringLiteral("{\"ExportHiddenSlides\":{\"type\":\"boolean\",\"value\":\"%1\"},"
-                          "\"ExportNotesPages\":{\"type\":\"boolean\",\"value\":\"%2\"}}")
-        .arg(flag(hiddenSlides), flag(notesPages));
-}
 
 QJsonObject render(lok::Office* office, HiddenDocuments* hidden, const QJsonObject& request)
 {
@@ -175,10 +167,10 @@ QJsonObject render(lok::Office* office, HiddenDocuments* hidden, const QJsonObje
     if (presentation.isEmpty() || pdf.isEmpty())
         return reply(false, QStringLiteral("request"));
     QFile::remove(pdf);
-    const bool hiddenSlides = request.value(QStringLiteral("hiddenSlides")).toBool();
-    const bool notesPages = request.value(QStringLiteral("notesPages")).toBool();
+    // The PDF filter's options (see PdfFilterOptions).
+    const QByteArray options = request.value(QStringLiteral("filter")).toString().toUtf8();
     if (hidden) {
-        switch (hidden->print(presentation, pdf, hiddenSlides, notesPages)) {
+        switch (hidden->print(presentation, pdf, options)) {
         case HiddenDocuments::Result::Printed:
             return reply(true);
         case HiddenDocuments::Result::NotLoaded:
@@ -199,7 +191,6 @@ QJsonObject render(lok::Office* office, HiddenDocuments* hidden, const QJsonObje
     // presentation is printed as one.
     if (document->getDocumentType() != kPresentationDocument)
         return reply(false, QStringLiteral("type"));
-    const QByteArray options = filterOptions(hiddenSlides, notesPages).toUtf8();
     const bool saved = document->saveAs(QUrl::fromLocalFile(pdf).toEncoded().constData(), "pdf", options.constData());
     return saved ? reply(true) : reply(false, QStringLiteral("save"));
 }

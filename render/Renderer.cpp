@@ -9,6 +9,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSet>
 #include <QStandardPaths>
@@ -26,6 +28,38 @@ Renderer::Renderer(QString soffice, QString profileTemplate, int timeoutMs, QStr
     : m_soffice(std::move(soffice)), m_profile(std::move(profileTemplate)), m_timeoutMs(timeoutMs),
       m_sandbox(std::move(sandbox))
 {
+}
+
+QString PdfFilterOptions(const RenderRequest& request)
+{
+    QJsonObject options;
+    const auto set = [&](const char* name, const char* type, const QString& value) {
+        options.insert(QLatin1String(name),
+                       QJsonObject{{QStringLiteral("type"), QLatin1String(type)}, {QStringLiteral("value"), value}});
+    };
+    const auto flag = [&](const char* name, bool on) {
+        set(name, "boolean", on ? QStringLiteral("true") : QStringLiteral("false"));
+    };
+    const PdfSettings& pdf = request.pdf;
+    flag("ExportHiddenSlides", request.hiddenSlides);
+    flag("ExportNotesPages", request.notesPages);
+    // PDF/UA needs the tags; the title, shown in the viewer's title bar, is
+    // what a screen reader announces.
+    flag("UseTaggedPDF", pdf.tagged || pdf.pdfua);
+    flag("DisplayPDFDocumentTitle", pdf.tagged || pdf.pdfua);
+    if (pdf.pdfa > 0)
+        set("SelectPdfVersion", "long", QString::number(pdf.pdfa));
+    if (pdf.pdfua)
+        flag("PDFUACompliance", true);
+    if (pdf.imageDpi > 0) {
+        flag("ReduceImageResolution", true);
+        set("MaxImageResolution", "long", QString::number(pdf.imageDpi));
+    }
+    if (pdf.jpegQuality > 0)
+        set("Quality", "long", QString::number(pdf.jpegQuality));
+    if (pdf.losslessImages)
+        flag("UseLosslessCompression", true);
+    return QString::fromUtf8(QJsonDocument(options).toJson(QJsonDocument::Compact));
 }
 
 qint64 PdfRenderer::DefaultMemoryLimit()
@@ -232,11 +266,7 @@ RenderedPdf Renderer::render(const RenderRequest& request, const QString& workFo
         throw Failure(failure::kAutomationError,
                       QStringLiteral("%1 could not be printed: %2.").arg(request.presentation, why));
 
-    const QString filter =
-        QStringLiteral("pdf:impress_pdf_Export:{\"ExportHiddenSlides\":{\"type\":\"boolean\",\"value\":\"%1\"},"
-                       "\"ExportNotesPages\":{\"type\":\"boolean\",\"value\":\"%2\"}}")
-            .arg(request.hiddenSlides ? QLatin1String("true") : QLatin1String("false"),
-                 request.notesPages ? QLatin1String("true") : QLatin1String("false"));
+    const QString filter = QStringLiteral("pdf:impress_pdf_Export:") + PdfFilterOptions(request);
     // LibreOffice runs in the sandbox and reads the presentation where it
     // stands (so the pictures it links beside itself are found), named by
     // its URL so that odd names (leading dashes, "#", new lines) cannot

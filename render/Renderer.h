@@ -6,6 +6,7 @@
 #include <QtGlobal>
 #include <functional>
 
+#include "PdfSettings.h"
 #include "TakenBack.h"
 
 namespace pradelux::office {
@@ -18,7 +19,12 @@ struct RenderRequest
     // Printed by a LibreOffice that printed nothing before, and that prints
     // nothing after.
     bool isolated = false;
+    PdfSettings pdf = {};
 };
+
+// LibreOffice's PDF filter options for the request, as its --convert-to
+// takes them after "pdf:impress_pdf_Export:" (JSON: name → type and value).
+QString PdfFilterOptions(const RenderRequest& request);
 
 // How often, in milliseconds, a rendering's time and memory are looked at.
 inline constexpr int kWatchMs = 100;

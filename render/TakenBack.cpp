@@ -120,7 +120,8 @@ RenderedPdf TakePdf(const QString& folder, const QString& name, const QString& p
     if (st.st_size > PdfSizeLimit())
         ThrowTooLarge(presentation, PdfSizeLimit());
     const int copy = copyOut(pdf.get(), st.st_size, folder);
-    const int pages = copy < 0 ? -1 : CountPages(copy, counter);
+    const PdfFacts facts = copy < 0 ? PdfFacts() : CountPages(copy, counter);
+    const int pages = facts.pages;
     auto file = std::make_shared<QFile>();
     if (copy >= 0)
         file->open(copy, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
@@ -130,7 +131,7 @@ RenderedPdf TakePdf(const QString& folder, const QString& name, const QString& p
             QStringLiteral("LibreOffice made an incomplete PDF of %1, so it was not printed.").arg(presentation));
     if (pages == 0)
         throw Failure(failure::kAutomationError, QStringLiteral("%1 has no slides to print.").arg(presentation));
-    return {folder + QLatin1Char('/') + QFile::decodeName(pdfName), pages, file};
+    return {folder + QLatin1Char('/') + QFile::decodeName(pdfName), pages, facts, file};
 }
 
 QByteArray ReadCount(int fd, int ms)
@@ -159,12 +160,19 @@ QByteArray ReadCount(int fd, int ms)
     }
 }
 
-int ParseCount(const QByteArray& said)
+PdfFacts ParseCount(const QByteArray& said)
 {
-    static const QRegularExpression kLine(QStringLiteral("^pages (-1|\\d{1,7})\\n$"));
+    static const QRegularExpression kLine(
+        QStringLiteral("^pages (-1|\\d{1,7}) version ([1-2]\\.\\d) pdfa ([0-4]) tagged ([01])\\n$"));
     const QRegularExpressionMatch line = kLine.match(QString::fromLatin1(said));
-    const int pages = line.hasMatch() ? line.captured(1).toInt() : -1;
-    return pages > kPagesMax ? -1 : pages;
+    PdfFacts facts;
+    if (!line.hasMatch() || line.captured(1).toInt() > kPagesMax)
+        return facts;
+    facts.pages = line.captured(1).toInt();
+    facts.version = line.captured(2);
+    facts.pdfa = line.captured(3).toInt();
+    facts.tagged = line.captured(4) == QLatin1String("1");
+    return facts;
 }
 
 DescriptorMessage::DescriptorMessage()
@@ -202,9 +210,9 @@ class CountServer
 public:
     ~CountServer() { stop(); }
 
-    // The pages of the PDF at fd; nothing when the server failed (it is
-    // stopped then).
-    std::optional<int> count(int fd, const QString& program)
+    // What the PDF at fd is; nothing when the server failed (it is stopped
+    // then).
+    std::optional<PdfFacts> count(int fd, const QString& program)
     {
         if (m_pid > 0 && (program != m_program || ::waitpid(m_pid, nullptr, WNOHANG) != 0))
             stop();
@@ -274,19 +282,19 @@ private:
 };
 } // namespace
 
-int CountPages(int fd, const QString& counter)
+PdfFacts CountPages(int fd, const QString& counter)
 {
     if (::lseek(fd, 0, SEEK_SET) != 0)
-        return -1;
+        return {};
     static std::mutex serving;
     static CountServer server;
     const std::lock_guard<std::mutex> lock(serving);
     // A server that ended or hung is replaced once.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (const std::optional<int> pages = server.count(fd, counter))
-            return *pages;
+        if (const std::optional<PdfFacts> facts = server.count(fd, counter))
+            return *facts;
     }
-    return -1;
+    return {};
 }
 
 QByteArray ReadAnswerLine(int fd, QByteArray* buffer, OutputDrain* output)

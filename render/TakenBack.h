@@ -26,10 +26,21 @@
 namespace pradelux::office {
 
 // A PDF a renderer made, and its pages as they were counted outside.
+// What a PDF is, as its count found it: its pages (-1: no whole PDF), its
+// version, its PDF/A part (0: none) and whether it is tagged.
+struct PdfFacts
+{
+    int pages = -1;
+    QString version;
+    int pdfa = 0;
+    bool tagged = false;
+};
+
 struct RenderedPdf
 {
     QString path; // where the renderer left it (it is gone from there), for messages
     int pages = -1;
+    PdfFacts facts;
     // The bytes checked and counted, in a file of the outside's own: what is
     // copied into place is read from it.
     std::shared_ptr<QFile> file = nullptr;
@@ -46,7 +57,7 @@ RenderedPdf TakePdf(const QString& folder, const QString& name, const QString& p
 // The pages of the PDF open at fd (read from its start), as counted by
 // counter --count-pages-server, which is started once and kept; -1 for a
 // PDF that is cut short, damaged or locked, or a count that did not come.
-int CountPages(int fd, const QString& counter);
+PdfFacts CountPages(int fd, const QString& counter);
 // The count's own part, in pradelux-render: takes PDFs' descriptors on its
 // standard input and, for each, starts a process that gives up all it could
 // reach before Poppler reads a byte, and says what that one counted ("pages
@@ -76,8 +87,9 @@ inline constexpr int kCountMs = 60000;
 // What a count said on fd within ms: a line; empty when it said more, or
 // nothing in time.
 QByteArray ReadCount(int fd, int ms);
-// The pages in what a count said, -1 unless it said "pages N" and no more.
-int ParseCount(const QByteArray& said);
+// What a count said, pages -1 unless it said "pages N version M.N pdfa A
+// tagged T" and no more.
+PdfFacts ParseCount(const QByteArray& said);
 
 // An answer of the kept renderer's is one short line.
 inline constexpr qsizetype kAnswerMax = 4096;

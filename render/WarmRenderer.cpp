@@ -201,8 +201,7 @@ RenderedPdf WarmRenderer::render(const RenderRequest& request, const QString& wo
                               .arg(request.presentation, why));
         const QJsonObject message{{QStringLiteral("presentation"), request.presentation},
                                   {QStringLiteral("pdf"), output},
-                                  {QStringLiteral("hiddenSlides"), request.hiddenSlides},
-                                  {QStringLiteral("notesPages"), request.notesPages},
+                                  {QStringLiteral("filter"), PdfFilterOptions(request)},
                                   {QStringLiteral("alone"), request.isolated}};
         socket.write(QJsonDocument(message).toJson(QJsonDocument::Compact) + '\n');
         socket.flush();

@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   dbus dbus-bin xvfb xauth
   libreoffice-impress-nogui fonts-liberation fonts-crosextra-carlito fonts-crosextra-caladea
-  poppler-utils libpoppler-qt6-dev libreofficekit-dev libreoffice-dev zlib1g-dev
+  poppler-utils qpdf libpoppler-qt6-dev libreofficekit-dev libreoffice-dev zlib1g-dev
   bubblewrap libseccomp-dev libgoogle-perftools-dev clang libclang-rt-dev
 )
 missing=()

@@ -576,6 +576,12 @@ TEST_F(CommandLineTest, WrongUsageExportsNothingAndSaysWhatIsWrong)
         {{"--export", "--colour", deck}, "Unknown option: --colour"},
         {{"--export", "--output", in + "/nowhere", deck}, "The output folder does not exist: " + in + "/nowhere"},
         {{"--export"}, "No presentation or folder was given."},
+        // What LibreOffice would refuse, or quietly make otherwise.
+        {{"--export", "--pdfua", "--pdfa", "1", deck}, "--pdfua cannot be combined with --pdfa 1"},
+        {{"--export", "--pdfua", "--no-tags", deck}, "--pdfua needs the tags"},
+        {{"--export", "--pdfa", "2", "--no-tags", deck}, "--no-tags cannot be combined with --pdfa"},
+        {{"--export", "--pdfa", "4", deck}, "--pdfa takes 1, 2 or 3"},
+        {{"--export", "--jpeg-quality", "80", "--lossless-images", deck}, "--jpeg-quality has no effect"},
     };
     for (const auto& [arguments, why] : cases) {
         const Result r = run(arguments);
@@ -592,6 +598,105 @@ TEST_F(CommandLineTest, WrongUsageExportsNothingAndSaysWhatIsWrong)
     EXPECT_EQ(window.status, 1) << window.errors.toStdString();
     EXPECT_EQ(window.errors, QStringLiteral("pradelux: there is no display to show the window on (neither DISPLAY nor "
                                             "WAYLAND_DISPLAY is set); pradelux --export works without one.\n"));
+}
+
+// The PDF choices, in both renderers, checked with Poppler's and qpdf's
+// tools: tagged by default with the slides' text in its structure tree and
+// a title (the file's name), PDF/A's and PDF/UA's marks with every font
+// embedded, and the report saying what each PDF is.
+TEST_F(CommandLineTest, PdfsAreTaggedByDefaultAndArchivesAndAccessibilityGetTheirMarks)
+{
+    const auto tool = [](const QString& program, const QStringList& arguments) {
+        QProcess p;
+        p.start(program, arguments);
+        p.waitForFinished(60000);
+        return QString::fromUtf8(p.readAllStandardOutput());
+    };
+    const struct
+    {
+        QStringList options;
+        bool tagged;
+        int pdfa; // the part its metadata names
+        bool pdfua;
+    } cases[] = {
+        {{}, true, 0, false},
+        {{"--no-tags"}, false, 0, false},
+        {{"--pdfa", "1"}, true, 1, false},
+        {{"--pdfa", "2"}, true, 2, false},
+        {{"--pdfa", "3"}, true, 3, false},
+        {{"--pdfua"}, true, 0, true},
+    };
+    for (const QString& renderer : {QString(), QStringLiteral("soffice")}) {
+        for (const auto& c : cases) {
+            const std::string what = (renderer.isEmpty() ? "kept " : "cold ") + c.options.join(' ').toStdString();
+            const QString folder = config.path(QStringLiteral("choices"));
+            QDir(folder).removeRecursively();
+            QDir().mkpath(folder);
+            const QString deck = folder + QStringLiteral("/Quarterly talk.pptx");
+            QFile::copy(test::deck(QStringLiteral("pptx")), deck);
+            // A session of the run's own, so that its application renders
+            // as this case asks.
+            QProcess program;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+            if (!renderer.isEmpty())
+                env.insert(QStringLiteral("PRADELUX_OFFICE_RENDERER"), renderer);
+            program.setProcessEnvironment(env);
+            program.start(QStringLiteral(PRADELUX_APPFOLDER "/pradelux"),
+                          QStringList{"--export", "--report", folder + "/report.json", "--output", folder} + c.options +
+                              QStringList{deck});
+            const Result r = finish(program);
+            ASSERT_EQ(r.status, 0) << what << r.errors.toStdString();
+            const QString pdf = folder + QStringLiteral("/Quarterly talk.pdf");
+            const QString info = tool(QStringLiteral("pdfinfo"), {pdf});
+            const QString meta = tool(QStringLiteral("pdfinfo"), {QStringLiteral("-meta"), pdf});
+            EXPECT_EQ(info.contains(QRegularExpression(QStringLiteral("Tagged: +yes"))), c.tagged) << what;
+            if (c.tagged) {
+                EXPECT_TRUE(tool(QStringLiteral("pdfinfo"), {QStringLiteral("-struct-text"), pdf})
+                                .contains(QStringLiteral("Slide three")))
+                    << what;
+            }
+            // The kept renderer names an untitled presentation's PDF after
+            // its file; the cold one leaves the presentation's own title.
+            if (renderer.isEmpty() && c.tagged) {
+                EXPECT_TRUE(info.contains(QRegularExpression(QStringLiteral("Title: +Quarterly talk\\n")))) << what;
+            }
+            EXPECT_EQ(meta.contains(QStringLiteral("pdfaid:part>%1<").arg(c.pdfa)) ||
+                          meta.contains(QStringLiteral("pdfaid:part=\"%1\"").arg(c.pdfa)),
+                      c.pdfa > 0)
+                << what << meta.toStdString();
+            if (c.pdfa > 0) {
+                // Level B, or A, which holds B's rules and the tags.
+                EXPECT_TRUE(meta.contains(QRegularExpression(QStringLiteral("pdfaid:conformance(>|=\")[AB]"))))
+                    << what << meta.toStdString();
+                // Every font embedded, and nothing qpdf finds wrong.
+                const QStringList fonts =
+                    tool(QStringLiteral("pdffonts"), {pdf}).split('\n', Qt::SkipEmptyParts).mid(2);
+                EXPECT_FALSE(fonts.isEmpty()) << what;
+                for (const QString& font : fonts)
+                    EXPECT_EQ(font.mid(80, 3), QStringLiteral("yes")) << what << font.toStdString();
+                QProcess check;
+                check.start(QStringLiteral("qpdf"), {QStringLiteral("--check"), pdf});
+                check.waitForFinished(60000);
+                EXPECT_EQ(check.exitCode(), 0) << what << check.readAllStandardOutput().toStdString();
+            }
+            EXPECT_EQ(meta.contains(QStringLiteral("pdfuaid:part>1<")) ||
+                          meta.contains(QStringLiteral("pdfuaid:part=\"1\"")),
+                      c.pdfua)
+                << what;
+            // The report says what each PDF is, as the check outside found it.
+            QFile report(folder + QStringLiteral("/report.json"));
+            ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+            const QJsonObject row = QJsonDocument::fromJson(report.readLine()).object();
+            EXPECT_EQ(row.value(QStringLiteral("tagged")).toBool(), c.tagged) << what;
+            EXPECT_EQ(row.value(QStringLiteral("pdfa")).toInt(), c.pdfa) << what;
+            EXPECT_EQ(row.value(QStringLiteral("pages")).toInt(), 3) << what;
+            EXPECT_TRUE(info.contains(
+                QRegularExpression(QStringLiteral("PDF version: +%1")
+                                       .arg(QRegularExpression::escape(row.value("pdfVersion").toString())))))
+                << what;
+        }
+    }
 }
 
 // A folder that is also the output folder, as a careful user meets it: what

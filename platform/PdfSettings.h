@@ -1,0 +1,74 @@
+// How the PDF printer makes a PDF: its own settings, kept with its other
+// values (beside OutputFile and BypassSaveAs) and read for each job.
+#pragma once
+
+#include "Registry.h"
+
+#include <QString>
+#include <functional>
+
+namespace pradelux {
+
+struct PdfSettings
+{
+    bool tagged = true;          // structure tags, which screen readers follow
+    int pdfa = 0;                // PDF/A-1b, 2b or 3b; 0: none
+    bool pdfua = false;          // PDF/UA (tagged)
+    int imageDpi = 0;            // images reduced to this resolution; 0: kept
+    int jpegQuality = 0;         // 1 to 100; 0: the filter's own
+    bool losslessImages = false; // images kept without loss
+    bool operator==(const PdfSettings&) const = default;
+};
+
+namespace pdfsettings {
+inline const QString kTagged = QStringLiteral("TaggedPdf");
+inline const QString kPdfA = QStringLiteral("PdfA");
+inline const QString kPdfUA = QStringLiteral("PdfUA");
+inline const QString kImageResolution = QStringLiteral("ImageResolution");
+inline const QString kJpegQuality = QStringLiteral("JpegQuality");
+inline const QString kLosslessImages = QStringLiteral("LosslessImages");
+
+// Written into the printer's key (open as key); the result codes are not
+// examined, as with its other values.
+inline void Write(Registry& registry, Registry::Key key, const PdfSettings& s)
+{
+    const auto flag = [](bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); };
+    registry.setStringValue(key, kTagged, flag(s.tagged));
+    registry.setStringValue(key, kPdfA, QString::number(s.pdfa));
+    registry.setStringValue(key, kPdfUA, flag(s.pdfua));
+    registry.setStringValue(key, kImageResolution, QString::number(s.imageDpi));
+    registry.setStringValue(key, kJpegQuality, QString::number(s.jpegQuality));
+    registry.setStringValue(key, kLosslessImages, flag(s.losslessImages));
+}
+
+// The settings that value gives by their names (the printer's in the
+// registry, the window's in its settings); one missing or out of its range
+// keeps its default.
+inline PdfSettings Parse(const std::function<QString(const QString& name)>& value)
+{
+    PdfSettings s;
+    const auto number = [&](const QString& name, int low, int high) {
+        bool ok = false;
+        const int n = value(name).toInt(&ok);
+        return ok && n >= low && n <= high ? n : 0;
+    };
+    const auto flag = [&](const QString& name, bool fallback) {
+        const QString text = value(name);
+        return text == QLatin1String("1") ? true : text == QLatin1String("0") ? false : fallback;
+    };
+    s.tagged = flag(kTagged, s.tagged);
+    s.pdfa = number(kPdfA, 0, 3);
+    s.pdfua = flag(kPdfUA, false);
+    s.imageDpi = number(kImageResolution, 0, 2400);
+    s.jpegQuality = number(kJpegQuality, 0, 100);
+    s.losslessImages = flag(kLosslessImages, false);
+    return s;
+}
+
+inline PdfSettings Read(const Registry& registry, const QString& subKey)
+{
+    return Parse([&](const QString& name) { return registry.readString(subKey, name).value_or(QString()); });
+}
+} // namespace pdfsettings
+
+} // namespace pradelux
