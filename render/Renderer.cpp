@@ -18,8 +18,10 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace pradelux::office {
@@ -212,9 +214,22 @@ qint64 TreeMemory(qint64 pid)
             continue;
         namespaces.insert(QByteArray(ns));
         for (const auto& [device, point] : memoryMounts(QString::number(next))) {
-            struct statfs fs;
-            if (counted.contains(device) ||
-                ::statfs((QFile::encodeName(proc + QStringLiteral("/root")) + point).constData(), &fs) != 0)
+            if (counted.contains(device))
+                continue;
+            // Only the file system the mount table named: one that is being
+            // unmounted (a renderer ending) leaves whatever lies below its
+            // mount point there, a disk's file system as likely as not.
+            const int at = ::open((QFile::encodeName(proc + QStringLiteral("/root")) + point).constData(),
+                                  O_PATH | O_DIRECTORY | O_CLOEXEC);
+            struct stat st = {};
+            struct statfs fs = {};
+            const QList<QByteArray> numbers = device.split(':');
+            const bool named = at >= 0 && ::fstat(at, &st) == 0 && ::fstatfs(at, &fs) == 0 &&
+                               fs.f_type == TMPFS_MAGIC && numbers.size() == 2 &&
+                               st.st_dev == makedev(numbers[0].toUInt(), numbers[1].toUInt());
+            if (at >= 0)
+                ::close(at);
+            if (!named)
                 continue;
             counted.insert(device);
             total += qint64(fs.f_blocks - fs.f_bfree) * qint64(fs.f_bsize);

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -266,4 +267,34 @@ TEST(MemoryCeiling, IsHalfOfTheRunsOwnCgroupLimit)
     EXPECT_EQ(PdfRenderer::DefaultMemoryLimit(), 512LL << 20);
     test::ScopedEnv set("PRADELUX_RENDER_MEMORY_LIMIT", "700");
     EXPECT_EQ(PdfRenderer::DefaultMemoryLimit(), 700LL << 20);
+}
+
+// What a rendering's memory file systems hold counts against its memory,
+// and only they count: a tmpfs that something else covers (as a sandbox's
+// does while it is unmounted, at a renderer's end) is not measured through
+// what lies on top, a disk's file system with gigabytes on it.
+TEST(TreeMemory, CountsWhatTheTreesOwnMemoryFileSystemsHoldAndNothingThatCoversThem)
+{
+    QTemporaryDir dir;
+    const QString point = dir.filePath(QStringLiteral("tmp"));
+    QDir().mkpath(point);
+    for (const bool covered : {false, true}) {
+        QProcess tree;
+        tree.start(QStringLiteral("unshare"),
+                   {QStringLiteral("--user"), QStringLiteral("--map-root-user"), QStringLiteral("--mount"),
+                    QStringLiteral("sh"), QStringLiteral("-c"),
+                    QStringLiteral("mount -t tmpfs none '%1' && head -c 50000000 /dev/zero > '%1/fill' && %2"
+                                   "echo ready && exec sleep 60")
+                        .arg(point, covered ? QStringLiteral("mount --bind /usr '%1' && ").arg(point) : QString())});
+        if (!tree.waitForReadyRead(10000))
+            GTEST_SKIP() << "no mount namespace of its own can be made here: "
+                         << tree.readAllStandardError().toStdString();
+        const qint64 memory = TreeMemory(tree.processId());
+        if (covered)
+            EXPECT_LT(memory, 40LL << 20) << memory;
+        else
+            EXPECT_GE(memory, 48LL << 20) << memory;
+        tree.kill();
+        tree.waitForFinished();
+    }
 }
