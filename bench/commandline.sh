@@ -62,7 +62,7 @@ dbus-run-session -- "$build/bin/pradelux" --export --output "$work" "$corpus/dec
 # pradelux run starts its own LibreOffice: the renderer of the run before is
 # ended first.
 stop_renderer() { pkill -u "$(id -u)" -f "$build/bin/pradelux-render" 2>/dev/null || true; sleep 0.5; }
-bares=; ones=; twos=; halfs=
+bares=; ones=; twos=; halfs=; untagged=
 for round in $(seq "$rounds"); do
   rm -rf "$work/bare" "$work/one" "$work/two" "$work/halves"; mkdir -p "$work/one" "$work/two"
   bares+=" $(seconds soffice --headless -env:UserInstallation=$bare_profile --convert-to pdf --outdir "$work/bare" \
@@ -72,6 +72,11 @@ for round in $(seq "$rounds"); do
   ones+=" $(seconds dbus-run-session -- "$build/bin/pradelux" --export --jobs 1 --report "$work/one.json" \
     --output "$work/one" "$corpus")"
   cp "$XDG_CACHE_HOME/pradelux-office/server.log" "$work/one.log"
+  stop_renderer
+  # The PDFs as they were before they were tagged by default.
+  rm -rf "$work/untagged"; mkdir -p "$work/untagged"
+  untagged+=" $(seconds dbus-run-session -- "$build/bin/pradelux" --export --jobs 1 --no-tags --output "$work/untagged" \
+    "$corpus")"
   stop_renderer
   twos+=" $(seconds dbus-run-session -- "$build/bin/pradelux" --export --jobs 2 --output "$work/two" "$corpus")"
   stop_renderer
@@ -117,6 +122,10 @@ echo "pradelux --export --jobs 2: $two s (median); a round's ratio to --jobs 1:$
 echo "two bare soffice processes at once, over half the corpus each: a round's ratio to the bare batch:$halves_bare;" \
   "median $(echo "$halves_bare" | median) (LibreOffice's own gain from a second processor; no target)"
 echo "pradelux's own time per row beyond its renderer's, median: $own (target at most 30 ms)"
+tags=$(ratios "$ones" "$untagged")
+echo "--jobs 1 tagged (the default) against --no-tags: $one s against $(echo "$untagged" | median) s;" \
+  "a round's ratio:$tags; median $(echo "$tags" | median) (target at most 1.10);" \
+  "sizes $(du -sk "$work/one" | cut -f1) KiB against $(du -sk "$work/untagged" | cut -f1) KiB"
 echo "every PDF of --jobs 1 has as many pages as the bare batch's"
 
 # Many folders: the same decks spread over one folder of 20, three of 5 and
