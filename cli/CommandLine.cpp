@@ -50,6 +50,7 @@ struct Options
     bool followLinks = false; // links to folders, while folders are scanned
     bool isolateRows = false; // every row printed by a LibreOffice of its own
     PdfSettings pdf;          // how the printer makes each PDF
+    bool hiddenSlides = true; // hidden slides printed too
     QString subfoldersFrom;   // a job's: each row's folder below the output folder
     QString filesFrom;
     QString report;
@@ -109,6 +110,7 @@ struct Parser
     QCommandLineOption followLinks{QStringLiteral("follow-links")};
     QCommandLineOption isolateRows{QStringLiteral("isolate-rows")};
     QCommandLineOption noTags{QStringLiteral("no-tags")};
+    QCommandLineOption noHiddenSlides{QStringLiteral("no-hidden-slides")};
     QCommandLineOption pdfa{QStringLiteral("pdfa"), {}, QStringLiteral("1|2|3")};
     QCommandLineOption pdfua{QStringLiteral("pdfua")};
     QCommandLineOption imageDpi{QStringLiteral("image-dpi"), {}, QStringLiteral("N")};
@@ -131,7 +133,7 @@ struct Parser
         parser.addOptions({help,    version,     exportFlag,  yes,         no,          noWait,        null,
                            verbose, update,      keepFolders, followLinks, output,      extension,     filesFrom,
                            report,  isolateRows, jobs,        shard,       job,         claims,        subfoldersFrom,
-                           noTags,  pdfa,        pdfua,       imageDpi,    jpegQuality, losslessImages});
+                           noTags,  pdfa,        pdfua,       imageDpi,    jpegQuality, losslessImages, noHiddenSlides});
     }
 };
 
@@ -221,6 +223,7 @@ QStringList parse(const QStringList& arguments, Options& options, QStringList& b
     options.followLinks = given.isSet(p.followLinks);
     options.isolateRows = given.isSet(p.isolateRows);
     readPdfSettings(p, options.pdf, badValues);
+    options.hiddenSlides = !given.isSet(p.noHiddenSlides);
     options.job = given.isSet(p.job);
     options.output = given.value(p.output);
     options.extension = given.value(p.extension);
@@ -309,14 +312,17 @@ QString CommandLineUsage()
                           "  --version           the version\n"
                           "  --help              this text\n"
                           "\n"
-                          "The PDFs are tagged (structure tags, which screen readers follow, and the\n"
-                          "presentation's title, or its file's name) unless told otherwise:\n"
+                          "What the PDFs hold, and how they are made: they are tagged (structure tags,\n"
+                          "which screen readers follow, and the presentation's title, or its file's\n"
+                          "name) and hold every slide unless told otherwise:\n"
                           "  --no-tags           no structure tags\n"
                           "  --pdfa 1|2|3        PDF/A-1, 2 or 3 (level B at least), for archives\n"
                           "  --pdfua             PDF/UA, for accessibility rules (not with --pdfa 1)\n"
                           "  --image-dpi N       images reduced to at most N dots per inch (50 to 2400)\n"
                           "  --jpeg-quality N    JPEG quality of images, 1 to 100\n"
                           "  --lossless-images   images kept without loss (not with --jpeg-quality)\n"
+                          "  --no-hidden-slides  leave out the slides the presentation hides (printed by\n"
+                          "                      default, as the window prints them)\n"
                           "\n"
                           "Each PDF is printed on the standard output as soon as it is written; progress,\n"
                           "reports and the final message go to the error output. Without a session bus a\n"
@@ -527,6 +533,8 @@ int runInJobs(const Options& options, const Rows& rows, const QString& folder, C
     if (options.isolateRows)
         passOn << QStringLiteral("--isolate-rows");
     passOn << PdfOptionsOf(options.pdf);
+    if (!options.hiddenSlides)
+        passOn << QStringLiteral("--no-hidden-slides");
     if (options.keepFolders)
         passOn << QStringLiteral("--keep-folders");
     if (options.answer)
@@ -595,6 +603,7 @@ int runHere(const Options& options, const Rows& rows, const QString& folder, Con
         PowerPoint1Services steps = PowerPoint1::defaults(services.automation, services.registry, dialogs);
         steps.fixedPauses = false;
         steps.keepApplication = [&](ObjectRef kept) { application = std::move(kept); };
+        steps.printHiddenSlides = options.hiddenSlides ? 1 : 0;
         // Set for each row, while this run holds the lock: which LibreOffice
         // prints it, and how the printer makes its PDF.
         officeoptions::SetIsolateRows(services.registry, options.isolateRows);

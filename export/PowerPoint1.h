@@ -35,6 +35,9 @@ struct PowerPoint1Services
     // each one; the run lets go of it at its end, and one that ended
     // meanwhile is started afresh by the next row.
     std::function<void(ObjectRef)> keepApplication = {};
+    // PrintHiddenSlides as the print options get it: the window prints every
+    // slide, hidden ones too; a script may leave them out (0).
+    qint16 printHiddenSlides = 1;
 };
 
 class PowerPoint1

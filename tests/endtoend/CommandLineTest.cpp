@@ -618,6 +618,7 @@ TEST_F(CommandLineTest, PdfsAreTaggedByDefaultAndArchivesAndAccessibilityGetThei
         bool tagged;
         int pdfa; // the part its metadata names
         bool pdfua;
+        int pages = 3; // the deck's three slides, the hidden one included
     } cases[] = {
         {{}, true, 0, false},
         {{"--no-tags"}, false, 0, false},
@@ -625,6 +626,7 @@ TEST_F(CommandLineTest, PdfsAreTaggedByDefaultAndArchivesAndAccessibilityGetThei
         {{"--pdfa", "2"}, true, 2, false},
         {{"--pdfa", "3"}, true, 3, false},
         {{"--pdfua"}, true, 0, true},
+        {{"--no-hidden-slides"}, true, 0, false, 2},
     };
     for (const QString& renderer : {QString(), QStringLiteral("soffice")}) {
         for (const auto& c : cases) {
@@ -690,7 +692,8 @@ TEST_F(CommandLineTest, PdfsAreTaggedByDefaultAndArchivesAndAccessibilityGetThei
             const QJsonObject row = QJsonDocument::fromJson(report.readLine()).object();
             EXPECT_EQ(row.value(QStringLiteral("tagged")).toBool(), c.tagged) << what;
             EXPECT_EQ(row.value(QStringLiteral("pdfa")).toInt(), c.pdfa) << what;
-            EXPECT_EQ(row.value(QStringLiteral("pages")).toInt(), 3) << what;
+            EXPECT_EQ(row.value(QStringLiteral("pages")).toInt(), c.pages) << what;
+            EXPECT_EQ(test::pdfText(pdf).contains(QStringLiteral("Slide two, hidden")), c.pages == 3) << what;
             EXPECT_TRUE(info.contains(
                 QRegularExpression(QStringLiteral("PDF version: +%1")
                                        .arg(QRegularExpression::escape(row.value("pdfVersion").toString())))))
