@@ -51,6 +51,7 @@ struct Options
     bool isolateRows = false; // every row printed by a LibreOffice of its own
     PdfSettings pdf;          // how the printer makes each PDF
     bool hiddenSlides = true; // hidden slides printed too
+    bool notesOnly = false;   // the notes pages instead of the slides
     QString subfoldersFrom;   // a job's: each row's folder below the output folder
     QString filesFrom;
     QString report;
@@ -111,6 +112,7 @@ struct Parser
     QCommandLineOption isolateRows{QStringLiteral("isolate-rows")};
     QCommandLineOption noTags{QStringLiteral("no-tags")};
     QCommandLineOption noHiddenSlides{QStringLiteral("no-hidden-slides")};
+    QCommandLineOption notesOnly{QStringLiteral("notes-only")};
     QCommandLineOption pdfa{QStringLiteral("pdfa"), {}, QStringLiteral("1|2|3")};
     QCommandLineOption pdfua{QStringLiteral("pdfua")};
     QCommandLineOption imageDpi{QStringLiteral("image-dpi"), {}, QStringLiteral("N")};
@@ -130,10 +132,11 @@ struct Parser
     {
         for (QCommandLineOption* hidden : {&job, &claims, &subfoldersFrom})
             hidden->setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOptions({help,    version,     exportFlag,  yes,         no,          noWait,        null,
-                           verbose, update,      keepFolders, followLinks, output,      extension,     filesFrom,
-                           report,  isolateRows, jobs,        shard,       job,         claims,        subfoldersFrom,
-                           noTags,  pdfa,        pdfua,       imageDpi,    jpegQuality, losslessImages, noHiddenSlides});
+        parser.addOptions({help,     version,     exportFlag,  yes,         no,          noWait,         null,
+                           verbose,  update,      keepFolders, followLinks, output,      extension,      filesFrom,
+                           report,   isolateRows, jobs,        shard,       job,         claims,         subfoldersFrom,
+                           noTags,   pdfa,        pdfua,       imageDpi,    jpegQuality, losslessImages, noHiddenSlides,
+                           notesOnly});
     }
 };
 
@@ -224,6 +227,7 @@ QStringList parse(const QStringList& arguments, Options& options, QStringList& b
     options.isolateRows = given.isSet(p.isolateRows);
     readPdfSettings(p, options.pdf, badValues);
     options.hiddenSlides = !given.isSet(p.noHiddenSlides);
+    options.notesOnly = given.isSet(p.notesOnly);
     options.job = given.isSet(p.job);
     options.output = given.value(p.output);
     options.extension = given.value(p.extension);
@@ -323,6 +327,8 @@ QString CommandLineUsage()
                           "  --lossless-images   images kept without loss (not with --jpeg-quality)\n"
                           "  --no-hidden-slides  leave out the slides the presentation hides (printed by\n"
                           "                      default, as the window prints them)\n"
+                          "  --notes-only        the notes pages (each slide above its notes) instead of\n"
+                          "                      the slides, for handouts\n"
                           "\n"
                           "Each PDF is printed on the standard output as soon as it is written; progress,\n"
                           "reports and the final message go to the error output. Without a session bus a\n"
@@ -535,6 +541,8 @@ int runInJobs(const Options& options, const Rows& rows, const QString& folder, C
     passOn << PdfOptionsOf(options.pdf);
     if (!options.hiddenSlides)
         passOn << QStringLiteral("--no-hidden-slides");
+    if (options.notesOnly)
+        passOn << QStringLiteral("--notes-only");
     if (options.keepFolders)
         passOn << QStringLiteral("--keep-folders");
     if (options.answer)
@@ -604,6 +612,7 @@ int runHere(const Options& options, const Rows& rows, const QString& folder, Con
         steps.fixedPauses = false;
         steps.keepApplication = [&](ObjectRef kept) { application = std::move(kept); };
         steps.printHiddenSlides = options.hiddenSlides ? 1 : 0;
+        steps.outputType = options.notesOnly ? 5 : 1;
         // Set for each row, while this run holds the lock: which LibreOffice
         // prints it, and how the printer makes its PDF.
         officeoptions::SetIsolateRows(services.registry, options.isolateRows);

@@ -91,12 +91,11 @@ bool PowerPoint1::DoPPT(const QString& presentationPath, const QString& outputPa
     trap(142, [&] { need(options).put(QStringLiteral("RangeType"), Value::int32(1)); });
     trap(144, [&] { need(options).put(QStringLiteral("NumberOfCopies"), Value::int16(1)); });
     trap(146, [&] { need(options).put(QStringLiteral("Collate"), Value::int16(1)); });
-    trap(148, [&] {
-        need(options).put(QStringLiteral("PrintHiddenSlides"), Value::int16(m_services.printHiddenSlides));
-    });
+    trap(148,
+         [&] { need(options).put(QStringLiteral("PrintHiddenSlides"), Value::int16(m_services.printHiddenSlides)); });
     trap(150, [&] { need(options).put(QStringLiteral("PrintColorType"), Value::int32(1)); });
     trap(152, [&] { need(options).put(QStringLiteral("FitToPage"), Value::int16(0)); });
-    trap(156, [&] { need(options).put(QStringLiteral("OutputType"), Value::int16(1)); });
+    trap(156, [&] { need(options).put(QStringLiteral("OutputType"), Value::int16(m_services.outputType)); });
     trap(156, [&] { options.reset(); });
 
     const bool handedOver = trap(164, [&] { activePresentation()->call(QStringLiteral("PrintOut")); });

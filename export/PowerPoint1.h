@@ -38,6 +38,9 @@ struct PowerPoint1Services
     // PrintHiddenSlides as the print options get it: the window prints every
     // slide, hidden ones too; a script may leave them out (0).
     qint16 printHiddenSlides = 1;
+    // OutputType: the window prints the slides (1); a script may print the
+    // notes pages instead (5).
+    qint16 outputType = 1;
 };
 
 class PowerPoint1

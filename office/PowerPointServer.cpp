@@ -450,7 +450,8 @@ void PowerPointServer::printOut(int id)
     RenderRequest request;
     request.presentation = p.path;
     request.hiddenSlides = p.print.printHiddenSlides != 0;
-    // Output type 5 is notes pages; every other type prints the slides.
+    // Output type 5 is notes pages (each slide above its notes), printed
+    // alone as PowerPoint prints them; every other type prints the slides.
     request.notesPages = p.print.outputType == 5;
     request.isolated = officeoptions::IsolateRows(m_registry);
     request.pdf = pdf;

@@ -1,7 +1,8 @@
 // The part of pradelux-render that runs inside the sandbox: LibreOffice,
 // loaded once, printing one presentation at a time for the part outside.
 // Requests come over a socket, a line of JSON each:
-//   {"id": N, "presentation": PATH, "pdf": PATH, "hiddenSlides": BOOL, "notesPages": BOOL}
+//   {"id": N, "presentation": PATH, "pdf": PATH, "filter": OPTIONS}
+// (OPTIONS: the PDF filter's, see PdfFilterOptions)
 // and get a line back that names the request: {"id": N, "ok": true} or
 // {"id": N, "ok": false, "error": TEXT}; the PDF itself is checked and its
 // pages counted outside. The first line it writes is {"ready": true} once

@@ -45,6 +45,8 @@ QString PdfFilterOptions(const RenderRequest& request)
     const PdfSettings& pdf = request.pdf;
     flag("ExportHiddenSlides", request.hiddenSlides);
     flag("ExportNotesPages", request.notesPages);
+    if (request.notesPages)
+        flag("ExportOnlyNotesPages", true);
     // PDF/UA needs the tags; the title, shown in the viewer's title bar, is
     // what a screen reader announces.
     flag("UseTaggedPDF", pdf.tagged || pdf.pdfua);

@@ -15,7 +15,7 @@ struct RenderRequest
 {
     QString presentation;
     bool hiddenSlides = false;
-    bool notesPages = false;
+    bool notesPages = false; // the notes pages alone, as the slides' notes are printed
     // Printed by a LibreOffice that printed nothing before, and that prints
     // nothing after.
     bool isolated = false;

@@ -618,7 +618,8 @@ TEST_F(CommandLineTest, PdfsAreTaggedByDefaultAndArchivesAndAccessibilityGetThei
         bool tagged;
         int pdfa; // the part its metadata names
         bool pdfua;
-        int pages = 3; // the deck's three slides, the hidden one included
+        int pages = 3;      // the deck's three slides, the hidden one included
+        bool notes = false; // notes pages (portrait) instead of the slides (landscape)
     } cases[] = {
         {{}, true, 0, false},
         {{"--no-tags"}, false, 0, false},
@@ -627,6 +628,7 @@ TEST_F(CommandLineTest, PdfsAreTaggedByDefaultAndArchivesAndAccessibilityGetThei
         {{"--pdfa", "3"}, true, 3, false},
         {{"--pdfua"}, true, 0, true},
         {{"--no-hidden-slides"}, true, 0, false, 2},
+        {{"--notes-only"}, true, 0, false, 3, true},
     };
     for (const QString& renderer : {QString(), QStringLiteral("soffice")}) {
         for (const auto& c : cases) {
@@ -694,6 +696,10 @@ TEST_F(CommandLineTest, PdfsAreTaggedByDefaultAndArchivesAndAccessibilityGetThei
             EXPECT_EQ(row.value(QStringLiteral("pdfa")).toInt(), c.pdfa) << what;
             EXPECT_EQ(row.value(QStringLiteral("pages")).toInt(), c.pages) << what;
             EXPECT_EQ(test::pdfText(pdf).contains(QStringLiteral("Slide two, hidden")), c.pages == 3) << what;
+            const QRegularExpressionMatch size =
+                QRegularExpression(QStringLiteral("Page size: +([0-9.]+) x ([0-9.]+)")).match(info);
+            ASSERT_TRUE(size.hasMatch()) << what;
+            EXPECT_EQ(size.captured(2).toDouble() > size.captured(1).toDouble(), c.notes) << what;
             EXPECT_TRUE(info.contains(
                 QRegularExpression(QStringLiteral("PDF version: +%1")
                                        .arg(QRegularExpression::escape(row.value("pdfVersion").toString())))))
