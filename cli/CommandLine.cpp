@@ -158,22 +158,31 @@ void readPdfSettings(const Parser& p, PdfSettings& pdf, QStringList& badValues)
     pdf.pdfua = given.isSet(p.pdfua);
     pdf.losslessImages = given.isSet(p.losslessImages);
     if (given.isSet(p.pdfa))
-        pdf.pdfa = number(p.pdfa, 1, 3, QStringLiteral("1, 2 or 3 (PDF/A-1b, 2b, 3b)"));
+        pdf.pdfa = number(p.pdfa, 1, 3, QStringLiteral("1, 2 or 3 (PDF/A-1, 2 or 3)"));
     if (given.isSet(p.imageDpi))
         pdf.imageDpi = number(p.imageDpi, 50, 2400, QStringLiteral("a resolution from 50 to 2400"));
     if (given.isSet(p.jpegQuality))
         pdf.jpegQuality = number(p.jpegQuality, 1, 100, QStringLiteral("a quality from 1 to 100"));
-    if (pdf.pdfua && !pdf.tagged)
-        badValues << QStringLiteral("--pdfua needs the tags that --no-tags leaves out.");
-    if (pdf.pdfa > 0 && !pdf.tagged)
-        badValues << QStringLiteral(
-            "--no-tags cannot be combined with --pdfa: LibreOffice tags every PDF/A it writes.");
-    if (pdf.pdfua && pdf.pdfa == 1)
-        badValues << QStringLiteral(
-            "--pdfua cannot be combined with --pdfa 1: PDF/A-1 allows no PDF/UA; use --pdfa 2 or 3.");
-    if (pdf.losslessImages && pdf.jpegQuality > 0)
-        badValues << QStringLiteral(
-            "--jpeg-quality has no effect with --lossless-images, which keeps images without JPEG.");
+    using pdfsettings::Conflict;
+    for (const Conflict conflict : pdfsettings::Conflicts(pdf)) {
+        switch (conflict) {
+        case Conflict::UaWithoutTags:
+            badValues << QStringLiteral("--pdfua needs the tags that --no-tags leaves out.");
+            break;
+        case Conflict::PdfAWithoutTags:
+            badValues << QStringLiteral("--no-tags cannot be combined with --pdfa: LibreOffice tags every PDF/A it "
+                                        "writes.");
+            break;
+        case Conflict::UaWithPdfA1:
+            badValues << QStringLiteral("--pdfua cannot be combined with --pdfa 1: PDF/A-1 allows no PDF/UA; use "
+                                        "--pdfa 2 or 3.");
+            break;
+        case Conflict::QualityButLossless:
+            badValues << QStringLiteral("--jpeg-quality has no effect with --lossless-images, which keeps images "
+                                        "without JPEG.");
+            break;
+        }
+    }
 }
 
 // The options that give these settings, for the jobs of --jobs.

@@ -2,9 +2,11 @@
 // colours of its own, and word to the desktop while an export runs.
 #include "DesktopSignals.h"
 #include "Form1.h"
+#include "PdfChoices.h"
 #include "Startup.h"
 #include "Texts.h"
 
+#include <QAction>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -71,6 +73,14 @@ void Form1::setUpKeyboardAndReaders()
         m_text->selectAll();
     });
     connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this), &QShortcut::activated, this, &QWidget::close);
+    // What the PDFs hold and how they are made: from the keyboard, or the
+    // window's context menu.
+    auto* choices = new QAction(QStringLiteral("PDF Options..."), this);
+    choices->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P));
+    choices->setShortcutContext(Qt::WindowShortcut);
+    connect(choices, &QAction::triggered, this, [this] { PdfChoicesDialog(m_services.settings, this).exec(); });
+    addAction(choices);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
     m_text->setToolTip(QStringLiteral("The folder the PDFs go to (Ctrl+L)"));
     m_buttons[7]->setToolTip(QStringLiteral("Choose the folder the PDFs go to"));
 

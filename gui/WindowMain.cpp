@@ -6,6 +6,7 @@
 #include "EventLoop.h"
 #include "Files.h"
 #include "Form1.h"
+#include "PdfChoices.h"
 #include "PdfPrinter.h"
 #include "PowerPoint1.h"
 #include "Prerequisites.h"
@@ -61,15 +62,14 @@ int RunWindow(int argc, char* argv[])
         exitProgram,
         &automation,
         [&](const QString& presentation, const QString& pdf) {
-            // Set for each row, while this run holds the lock.
-            officeoptions::SetIsolateRows(registry, settings.ReadSetting(settings::kIsolateRows, QString()) !=
-                                                        QLatin1String("0"));
-            // The window's PDF choices are kept with its settings, by the
-            // printer's names for them.
-            pdfprinter::SetPdfSettings(registry, pdfsettings::Parse([&](const QString& name) {
-                                           return settings.ReadSetting(name, QString());
-                                       }));
-            return PowerPoint1(PowerPoint1::defaults(automation, registry, dialogs)).DoPPT(presentation, pdf);
+            // The window's choices (PDF Options), set for each row while
+            // this run holds the lock.
+            const WindowPdfChoices choices = ReadPdfChoices(settings);
+            officeoptions::SetIsolateRows(registry, choices.isolateRows);
+            pdfprinter::SetPdfSettings(registry, choices.pdf);
+            PowerPoint1Services steps = PowerPoint1::defaults(automation, registry, dialogs);
+            steps.printHiddenSlides = choices.hiddenSlides ? 1 : 0;
+            return PowerPoint1(steps).DoPPT(presentation, pdf);
         }};
     services.exportLock = &exportLock;
     SessionDesktopSignals desktopSignals(QDBusConnection::sessionBus(),

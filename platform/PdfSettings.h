@@ -4,6 +4,7 @@
 
 #include "Registry.h"
 
+#include <QList>
 #include <QString>
 #include <functional>
 
@@ -68,6 +69,27 @@ inline PdfSettings Parse(const std::function<QString(const QString& name)>& valu
 inline PdfSettings Read(const Registry& registry, const QString& subKey)
 {
     return Parse([&](const QString& name) { return registry.readString(subKey, name).value_or(QString()); });
+}
+// Combinations LibreOffice refuses or quietly makes otherwise, which no
+// front end passes on.
+enum class Conflict {
+    UaWithPdfA1,       // PDF/A-1 allows no PDF/UA
+    UaWithoutTags,     // PDF/UA is tagged
+    PdfAWithoutTags,   // LibreOffice tags every PDF/A
+    QualityButLossless // no JPEG to give a quality
+};
+inline QList<Conflict> Conflicts(const PdfSettings& s)
+{
+    QList<Conflict> found;
+    if (s.pdfua && s.pdfa == 1)
+        found << Conflict::UaWithPdfA1;
+    if (s.pdfua && !s.tagged)
+        found << Conflict::UaWithoutTags;
+    if (s.pdfa > 0 && !s.tagged)
+        found << Conflict::PdfAWithoutTags;
+    if (s.losslessImages && s.jpegQuality > 0)
+        found << Conflict::QualityButLossless;
+    return found;
 }
 } // namespace pdfsettings
 

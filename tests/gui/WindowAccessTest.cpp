@@ -2,14 +2,22 @@
 // desktop hears of a long export.
 #include "DesktopSignals.h"
 #include "FormFixture.h"
+#include "PdfChoices.h"
+#include "SettingsStore.h"
 #include "Texts.h"
 
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
+#include <QTimer>
 
 #include <cmath>
 
@@ -25,7 +33,10 @@ public:
     {
         calls << QStringLiteral("progress %1 %2").arg(fraction).arg(visible);
     }
-    void notify(const QString& summary, const QString& body) override { calls << summary + QStringLiteral(": ") + body; }
+    void notify(const QString& summary, const QString& body) override
+    {
+        calls << summary + QStringLiteral(": ") + body;
+    }
 };
 
 // The contrast of what a widget shows: its most common colour against the
@@ -73,7 +84,10 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
         child<QLineEdit>(*form, "Text1")->setText(out);
     }
-    static QString focused() { return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : "none"; }
+    static QString focused()
+    {
+        return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : "none";
+    }
     static void key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
         QTest::keyClick(QApplication::focusWidget(), static_cast<Qt::Key>(key), modifiers);
@@ -211,6 +225,69 @@ TEST_F(WindowAccessTest, LongExportShowsOnTheTaskBarAndEndsWithANotificationWhen
     EXPECT_EQ(service.calls[0].value(4).toString(), QStringLiteral("3 PDFs written, every row gave its PDF."));
     bus.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
     bus.unregisterObject(QStringLiteral("/org/freedesktop/Notifications"));
+}
+
+// The PDF choices: from the keyboard and the context menu, named for screen
+// readers; what LibreOffice would refuse or make otherwise is refused in the
+// dialog, and what it takes is kept with the settings.
+TEST_F(WindowAccessTest, PdfOptionsOpenFromKeyboardAndMenuRefuseWhatLibreOfficeWouldChangeAndAreKept)
+{
+    open();
+    ASSERT_EQ(form->contextMenuPolicy(), Qt::ActionsContextMenu);
+    ASSERT_EQ(form->actions().size(), 1);
+    EXPECT_EQ(form->actions()[0]->text(), QStringLiteral("PDF Options..."));
+    const struct
+    {
+        const char* what;
+        std::function<void(PdfChoicesDialog&)> choose;
+        QString refused; // empty: kept
+    } cases[] = {
+        {"PDF/UA with PDF/A-1", [](PdfChoicesDialog& d) { d.pdfua->setChecked(true), d.pdfa->setCurrentIndex(1); },
+         "PDF/A-1 allows no PDF/UA"},
+        {"PDF/A without tags", [](PdfChoicesDialog& d) { d.tagged->setChecked(false), d.pdfa->setCurrentIndex(2); },
+         "LibreOffice tags every PDF/A"},
+        {"JPEG quality without loss",
+         [](PdfChoicesDialog& d) { d.jpegQuality->setValue(70), d.lossless->setChecked(true); }, "no JPEG quality"},
+        {"archives, no hidden slides, one LibreOffice a folder",
+         [](PdfChoicesDialog& d) {
+             d.pdfa->setCurrentIndex(2), d.pdfua->setChecked(true), d.hiddenSlides->setChecked(false);
+             d.isolateRows->setChecked(false), d.imageDpi->setValue(150);
+         },
+         QString()},
+    };
+    for (const auto& c : cases) {
+        const QString before = settings.ReadSetting(pdfsettings::kPdfA, QString());
+        bool opened = false;
+        // Once open, the test fills it in and presses OK.
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<PdfChoicesDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr) << c.what;
+            opened = true;
+            EXPECT_EQ(dialog->accessibleName(), QStringLiteral("PDF Options"));
+            EXPECT_EQ(dialog->pdfa->accessibleName(), QStringLiteral("PDF/A for archives"));
+            c.choose(*dialog);
+            dialog->accept();
+            EXPECT_EQ(dialog->isVisible(), !c.refused.isEmpty()) << c.what;
+            EXPECT_TRUE(dialog->problem->text().contains(c.refused)) << c.what;
+            if (dialog->isVisible())
+                dialog->reject();
+        });
+        // The first from the keyboard, the others as the context menu does.
+        if (&c == &cases[0])
+            QTest::keyClick(form.get(), Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier);
+        else
+            form->actions()[0]->trigger();
+        EXPECT_TRUE(opened) << c.what;
+        if (!c.refused.isEmpty()) {
+            EXPECT_EQ(settings.ReadSetting(pdfsettings::kPdfA, QString()), before) << c.what;
+        }
+    }
+    const WindowPdfChoices kept = ReadPdfChoices(settings);
+    EXPECT_EQ(kept.pdf.pdfa, 2);
+    EXPECT_TRUE(kept.pdf.pdfua && kept.pdf.tagged);
+    EXPECT_EQ(kept.pdf.imageDpi, 150);
+    EXPECT_FALSE(kept.hiddenSlides);
+    EXPECT_FALSE(kept.isolateRows);
 }
 
 } // namespace
