@@ -19,6 +19,7 @@
 #include "SettingsStore.h"
 #include "Startup.h"
 #include "TerminalText.h"
+#include "WindowChoices.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -52,6 +53,7 @@ struct Options
     PdfSettings pdf;          // how the printer makes each PDF
     bool hiddenSlides = true; // hidden slides printed too
     bool notesOnly = false;   // the notes pages instead of the slides
+    bool windowChoices = false; // the window's PDF choices under the options given
     QString subfoldersFrom;   // a job's: each row's folder below the output folder
     QString filesFrom;
     QString report;
@@ -113,6 +115,7 @@ struct Parser
     QCommandLineOption noTags{QStringLiteral("no-tags")};
     QCommandLineOption noHiddenSlides{QStringLiteral("no-hidden-slides")};
     QCommandLineOption notesOnly{QStringLiteral("notes-only")};
+    QCommandLineOption windowChoices{QStringLiteral("window-choices")};
     QCommandLineOption pdfa{QStringLiteral("pdfa"), {}, QStringLiteral("1|2|3")};
     QCommandLineOption pdfua{QStringLiteral("pdfua")};
     QCommandLineOption imageDpi{QStringLiteral("image-dpi"), {}, QStringLiteral("N")};
@@ -136,7 +139,7 @@ struct Parser
                            verbose,  update,      keepFolders, followLinks, output,      extension,      filesFrom,
                            report,   isolateRows, jobs,        shard,       job,         claims,         subfoldersFrom,
                            noTags,   pdfa,        pdfua,       imageDpi,    jpegQuality, losslessImages, noHiddenSlides,
-                           notesOnly});
+                           notesOnly, windowChoices});
     }
 };
 
@@ -154,9 +157,10 @@ void readPdfSettings(const Parser& p, PdfSettings& pdf, QStringList& badValues)
                 << QStringLiteral("--%1 takes %2: %3").arg(option.names().constFirst(), what, given.value(option));
         return ok ? n : 0;
     };
-    pdf.tagged = !given.isSet(p.noTags);
-    pdf.pdfua = given.isSet(p.pdfua);
-    pdf.losslessImages = given.isSet(p.losslessImages);
+    // On top of what pdf holds: the defaults, or the window's choices.
+    pdf.tagged = pdf.tagged && !given.isSet(p.noTags);
+    pdf.pdfua = pdf.pdfua || given.isSet(p.pdfua);
+    pdf.losslessImages = pdf.losslessImages || given.isSet(p.losslessImages);
     if (given.isSet(p.pdfa))
         pdf.pdfa = number(p.pdfa, 1, 3, QStringLiteral("1, 2 or 3 (PDF/A-1, 2 or 3)"));
     if (given.isSet(p.imageDpi))
@@ -233,9 +237,10 @@ QStringList parse(const QStringList& arguments, Options& options, QStringList& b
     options.update = given.isSet(p.update);
     options.keepFolders = given.isSet(p.keepFolders);
     options.followLinks = given.isSet(p.followLinks);
-    options.isolateRows = given.isSet(p.isolateRows);
+    options.windowChoices = given.isSet(p.windowChoices);
+    options.isolateRows = options.isolateRows || given.isSet(p.isolateRows);
     readPdfSettings(p, options.pdf, badValues);
-    options.hiddenSlides = !given.isSet(p.noHiddenSlides);
+    options.hiddenSlides = options.hiddenSlides && !given.isSet(p.noHiddenSlides);
     options.notesOnly = given.isSet(p.notesOnly);
     options.job = given.isSet(p.job);
     options.output = given.value(p.output);
@@ -338,6 +343,9 @@ QString CommandLineUsage()
                           "                      default, as the window prints them)\n"
                           "  --notes-only        the notes pages (each slide above its notes) instead of\n"
                           "                      the slides, for handouts\n"
+                          "  --window-choices    start from the choices kept in the window's PDF Options\n"
+                          "                      (and its hidden slides and LibreOffice for every\n"
+                          "                      presentation); the options given go on top\n"
                           "\n"
                           "Each PDF is printed on the standard output as soon as it is written; progress,\n"
                           "reports and the final message go to the error output. Without a session bus a\n"
@@ -416,6 +424,16 @@ std::optional<int> readOptions(const QStringList& arguments, Options& options, C
 {
     QStringList badValues;
     QStringList problems = parse(arguments, options, badValues);
+    // The window's choices, with the options given on top of them.
+    if (options.windowChoices && problems.isEmpty()) {
+        const WindowPdfChoices window = ReadPdfChoices(services.settings);
+        options = Options();
+        options.pdf = window.pdf;
+        options.hiddenSlides = window.hiddenSlides;
+        options.isolateRows = window.isolateRows;
+        badValues.clear();
+        problems = parse(arguments, options, badValues);
+    }
     if ((options.help || options.version) && problems.isEmpty()) {
         services.out << (options.help ? CommandLineUsage()
                                       : QStringLiteral("pradelux %1\n").arg(QStringLiteral(PRADELUX_VERSION)));

@@ -12,15 +12,6 @@
 
 namespace pradelux {
 
-WindowPdfChoices ReadPdfChoices(const SettingsStore& settings)
-{
-    WindowPdfChoices choices;
-    choices.pdf = pdfsettings::Parse([&](const QString& name) { return settings.ReadSetting(name, QString()); });
-    choices.hiddenSlides = settings.ReadSetting(settings::kHiddenSlides, QString()) != QLatin1String("0");
-    choices.isolateRows = settings.ReadSetting(settings::kIsolateRows, QString()) != QLatin1String("0");
-    return choices;
-}
-
 PdfChoicesDialog::PdfChoicesDialog(SettingsStore& settings, QWidget* parent) : QDialog(parent), m_settings(settings)
 {
     setWindowTitle(QStringLiteral("PDF Options"));

@@ -1,9 +1,8 @@
-// The window's choices of what its PDFs hold and how they are made, kept
-// with its settings by the names the PDF printer gives them, and the dialog
-// that changes them (Ctrl+Shift+P, or the window's context menu).
+// The dialog that changes the window's PDF choices (Ctrl+Shift+P, or the
+// window's context menu).
 #pragma once
 
-#include "PdfSettings.h"
+#include "WindowChoices.h"
 
 #include <QDialog>
 
@@ -13,23 +12,6 @@ class QLabel;
 class QSpinBox;
 
 namespace pradelux {
-
-class SettingsStore;
-
-namespace settings {
-// "0": the window leaves out the slides a presentation hides.
-inline const QString kHiddenSlides = QStringLiteral("HiddenSlides");
-} // namespace settings
-
-// What the settings say: the printer's settings, whether hidden slides are
-// printed, and whether every row gets a LibreOffice of its own.
-struct WindowPdfChoices
-{
-    PdfSettings pdf;
-    bool hiddenSlides = true;
-    bool isolateRows = true;
-};
-WindowPdfChoices ReadPdfChoices(const SettingsStore& settings);
 
 class PdfChoicesDialog : public QDialog
 {

@@ -5,6 +5,7 @@
 #include "PdfPrinter.h"
 #include "RunLock.h"
 #include "ServerFixture.h"
+#include "SettingsStore.h"
 #include "WarmRenderer.h"
 
 #include <QDateTime>
@@ -629,7 +630,11 @@ TEST_F(CommandLineTest, PdfsAreTaggedByDefaultAndArchivesAndAccessibilityGetThei
         {{"--pdfua"}, true, 0, true},
         {{"--no-hidden-slides"}, true, 0, false, 2},
         {{"--notes-only"}, true, 0, false, 3, true},
+        // The window keeps PDF/A-2 (below): only this run asks for it.
+        {{"--window-choices"}, true, 2, false},
     };
+    SettingsStore window;
+    window.WriteSetting(pdfsettings::kPdfA, QStringLiteral("2"));
     for (const QString& renderer : {QString(), QStringLiteral("soffice")}) {
         for (const auto& c : cases) {
             const std::string what = (renderer.isEmpty() ? "kept " : "cold ") + c.options.join(' ').toStdString();
