@@ -8,10 +8,12 @@
 #include "SettingsStore.h"
 #include "WarmRenderer.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -710,6 +712,63 @@ TEST_F(CommandLineTest, PdfsAreTaggedByDefaultAndArchivesAndAccessibilityGetThei
                                        .arg(QRegularExpression::escape(row.value("pdfVersion").toString())))))
                 << what;
         }
+    }
+}
+
+// The image options on a deck that is one large photograph: each gives the
+// file size it promises against the default, in both renderers.
+TEST_F(CommandLineTest, ImageOptionsMakeAPictureHeavyDeckSmallerOrLossless)
+{
+    // A photograph's worth of detail: smooth colours with fine noise.
+    QImage photo(1600, 1200, QImage::Format_RGB32);
+    quint32 noise = 12345;
+    for (int y = 0; y < photo.height(); ++y)
+        for (int x = 0; x < photo.width(); ++x) {
+            noise = noise * 1103515245 + 12345;
+            const int n = static_cast<int>((noise >> 16) % 40);
+            photo.setPixel(x, y, qRgb((x / 7 + n) % 256, (y / 5 + n) % 256, ((x + y) / 11 + n) % 256));
+        }
+    QBuffer png;
+    png.open(QIODevice::WriteOnly);
+    photo.save(&png, "PNG");
+    const QByteArray deck =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<office:document "
+        "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+        "xmlns:draw=\"urn:oasis:names:tc:opendocument:xmlns:drawing:1.0\" "
+        "xmlns:svg=\"urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0\" office:version=\"1.3\" "
+        "office:mimetype=\"application/vnd.oasis.opendocument.presentation\"><office:body><office:presentation>"
+        "<draw:page draw:name=\"s1\"><draw:frame svg:x=\"1cm\" svg:y=\"1cm\" svg:width=\"20cm\" "
+        "svg:height=\"15cm\"><draw:image><office:binary-data>" +
+        png.data().toBase64() +
+        "</office:binary-data></draw:image></draw:frame></draw:page></office:presentation></office:body>"
+        "</office:document>\n";
+    const QString folder = config.path(QStringLiteral("pictures"));
+    QDir().mkpath(folder);
+    test::writeFile(folder + QStringLiteral("/photo.fodp"), {}, deck);
+    for (const QString& renderer : {QString(), QStringLiteral("soffice")}) {
+        QMap<QString, qint64> sizes;
+        for (const QString& option : {QString(), QStringLiteral("--image-dpi=75"), QStringLiteral("--jpeg-quality=20"),
+                                      QStringLiteral("--lossless-images")}) {
+            const QString out = folder + QStringLiteral("/out");
+            QDir(out).removeRecursively();
+            QDir().mkpath(out);
+            QProcess program;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+            if (!renderer.isEmpty())
+                env.insert(QStringLiteral("PRADELUX_OFFICE_RENDERER"), renderer);
+            program.setProcessEnvironment(env);
+            program.start(QStringLiteral(PRADELUX_APPFOLDER "/pradelux"),
+                          QStringList{"--export", "--output", out, folder + "/photo.fodp"} +
+                              (option.isEmpty() ? QStringList() : QStringList{option}));
+            const Result r = finish(program);
+            ASSERT_EQ(r.status, 0) << option.toStdString() << r.errors.toStdString();
+            sizes[option] = QFileInfo(out + QStringLiteral("/photo.pdf")).size();
+        }
+        const std::string what = renderer.isEmpty() ? "kept" : "cold";
+        EXPECT_LT(sizes["--image-dpi=75"], sizes[""] / 2) << what;
+        EXPECT_LT(sizes["--jpeg-quality=20"], sizes[""]) << what;
+        EXPECT_GT(sizes["--lossless-images"], sizes[""]) << what;
     }
 }
 
