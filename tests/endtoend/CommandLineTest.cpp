@@ -720,7 +720,7 @@ TEST_F(CommandLineTest, PdfsAreTaggedByDefaultAndArchivesAndAccessibilityGetThei
 TEST_F(CommandLineTest, ImageOptionsMakeAPictureHeavyDeckSmallerOrLossless)
 {
     // A photograph's worth of detail: smooth colours with fine noise.
-    QImage photo(1600, 1200, QImage::Format_RGB32);
+    QImage photo(1000, 750, QImage::Format_RGB32);
     quint32 noise = 12345;
     for (int y = 0; y < photo.height(); ++y)
         for (int x = 0; x < photo.width(); ++x) {
