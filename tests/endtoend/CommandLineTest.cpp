@@ -67,6 +67,20 @@ protected:
         return finish(program);
     }
 
+    // A run with a session bus of its own, so that its application renders
+    // with renderer (empty: the kept one).
+    static Result runAlone(const QStringList& arguments, const QString& renderer)
+    {
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        if (!renderer.isEmpty())
+            env.insert(QStringLiteral("PRADELUX_OFFICE_RENDERER"), renderer);
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(PRADELUX_APPFOLDER "/pradelux"), arguments);
+        return finish(program);
+    }
+
     static Result finish(QProcess& program)
     {
         EXPECT_TRUE(program.state() == QProcess::NotRunning || program.waitForFinished(300000));
@@ -645,18 +659,9 @@ TEST_F(CommandLineTest, PdfsAreTaggedByDefaultAndArchivesAndAccessibilityGetThei
             QDir().mkpath(folder);
             const QString deck = folder + QStringLiteral("/Quarterly talk.pptx");
             QFile::copy(test::deck(QStringLiteral("pptx")), deck);
-            // A session of the run's own, so that its application renders
-            // as this case asks.
-            QProcess program;
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-            if (!renderer.isEmpty())
-                env.insert(QStringLiteral("PRADELUX_OFFICE_RENDERER"), renderer);
-            program.setProcessEnvironment(env);
-            program.start(QStringLiteral(PRADELUX_APPFOLDER "/pradelux"),
-                          QStringList{"--export", "--report", folder + "/report.json", "--output", folder} + c.options +
-                              QStringList{deck});
-            const Result r = finish(program);
+            const Result r = runAlone(QStringList{"--export", "--report", folder + "/report.json", "--output", folder} +
+                                          c.options + QStringList{deck},
+                                      renderer);
             ASSERT_EQ(r.status, 0) << what << r.errors.toStdString();
             const QString pdf = folder + QStringLiteral("/Quarterly talk.pdf");
             const QString info = tool(QStringLiteral("pdfinfo"), {pdf});
@@ -752,16 +757,9 @@ TEST_F(CommandLineTest, ImageOptionsMakeAPictureHeavyDeckSmallerOrLossless)
             const QString out = folder + QStringLiteral("/out");
             QDir(out).removeRecursively();
             QDir().mkpath(out);
-            QProcess program;
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-            if (!renderer.isEmpty())
-                env.insert(QStringLiteral("PRADELUX_OFFICE_RENDERER"), renderer);
-            program.setProcessEnvironment(env);
-            program.start(QStringLiteral(PRADELUX_APPFOLDER "/pradelux"),
-                          QStringList{"--export", "--output", out, folder + "/photo.fodp"} +
-                              (option.isEmpty() ? QStringList() : QStringList{option}));
-            const Result r = finish(program);
+            const Result r = runAlone(QStringList{"--export", "--output", out, folder + "/photo.fodp"} +
+                                          (option.isEmpty() ? QStringList() : QStringList{option}),
+                                      renderer);
             ASSERT_EQ(r.status, 0) << option.toStdString() << r.errors.toStdString();
             sizes[option] = QFileInfo(out + QStringLiteral("/photo.pdf")).size();
         }
