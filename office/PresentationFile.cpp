@@ -126,17 +126,73 @@ FileKind damaged(const QString& why)
     return {FileKind::Damaged, why};
 }
 
+// Counts the start tags of one element in XML that comes in pieces:
+// "<local" or "<prefix:local" (any prefix when none is given), followed by
+// a space, "/" or ">". Names longer than any it looks for are passed over.
+class ElementCounter
+{
+public:
+    ElementCounter(QByteArray prefix, QByteArray local) : m_prefix(std::move(prefix)), m_local(std::move(local)) {}
+    int count() const { return m_count; }
+
+    void feed(QByteArrayView piece)
+    {
+        m_carry.append(piece.data(), piece.size());
+        const QByteArrayView data(m_carry);
+        qsizetype keep = data.size();
+        for (qsizetype lt = data.indexOf('<'); lt >= 0; lt = data.indexOf('<', lt + 1)) {
+            qsizetype end = lt + 1;
+            while (end < data.size() && end - lt <= kLongest && isNameChar(data[end]))
+                ++end;
+            if (end == data.size()) {
+                if (end - lt <= kLongest)
+                    keep = lt; // the name goes on in the next piece
+                break;
+            }
+            if (matches(data.sliced(lt + 1, end - lt - 1)) && isDelimiter(data[end]))
+                ++m_count;
+        }
+        m_carry = keep < data.size() ? data.sliced(keep).toByteArray() : QByteArray();
+    }
+
+private:
+    static constexpr qsizetype kLongest = 64;
+    static bool isNameChar(char c)
+    {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ':' || c == '_' ||
+               c == '-' || c == '.';
+    }
+    static bool isDelimiter(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '/' || c == '>'; }
+    bool matches(QByteArrayView name) const
+    {
+        const qsizetype colon = name.lastIndexOf(':');
+        const QByteArrayView local = colon < 0 ? name : name.sliced(colon + 1);
+        if (local != QByteArrayView(m_local))
+            return false;
+        return m_prefix.isEmpty() || (colon >= 0 && name.first(colon) == QByteArrayView(m_prefix));
+    }
+
+    QByteArray m_prefix;
+    QByteArray m_local;
+    QByteArray m_carry;
+    int m_count = 0;
+};
+
 // ---- zip packages ------------------------------------------------------
 
 // Inflates (or takes as stored) one entry and checks its size and CRC-32
 // without keeping what it unpacks, so a part that unpacks to gigabytes costs
 // time, not memory. Never unpacks more than the size the entry declares.
-bool entryIsWhole(Bytes& b, qint64 data, qint64 packedSize, int method, quint32 crc, quint64 size)
+// counter, when given, reads what it unpacks.
+bool entryIsWhole(Bytes& b, qint64 data, qint64 packedSize, int method, quint32 crc, quint64 size,
+                  ElementCounter* counter)
 {
     uLong sum = ::crc32(0, nullptr, 0);
     if (method == 0) {
         return quint64(packedSize) == size && b.stream(data, packedSize, [&](QByteArrayView piece) {
             sum = ::crc32(sum, reinterpret_cast<const Bytef*>(piece.data()), static_cast<uInt>(piece.size()));
+            if (counter)
+                counter->feed(piece);
             return true;
         }) && sum == crc;
     }
@@ -157,6 +213,8 @@ bool entryIsWhole(Bytes& b, qint64 data, qint64 packedSize, int method, quint32 
             status = ::inflate(&z, Z_NO_FLUSH);
             const uInt out = static_cast<uInt>(buffer.size()) - z.avail_out;
             sum = ::crc32(sum, reinterpret_cast<const Bytef*>(buffer.data()), out);
+            if (counter)
+                counter->feed(QByteArrayView(buffer.constData(), out));
             total += out;
             if (status == Z_BUF_ERROR)
                 status = Z_OK; // wants the next piece
@@ -284,6 +342,12 @@ FileKind inspectZip(Bytes& b, qint64 unpackLimit)
     QByteArray mimetype;
     bool encrypted = false;
     bool broken = false;
+    // The slides as the presentation lists them: an OpenDocument
+    // presentation's pages, or the slide ids of a PowerPoint package.
+    ElementCounter pages("draw", "page");
+    ElementCounter slideIds({}, "sldId");
+    bool pagesRead = false;
+    bool slideIdsRead = false;
     for (const Entry& e : entries) {
         if (e.name == QLatin1String("mimetype") && e.method == 0 && e.packedSize < 256)
             mimetype = b.at(e.data, static_cast<qint64>(e.packedSize)).trimmed();
@@ -303,7 +367,15 @@ FileKind inspectZip(Bytes& b, qint64 unpackLimit)
                 ::inflateEnd(&z);
             }
         }
-        if (!entryIsWhole(b, e.data, static_cast<qint64>(e.packedSize), e.method, e.crc, e.size))
+        ElementCounter* counter = nullptr;
+        if (e.name == QLatin1String("content.xml")) {
+            counter = &pages;
+            pagesRead = true;
+        } else if (e.name.compare(QLatin1String("ppt/presentation.xml"), Qt::CaseInsensitive) == 0) {
+            counter = &slideIds;
+            slideIdsRead = true;
+        }
+        if (!entryIsWhole(b, e.data, static_cast<qint64>(e.packedSize), e.method, e.crc, e.size, counter))
             broken = true;
     }
     // A document protected by a password holds parts that do not unpack
@@ -314,16 +386,76 @@ FileKind inspectZip(Bytes& b, qint64 unpackLimit)
     if (!mimetype.isEmpty()) {
         const bool presentation = mimetype.startsWith("application/vnd.oasis.opendocument.presentation") ||
                                   mimetype.startsWith("application/vnd.sun.xml.impress");
-        return {presentation ? FileKind::Presentation : FileKind::NotPresentation, {}};
+        if (!presentation)
+            return {FileKind::NotPresentation, {}};
+        return {FileKind::Presentation, {}, pagesRead && !encrypted ? pages.count() : -1};
     }
-    for (const QString& name : names) {
-        if (name.compare(QLatin1String("ppt/presentation.xml"), Qt::CaseInsensitive) == 0)
-            return {FileKind::Presentation, {}};
-    }
+    if (slideIdsRead)
+        return {FileKind::Presentation, {}, slideIds.count()};
     return {FileKind::NotPresentation, {}};
 }
 
 // ---- compound files (.ppt) ---------------------------------------------
+
+// The slides of a PowerPoint document stream: the slide persist atoms in the
+// document's list of slides (its slide list with text of instance 0). Only a
+// stream with one document record is read: one saved by fast save holds
+// older ones too, and which is current would need its edit history. -1 when
+// the records do not nest as they should, or the list is not there once.
+template <typename ByteAt> int countPptSlides(ByteAt byteAt, quint64 size)
+{
+    struct Record
+    {
+        quint64 at = 0;
+        quint64 instance = 0;
+        quint64 type = 0;
+        quint64 end = 0; // past its last byte
+    };
+    const auto le = [&](quint64 at, int n) {
+        quint64 v = 0;
+        for (int i = n - 1; i >= 0; --i)
+            v = (v << 8) | byteAt(at + quint64(i));
+        return v;
+    };
+    // The records from..to, one after the other; false when one overruns.
+    const auto each = [&](quint64 from, quint64 to, auto take) {
+        for (quint64 at = from; at < to;) {
+            if (to - at < 8)
+                return false;
+            const quint64 head = le(at, 2);
+            Record r{at, head >> 4, le(at + 2, 2), 0};
+            const quint64 length = le(at + 4, 4);
+            if (length > to - at - 8)
+                return false;
+            r.end = at + 8 + length;
+            take(r);
+            at = r.end;
+        }
+        return true;
+    };
+    constexpr quint64 kDocument = 0x03E8;
+    constexpr quint64 kSlideList = 0x0FF0;
+    constexpr quint64 kSlidePersist = 0x03F3;
+    QList<Record> documents;
+    // The stream may end in padding after its last record.
+    each(0, size, [&](const Record& r) {
+        if (r.type == kDocument)
+            documents << r;
+    });
+    if (documents.size() != 1)
+        return -1;
+    int lists = 0;
+    int slides = 0;
+    bool nested = each(documents[0].at + 8, documents[0].end, [&](const Record& r) {
+        if (r.type != kSlideList || r.instance != 0)
+            return;
+        ++lists;
+        nested = each(r.at + 8, r.end, [&](const Record& inner) { slides += inner.type == kSlidePersist ? 1 : 0; }) &&
+                 nested;
+    });
+    // A document without slides has no list of them.
+    return nested && lists <= 1 ? slides : -1;
+}
 
 FileKind inspectCompound(Bytes& b)
 {
@@ -399,10 +531,18 @@ FileKind inspectCompound(Bytes& b)
     if (!presentation)
         return {FileKind::NotPresentation, {}};
     if (streamSize >= 4096) {
-        QList<quint64> slides;
-        if (!chain(streamStart, &slides) || quint64(slides.size()) * quint64(sectorSize) < streamSize)
+        QList<quint64> sectorsOfStream;
+        if (!chain(streamStart, &sectorsOfStream) || quint64(sectorsOfStream.size()) * quint64(sectorSize) < streamSize)
             return damaged(QStringLiteral("it is cut short"));
+        const auto byteAt = [&](quint64 at) -> quint64 {
+            return at < streamSize ? b.le(offsetOf(sectorsOfStream[static_cast<qsizetype>(at >> shift)]) +
+                                              static_cast<qint64>(at & quint64(sectorSize - 1)),
+                                          1)
+                                   : 0;
+        };
+        return {FileKind::Presentation, {}, countPptSlides(byteAt, streamSize)};
     }
+    // A stream this small lives in the mini stream, which is not read here.
     return {FileKind::Presentation, {}};
 }
 
@@ -433,6 +573,14 @@ FileKind inspect(Bytes& b, qint64 unpackLimit)
             head = head.sliced(1);
         if (head.startsWith("<?xml") || head.startsWith("<office:document"))
             kind = inspectFlat(head);
+        if (kind.verdict == FileKind::Presentation) {
+            ElementCounter pages("draw", "page");
+            b.stream(0, b.size(), [&](QByteArrayView piece) {
+                pages.feed(piece);
+                return true;
+            });
+            kind.slides = pages.count();
+        }
     }
     if (b.shrank())
         return damaged(QStringLiteral("it changed while it was read"));
@@ -474,7 +622,7 @@ FileKind InspectPresentationApart(int fd, qint64 unpackLimit, int timeoutMs)
         // is taken, and the process ends without unwinding anything.
         ::close(pipe[0]);
         const FileKind kind = InspectPresentationFile(fd, unpackLimit);
-        const QByteArray answer = char('0' + kind.verdict) + kind.why.toUtf8();
+        const QByteArray answer = char('0' + kind.verdict) + QByteArray::number(kind.slides) + '|' + kind.why.toUtf8();
         (void)!::write(pipe[1], answer.constData(), static_cast<size_t>(answer.size()));
         ::_exit(0);
     }
@@ -506,9 +654,12 @@ FileKind InspectPresentationApart(int fd, qint64 unpackLimit, int timeoutMs)
     }
     if (late && answer.isEmpty())
         return {FileKind::TookTooLong, {}};
-    if (answer.isEmpty() || answer[0] < '0' || answer[0] > '0' + FileKind::TookTooLong)
+    const qsizetype bar = answer.indexOf('|');
+    bool counted = false;
+    const int slides = bar > 1 ? answer.mid(1, bar - 1).toInt(&counted) : 0;
+    if (answer.isEmpty() || answer[0] < '0' || answer[0] > '0' + FileKind::TookTooLong || !counted)
         return damaged(QStringLiteral("it could not be read to the end"));
-    return {static_cast<FileKind::Verdict>(answer[0] - '0'), QString::fromUtf8(answer.mid(1))};
+    return {static_cast<FileKind::Verdict>(answer[0] - '0'), QString::fromUtf8(answer.mid(bar + 1)), slides};
 }
 
 } // namespace pradelux::office

@@ -17,6 +17,9 @@ struct FileKind
     enum Verdict { Presentation, NotPresentation, Damaged, NotRegular, TookTooLong };
     Verdict verdict = NotPresentation;
     QString why; // for Damaged: what is wrong, in words
+    // For a Presentation: how many slides it has, hidden ones too, as its
+    // own list of slides says; -1 when that list could not be read.
+    int slides = -1;
 };
 
 // How many bytes the parts of one package may unpack to in all:

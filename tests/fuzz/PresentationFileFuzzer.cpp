@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     const pradelux::office::FileKind fromFile = pradelux::office::InspectPresentationFile(fd, kBudget);
     // Both ways in judge alike.
-    if (size > 0 && (fromMemory.verdict != fromFile.verdict || fromMemory.why != fromFile.why))
+    if (size > 0 && (fromMemory.verdict != fromFile.verdict || fromMemory.why != fromFile.why ||
+                     fromMemory.slides != fromFile.slides))
         std::abort();
     return 0;
 }
