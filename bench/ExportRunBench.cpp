@@ -118,11 +118,11 @@ int main(int argc, char* argv[])
     office::WarmRenderer renderer(bin + QStringLiteral("/pradelux-render"),
                                   renderHome.filePath(QStringLiteral("render.socket")), 120000,
                                   renderHome.filePath(QStringLiteral("render.log")));
-    renderer.render({decks.front(), true, false}, renderHome.path()); // starts it
+    renderer.render({decks.front(), true}, renderHome.path()); // starts it
     QElapsedTimer rendering;
     rendering.start();
     for (const QString& deck : decks)
-        renderer.render({deck, true, false}, renderHome.path());
+        renderer.render({deck, true}, renderHome.path());
     const double warmRendering = rendering.nsecsElapsed() / 1e9;
     const qint64 pid = office::WarmRenderer::runningRenderer(renderHome.filePath(QStringLiteral("render.socket")));
     if (pid > 0)

@@ -13,6 +13,7 @@
 #include "ParallelExport.h"
 #include "PdfPrinter.h"
 #include "PowerPoint1.h"
+#include "PresentationFile.h"
 #include "ProfileTemplate.h"
 #include "Registry.h"
 #include "RunLock.h"
@@ -29,7 +30,9 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <fcntl.h>
 #include <optional>
+#include <unistd.h>
 
 namespace pradelux {
 
@@ -48,13 +51,14 @@ struct Options
     bool verbose = false;
     bool update = false;
     bool keepFolders = false;
-    bool followLinks = false; // links to folders, while folders are scanned
-    bool isolateRows = false; // every row printed by a LibreOffice of its own
-    PdfSettings pdf;          // how the printer makes each PDF
-    bool hiddenSlides = true; // hidden slides printed too
-    bool notesOnly = false;   // the notes pages instead of the slides
-    bool windowChoices = false; // the window's PDF choices under the options given
-    QString subfoldersFrom;   // a job's: each row's folder below the output folder
+    bool followLinks = false;              // links to folders, while folders are scanned
+    bool isolateRows = false;              // every row printed by a LibreOffice of its own
+    PdfSettings pdf;                       // how the printer makes each PDF
+    bool hiddenSlides = true;              // hidden slides printed too
+    qint16 printed = printoutput::kSlides; // the slides, the notes pages, or both
+    QList<printoutput::SlideRange> slides; // none: every slide
+    bool windowChoices = false;            // the window's PDF choices under the options given
+    QString subfoldersFrom;                // a job's: each row's folder below the output folder
     QString filesFrom;
     QString report;
     int share = 1; // --shard K/N: the K-th of N shares
@@ -114,7 +118,9 @@ struct Parser
     QCommandLineOption isolateRows{QStringLiteral("isolate-rows")};
     QCommandLineOption noTags{QStringLiteral("no-tags")};
     QCommandLineOption noHiddenSlides{QStringLiteral("no-hidden-slides")};
+    QCommandLineOption notes{QStringLiteral("notes")};
     QCommandLineOption notesOnly{QStringLiteral("notes-only")};
+    QCommandLineOption slides{QStringLiteral("slides"), {}, QStringLiteral("LIST")};
     QCommandLineOption windowChoices{QStringLiteral("window-choices")};
     QCommandLineOption pdfa{QStringLiteral("pdfa"), {}, QStringLiteral("1|2|3")};
     QCommandLineOption pdfua{QStringLiteral("pdfua")};
@@ -135,11 +141,11 @@ struct Parser
     {
         for (QCommandLineOption* hidden : {&job, &claims, &subfoldersFrom})
             hidden->setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOptions({help,     version,     exportFlag,  yes,         no,          noWait,         null,
-                           verbose,  update,      keepFolders, followLinks, output,      extension,      filesFrom,
-                           report,   isolateRows, jobs,        shard,       job,         claims,         subfoldersFrom,
-                           noTags,   pdfa,        pdfua,       imageDpi,    jpegQuality, losslessImages, noHiddenSlides,
-                           notesOnly, windowChoices});
+        parser.addOptions({help,    version,     exportFlag,  yes,          no,          noWait,         null,
+                           verbose, update,      keepFolders, followLinks,  output,      extension,      filesFrom,
+                           report,  isolateRows, jobs,        shard,        job,         claims,         subfoldersFrom,
+                           noTags,  pdfa,        pdfua,       imageDpi,     jpegQuality, losslessImages, noHiddenSlides,
+                           notes,   notesOnly,   slides,      windowChoices});
     }
 };
 
@@ -241,7 +247,19 @@ QStringList parse(const QStringList& arguments, Options& options, QStringList& b
     options.isolateRows = options.isolateRows || given.isSet(p.isolateRows);
     readPdfSettings(p, options.pdf, badValues);
     options.hiddenSlides = options.hiddenSlides && !given.isSet(p.noHiddenSlides);
-    options.notesOnly = given.isSet(p.notesOnly);
+    if (given.isSet(p.notes) && given.isSet(p.notesOnly))
+        badValues << QStringLiteral("--notes and --notes-only cannot be combined: --notes prints the slides and then "
+                                    "their notes pages, --notes-only the notes pages alone.");
+    else if (given.isSet(p.notes))
+        options.printed = printoutput::kSlidesThenNotesPages;
+    else if (given.isSet(p.notesOnly))
+        options.printed = printoutput::kNotesPages;
+    if (given.isSet(p.slides)) {
+        QString why;
+        options.slides = printoutput::ParseSlides(given.value(p.slides), &why);
+        if (options.slides.isEmpty())
+            badValues << QStringLiteral("--slides takes a list like 1-3,7: %1.").arg(why);
+    }
     options.job = given.isSet(p.job);
     options.output = given.value(p.output);
     options.extension = given.value(p.extension);
@@ -341,11 +359,15 @@ QString CommandLineUsage()
                           "  --lossless-images   images kept without loss (not with --jpeg-quality)\n"
                           "  --no-hidden-slides  leave out the slides the presentation hides (printed by\n"
                           "                      default, as the window prints them)\n"
+                          "  --notes             the slides, then their notes pages, in one PDF\n"
                           "  --notes-only        the notes pages (each slide above its notes) instead of\n"
                           "                      the slides, for handouts\n"
+                          "  --slides LIST       only these slides, numbered as in the presentation with\n"
+                          "                      hidden ones counted, as 1-3,7; a presentation fails whose\n"
+                          "                      last slide comes before the first of a range\n"
                           "  --window-choices    start from the choices kept in the window's PDF Options\n"
-                          "                      (and its hidden slides and LibreOffice for every\n"
-                          "                      presentation); the options given go on top\n"
+                          "                      (and its hidden slides, pages, slides and LibreOffice for\n"
+                          "                      every presentation); the options given go on top\n"
                           "\n"
                           "Each PDF is printed on the standard output as soon as it is written; progress,\n"
                           "reports and the final message go to the error output. Without a session bus a\n"
@@ -431,6 +453,8 @@ std::optional<int> readOptions(const QStringList& arguments, Options& options, C
         options.pdf = window.pdf;
         options.hiddenSlides = window.hiddenSlides;
         options.isolateRows = window.isolateRows;
+        options.printed = window.output;
+        options.slides = window.slides;
         badValues.clear();
         problems = parse(arguments, options, badValues);
     }
@@ -544,6 +568,42 @@ void takeShare(Rows& rows, const Options& options)
         rows.files.removeIf([&](const QString& row) { return shareOf(row, options.shares) != options.share; });
 }
 
+// --slides: a list that starts past the last slide of every presentation
+// would print nothing, so it ends the run before anything is exported. Each
+// presentation fails that starts past, so the run goes on while one is long
+// enough, or cannot be counted here (a password, a .ppt saved by fast
+// save); a file that is no presentation fails its row anyway.
+std::optional<int> checkSlides(const Options& options, const Rows& rows, CommandLineServices& services)
+{
+    if (options.slides.isEmpty() || options.job)
+        return std::nullopt;
+    int highest = 0;
+    for (const printoutput::SlideRange& r : options.slides)
+        highest = qMax(highest, r.start);
+    int longest = -1;
+    for (const QString& file : rows.files) {
+        const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0)
+            continue;
+        // Apart and bounded, as the presentation application checks it.
+        const office::FileKind kind = office::InspectPresentationApart(fd, office::UnpackLimit(), 60000);
+        ::close(fd);
+        if (kind.verdict != office::FileKind::Presentation)
+            continue;
+        if (kind.slides < 0 || kind.slides >= highest)
+            return std::nullopt;
+        longest = qMax(longest, kind.slides);
+    }
+    if (longest < 0)
+        return std::nullopt;
+    services.err << "pradelux: --slides " << printoutput::SlidesText(options.slides)
+                 << " starts past the last slide of every presentation: slide " << highest
+                 << " was asked for, and the longest has " << longest << (longest == 1 ? " slide" : " slides")
+                 << ". Nothing was exported.\n";
+    services.err.flush();
+    return exitcode::kUsage;
+}
+
 // --jobs N: the rows shared among jobs of this program, each with its own
 // presentation application, LibreOffice and printer values.
 int runInJobs(const Options& options, const Rows& rows, const QString& folder, CommandLineServices& services)
@@ -568,8 +628,12 @@ int runInJobs(const Options& options, const Rows& rows, const QString& folder, C
     passOn << PdfOptionsOf(options.pdf);
     if (!options.hiddenSlides)
         passOn << QStringLiteral("--no-hidden-slides");
-    if (options.notesOnly)
+    if (options.printed == printoutput::kNotesPages)
         passOn << QStringLiteral("--notes-only");
+    if (options.printed == printoutput::kSlidesThenNotesPages)
+        passOn << QStringLiteral("--notes");
+    if (!options.slides.isEmpty())
+        passOn << QStringLiteral("--slides") << printoutput::SlidesText(options.slides);
     if (options.keepFolders)
         passOn << QStringLiteral("--keep-folders");
     if (options.answer)
@@ -639,7 +703,8 @@ int runHere(const Options& options, const Rows& rows, const QString& folder, Con
         steps.fixedPauses = false;
         steps.keepApplication = [&](ObjectRef kept) { application = std::move(kept); };
         steps.printHiddenSlides = options.hiddenSlides ? 1 : 0;
-        steps.outputType = options.notesOnly ? 5 : 1;
+        steps.outputType = options.printed;
+        steps.slides = options.slides;
         // Set for each row, while this run holds the lock: which LibreOffice
         // prints it, and how the printer makes its PDF.
         officeoptions::SetIsolateRows(services.registry, options.isolateRows);
@@ -670,6 +735,8 @@ int RunCommandLine(const QStringList& arguments, CommandLineServices& services)
         return *ended;
     Rows rows = collectRows(options, dialogs);
     takeShare(rows, options);
+    if (const auto ended = checkSlides(options, rows, services))
+        return *ended;
     if (services.errTerminal)
         services.errTerminal->escapeNamesIn(rows.files);
     const QString folder = options.output.isEmpty()

@@ -88,7 +88,18 @@ bool PowerPoint1::DoPPT(const QString& presentationPath, const QString& outputPa
 
     ObjectRef options;
     trap(140, [&] { options = printOptions(); });
-    trap(142, [&] { need(options).put(QStringLiteral("RangeType"), Value::int32(1)); });
+    trap(142, [&] {
+        if (m_services.slides.isEmpty()) {
+            need(options).put(QStringLiteral("RangeType"), Value::int32(printoutput::kRangeAll));
+            return;
+        }
+        need(options).put(QStringLiteral("RangeType"), Value::int32(printoutput::kRangeSlides));
+        ObjectRef ranges = need(options).object(QStringLiteral("Ranges"));
+        need(ranges).call(QStringLiteral("ClearAll"));
+        for (const printoutput::SlideRange& r : m_services.slides)
+            ranges->call(QStringLiteral("Add"), {Argument{Value::int32(r.start), QStringLiteral("Start")},
+                                                 Argument{Value::int32(r.end), QStringLiteral("End")}});
+    });
     trap(144, [&] { need(options).put(QStringLiteral("NumberOfCopies"), Value::int16(1)); });
     trap(146, [&] { need(options).put(QStringLiteral("Collate"), Value::int16(1)); });
     trap(148,

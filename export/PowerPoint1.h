@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Automation.h"
+#include "PrintOutput.h"
 
 #include <QString>
 #include <functional>
@@ -38,9 +39,10 @@ struct PowerPoint1Services
     // PrintHiddenSlides as the print options get it: the window prints every
     // slide, hidden ones too; a script may leave them out (0).
     qint16 printHiddenSlides = 1;
-    // OutputType: the window prints the slides (1); a script may print the
-    // notes pages instead (5).
-    qint16 outputType = 1;
+    // OutputType: the slides, the notes pages, or both (printoutput).
+    qint16 outputType = printoutput::kSlides;
+    // The slides printed, numbered as in the presentation; none: every one.
+    QList<printoutput::SlideRange> slides = {};
 };
 
 class PowerPoint1

@@ -8,6 +8,7 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSpinBox>
 
 namespace pradelux {
@@ -28,6 +29,16 @@ PdfChoicesDialog::PdfChoicesDialog(SettingsStore& settings, QWidget* parent) : Q
     pdfua->setChecked(now.pdf.pdfua);
     hiddenSlides = new QCheckBox(QStringLiteral("Print &hidden slides"), this);
     hiddenSlides->setChecked(now.hiddenSlides);
+    printed = new QComboBox(this);
+    // In the order of their output types' names.
+    for (const qint16 output : {printoutput::kSlides, printoutput::kSlidesThenNotesPages, printoutput::kNotesPages})
+        printed->addItem(output == printoutput::kSlides                 ? QStringLiteral("The slides")
+                         : output == printoutput::kSlidesThenNotesPages ? QStringLiteral("The slides, then notes pages")
+                                                                        : QStringLiteral("Notes pages"),
+                         PrintedPagesName(output));
+    printed->setCurrentIndex(printed->findData(PrintedPagesName(now.output)));
+    slides = new QLineEdit(printoutput::SlidesText(now.slides), this);
+    slides->setPlaceholderText(QStringLiteral("all, or a list like 1-3,7"));
     imageDpi = new QSpinBox(this);
     imageDpi->setRange(0, 2400);
     imageDpi->setSpecialValueText(QStringLiteral("as they are"));
@@ -51,6 +62,8 @@ PdfChoicesDialog::PdfChoicesDialog(SettingsStore& settings, QWidget* parent) : Q
     form->addRow(QStringLiteral("PDF/&A for archives:"), pdfa);
     form->addRow(pdfua);
     form->addRow(hiddenSlides);
+    form->addRow(QStringLiteral("&Print:"), printed);
+    form->addRow(QStringLiteral("&Slides:"), slides);
     form->addRow(QStringLiteral("&Reduce images to:"), imageDpi);
     form->addRow(QStringLiteral("&JPEG quality:"), jpegQuality);
     form->addRow(lossless);
@@ -61,8 +74,8 @@ PdfChoicesDialog::PdfChoicesDialog(SettingsStore& settings, QWidget* parent) : Q
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     form->addRow(buttons);
     // The labels name their fields for screen readers as well.
-    for (QWidget* field :
-         {static_cast<QWidget*>(pdfa), static_cast<QWidget*>(imageDpi), static_cast<QWidget*>(jpegQuality)})
+    for (QWidget* field : {static_cast<QWidget*>(pdfa), static_cast<QWidget*>(printed), static_cast<QWidget*>(slides),
+                           static_cast<QWidget*>(imageDpi), static_cast<QWidget*>(jpegQuality)})
         if (auto* label = qobject_cast<QLabel*>(form->labelForField(field)))
             field->setAccessibleName(label->text().remove(QLatin1Char('&')).chopped(1));
 }
@@ -94,6 +107,10 @@ void PdfChoicesDialog::accept()
             break;
         }
     }
+    QString wrongSlides;
+    const QString ranges = slides->text().trimmed();
+    if (!ranges.isEmpty() && printoutput::ParseSlides(ranges, &wrongSlides).isEmpty())
+        why << QStringLiteral("Slides: %1; leave it empty for every slide.").arg(wrongSlides);
     if (!why.isEmpty()) {
         problem->setText(why.join(QLatin1Char(' ')));
         problem->show();
@@ -108,6 +125,8 @@ void PdfChoicesDialog::accept()
     m_settings.WriteSetting(pdfsettings::kLosslessImages, flag(pdf.losslessImages));
     m_settings.WriteSetting(settings::kHiddenSlides, flag(hiddenSlides->isChecked()));
     m_settings.WriteSetting(settings::kIsolateRows, flag(isolateRows->isChecked()));
+    m_settings.WriteSetting(settings::kPrintedPages, printed->currentData().toString());
+    m_settings.WriteSetting(settings::kSlideRanges, ranges);
     QDialog::accept();
 }
 

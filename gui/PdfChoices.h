@@ -9,6 +9,7 @@
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QSpinBox;
 
 namespace pradelux {
@@ -27,6 +28,8 @@ public:
     QComboBox* pdfa;
     QCheckBox* pdfua;
     QCheckBox* hiddenSlides;
+    QComboBox* printed;
+    QLineEdit* slides;
     QSpinBox* imageDpi;
     QSpinBox* jpegQuality;
     QCheckBox* lossless;

@@ -69,6 +69,8 @@ int RunWindow(int argc, char* argv[])
             pdfprinter::SetPdfSettings(registry, choices.pdf);
             PowerPoint1Services steps = PowerPoint1::defaults(automation, registry, dialogs);
             steps.printHiddenSlides = choices.hiddenSlides ? 1 : 0;
+            steps.outputType = choices.output;
+            steps.slides = choices.slides;
             return PowerPoint1(steps).DoPPT(presentation, pdf);
         }};
     services.exportLock = &exportLock;

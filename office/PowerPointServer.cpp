@@ -238,6 +238,8 @@ QVariant PowerPointServer::invoke(const QString& path, const QString& member, in
             return presentation(id, member, kind, args);
         if (rest.size() == 2 && rest[1] == QLatin1String("PrintOptions"))
             return printOptions(id, member, kind, args);
+        if (rest.size() == 3 && rest[1] == QLatin1String("PrintOptions") && rest[2] == QLatin1String("Ranges"))
+            return ranges(id, member, kind, args);
     }
     throw Failure(failure::kAutomationError, QStringLiteral("No such object: %1").arg(path));
 }
@@ -344,6 +346,7 @@ QVariant PowerPointServer::open(const QList<Named>& args)
     const int id = m_nextId++;
     Presentation p;
     p.path = info.absoluteFilePath();
+    p.slides = kind.slides;
     p.print.activePrinter = m_printers.defaultPrinter();
     m_presentations[id] = p;
     m_active = id;
@@ -384,6 +387,9 @@ QVariant PowerPointServer::printOptions(int id, const QString& member, int kind,
         s.activePrinter = name.isEmpty() ? m_printers.defaultPrinter() : name;
         return nothing();
     }
+    if (is(member, "Ranges") && isRead(kind))
+        return objectAt(kPresentationsPath + QLatin1Char('/') + QString::number(id) +
+                        QStringLiteral("/PrintOptions/Ranges"));
     struct Int32Option
     {
         const char* name;
@@ -416,6 +422,41 @@ QVariant PowerPointServer::printOptions(int id, const QString& member, int kind,
     noMember(QStringLiteral("PrintOptions"), member);
 }
 
+QVariant PowerPointServer::ranges(int id, const QString& member, int kind, const QList<Named>& args)
+{
+    QList<printoutput::SlideRange>& ranges = m_presentations[id].print.ranges;
+    if (is(member, "Count") && isRead(kind))
+        return static_cast<qint32>(ranges.size());
+    if (is(member, "ClearAll") && kind == protocol::kMethod) {
+        ranges.clear();
+        return nothing();
+    }
+    if (is(member, "Add") && kind == protocol::kMethod) {
+        qint32 ends[2] = {0, 0};
+        bool given[2] = {false, false};
+        for (int i = 0; i < args.size(); ++i) {
+            const Named& a = args[i];
+            const int which = a.name.isEmpty() ? i : is(a.name, "Start") ? 0 : is(a.name, "End") ? 1 : -1;
+            if (which < 0)
+                throw Failure(failure::kNamedArgumentNotFound,
+                              QStringLiteral("Named argument not found: %1").arg(a.name));
+            if (which > 1)
+                throw Failure(failure::kInvalidArgument, QStringLiteral("Add takes two arguments, Start and End"));
+            ends[which] =
+                expect(which == 0 ? QStringLiteral("Start") : QStringLiteral("End"), a.value, QMetaType::Int).toInt();
+            given[which] = true;
+        }
+        if (!given[0] || !given[1] || ends[0] < 1 || ends[1] < ends[0] || ends[1] > printoutput::kLastSlide)
+            throw Failure(failure::kInvalidArgument,
+                          QStringLiteral("PrintOptions.Ranges.Add: a range runs from a slide number (1 to %1) to "
+                                         "one no lower.")
+                              .arg(printoutput::kLastSlide));
+        ranges << printoutput::SlideRange{ends[0], ends[1]};
+        return nothing();
+    }
+    noMember(QStringLiteral("PrintRanges"), member);
+}
+
 void PowerPointServer::printOut(int id)
 {
     const Presentation& p = m_presentations[id];
@@ -432,9 +473,26 @@ void PowerPointServer::printOut(int id)
                       QStringLiteral("%1 cannot be printed: the printer \"%2\" is not installed (\"pradelux-printer "
                                      "install\" installs the PDF printer).")
                           .arg(p.path, printerName));
-    if (p.print.rangeType != 1)
+    if (p.print.rangeType != printoutput::kRangeAll && p.print.rangeType != printoutput::kRangeSlides)
         throw Failure(failure::kAutomationError,
-                      QStringLiteral("%1 cannot be printed: only the whole presentation can be printed.").arg(p.path));
+                      QStringLiteral("%1 cannot be printed: only the whole presentation or ranges of its slides can "
+                                     "be printed.")
+                          .arg(p.path));
+    const bool ranged = p.print.rangeType == printoutput::kRangeSlides;
+    if (ranged && p.print.ranges.isEmpty())
+        throw Failure(failure::kAutomationError,
+                      QStringLiteral("%1 cannot be printed: its print options name no range of slides.").arg(p.path));
+    // A range that starts past the last slide prints none of it: the job
+    // fails rather than leave out what was asked for.
+    for (const printoutput::SlideRange& r : ranged ? p.print.ranges : QList<printoutput::SlideRange>()) {
+        if (p.slides >= 0 && r.start > p.slides)
+            throw Failure(failure::kAutomationError,
+                          QStringLiteral("%1 cannot be printed from slide %2: it has %3 slide%4.")
+                              .arg(p.path)
+                              .arg(r.start)
+                              .arg(p.slides)
+                              .arg(p.slides == 1 ? QString() : QStringLiteral("s")));
+    }
 
     PrintJob job{QString(), printerName, QFileInfo(p.path).completeBaseName(), QString()};
     PdfSettings pdf;
@@ -450,9 +508,14 @@ void PowerPointServer::printOut(int id)
     RenderRequest request;
     request.presentation = p.path;
     request.hiddenSlides = p.print.printHiddenSlides != 0;
-    // Output type 5 is notes pages (each slide above its notes), printed
-    // alone as PowerPoint prints them; every other type prints the slides.
-    request.notesPages = p.print.outputType == 5;
+    // Notes pages show each slide above its notes; every output type but
+    // those two prints the slides.
+    request.pages = p.print.outputType == printoutput::kNotesPages ? RenderRequest::Pages::NotesPages
+                    : p.print.outputType == printoutput::kSlidesThenNotesPages
+                        ? RenderRequest::Pages::SlidesThenNotesPages
+                        : RenderRequest::Pages::Slides;
+    if (ranged)
+        request.slides = printoutput::SlidesText(p.print.ranges);
     request.isolated = officeoptions::IsolateRows(m_registry);
     request.pdf = pdf;
     // The job reaches the printer before the call returns, so a job that the
@@ -461,7 +524,21 @@ void PowerPointServer::printOut(int id)
     try {
         QElapsedTimer rendering;
         rendering.start();
-        const RenderedPdf rendered = m_renderer.render(request, jobFolder);
+        const RenderedPdf rendered = [&] {
+            try {
+                return m_renderer.render(request, jobFolder);
+            } catch (const Failure& f) {
+                // LibreOffice writes no PDF when every slide of the range is
+                // hidden and hidden ones are left out, and says no more.
+                if (!ranged || request.hiddenSlides ||
+                    !f.description().startsWith(QLatin1String("LibreOffice could not")))
+                    throw;
+                throw Failure(f.number(),
+                              QStringLiteral("LibreOffice printed nothing of %1 for slides %2: they may all be hidden "
+                                             "slides, which are left out, or the file is one it cannot read.")
+                                  .arg(p.path, request.slides));
+            }
+        }();
         job.pdf = rendered.path;
         job.pages = rendered.pages;
         job.kind = {rendered.facts.version, rendered.facts.pdfa, rendered.facts.tagged};

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "PdfWriterPort.h"
+#include "PrintOutput.h"
 #include "Renderer.h"
 
 #include <QDBusConnection>
@@ -58,10 +59,12 @@ private:
         qint32 printColorType = 1;
         qint16 fitToPage = 0;
         qint16 outputType = 1;
+        QList<printoutput::SlideRange> ranges; // what RangeType 4 prints
     };
     struct Presentation
     {
         QString path;
+        int slides = -1; // as its file lists them; -1: not known
         PrintSettings print;
     };
     struct Named
@@ -74,6 +77,7 @@ private:
     QVariant application(const QString& member, int kind, const QList<Named>& args);
     QVariant presentations(const QString& member, int kind, const QList<Named>& args);
     QVariant presentation(int id, const QString& member, int kind, const QList<Named>& args);
+    QVariant ranges(int id, const QString& member, int kind, const QList<Named>& args);
     QVariant printOptions(int id, const QString& member, int kind, const QList<Named>& args);
 
     QVariant open(const QList<Named>& args);

@@ -44,9 +44,13 @@ QString PdfFilterOptions(const RenderRequest& request)
     };
     const PdfSettings& pdf = request.pdf;
     flag("ExportHiddenSlides", request.hiddenSlides);
-    flag("ExportNotesPages", request.notesPages);
-    if (request.notesPages)
+    flag("ExportNotesPages", request.pages != RenderRequest::Pages::Slides);
+    if (request.pages == RenderRequest::Pages::NotesPages)
         flag("ExportOnlyNotesPages", true);
+    // LibreOffice numbers a range's slides as the presentation does, hidden
+    // ones too, and prints the notes pages of the same slides.
+    if (!request.slides.isEmpty())
+        set("PageRange", "string", request.slides);
     // PDF/UA needs the tags; the title, shown in the viewer's title bar, is
     // what a screen reader announces.
     flag("UseTaggedPDF", pdf.tagged || pdf.pdfua);

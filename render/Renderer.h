@@ -15,7 +15,11 @@ struct RenderRequest
 {
     QString presentation;
     bool hiddenSlides = false;
-    bool notesPages = false; // the notes pages alone, as the slides' notes are printed
+    enum class Pages { Slides, NotesPages, SlidesThenNotesPages };
+    Pages pages = Pages::Slides;
+    // The slides printed, numbered as in the presentation, hidden ones
+    // included: "1-3,7"; empty: every one.
+    QString slides = {};
     // Printed by a LibreOffice that printed nothing before, and that prints
     // nothing after.
     bool isolated = false;

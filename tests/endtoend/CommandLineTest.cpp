@@ -588,7 +588,7 @@ TEST_F(CommandLineTest, WrongUsageExportsNothingAndSaysWhatIsWrong)
 {
     QDir().mkpath(out);
     const QString deck = test::deck(QStringLiteral("odp"));
-    const QList<QPair<QStringList, QString>> cases = {
+    QList<QPair<QStringList, QString>> cases = {
         {{"--export", "--output", out, deck, in + "/missing.pptx"}, "No such file or folder: " + in + "/missing.pptx"},
         {{"--export", "--colour", deck}, "Unknown option: --colour"},
         {{"--export", "--output", in + "/nowhere", deck}, "The output folder does not exist: " + in + "/nowhere"},
@@ -599,7 +599,17 @@ TEST_F(CommandLineTest, WrongUsageExportsNothingAndSaysWhatIsWrong)
         {{"--export", "--pdfa", "2", "--no-tags", deck}, "--no-tags cannot be combined with --pdfa"},
         {{"--export", "--pdfa", "4", deck}, "--pdfa takes 1, 2 or 3"},
         {{"--export", "--jpeg-quality", "80", "--lossless-images", deck}, "--jpeg-quality has no effect"},
+        {{"--export", "--notes", "--notes-only", deck}, "--notes and --notes-only cannot be combined"},
+        {{"--export", "--slides", "3-1", deck}, "the range 3-1 ends before it starts"},
+        {{"--export", "--slides", "1,,2", deck}, "--slides takes a list like 1-3,7"},
+        {{"--export", "--slides", "0", deck}, "--slides takes a list like 1-3,7"},
     };
+    // A list past every presentation's last slide, counted from each kind
+    // of file as it lists its slides (three, one of them hidden).
+    for (const QString kind : {"fodp", "odp", "pptx", "ppt"})
+        cases.append({{"--export", "--output", out, "--slides", "2,4-9", test::deck(kind)},
+                      "--slides 2,4-9 starts past the last slide of every presentation: slide 4 was asked for, and "
+                      "the longest has 3 slides."});
     for (const auto& [arguments, why] : cases) {
         const Result r = run(arguments);
         EXPECT_EQ(r.status, 2) << why.toStdString();
@@ -635,8 +645,9 @@ TEST_F(CommandLineTest, PdfsAreTaggedByDefaultAndArchivesAndAccessibilityGetThei
         bool tagged;
         int pdfa; // the part its metadata names
         bool pdfua;
-        int pages = 3;      // the deck's three slides, the hidden one included
-        bool notes = false; // notes pages (portrait) instead of the slides (landscape)
+        int pages = 3;             // the deck's three slides, the hidden one included
+        bool notes = false;        // notes pages (portrait) first, not the slides (landscape)
+        const char* shown = "123"; // the slides whose text the PDF holds
     } cases[] = {
         {{}, true, 0, false},
         {{"--no-tags"}, false, 0, false},
@@ -644,8 +655,11 @@ TEST_F(CommandLineTest, PdfsAreTaggedByDefaultAndArchivesAndAccessibilityGetThei
         {{"--pdfa", "2"}, true, 2, false},
         {{"--pdfa", "3"}, true, 3, false},
         {{"--pdfua"}, true, 0, true},
-        {{"--no-hidden-slides"}, true, 0, false, 2},
+        {{"--no-hidden-slides"}, true, 0, false, 2, false, "13"},
         {{"--notes-only"}, true, 0, false, 3, true},
+        {{"--notes"}, true, 0, false, 6},
+        {{"--slides", "2-3"}, true, 0, false, 2, false, "23"},
+        {{"--slides", "3,1-2", "--no-hidden-slides", "--notes-only"}, true, 0, false, 2, true, "13"},
         // The window keeps PDF/A-2 (below): only this run asks for it.
         {{"--window-choices"}, true, 2, false},
     };
@@ -707,7 +721,10 @@ TEST_F(CommandLineTest, PdfsAreTaggedByDefaultAndArchivesAndAccessibilityGetThei
             EXPECT_EQ(row.value(QStringLiteral("tagged")).toBool(), c.tagged) << what;
             EXPECT_EQ(row.value(QStringLiteral("pdfa")).toInt(), c.pdfa) << what;
             EXPECT_EQ(row.value(QStringLiteral("pages")).toInt(), c.pages) << what;
-            EXPECT_EQ(test::pdfText(pdf).contains(QStringLiteral("Slide two, hidden")), c.pages == 3) << what;
+            const QString text = test::pdfText(pdf);
+            for (const auto& [slide, words] :
+                 {std::pair{'1', "Slide one"}, {'2', "Slide two, hidden"}, {'3', "Slide three"}})
+                EXPECT_EQ(text.contains(QLatin1String(words)), QByteArray(c.shown).contains(slide)) << what << words;
             const QRegularExpressionMatch size =
                 QRegularExpression(QStringLiteral("Page size: +([0-9.]+) x ([0-9.]+)")).match(info);
             ASSERT_TRUE(size.hasMatch()) << what;
@@ -718,6 +735,19 @@ TEST_F(CommandLineTest, PdfsAreTaggedByDefaultAndArchivesAndAccessibilityGetThei
                 << what;
         }
     }
+    // A range past one presentation's last slide fails that row alone.
+    const QString folder = config.path(QStringLiteral("ranges"));
+    QDir().mkpath(folder);
+    test::writeFile(folder + QStringLiteral("/five.fodp"), {},
+                    test::flatPresentation({"One", "Two", "Three", "Four", "Five"}));
+    QFile::copy(test::deck(QStringLiteral("pptx")), folder + QStringLiteral("/three.pptx"));
+    const Result r = runAlone(
+        {"--export", "--output", folder, "--slides", "4-9", folder + "/three.pptx", folder + "/five.fodp"}, {});
+    EXPECT_EQ(r.status, 1) << r.errors.toStdString();
+    EXPECT_TRUE(r.errors.contains(folder + "/three.pptx cannot be printed from slide 4: it has 3 slides."))
+        << r.errors.toStdString();
+    EXPECT_FALSE(QFile::exists(folder + QStringLiteral("/three.pdf")));
+    EXPECT_EQ(test::pdfPages(folder + QStringLiteral("/five.pdf")), 2);
 }
 
 // The image options on a deck that is one large photograph: each gives the

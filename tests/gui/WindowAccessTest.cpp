@@ -248,10 +248,13 @@ TEST_F(WindowAccessTest, PdfOptionsOpenFromKeyboardAndMenuRefuseWhatLibreOfficeW
          "LibreOffice tags every PDF/A"},
         {"JPEG quality without loss",
          [](PdfChoicesDialog& d) { d.jpegQuality->setValue(70), d.lossless->setChecked(true); }, "no JPEG quality"},
-        {"archives, no hidden slides, one LibreOffice a folder",
+        {"a slide list that is not one", [](PdfChoicesDialog& d) { d.slides->setText(QStringLiteral("2-x")); },
+         "Slides: \"2-x\" is neither"},
+        {"archives, no hidden slides, one LibreOffice a folder, handouts of three slides",
          [](PdfChoicesDialog& d) {
              d.pdfa->setCurrentIndex(2), d.pdfua->setChecked(true), d.hiddenSlides->setChecked(false);
              d.isolateRows->setChecked(false), d.imageDpi->setValue(150);
+             d.printed->setCurrentIndex(1), d.slides->setText(QStringLiteral(" 1-2, 5"));
          },
          QString()},
     };
@@ -265,6 +268,7 @@ TEST_F(WindowAccessTest, PdfOptionsOpenFromKeyboardAndMenuRefuseWhatLibreOfficeW
             opened = true;
             EXPECT_EQ(dialog->accessibleName(), QStringLiteral("PDF Options"));
             EXPECT_EQ(dialog->pdfa->accessibleName(), QStringLiteral("PDF/A for archives"));
+            EXPECT_EQ(dialog->slides->accessibleName(), QStringLiteral("Slides"));
             c.choose(*dialog);
             dialog->accept();
             EXPECT_EQ(dialog->isVisible(), !c.refused.isEmpty()) << c.what;
@@ -288,6 +292,8 @@ TEST_F(WindowAccessTest, PdfOptionsOpenFromKeyboardAndMenuRefuseWhatLibreOfficeW
     EXPECT_EQ(kept.pdf.imageDpi, 150);
     EXPECT_FALSE(kept.hiddenSlides);
     EXPECT_FALSE(kept.isolateRows);
+    EXPECT_EQ(kept.output, printoutput::kSlidesThenNotesPages);
+    EXPECT_EQ(printoutput::SlidesText(kept.slides), QStringLiteral("1-2,5"));
 }
 
 } // namespace
