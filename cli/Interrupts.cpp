@@ -14,6 +14,7 @@ std::atomic<bool> g_armed{false};
 std::atomic<bool> g_say{true};
 std::atomic<bool> g_interrupted{false};
 std::atomic<bool> g_outputClosed{false};
+std::atomic<bool> g_endingAtOnce{false};
 std::atomic<pid_t> g_endWithProgram{0};
 std::mutex g_tidyLock;
 std::function<void()> g_tidy;
@@ -52,6 +53,7 @@ void CatchInterrupts()
                 }
                 continue;
             }
+            g_endingAtOnce = true;
             {
                 const std::lock_guard<std::mutex> hold(g_tidyLock);
                 if (g_tidy)
@@ -84,6 +86,14 @@ void StopForClosedOutput()
 bool OutputClosed()
 {
     return g_outputClosed;
+}
+
+void HoldWhileEndingAtOnce()
+{
+    // The interrupts' thread ends the program; the signals are blocked here,
+    // so nothing wakes this one meanwhile.
+    while (g_endingAtOnce)
+        ::pause();
 }
 
 void EndWithProgram(pid_t pid)

@@ -27,5 +27,9 @@ void EndWithProgram(pid_t pid);
 // once (ending the jobs of --jobs, removing the run's folder); an empty
 // function for nothing.
 void OnEndingAtOnce(std::function<void()> tidy);
+// Never returns once an interrupt is ending the program at once: what that
+// ending does (ending the jobs among others) must not look to the run like
+// rows that ended of themselves, nor let it end first with another status.
+void HoldWhileEndingAtOnce();
 
 } // namespace pradelux

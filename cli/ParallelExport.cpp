@@ -228,6 +228,7 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
             }
         }
     }
+    HoldWhileEndingAtOnce();
     if (passedOn) {
         err << (OutputClosed() ? OutputClosedText(ended, run.rows.size()) : InterruptedText(ended, run.rows.size()))
             << '\n';

@@ -64,7 +64,9 @@ int RunTerminal(int argc, char* argv[], const QStringList& arguments)
         const QString missing = WhyPowerPointIsMissing(automation, running ? nullptr : &services.startedApplication);
         return missing.isEmpty() ? WhyPdfPrinterIsMissing(printers) : missing;
     };
-    return RunCommandLine(arguments, services);
+    const int status = RunCommandLine(arguments, services);
+    HoldWhileEndingAtOnce();
+    return status;
 }
 
 } // namespace pradelux
