@@ -84,6 +84,21 @@ TEST_F(AutomationServerTest, MembersTakeTheirOwnTypesAndWidthsOnly)
     options->put(QStringLiteral("NumberOfCopies"), Value::int16(1));
     options->put(QStringLiteral("RangeType"), Value::int32(1));
     EXPECT_EQ(options->get(QStringLiteral("NumberOfCopies")).type(), Value::Type::Int16);
+    // Ranges of slides: each from a slide number to one no lower, as Longs.
+    ObjectRef ranges = options->object(QStringLiteral("Ranges"));
+    const auto add = [&](Value start, Value end) {
+        return failureNumber([&] {
+            ranges->call(QStringLiteral("Add"), {Argument{start, QStringLiteral("Start")}, Argument{end, {}}});
+        });
+    };
+    EXPECT_EQ(add(Value::int16(1), Value::int32(2)), failure::kTypeMismatch);
+    EXPECT_EQ(add(Value::int32(0), Value::int32(2)), failure::kInvalidArgument);
+    EXPECT_EQ(add(Value::int32(3), Value::int32(2)), failure::kInvalidArgument);
+    EXPECT_EQ(add(Value::int32(2), Value::int32(3)), 0);
+    EXPECT_EQ(add(Value::int32(7), Value::int32(7)), 0);
+    EXPECT_EQ(ranges->get(QStringLiteral("Count")).toInt32(), 2);
+    ranges->call(QStringLiteral("ClearAll"));
+    EXPECT_EQ(ranges->get(QStringLiteral("Count")).toInt32(), 0);
 
     EXPECT_EQ(failureNumber([&] { app->get(QStringLiteral("NoSuchMember")); }), failure::kNoSuchMember);
     EXPECT_EQ(failureNumber(
