@@ -30,9 +30,7 @@
 #include <QStandardPaths>
 #include <QThread>
 
-#include <fcntl.h>
 #include <optional>
-#include <unistd.h>
 
 namespace pradelux {
 
@@ -577,23 +575,9 @@ std::optional<int> checkSlides(const Options& options, const Rows& rows, Command
 {
     if (options.slides.isEmpty() || options.job)
         return std::nullopt;
-    int highest = 0;
-    for (const printoutput::SlideRange& r : options.slides)
-        highest = qMax(highest, r.start);
-    int longest = -1;
-    for (const QString& file : rows.files) {
-        const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-        if (fd < 0)
-            continue;
-        // Apart and bounded, as the presentation application checks it.
-        const office::FileKind kind = office::InspectPresentationApart(fd, office::UnpackLimit(), 60000);
-        ::close(fd);
-        if (kind.verdict != office::FileKind::Presentation)
-            continue;
-        if (kind.slides < 0 || kind.slides >= highest)
-            return std::nullopt;
-        longest = qMax(longest, kind.slides);
-    }
+    const int highest = printoutput::HighestStart(options.slides);
+    // Apart and bounded, as the presentation application checks a file.
+    const int longest = office::MostSlidesBelow(rows.files, highest, 60000);
     if (longest < 0)
         return std::nullopt;
     services.err << "pradelux: --slides " << printoutput::SlidesText(options.slides)

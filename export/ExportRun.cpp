@@ -112,6 +112,13 @@ void ExportRun::PushButton2_Click()
         if (stop)
             trap(158, [&] { m_dialogs.msgBox(texts::kNoFolder); });
     }
+    if (!stop) {
+        QString why;
+        trap(107, [&] { why = m_host.whyNothingCanBePrinted(); });
+        stop = !why.isEmpty();
+        if (stop)
+            trap(107, [&] { m_dialogs.msgBox(why, msgbox::kExclamation); });
+    }
     // Before the guard: another run's application is not the user's.
     if (!stop)
         stop = !takeLock();

@@ -63,6 +63,10 @@ public:
     // command line's --keep-folders), made as needed; empty for the output
     // folder itself.
     virtual QString subfolderFor(const QString& /*presentation*/) const { return QString(); }
+    // Why no row could be printed as the run is asked to print them (slides
+    // past every presentation's last), said before the run; empty when rows
+    // can be.
+    virtual QString whyNothingCanBePrinted() const { return QString(); }
 };
 
 namespace texts {

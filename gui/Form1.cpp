@@ -8,11 +8,13 @@
 #include "Failure.h"
 #include "Files.h"
 #include "Pointers.h"
+#include "PresentationFile.h"
 #include "RunLock.h"
 #include "SettingsStore.h"
 #include "SkinFramework.h"
 #include "Startup.h"
 #include "Texts.h"
+#include "WindowChoices.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -290,6 +292,27 @@ void Form1::StoreOutputFolder()
 QString Form1::outputFolder() const
 {
     return m_text->text();
+}
+
+QString Form1::whyNothingCanBePrinted() const
+{
+    const WindowPdfChoices choices = ReadPdfChoices(m_services.settings);
+    if (choices.slides.isEmpty())
+        return QString();
+    QStringList files;
+    for (int row = 1; row <= m_list.Count(); ++row)
+        files << m_list.Entry(row);
+    const int first = printoutput::HighestStart(choices.slides);
+    // Each file is read apart and bounded, as the presentation application
+    // reads it.
+    const int most = office::MostSlidesBelow(files, first, 60000);
+    if (most < 0)
+        return QString();
+    return QStringLiteral("The slides chosen in PDF Options (%1) start past the last slide of every presentation in "
+                          "the list: slide %2 was chosen, and the longest has %3. Nothing was exported.")
+        .arg(printoutput::SlidesText(choices.slides))
+        .arg(first)
+        .arg(most == 1 ? QStringLiteral("1 slide") : QStringLiteral("%1 slides").arg(most));
 }
 
 void Form1::setProgressValue(int value)

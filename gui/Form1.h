@@ -106,6 +106,8 @@ public:
     // The files and folders the program was started with.
     void AddCommandLinePaths(const QStringList& arguments);
     QString outputFolder() const override;
+    // The slides chosen in PDF Options past every listed presentation's last.
+    QString whyNothingCanBePrinted() const override;
     bool hasCustomPointerPicture() const { return m_customPointer.has_value(); }
     SkinFramework& skin() { return *m_skin; }
 

@@ -611,6 +611,24 @@ FileKind InspectPresentationFile(int fd, qint64 unpackLimit)
     return st.st_size == 0 ? FileKind{FileKind::NotPresentation, {}} : inspect(b, unpackLimit);
 }
 
+int MostSlidesBelow(const QStringList& files, int first, int timeoutMs)
+{
+    int most = -1;
+    for (const QString& file : files) {
+        const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0)
+            continue;
+        const FileKind kind = InspectPresentationApart(fd, UnpackLimit(), timeoutMs);
+        ::close(fd);
+        if (kind.verdict != FileKind::Presentation)
+            continue;
+        if (kind.slides < 0 || kind.slides >= first)
+            return -1;
+        most = qMax(most, kind.slides);
+    }
+    return most;
+}
+
 FileKind InspectPresentationApart(int fd, qint64 unpackLimit, int timeoutMs)
 {
     int pipe[2];

@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 namespace pradelux::office {
 
@@ -35,5 +36,12 @@ FileKind InspectPresentationFile(int fd, qint64 unpackLimit);
 FileKind InspectPresentationApart(int fd, qint64 unpackLimit, int timeoutMs);
 // The same for the file's bytes.
 FileKind InspectPresentationData(const QByteArray& data, qint64 unpackLimit);
+
+// For a list of slides that starts at slide first: the most slides any of
+// the files that are presentations has, when every one of them has fewer
+// than first, so that none has a slide to print; -1 when one has at least
+// first, or cannot be counted, or none is a presentation. Each file is
+// checked apart, as above, and the first long enough ends the look.
+int MostSlidesBelow(const QStringList& files, int first, int timeoutMs);
 
 } // namespace pradelux::office

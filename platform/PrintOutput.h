@@ -55,6 +55,15 @@ inline QList<SlideRange> ParseSlides(const QString& text, QString* why)
     return ranges;
 }
 
+// The slide the last range to start starts at; 0 for none.
+inline int HighestStart(const QList<SlideRange>& ranges)
+{
+    int highest = 0;
+    for (const SlideRange& r : ranges)
+        highest = qMax(highest, r.start);
+    return highest;
+}
+
 // The ranges as a list like "1-3,7", which is also LibreOffice's page range.
 inline QString SlidesText(const QList<SlideRange>& ranges)
 {

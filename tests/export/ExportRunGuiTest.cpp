@@ -5,6 +5,7 @@
 #include "PrivateMounts.h"
 #include "RecordingAutomation.h"
 #include "RunLock.h"
+#include "WindowChoices.h"
 
 #include <QLineEdit>
 #include <QProgressBar>
@@ -97,6 +98,33 @@ TEST_F(ExportRunGuiTest, EmptyListIsCheckedBeforeTheFolder)
                                             "Folder does not exist. Please select another folder."}));
     EXPECT_TRUE(calls.isEmpty());
     EXPECT_FALSE(form->exportRun().ExportInProgress);
+}
+
+// Slides chosen in PDF Options past every listed presentation's last slide
+// are said once, before anything runs; a file that cannot be read is left
+// to its row.
+TEST_F(ExportRunGuiTest, SlidesPastEveryPresentationsLastAreSaidBeforeAnythingRuns)
+{
+    const QString deck = config.path(QStringLiteral("three.fodp"));
+    ASSERT_TRUE(test::writeFile(deck, {},
+                                "<?xml version=\"1.0\"?><office:document office:mimetype=\"application/"
+                                "vnd.oasis.opendocument.presentation\"><office:body><office:presentation>"
+                                "<draw:page/><draw:page/><draw:page/></office:presentation></office:body>"
+                                "</office:document>"));
+    for (const auto& [ranges, runs] : {std::pair{"2,4-5", false}, {"3-9", true}}) {
+        settings.WriteSetting(settings::kSlideRanges, QLatin1String(ranges));
+        dialogs.boxes.clear();
+        calls.clear();
+        start({deck, "/in/missing.ppt"}, out);
+        clickStart();
+        EXPECT_EQ(calls.size(), runs ? 2 : 0) << ranges;
+        EXPECT_EQ(dialogs.texts(),
+                  QStringList(runs ? QStringLiteral("Done.")
+                                   : QStringLiteral("The slides chosen in PDF Options (2,4-5) start past the last "
+                                                    "slide of every presentation in the list: slide 4 was chosen, "
+                                                    "and the longest has 3 slides. Nothing was exported.")))
+            << ranges;
+    }
 }
 
 TEST_F(ExportRunGuiTest, WhatTheUserDoesDuringARunTakesEffectAsIntended)
