@@ -436,17 +436,18 @@ template <typename ByteAt> int countPptSlides(ByteAt byteAt, quint64 size)
     constexpr quint64 kDocument = 0x03E8;
     constexpr quint64 kSlideList = 0x0FF0;
     constexpr quint64 kSlidePersist = 0x03F3;
-    QList<Record> documents;
+    Record document;
+    int documents = 0;
     // The stream may end in padding after its last record.
     each(0, size, [&](const Record& r) {
-        if (r.type == kDocument)
-            documents << r;
+        if (r.type == kDocument && documents++ == 0)
+            document = r;
     });
-    if (documents.size() != 1)
+    if (documents != 1)
         return -1;
     int lists = 0;
     int slides = 0;
-    bool nested = each(documents[0].at + 8, documents[0].end, [&](const Record& r) {
+    bool nested = each(document.at + 8, document.end, [&](const Record& r) {
         if (r.type != kSlideList || r.instance != 0)
             return;
         ++lists;
