@@ -50,11 +50,9 @@ struct Options
     bool update = false;
     bool keepFolders = false;
     bool followLinks = false;              // links to folders, while folders are scanned
-    bool isolateRows = false;              // every row printed by a LibreOffice of its own
-    PdfSettings pdf;                       // how the printer makes each PDF
-    bool hiddenSlides = true;              // hidden slides printed too
-    qint16 printed = printoutput::kSlides; // the slides, the notes pages, or both
-    QList<printoutput::SlideRange> slides; // none: every slide
+    // What the PDFs hold and how they are made; without --isolate-rows, one
+    // LibreOffice prints a folder's rows.
+    PrintChoices choices = {.isolateRows = false};
     bool windowChoices = false;            // the window's PDF choices under the options given
     QString subfoldersFrom;                // a job's: each row's folder below the output folder
     QString filesFrom;
@@ -242,20 +240,21 @@ QStringList parse(const QStringList& arguments, Options& options, QStringList& b
     options.keepFolders = given.isSet(p.keepFolders);
     options.followLinks = given.isSet(p.followLinks);
     options.windowChoices = given.isSet(p.windowChoices);
-    options.isolateRows = options.isolateRows || given.isSet(p.isolateRows);
-    readPdfSettings(p, options.pdf, badValues);
-    options.hiddenSlides = options.hiddenSlides && !given.isSet(p.noHiddenSlides);
+    PrintChoices& choices = options.choices;
+    choices.isolateRows = choices.isolateRows || given.isSet(p.isolateRows);
+    readPdfSettings(p, choices.pdf, badValues);
+    choices.hiddenSlides = choices.hiddenSlides && !given.isSet(p.noHiddenSlides);
     if (given.isSet(p.notes) && given.isSet(p.notesOnly))
         badValues << QStringLiteral("--notes and --notes-only cannot be combined: --notes prints the slides and then "
                                     "their notes pages, --notes-only the notes pages alone.");
     else if (given.isSet(p.notes))
-        options.printed = printoutput::kSlidesThenNotesPages;
+        choices.output = printoutput::kSlidesThenNotesPages;
     else if (given.isSet(p.notesOnly))
-        options.printed = printoutput::kNotesPages;
+        choices.output = printoutput::kNotesPages;
     if (given.isSet(p.slides)) {
         QString why;
-        options.slides = printoutput::ParseSlides(given.value(p.slides), &why);
-        if (options.slides.isEmpty())
+        choices.slides = printoutput::ParseSlides(given.value(p.slides), &why);
+        if (choices.slides.isEmpty())
             badValues << QStringLiteral("--slides takes a list like 1-3,7: %1.").arg(why);
     }
     options.job = given.isSet(p.job);
@@ -446,13 +445,8 @@ std::optional<int> readOptions(const QStringList& arguments, Options& options, C
     QStringList problems = parse(arguments, options, badValues);
     // The window's choices, with the options given on top of them.
     if (options.windowChoices && problems.isEmpty()) {
-        const WindowPdfChoices window = ReadPdfChoices(services.settings);
         options = Options();
-        options.pdf = window.pdf;
-        options.hiddenSlides = window.hiddenSlides;
-        options.isolateRows = window.isolateRows;
-        options.printed = window.output;
-        options.slides = window.slides;
+        options.choices = ReadPdfChoices(services.settings);
         badValues.clear();
         problems = parse(arguments, options, badValues);
     }
@@ -573,14 +567,15 @@ void takeShare(Rows& rows, const Options& options)
 // save); a file that is no presentation fails its row anyway.
 std::optional<int> checkSlides(const Options& options, const Rows& rows, CommandLineServices& services)
 {
-    if (options.slides.isEmpty() || options.job)
+    const QList<printoutput::SlideRange>& slides = options.choices.slides;
+    if (slides.isEmpty() || options.job)
         return std::nullopt;
-    const int highest = printoutput::HighestStart(options.slides);
+    const int highest = printoutput::HighestStart(slides);
     // Apart and bounded, as the presentation application checks a file.
     const int longest = office::MostSlidesBelow(rows.files, highest, 60000);
     if (longest < 0)
         return std::nullopt;
-    services.err << "pradelux: --slides " << printoutput::SlidesText(options.slides)
+    services.err << "pradelux: --slides " << printoutput::SlidesText(slides)
                  << " starts past the last slide of every presentation: slide " << highest
                  << " was asked for, and the longest has " << longest << (longest == 1 ? " slide" : " slides")
                  << ". Nothing was exported.\n";
@@ -607,17 +602,18 @@ int runInJobs(const Options& options, const Rows& rows, const QString& folder, C
         passOn << QStringLiteral("--verbose");
     if (options.update)
         passOn << QStringLiteral("--update");
-    if (options.isolateRows)
+    const PrintChoices& choices = options.choices;
+    if (choices.isolateRows)
         passOn << QStringLiteral("--isolate-rows");
-    passOn << PdfOptionsOf(options.pdf);
-    if (!options.hiddenSlides)
+    passOn << PdfOptionsOf(choices.pdf);
+    if (!choices.hiddenSlides)
         passOn << QStringLiteral("--no-hidden-slides");
-    if (options.printed == printoutput::kNotesPages)
+    if (choices.output == printoutput::kNotesPages)
         passOn << QStringLiteral("--notes-only");
-    if (options.printed == printoutput::kSlidesThenNotesPages)
+    if (choices.output == printoutput::kSlidesThenNotesPages)
         passOn << QStringLiteral("--notes");
-    if (!options.slides.isEmpty())
-        passOn << QStringLiteral("--slides") << printoutput::SlidesText(options.slides);
+    if (!choices.slides.isEmpty())
+        passOn << QStringLiteral("--slides") << printoutput::SlidesText(choices.slides);
     if (options.keepFolders)
         passOn << QStringLiteral("--keep-folders");
     if (options.answer)
@@ -686,13 +682,7 @@ int runHere(const Options& options, const Rows& rows, const QString& folder, Con
         PowerPoint1Services steps = PowerPoint1::defaults(services.automation, services.registry, dialogs);
         steps.fixedPauses = false;
         steps.keepApplication = [&](ObjectRef kept) { application = std::move(kept); };
-        steps.printHiddenSlides = options.hiddenSlides ? 1 : 0;
-        steps.outputType = options.printed;
-        steps.slides = options.slides;
-        // Set for each row, while this run holds the lock: which LibreOffice
-        // prints it, and how the printer makes its PDF.
-        officeoptions::SetIsolateRows(services.registry, options.isolateRows);
-        pdfprinter::SetPdfSettings(services.registry, options.pdf);
+        ApplyPrintChoices(options.choices, services.registry, steps);
         return PowerPoint1(steps).DoPPT(presentation, pdf);
     });
     run.setLock(&lock, QStringLiteral("pradelux --export"), [&](const QString& holder) {

@@ -24,7 +24,9 @@ inline void SetPdfSettings(Registry& registry, const PdfSettings& settings)
     Registry::Key key = 0;
     if (registry.createKey(kKey, &key) != registry::kSuccess)
         return;
-    pdfsettings::Write(registry, key, settings);
+    // The result codes are not examined, as with the printer's other values.
+    pdfsettings::Write([&](const QString& name, const QString& value) { registry.setStringValue(key, name, value); },
+                       settings);
     registry.closeKey(key);
 }
 

@@ -9,6 +9,7 @@
 #include "Files.h"
 #include "PdfPrinter.h"
 #include "Registry.h"
+#include "WindowChoices.h"
 
 #include <QElapsedTimer>
 
@@ -33,6 +34,15 @@ PowerPoint1Services PowerPoint1::defaults(Automation& automation, Registry& regi
     clock->start();
     return PowerPoint1Services{automation, registry,     dialogs,
                                Pause,      FileIdentity, [clock] { return clock->elapsed(); }};
+}
+
+void ApplyPrintChoices(const PrintChoices& choices, Registry& registry, PowerPoint1Services& steps)
+{
+    officeoptions::SetIsolateRows(registry, choices.isolateRows);
+    pdfprinter::SetPdfSettings(registry, choices.pdf);
+    steps.printHiddenSlides = choices.hiddenSlides ? 1 : 0;
+    steps.outputType = choices.output;
+    steps.slides = choices.slides;
 }
 
 bool PowerPoint1::DoPPT(const QString& presentationPath, const QString& outputPath)

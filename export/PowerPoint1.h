@@ -45,6 +45,14 @@ struct PowerPoint1Services
     QList<printoutput::SlideRange> slides = {};
 };
 
+struct PrintChoices;
+
+// Sets what the choices make of the next row: which LibreOffice prints it
+// and how the printer makes its PDF (the application's and the printer's
+// settings, which a run writes for each row while it holds the lock), and
+// what is printed (steps' print options).
+void ApplyPrintChoices(const PrintChoices& choices, Registry& registry, PowerPoint1Services& steps);
+
 class PowerPoint1
 {
 public:

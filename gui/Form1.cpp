@@ -296,7 +296,7 @@ QString Form1::outputFolder() const
 
 QString Form1::whyNothingCanBePrinted() const
 {
-    const WindowPdfChoices choices = ReadPdfChoices(m_services.settings);
+    const PrintChoices choices = ReadPdfChoices(m_services.settings);
     if (choices.slides.isEmpty())
         return QString();
     QStringList files;

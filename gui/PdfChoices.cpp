@@ -18,7 +18,7 @@ PdfChoicesDialog::PdfChoicesDialog(SettingsStore& settings, QWidget* parent) : Q
     setWindowTitle(QStringLiteral("PDF Options"));
     setAccessibleName(QStringLiteral("PDF Options"));
     setAccessibleDescription(QStringLiteral("What the PDFs hold and how they are made, kept for the next exports."));
-    const WindowPdfChoices now = ReadPdfChoices(settings);
+    const PrintChoices now = ReadPdfChoices(settings);
     tagged = new QCheckBox(QStringLiteral("&Tags for screen readers (and the title)"), this);
     tagged->setChecked(now.pdf.tagged);
     pdfa = new QComboBox(this);
@@ -116,13 +116,8 @@ void PdfChoicesDialog::accept()
         problem->show();
         return;
     }
+    pdfsettings::Write([&](const QString& name, const QString& value) { m_settings.WriteSetting(name, value); }, pdf);
     const auto flag = [](bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); };
-    m_settings.WriteSetting(pdfsettings::kTagged, flag(pdf.tagged));
-    m_settings.WriteSetting(pdfsettings::kPdfA, QString::number(pdf.pdfa));
-    m_settings.WriteSetting(pdfsettings::kPdfUA, flag(pdf.pdfua));
-    m_settings.WriteSetting(pdfsettings::kImageResolution, QString::number(pdf.imageDpi));
-    m_settings.WriteSetting(pdfsettings::kJpegQuality, QString::number(pdf.jpegQuality));
-    m_settings.WriteSetting(pdfsettings::kLosslessImages, flag(pdf.losslessImages));
     m_settings.WriteSetting(settings::kHiddenSlides, flag(hiddenSlides->isChecked()));
     m_settings.WriteSetting(settings::kIsolateRows, flag(isolateRows->isChecked()));
     m_settings.WriteSetting(settings::kPrintedPages, printed->currentData().toString());

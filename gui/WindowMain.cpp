@@ -62,15 +62,9 @@ int RunWindow(int argc, char* argv[])
         exitProgram,
         &automation,
         [&](const QString& presentation, const QString& pdf) {
-            // The window's choices (PDF Options), set for each row while
-            // this run holds the lock.
-            const WindowPdfChoices choices = ReadPdfChoices(settings);
-            officeoptions::SetIsolateRows(registry, choices.isolateRows);
-            pdfprinter::SetPdfSettings(registry, choices.pdf);
+            // The window's choices (PDF Options), as they stand at each row.
             PowerPoint1Services steps = PowerPoint1::defaults(automation, registry, dialogs);
-            steps.printHiddenSlides = choices.hiddenSlides ? 1 : 0;
-            steps.outputType = choices.output;
-            steps.slides = choices.slides;
+            ApplyPrintChoices(ReadPdfChoices(settings), registry, steps);
             return PowerPoint1(steps).DoPPT(presentation, pdf);
         }};
     services.exportLock = &exportLock;

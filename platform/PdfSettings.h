@@ -29,17 +29,17 @@ inline const QString kImageResolution = QStringLiteral("ImageResolution");
 inline const QString kJpegQuality = QStringLiteral("JpegQuality");
 inline const QString kLosslessImages = QStringLiteral("LosslessImages");
 
-// Written into the printer's key (open as key); the result codes are not
-// examined, as with its other values.
-inline void Write(Registry& registry, Registry::Key key, const PdfSettings& s)
+// The settings given to set by their names (the printer's in the registry,
+// the window's in its settings).
+inline void Write(const std::function<void(const QString& name, const QString& value)>& set, const PdfSettings& s)
 {
     const auto flag = [](bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); };
-    registry.setStringValue(key, kTagged, flag(s.tagged));
-    registry.setStringValue(key, kPdfA, QString::number(s.pdfa));
-    registry.setStringValue(key, kPdfUA, flag(s.pdfua));
-    registry.setStringValue(key, kImageResolution, QString::number(s.imageDpi));
-    registry.setStringValue(key, kJpegQuality, QString::number(s.jpegQuality));
-    registry.setStringValue(key, kLosslessImages, flag(s.losslessImages));
+    set(kTagged, flag(s.tagged));
+    set(kPdfA, QString::number(s.pdfa));
+    set(kPdfUA, flag(s.pdfua));
+    set(kImageResolution, QString::number(s.imageDpi));
+    set(kJpegQuality, QString::number(s.jpegQuality));
+    set(kLosslessImages, flag(s.losslessImages));
 }
 
 // The settings that value gives by their names (the printer's in the

@@ -1,6 +1,6 @@
-// The window's choices of what its PDFs hold and how they are made, kept
-// with its settings by the names the PDF printer gives them; the command
-// line takes them when asked (--window-choices).
+// What a run's PDFs hold and how they are made. The window keeps its choices
+// with its settings, by the names the PDF printer gives them; the command
+// line has its options, and takes the window's when asked (--window-choices).
 #pragma once
 
 #include "PdfSettings.h"
@@ -18,13 +18,14 @@ inline const QString kPrintedPages = QStringLiteral("PrintedPages");
 inline const QString kSlideRanges = QStringLiteral("SlideRanges");
 } // namespace settings
 
-struct WindowPdfChoices
+struct PrintChoices
 {
-    PdfSettings pdf;
+    // Each setting's default is the window's.
+    PdfSettings pdf = {};
     bool hiddenSlides = true;
     bool isolateRows = true;
     qint16 output = printoutput::kSlides;
-    QList<printoutput::SlideRange> slides; // none: every slide
+    QList<printoutput::SlideRange> slides = {}; // none: every slide
 };
 
 inline QString PrintedPagesName(qint16 output)
@@ -34,9 +35,9 @@ inline QString PrintedPagesName(qint16 output)
                                                           : QStringLiteral("slides");
 }
 
-inline WindowPdfChoices ReadPdfChoices(const SettingsStore& settings)
+inline PrintChoices ReadPdfChoices(const SettingsStore& settings)
 {
-    WindowPdfChoices choices;
+    PrintChoices choices;
     choices.pdf = pdfsettings::Parse([&](const QString& name) { return settings.ReadSetting(name, QString()); });
     choices.hiddenSlides = settings.ReadSetting(settings::kHiddenSlides, QString()) != QLatin1String("0");
     choices.isolateRows = settings.ReadSetting(settings::kIsolateRows, QString()) != QLatin1String("0");

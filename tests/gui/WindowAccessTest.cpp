@@ -286,7 +286,7 @@ TEST_F(WindowAccessTest, PdfOptionsOpenFromKeyboardAndMenuRefuseWhatLibreOfficeW
             EXPECT_EQ(settings.ReadSetting(pdfsettings::kPdfA, QString()), before) << c.what;
         }
     }
-    const WindowPdfChoices kept = ReadPdfChoices(settings);
+    const PrintChoices kept = ReadPdfChoices(settings);
     EXPECT_EQ(kept.pdf.pdfa, 2);
     EXPECT_TRUE(kept.pdf.pdfua && kept.pdf.tagged);
     EXPECT_EQ(kept.pdf.imageDpi, 150);
