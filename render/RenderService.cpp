@@ -173,10 +173,10 @@ void RenderService::serve(QLocalSocket* client)
     client->disconnectFromServer();
     client->deleteLater();
     m_idle.start();
-    // A LibreOffice that crashed is never trusted with the next presentation;
-    // one that has done much, or grown large, makes way for a fresh one: the
-    // next request starts it.
-    if (workerGone || m_outOfStep || m_last || TreeMemory(::getpid()) > m_limits.maxResidentBytes)
+    // One that has grown large makes way for a fresh one too (one that
+    // crashed, or served its last row, has already): the next request
+    // starts it.
+    if (!m_finished && TreeMemory(::getpid()) > m_limits.maxResidentBytes)
         finish();
 }
 
