@@ -47,14 +47,15 @@ struct Options
     bool version = false;
     bool null = false;
     bool verbose = false;
+    bool quiet = false; // the error output holds failures and the final message alone
     bool update = false;
     bool keepFolders = false;
-    bool followLinks = false;              // links to folders, while folders are scanned
+    bool followLinks = false; // links to folders, while folders are scanned
     // What the PDFs hold and how they are made; without --isolate-rows, one
     // LibreOffice prints a folder's rows.
     PrintChoices choices = {.isolateRows = false};
-    bool windowChoices = false;            // the window's PDF choices under the options given
-    QString subfoldersFrom;                // a job's: each row's folder below the output folder
+    bool windowChoices = false; // the window's PDF choices under the options given
+    QString subfoldersFrom;     // a job's: each row's folder below the output folder
     QString filesFrom;
     QString report;
     int share = 1; // --shard K/N: the K-th of N shares
@@ -108,6 +109,7 @@ struct Parser
     QCommandLineOption noWait{QStringLiteral("no-wait")};
     QCommandLineOption null{{QStringLiteral("0"), QStringLiteral("null")}};
     QCommandLineOption verbose{QStringLiteral("verbose")};
+    QCommandLineOption quiet{{QStringLiteral("q"), QStringLiteral("quiet")}};
     QCommandLineOption update{QStringLiteral("update")};
     QCommandLineOption keepFolders{QStringLiteral("keep-folders")};
     QCommandLineOption followLinks{QStringLiteral("follow-links")};
@@ -123,11 +125,11 @@ struct Parser
     QCommandLineOption imageDpi{QStringLiteral("image-dpi"), {}, QStringLiteral("N")};
     QCommandLineOption jpegQuality{QStringLiteral("jpeg-quality"), {}, QStringLiteral("N")};
     QCommandLineOption losslessImages{QStringLiteral("lossless-images")};
-    QCommandLineOption output{QStringLiteral("output"), {}, QStringLiteral("DIR")};
+    QCommandLineOption output{{QStringLiteral("o"), QStringLiteral("output")}, {}, QStringLiteral("DIR")};
     QCommandLineOption extension{QStringLiteral("extension"), {}, QStringLiteral("EXT")};
     QCommandLineOption filesFrom{QStringLiteral("files-from"), {}, QStringLiteral("FILE")};
     QCommandLineOption report{QStringLiteral("report"), {}, QStringLiteral("FILE")};
-    QCommandLineOption jobs{QStringLiteral("jobs"), {}, QStringLiteral("N")};
+    QCommandLineOption jobs{{QStringLiteral("j"), QStringLiteral("jobs")}, {}, QStringLiteral("N")};
     QCommandLineOption shard{QStringLiteral("shard"), {}, QStringLiteral("K/N")};
     QCommandLineOption job{QStringLiteral("job")};
     QCommandLineOption claims{QStringLiteral("claims"), {}, QStringLiteral("FILE")};
@@ -137,11 +139,11 @@ struct Parser
     {
         for (QCommandLineOption* hidden : {&job, &claims, &subfoldersFrom})
             hidden->setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOptions({help,    version,     exportFlag,  yes,          no,          noWait,         null,
-                           verbose, update,      keepFolders, followLinks,  output,      extension,      filesFrom,
-                           report,  isolateRows, jobs,        shard,        job,         claims,         subfoldersFrom,
-                           noTags,  pdfa,        pdfua,       imageDpi,     jpegQuality, losslessImages, noHiddenSlides,
-                           notes,   notesOnly,   slides,      windowChoices});
+        parser.addOptions({help,           version, exportFlag,  yes,         no,           noWait,      null,
+                           verbose,        quiet,   update,      keepFolders, followLinks,  output,      extension,
+                           filesFrom,      report,  isolateRows, jobs,        shard,        job,         claims,
+                           subfoldersFrom, noTags,  pdfa,        pdfua,       imageDpi,     jpegQuality, losslessImages,
+                           noHiddenSlides, notes,   notesOnly,   slides,      windowChoices});
     }
 };
 
@@ -236,6 +238,7 @@ QStringList parse(const QStringList& arguments, Options& options, QStringList& b
     options.noWait = given.isSet(p.noWait);
     options.null = given.isSet(p.null);
     options.verbose = given.isSet(p.verbose);
+    options.quiet = given.isSet(p.quiet);
     options.update = given.isSet(p.update);
     options.keepFolders = given.isSet(p.keepFolders);
     options.followLinks = given.isSet(p.followLinks);
@@ -312,7 +315,7 @@ QString CommandLineUsage()
                           "Names beginning with \"~\" and hidden files inside folders are skipped; links to\n"
                           "folders inside them are not followed unless --follow-links is given.\n"
                           "\n"
-                          "  --output DIR        where the PDFs go (default: the folder the window last used)\n"
+                          "  -o, --output DIR    where the PDFs go (default: the folder the window last used)\n"
                           "  --extension EXT     take only files ending in .EXT from folders ('*': every file)\n"
                           "  --files-from FILE   export the paths listed in FILE, one a line ('-': standard\n"
                           "                      input), besides the PATHs\n"
@@ -321,7 +324,7 @@ QString CommandLineUsage()
                           "  --report FILE       one JSON object a line for each row as it ends: presentation,\n"
                           "                      pdf, status (written, failed, replaced, skipped), pages,\n"
                           "                      pdfVersion, pdfa, tagged, seconds, error\n"
-                          "  --jobs N            export N rows at once, each job with its own presentation\n"
+                          "  -j, --jobs N        export N rows at once, each job with its own presentation\n"
                           "                      application, LibreOffice and printer values (0: one per\n"
                           "                      processor; default 1)\n"
                           "  --isolate-rows      print every presentation with a LibreOffice that printed\n"
@@ -337,7 +340,10 @@ QString CommandLineUsage()
                           "                      each folder once\n"
                           "  --update            leave a presentation whose PDF is newer than it (reported\n"
                           "                      skipped, not a failure)\n"
-                          "  --verbose           every failing step's report, not the first of a row\n"
+                          "  -q, --quiet         the error output holds the failed rows and the final\n"
+                          "                      message alone, no progress (for cron and CI logs)\n"
+                          "  --verbose           each failed row's reports in full, as the window shows\n"
+                          "                      them, every failing step's (by default: one line a row)\n"
                           "  --yes, --no         the answer when the presentation application is already\n"
                           "                      running (default: yes, go on and use it)\n"
                           "  --no-wait           when another export is running, end at once (status 3)\n"
@@ -619,9 +625,8 @@ int runInJobs(const Options& options, const Rows& rows, const QString& folder, C
     if (options.answer)
         passOn << (*options.answer ? QStringLiteral("--yes") : QStringLiteral("--no"));
     return RunInJobs({rows.files, options.jobs, folder, passOn, rows.subfolders, options.report,
-                      options.null ? '\0' : '\n', services.printersFile,
-                      pradelux::office::DefaultProfileTemplate(),
-                      services.outIsTerminal},
+                      options.null ? '\0' : '\n', services.printersFile, pradelux::office::DefaultProfileTemplate(),
+                      services.outIsTerminal, options.quiet},
                      services.out, services.err);
 }
 
@@ -654,7 +659,7 @@ int runHere(const Options& options, const Rows& rows, const QString& folder, Con
     ConsoleHost host(rows.files, folder,
                      {services.out, services.err, services.errIsTerminal, options.null ? '\0' : '\n', options.verbose,
                       options.report, options.job, options.claims, options.update, rows.subfolders,
-                      services.errTerminal, services.outIsTerminal},
+                      services.errTerminal, services.outIsTerminal, options.quiet},
                      dialogs);
     QString why;
     if (!host.openReport(&why)) {
@@ -676,15 +681,16 @@ int runHere(const Options& options, const Rows& rows, const QString& folder, Con
     // go of it at the end ends it. While the one the checks started is
     // held, no other can be running, so nobody is asked about one.
     ObjectRef application = std::move(services.startedApplication);
-    ExportRun run(host, dialogs, application ? nullptr : &services.automation, [&](const QString& presentation,
-                                                                                 const QString& pdf) {
-        // A script waits for no one: the window's fixed pauses are left out.
-        PowerPoint1Services steps = PowerPoint1::defaults(services.automation, services.registry, dialogs);
-        steps.fixedPauses = false;
-        steps.keepApplication = [&](ObjectRef kept) { application = std::move(kept); };
-        ApplyPrintChoices(options.choices, services.registry, steps);
-        return PowerPoint1(steps).DoPPT(presentation, pdf);
-    });
+    ExportRun run(host, dialogs, application ? nullptr : &services.automation,
+                  [&](const QString& presentation, const QString& pdf) {
+                      // A script waits for no one: the window's fixed pauses are left out.
+                      PowerPoint1Services steps =
+                          PowerPoint1::defaults(services.automation, services.registry, dialogs);
+                      steps.fixedPauses = false;
+                      steps.keepApplication = [&](ObjectRef kept) { application = std::move(kept); };
+                      ApplyPrintChoices(options.choices, services.registry, steps);
+                      return PowerPoint1(steps).DoPPT(presentation, pdf);
+                  });
     run.setLock(&lock, QStringLiteral("pradelux --export"), [&](const QString& holder) {
         host.endLine();
         return waiter.keepWaiting(holder);

@@ -6,9 +6,10 @@ namespace pradelux {
 int ConsoleDialogs::showMessage(const QString& text, int style, const QString& title)
 {
     const QString shown = DisplayText(text);
-    if (holdReports && (style & 0x30) == msgbox::kExclamation) {
+    if ((style & 0x30) == msgbox::kExclamation) {
         m_held << title + QStringLiteral(":\n") + shown;
-        return msgbox::kOk;
+        if (holdReports)
+            return msgbox::kOk;
     }
     if (onlyReports && (style & 0x30) != msgbox::kExclamation && (style & 0x7) != msgbox::kYesNo)
         return msgbox::kOk;

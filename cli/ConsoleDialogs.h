@@ -22,8 +22,8 @@ public:
 
     // Runs before a box is written, so a progress line can be ended first.
     std::function<void()> beforeWriting;
-    // Error reports are kept, not written, while this is set: the caller
-    // takes them (takeReports) and writes what it needs.
+    // Error reports are kept for the caller to take (takeReports); while
+    // this is set they are not written, and the caller writes what it needs.
     bool holdReports = false;
     // Only reports and questions are written: a job of a larger run leaves
     // the final message to that run.

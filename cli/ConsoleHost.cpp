@@ -39,9 +39,18 @@ QString OutputClosedText(qsizetype done, qsizetype total)
         .arg(total);
 }
 
+QString FailedRowLine(const QString& presentation, const QString& reason)
+{
+    const QString said = reason.trimmed();
+    return said.contains(presentation) ? QStringLiteral("pradelux: ") + said
+                                       : QStringLiteral("pradelux: %1: %2").arg(presentation, said);
+}
+
 ConsoleHost::ConsoleHost(QStringList rows, QString folder, ConsoleOutput output, ConsoleDialogs& dialogs)
     : m_rows(std::move(rows)), m_folder(std::move(folder)), m_output(output), m_dialogs(dialogs)
 {
+    // The reports are held, and a failed row is said in one line, unless
+    // every report is asked for in full.
     m_dialogs.holdReports = !m_output.verbose;
     m_dialogs.onlyReports = m_output.job;
     m_dialogs.beforeWriting = [this] { endLine(); };
@@ -79,7 +88,7 @@ void ConsoleHost::setProgressText(const QString& text)
     }
     ++m_row;
     m_rowClock.restart();
-    if (m_output.job)
+    if (m_output.job || m_output.quiet)
         return;
     QTextStream& err = m_output.err;
     const QString counted = QStringLiteral("%1/%2 %3").arg(m_row).arg(m_rows.size()).arg(text);
@@ -148,17 +157,16 @@ void ConsoleHost::endLine()
 void ConsoleHost::rowEnded(int row, const QString& presentation, const QString& pdf, RowStatus status)
 {
     Line line{presentation, pdf, QString(), QString(), -1, m_rowClock.nsecsElapsed() / 1e9};
-    // A failed row is one block: its first failing step in full, and how
-    // many of its later steps failed after it.
+    // A failed row is one line: the reason its first failing step gave (the
+    // report's line after its title); its later steps failed of that.
     const QStringList reports = m_dialogs.takeReports();
     if (!reports.isEmpty()) {
-        endLine();
-        m_output.err << reports.constFirst() << '\n';
-        if (reports.size() > 1)
-            m_output.err << "(" << reports.size() - 1 << (reports.size() == 2 ? " later step" : " later steps")
-                         << " of this row failed after it; --verbose shows them)\n";
-        m_output.err.flush();
         line.error = reports.constFirst().section(QLatin1Char('\n'), 1, 1);
+        if (!m_output.verbose) {
+            endLine();
+            m_output.err << FailedRowLine(presentation, line.error) << '\n';
+            m_output.err.flush();
+        }
     }
     switch (status) {
     case RowStatus::Written: {

@@ -1,6 +1,7 @@
 // The rows and the progress of an export run on a terminal, and what a
 // script reads of it: each PDF's path as soon as it is written, a report
-// line for each row, and one block of text for each row that failed.
+// line for each row, and one line for each row that failed (with --verbose,
+// the window's reports in full).
 #pragma once
 
 #include "PdfPrinter.h"
@@ -38,7 +39,12 @@ struct ConsoleOutput
     // there is none.
     TerminalDevice* errTerminal = nullptr;
     bool outIsTerminal = false; // paths shown with their control characters escaped
+    bool quiet = false;         // no progress, only failures and the final message
 };
+
+// What the error output says of a failed row, as cp and rsync say it: one
+// line, "pradelux: FILE: reason", the file named once.
+QString FailedRowLine(const QString& presentation, const QString& reason);
 
 // Said when a report file cannot be opened, and when Ctrl+C stopped a run.
 QString ReportFileError(const QString& file, const QString& error);

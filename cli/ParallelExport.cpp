@@ -8,6 +8,8 @@
 #include "ExportRun.h"
 #include "Files.h"
 #include "Interrupts.h"
+#include "ProfileTemplate.h"
+#include "Renderer.h"
 #include "RunFolder.h"
 #include "TerminalText.h"
 
@@ -110,6 +112,12 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
         err << "pradelux: " << ReportFileError(run.report, report.errorString()) << '\n';
         return 2;
     }
+    // The profile's template is made once, here, not once a job: each job
+    // gets a copy.
+    QString unmade;
+    if (const QString soffice = office::Renderer::findSoffice(); !soffice.isEmpty())
+        office::EnsureProfileTemplate(run.renderProfile, soffice, AppFolder() + QStringLiteral("/pradelux-render"),
+                                      &unmade);
     for (auto& job : jobs) {
         const QString base = job->home;
         for (const char* folder : {"/config/Veltrande", "/runtime", "/cache", "/tmp"})
@@ -117,7 +125,6 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
         QFile::setPermissions(base + QStringLiteral("/runtime"),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QFile::copy(run.printersFile, base + QStringLiteral("/config/Veltrande/printers.json"));
-        // The profile's template is made once, not once a job.
         copyFolder(run.renderProfile, base + QStringLiteral("/cache/pradelux-office/profile-template"));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), base + QStringLiteral("/config"));
@@ -204,8 +211,11 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
                 failed << presentation;
             else if (state == QLatin1String("replaced"))
                 replaced << presentation;
-            err << ++ended << '/' << run.rows.size() << ' ' << state << ": " << FileNameOf(presentation) << '\n';
-            err.flush();
+            ++ended;
+            if (!run.quiet) {
+                err << ended << '/' << run.rows.size() << ' ' << state << ": " << FileNameOf(presentation) << '\n';
+                err.flush();
+            }
         }
     };
     ArmInterrupts(true);

@@ -23,6 +23,7 @@ struct JobsRun
     QString printersFile;               // the user's printer list, copied for each job
     QString renderProfile;              // the template of LibreOffice's profile, copied too
     bool outIsTerminal = false;         // paths shown with their control characters escaped
+    bool quiet = false;                 // no progress lines
 };
 
 // Said after the final message when rows of one name replaced each other.
