@@ -41,17 +41,20 @@ seconds() { # command... ; prints the wall time in seconds
 }
 median() { tr ' ' '\n' | grep . | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 bare_profile=file://$work/bare-profile
-soffice --headless -env:UserInstallation=$bare_profile --convert-to pdf --outdir "$work/warm-up" \
+# The bare batch tags its PDFs too, as Pradelux does by default, so that the
+# ratio compares like with like.
+tagged='pdf:impress_pdf_Export:{"UseTaggedPDF":{"type":"boolean","value":"true"}}'
+soffice --headless -env:UserInstallation=$bare_profile --convert-to "$tagged" --outdir "$work/warm-up" \
   "$corpus/deck00.odp" >/dev/null 2>&1
 # What LibreOffice itself gains from a second processor on this machine: two
 # bare processes at once, each over every other deck, each with its profile.
-soffice --headless -env:UserInstallation=${bare_profile}-2 --convert-to pdf --outdir "$work/warm-up" \
+soffice --headless -env:UserInstallation=${bare_profile}-2 --convert-to "$tagged" --outdir "$work/warm-up" \
   "$corpus/deck00.odp" >/dev/null 2>&1
 halves() {
   local files=("$corpus"/*) odd=() even=() i
   for i in "${!files[@]}"; do if ((i % 2)); then odd+=("${files[i]}"); else even+=("${files[i]}"); fi; done
-  soffice --headless -env:UserInstallation=$bare_profile --convert-to pdf --outdir "$work/halves" "${even[@]}" &
-  soffice --headless -env:UserInstallation=${bare_profile}-2 --convert-to pdf --outdir "$work/halves" "${odd[@]}"
+  soffice --headless -env:UserInstallation=$bare_profile --convert-to "$tagged" --outdir "$work/halves" "${even[@]}" &
+  soffice --headless -env:UserInstallation=${bare_profile}-2 --convert-to "$tagged" --outdir "$work/halves" "${odd[@]}"
   wait
 }
 # One warm-up so the render profile exists, as the bare one does.
@@ -61,11 +64,12 @@ dbus-run-session -- "$build/bin/pradelux" --export --output "$work" "$corpus/dec
 # falls on all of them; each figure is the median of its rounds. Every
 # pradelux run starts its own LibreOffice: the renderer of the run before is
 # ended first.
-stop_renderer() { pkill -u "$(id -u)" -f "$build/bin/pradelux-render" 2>/dev/null || true; sleep 0.5; }
+. "$(dirname "$0")/own.sh"
+stop_renderer() { stop_own "$build/bin/pradelux-render"; }
 bares=; ones=; twos=; halfs=; untagged=
 for round in $(seq "$rounds"); do
   rm -rf "$work/bare" "$work/one" "$work/two" "$work/halves"; mkdir -p "$work/one" "$work/two"
-  bares+=" $(seconds soffice --headless -env:UserInstallation=$bare_profile --convert-to pdf --outdir "$work/bare" \
+  bares+=" $(seconds soffice --headless -env:UserInstallation=$bare_profile --convert-to "$tagged" --outdir "$work/bare" \
     "$corpus"/*)"
   halfs+=" $(seconds halves)"
   stop_renderer
@@ -114,7 +118,7 @@ echo "rounds: $rounds; bare:$bares s; bare in two halves at once:$halfs s; --job
 ratios() { paste -d' ' <(echo "$1" | tr ' ' '\n' | grep .) <(echo "$2" | tr ' ' '\n' | grep .) |
   awk '{printf " %.2f", $1 / $2}'; }
 one_bare=$(ratios "$ones" "$bares"); two_one=$(ratios "$twos" "$ones"); halves_bare=$(ratios "$halfs" "$bares")
-echo "one bare soffice --convert-to pdf over the corpus: $bare s (median)"
+echo "one bare soffice --convert-to pdf (tagged) over the corpus: $bare s (median)"
 echo "pradelux --export --jobs 1: $one s (median); a round's ratio to the bare batch:$one_bare;" \
   "median $(echo "$one_bare" | median) (target at most 1.0)"
 echo "pradelux --export --jobs 2: $two s (median); a round's ratio to --jobs 1:$two_one;" \
@@ -198,7 +202,7 @@ EOF2
   cat "$out"
 }
 stop_renderer; rm -rf "$work/p"
-pss_bare=$(peak_pss soffice --headless -env:UserInstallation=$bare_profile --convert-to pdf --outdir "$work/p" "$corpus"/*)
+pss_bare=$(peak_pss soffice --headless -env:UserInstallation=$bare_profile --convert-to "$tagged" --outdir "$work/p" "$corpus"/*)
 stop_renderer
 pss_one=$(peak_pss dbus-run-session -- "$build/bin/pradelux" --export --jobs 1 --output "$work/p" "$corpus")
 stop_renderer

@@ -43,7 +43,8 @@ assert all(r["status"] == "written" for r in rows.values()), rows
 print(" ".join("%.3f" % rows[f"slides{n}.pptx"]["seconds"] for n in sys.argv[2:]))
 EOF
 }
-stop_renderer() { pkill -u "$(id -u)" -f "$build/bin/pradelux-render" 2>/dev/null || true; sleep 0.5; }
+. "$(dirname "$0")/own.sh"
+stop_renderer() { stop_own "$build/bin/pradelux-render"; }
 decks=("$corpus/first.pptx"); for n in "${sizes[@]}"; do decks+=("$corpus/slides$n.pptx"); done
 
 declare -A kept cold bare

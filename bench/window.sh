@@ -8,6 +8,7 @@
 set -euo pipefail
 build=$(cd "$1" && pwd); rounds=${2:-2}
 work=$(mktemp -d)
+. "$(dirname "$0")/own.sh"
 cleanup() {
   [ -n "${bus_pid:-}" ] && kill "$bus_pid" 2>/dev/null
   [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null
@@ -55,7 +56,7 @@ round() {
   end=$(date +%s%N)
   grep -o 'rendered in [0-9.]*' "$XDG_CACHE_HOME/pradelux-office/server.log" | awk '{s+=$3} END {printf "%.3f\n", s/NR}' >"$work/rendered-$1-$2"
   kill "$bus_pid"; bus_pid=
-  pkill -f "$build/bin/pradelux" 2>/dev/null || true
+  for program in pradelux pradelux-office pradelux-render; do stop_own "$build/bin/$program"; done
   sleep 1
   # The PDF of the last row stands before that row's last two pauses (2 s).
   echo "scale=3; (($end - $start) / 1000000000 - ($rows * 3.4 - 2)) / $rows" | bc
