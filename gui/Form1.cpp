@@ -118,7 +118,7 @@ void Form1::createControls()
     m_listView->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_listView->setFont(arialBold(9));
     m_listView->verticalHeader()->setDefaultSectionSize(QFontMetrics(arialBold(9)).height() + 4);
-    m_listView->setToolTip(texts::kListTooltip);
+    m_listView->setToolTip(texts::kListTooltip + QLatin1Char('\n') + texts::kPdfOptionsHint);
     m_listView->setMouseTracking(true);
     m_listView->viewport()->setMouseTracking(true);
     m_listView->viewport()->installEventFilter(this);

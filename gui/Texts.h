@@ -16,6 +16,10 @@ inline const QString kClearCaption = QStringLiteral("Clear List");
 inline const QString kSamplesCaption = QStringLiteral("Load Sample/Example Files");
 inline const QString kListTooltip = QStringLiteral("Drag and drop files here. Double-click item to remove it. Move | "
                                                    "line to right and out of window to reveal full names.");
+// Said after it: where the PDF choices are, which no button shows.
+inline const QString kPdfOptionsHint =
+    QStringLiteral("What the PDFs hold (tags, PDF/A, notes, slides, images): PDF Options, in the right-click menu "
+                   "or Ctrl+Shift+P.");
 inline const QString kHelpText = QStringLiteral(
     "This program works with PowerPoint Presentations like .ppt and .pptx but not PowerPoint Shows like .pps");
 

@@ -82,6 +82,7 @@ void Form1::setUpKeyboardAndReaders()
     addAction(choices);
     setContextMenuPolicy(Qt::ActionsContextMenu);
     m_text->setToolTip(QStringLiteral("The folder the PDFs go to (Ctrl+L)"));
+    m_buttons[2]->setToolTip(m_buttons[2]->toolTip() + QLatin1Char('\n') + texts::kPdfOptionsHint);
     m_buttons[7]->setToolTip(QStringLiteral("Choose the folder the PDFs go to"));
 
     for (QPushButton* button : m_buttons) {
