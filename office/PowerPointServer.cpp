@@ -347,6 +347,8 @@ QVariant PowerPointServer::open(const QList<Named>& args)
     Presentation p;
     p.path = info.absoluteFilePath();
     p.slides = kind.slides;
+    // What it links to beside and below itself is shown to LibreOffice with it.
+    p.links = LocalLinks(kind.links, QFileInfo(p.path).absolutePath());
     p.print.activePrinter = m_printers.defaultPrinter();
     m_presentations[id] = p;
     m_active = id;
@@ -507,6 +509,7 @@ void PowerPointServer::printOut(int id)
     QDir().mkpath(jobFolder);
     RenderRequest request;
     request.presentation = p.path;
+    request.links = p.links;
     request.hiddenSlides = p.print.printHiddenSlides != 0;
     // Notes pages show each slide above its notes; every output type but
     // those two prints the slides.

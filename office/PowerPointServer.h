@@ -64,7 +64,8 @@ private:
     struct Presentation
     {
         QString path;
-        int slides = -1; // as its file lists them; -1: not known
+        int slides = -1;   // as its file lists them; -1: not known
+        QStringList links; // the files it links to below its folder, relative to it
         PrintSettings print;
     };
     struct Named

@@ -1,10 +1,14 @@
 // What a file handed to the presentation application is.
 #include "PresentationFile.h"
 
+#include <QDir>
+#include <QUrl>
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSet>
 #include <QStringList>
+#include <QUrl>
 
 #include <zlib.h>
 
@@ -121,6 +125,13 @@ private:
     int m_next = 0;
 };
 
+// A part as a message names it: quoted, so that an odd name (spaces, an
+// empty one) stands out as a name.
+QString partName(const QString& name)
+{
+    return name.isEmpty() ? QStringLiteral("a part with no name") : QStringLiteral("the part \"%1\"").arg(name);
+}
+
 FileKind damaged(const QString& why)
 {
     return {FileKind::Damaged, why};
@@ -178,14 +189,127 @@ private:
     int m_count = 0;
 };
 
+// Collects one attribute's values from the start tags of an element in XML
+// that comes in pieces, where another attribute, when named, has a given
+// value: Target of <Relationship TargetMode="External">, xlink:href of any.
+// A tag longer than kLongest is passed over.
+class AttributeCollector
+{
+public:
+    AttributeCollector(QByteArray element, QByteArray attribute, QByteArray whereName = {}, QByteArray whereValue = {})
+        : m_element(std::move(element)), m_attribute(std::move(attribute)), m_whereName(std::move(whereName)),
+          m_whereValue(std::move(whereValue))
+    {
+    }
+    const QStringList& values() const { return m_values; }
+    // Also takes the values of another collector.
+    void add(const QStringList& values)
+    {
+        for (const QString& v : values) {
+            if (m_values.size() < kLinksMax && !m_values.contains(v))
+                m_values << v;
+        }
+    }
+
+    void feed(QByteArrayView piece)
+    {
+        m_carry.append(piece.data(), piece.size());
+        qsizetype done = 0;
+        for (;;) {
+            const qsizetype lt = m_carry.indexOf('<', done);
+            if (lt < 0) {
+                done = m_carry.size();
+                break;
+            }
+            const qsizetype gt = m_carry.indexOf('>', lt);
+            if (gt < 0) {
+                done = m_carry.size() - lt > kLongest ? m_carry.size() : lt;
+                break;
+            }
+            if (gt - lt <= kLongest)
+                take(QByteArrayView(m_carry).sliced(lt + 1, gt - lt - 1));
+            done = gt + 1;
+        }
+        m_carry.remove(0, done);
+    }
+
+private:
+    static constexpr qsizetype kLongest = 8192;
+    // The value of name="..." or name='...' in a tag, entities decoded; a
+    // null array when it is not there.
+    static QByteArray valueOf(QByteArrayView tag, const QByteArray& name)
+    {
+        for (qsizetype at = tag.indexOf(name); at >= 0; at = tag.indexOf(name, at + 1)) {
+            const bool starts =
+                at > 0 && (tag[at - 1] == ' ' || tag[at - 1] == '\t' || tag[at - 1] == '\n' || tag[at - 1] == '\r');
+            qsizetype i = at + name.size();
+            while (i < tag.size() && tag[i] == ' ')
+                ++i;
+            if (!starts || i >= tag.size() || tag[i] != '=')
+                continue;
+            ++i;
+            while (i < tag.size() && tag[i] == ' ')
+                ++i;
+            if (i >= tag.size() || (tag[i] != '"' && tag[i] != '\''))
+                continue;
+            const qsizetype end = tag.indexOf(tag[i], i + 1);
+            if (end < 0)
+                return QByteArray();
+            QByteArray value = tag.sliced(i + 1, end - i - 1).toByteArray();
+            value.replace("&quot;", "\"").replace("&apos;", "'").replace("&lt;", "<").replace("&gt;", ">");
+            return value.replace("&amp;", "&");
+        }
+        return QByteArray();
+    }
+    void take(QByteArrayView tag)
+    {
+        qsizetype name = 0;
+        while (name < tag.size() && tag[name] != ' ' && tag[name] != '\t' && tag[name] != '\n' && tag[name] != '\r' &&
+               tag[name] != '/')
+            ++name;
+        const QByteArrayView element = tag.first(name);
+        const qsizetype colon = element.lastIndexOf(':');
+        if (!m_element.isEmpty() && (colon < 0 ? element : element.sliced(colon + 1)) != QByteArrayView(m_element))
+            return;
+        if (!m_whereName.isEmpty() && valueOf(tag, m_whereName) != m_whereValue)
+            return;
+        const QByteArray value = valueOf(tag, m_attribute);
+        if (!value.isEmpty())
+            add({QString::fromUtf8(value)});
+    }
+
+    QByteArray m_element, m_attribute, m_whereName, m_whereValue;
+    QByteArray m_carry;
+    QStringList m_values;
+};
+
+// Feeds one piece of unpacked XML to every collector of a part.
+class Readers
+{
+public:
+    void add(ElementCounter* counter) { m_counters << counter; }
+    void add(AttributeCollector* collector) { m_collectors << collector; }
+    bool isEmpty() const { return m_counters.isEmpty() && m_collectors.isEmpty(); }
+    void feed(QByteArrayView piece)
+    {
+        for (ElementCounter* c : m_counters)
+            c->feed(piece);
+        for (AttributeCollector* c : m_collectors)
+            c->feed(piece);
+    }
+
+private:
+    QList<ElementCounter*> m_counters;
+    QList<AttributeCollector*> m_collectors;
+};
+
 // ---- zip packages ------------------------------------------------------
 
 // Inflates (or takes as stored) one entry and checks its size and CRC-32
 // without keeping what it unpacks, so a part that unpacks to gigabytes costs
 // time, not memory. Never unpacks more than the size the entry declares.
-// counter, when given, reads what it unpacks.
-bool entryIsWhole(Bytes& b, qint64 data, qint64 packedSize, int method, quint32 crc, quint64 size,
-                  ElementCounter* counter)
+// readers, when given, read what it unpacks.
+bool entryIsWhole(Bytes& b, qint64 data, qint64 packedSize, int method, quint32 crc, quint64 size, Readers* counter)
 {
     uLong sum = ::crc32(0, nullptr, 0);
     if (method == 0) {
@@ -315,22 +439,23 @@ FileKind inspectZip(Bytes& b, qint64 unpackLimit)
         }
         at += 46 + nameLength + extraLength + commentLength;
         if (names.contains(e.name))
-            return damaged(QStringLiteral("the part %1 is listed twice").arg(e.name));
+            return damaged(QStringLiteral("%1 is listed twice").arg(partName(e.name)));
         names.insert(e.name);
         e.header = static_cast<qint64>(qMin<quint64>(local, quint64(b.size())));
         if (b.le(e.header, 4) != 0x04034b50)
-            return damaged(QStringLiteral("the part %1 is missing").arg(e.name));
+            return damaged(QStringLiteral("%1 is missing").arg(partName(e.name)));
         e.data =
             e.header + 30 + static_cast<qint64>(b.le(e.header + 26, 2)) + static_cast<qint64>(b.le(e.header + 28, 2));
         if (e.packedSize > quint64(b.size()) || !b.has(e.data, static_cast<qint64>(e.packedSize)))
-            return damaged(QStringLiteral("the part %1 is cut short").arg(e.name));
+            return damaged(QStringLiteral("%1 is cut short").arg(partName(e.name)));
         entries << e;
     }
     QList<Entry> byPlace = entries;
     std::sort(byPlace.begin(), byPlace.end(), [](const Entry& x, const Entry& y) { return x.header < y.header; });
     for (qsizetype i = 1; i < byPlace.size(); ++i) {
         if (byPlace[i].header < byPlace[i - 1].data + static_cast<qint64>(byPlace[i - 1].packedSize))
-            return damaged(QStringLiteral("its parts %1 and %2 overlap").arg(byPlace[i - 1].name, byPlace[i].name));
+            return damaged(
+                QStringLiteral("%1 and %2 overlap").arg(partName(byPlace[i - 1].name), partName(byPlace[i].name)));
     }
     quint64 unpacked = 0;
     for (const Entry& e : entries) {
@@ -348,6 +473,9 @@ FileKind inspectZip(Bytes& b, qint64 unpackLimit)
     ElementCounter slideIds({}, "sldId");
     bool pagesRead = false;
     bool slideIdsRead = false;
+    // The files it links to outside itself.
+    AttributeCollector hrefs({}, "xlink:href");
+    AttributeCollector external("Relationship", "Target", "TargetMode", "External");
     for (const Entry& e : entries) {
         if (e.name == QLatin1String("mimetype") && e.method == 0 && e.packedSize < 256)
             mimetype = b.at(e.data, static_cast<qint64>(e.packedSize)).trimmed();
@@ -367,15 +495,19 @@ FileKind inspectZip(Bytes& b, qint64 unpackLimit)
                 ::inflateEnd(&z);
             }
         }
-        ElementCounter* counter = nullptr;
+        Readers readers;
         if (e.name == QLatin1String("content.xml")) {
-            counter = &pages;
+            readers.add(&pages);
+            readers.add(&hrefs);
             pagesRead = true;
         } else if (e.name.compare(QLatin1String("ppt/presentation.xml"), Qt::CaseInsensitive) == 0) {
-            counter = &slideIds;
+            readers.add(&slideIds);
             slideIdsRead = true;
+        } else if (e.name.endsWith(QLatin1String(".rels"), Qt::CaseInsensitive)) {
+            readers.add(&external);
         }
-        if (!entryIsWhole(b, e.data, static_cast<qint64>(e.packedSize), e.method, e.crc, e.size, counter))
+        if (!entryIsWhole(b, e.data, static_cast<qint64>(e.packedSize), e.method, e.crc, e.size,
+                          readers.isEmpty() ? nullptr : &readers))
             broken = true;
     }
     // A document protected by a password holds parts that do not unpack
@@ -388,10 +520,20 @@ FileKind inspectZip(Bytes& b, qint64 unpackLimit)
                                   mimetype.startsWith("application/vnd.sun.xml.impress");
         if (!presentation)
             return {FileKind::NotPresentation, {}};
-        return {FileKind::Presentation, {}, pagesRead && !encrypted ? pages.count() : -1};
+        // An OpenDocument package is a folder of its own: what lies beside
+        // it is named from its parent ("../picture.png"), and the rest are
+        // its own parts.
+        QStringList links;
+        for (const QString& href : hrefs.values()) {
+            if (href.startsWith(QLatin1String("../")))
+                links << href.mid(3);
+            else if (href.contains(QLatin1Char(':')))
+                links << href;
+        }
+        return {FileKind::Presentation, {}, pagesRead && !encrypted ? pages.count() : -1, links};
     }
     if (slideIdsRead)
-        return {FileKind::Presentation, {}, slideIds.count()};
+        return {FileKind::Presentation, {}, slideIds.count(), external.values()};
     return {FileKind::NotPresentation, {}};
 }
 
@@ -576,11 +718,14 @@ FileKind inspect(Bytes& b, qint64 unpackLimit)
             kind = inspectFlat(head);
         if (kind.verdict == FileKind::Presentation) {
             ElementCounter pages("draw", "page");
+            AttributeCollector hrefs({}, "xlink:href");
             b.stream(0, b.size(), [&](QByteArrayView piece) {
                 pages.feed(piece);
+                hrefs.feed(piece);
                 return true;
             });
             kind.slides = pages.count();
+            kind.links = hrefs.values();
         }
     }
     if (b.shrank())
@@ -641,7 +786,10 @@ FileKind InspectPresentationApart(int fd, qint64 unpackLimit, int timeoutMs)
         // is taken, and the process ends without unwinding anything.
         ::close(pipe[0]);
         const FileKind kind = InspectPresentationFile(fd, unpackLimit);
-        const QByteArray answer = char('0' + kind.verdict) + QByteArray::number(kind.slides) + '|' + kind.why.toUtf8();
+        // The reason, then each link, after a NUL (which neither holds).
+        QByteArray answer = char('0' + kind.verdict) + QByteArray::number(kind.slides) + '|' + kind.why.toUtf8();
+        for (const QString& link : kind.links)
+            answer += '\0' + link.toUtf8();
         (void)!::write(pipe[1], answer.constData(), static_cast<size_t>(answer.size()));
         ::_exit(0);
     }
@@ -678,7 +826,35 @@ FileKind InspectPresentationApart(int fd, qint64 unpackLimit, int timeoutMs)
     const int slides = bar > 1 ? answer.mid(1, bar - 1).toInt(&counted) : 0;
     if (answer.isEmpty() || answer[0] < '0' || answer[0] > '0' + FileKind::TookTooLong || !counted)
         return damaged(QStringLiteral("it could not be read to the end"));
-    return {static_cast<FileKind::Verdict>(answer[0] - '0'), QString::fromUtf8(answer.mid(bar + 1)), slides};
+    const QList<QByteArray> parts = answer.mid(bar + 1).split('\0');
+    QStringList links;
+    for (qsizetype i = 1; i < parts.size() && links.size() < kLinksMax; ++i)
+        links << QString::fromUtf8(parts[i]);
+    return {static_cast<FileKind::Verdict>(answer[0] - '0'), QString::fromUtf8(parts[0]), slides, links};
+}
+
+QStringList LocalLinks(const QStringList& links, const QString& folder)
+{
+    const QString base = QDir::cleanPath(folder);
+    QStringList local;
+    for (const QString& link : links) {
+        QString path;
+        const QUrl url(link);
+        if (url.scheme() == QLatin1String("file") && url.host().isEmpty()) {
+            const QString absolute = QDir::cleanPath(url.path());
+            if (!absolute.startsWith(base + QLatin1Char('/')))
+                continue;
+            path = absolute.mid(base.size() + 1);
+        } else if (url.scheme().isEmpty() && !link.startsWith(QLatin1Char('#')) && !link.startsWith(QLatin1Char('/'))) {
+            path = QDir::cleanPath(QUrl::fromPercentEncoding(link.toUtf8()));
+        } else {
+            continue;
+        }
+        if (!path.isEmpty() && path != QLatin1String(".") && !path.startsWith(QLatin1String("..")) &&
+            !local.contains(path))
+            local << path;
+    }
+    return local;
 }
 
 } // namespace pradelux::office

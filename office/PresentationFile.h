@@ -21,7 +21,17 @@ struct FileKind
     // For a Presentation: how many slides it has, hidden ones too, as its
     // own list of slides says; -1 when that list could not be read.
     int slides = -1;
+    // The files outside it that it links to, as it names them: the targets
+    // of a PowerPoint package's external relationships, the xlink:href of an
+    // OpenDocument presentation's content (a package's relative to the
+    // package's folder). At most kLinksMax.
+    QStringList links = {};
 };
+inline constexpr int kLinksMax = 200;
+
+// Of the links a presentation in folder names, the local files below that
+// folder, relative to it ("pics/a.png"); URLs of other schemes are left out.
+QStringList LocalLinks(const QStringList& links, const QString& folder);
 
 // How many bytes the parts of one package may unpack to in all:
 // PRADELUX_UNPACK_LIMIT (MiB) when set, otherwise 2 GiB.

@@ -63,6 +63,10 @@ QByteArray markOf(const QString& folder)
 
 // Waits up to ms for pid; its exit status, or -1 when it ended otherwise or
 // was stopped.
+// Set when the process is told to end while a template is made.
+volatile sig_atomic_t g_stopMaking = 0;
+constexpr int kStopped = -2;
+
 int waitFor(pid_t pid, int ms)
 {
     for (int waited = 0;; waited += 20) {
@@ -72,6 +76,11 @@ int waitFor(pid_t pid, int ms)
             return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         if (done < 0 && errno != EINTR)
             return -1;
+        if (g_stopMaking) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            return kStopped;
+        }
         if (waited >= ms) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, nullptr, 0);
@@ -114,7 +123,7 @@ QString DefaultProfileTemplate()
 
 QString PrivateProfile()
 {
-    return QDir::homePath() + QStringLiteral("/.pradelux-profile");
+    return QLatin1String(sandbox::kInsideHome) + QStringLiteral("/.pradelux-profile");
 }
 
 void PrepareProfile(const QString& profile)
@@ -186,7 +195,16 @@ bool EnsureProfileTemplate(const QString& folder, const QString& soffice, const 
     // The profiles earlier versions kept, which renderings could write, go.
     for (const char* old : {"/render-profile", "/profile"})
         RemoveTree(parent + QLatin1String(old));
-    QByteArray made = QFile::encodeName(parent) + "/.profile-template-XXXXXX";
+    // Templates half made by a process that is gone (killed as it made
+    // one) go; the process's id is in the name.
+    for (const QString& left : QDir(parent).entryList({QStringLiteral(".profile-template-*")},
+                                                      QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot)) {
+        const QString pid = left.section(QLatin1Char('-'), 2, 2);
+        bool number = false;
+        if (pid.toLongLong(&number) > 0 && number && ProcessGone(pid.toLongLong()))
+            RemoveTree(parent + QLatin1Char('/') + left);
+    }
+    QByteArray made = QFile::encodeName(parent) + "/.profile-template-" + QByteArray::number(::getpid()) + "-XXXXXX";
     if (!::mkdtemp(made.data())) {
         *why = QStringLiteral("%1 cannot be written: %2").arg(parent, ReasonOf(errno));
         return false;
@@ -204,6 +222,12 @@ bool EnsureProfileTemplate(const QString& folder, const QString& soffice, const 
     const int spawned = ::posix_spawn(&pid, program.constData(), &actions, nullptr, argv, environ);
     ::posix_spawn_file_actions_destroy(&actions);
     const int status = spawned == 0 ? waitFor(pid, kMakeMs) : -1;
+    // Told to end meanwhile: nothing half made stays.
+    if (status == kStopped) {
+        RemoveTree(fresh);
+        *why = QStringLiteral("told to end while LibreOffice's profile was made");
+        return false;
+    }
     // A LibreOffice that cannot start without a presentation cannot print
     // one either; it is left to say so itself. Its template holds the
     // settings alone, without the mark, so the next start tries again.
@@ -241,6 +265,16 @@ bool EnsureProfileTemplate(const QString& folder, const QString& soffice, const 
     return true;
 }
 
+void StopProfileMaking()
+{
+    g_stopMaking = 1;
+}
+
+bool ProfileMakingStopped()
+{
+    return g_stopMaking != 0;
+}
+
 bool CopyProfile(const QString& from, const QString& to)
 {
     namespace fs = std::filesystem;
@@ -275,11 +309,9 @@ int RunProfileMaker(const QString& folder, const QString& soffice)
     if (!file.open(QIODevice::WriteOnly) || file.write(kBlankPresentation) != qint64(sizeof kBlankPresentation) - 1)
         return 6;
     file.close();
-    sandbox::Plan plan;
-    plan.writable = {folder};
-    plan.readable = {QFileInfo(QFileInfo(soffice).canonicalFilePath()).absolutePath()};
     QString why;
-    std::unique_ptr<sandbox::Root> root = sandbox::Root::make(plan, &why);
+    std::unique_ptr<sandbox::Root> root = sandbox::Root::make(
+        sandbox::ProfileMakerPlan(folder, QFileInfo(QFileInfo(soffice).canonicalFilePath()).absolutePath()), &why);
     const QStringList command = {soffice,
                                  QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(folder).toString(),
                                  QStringLiteral("--headless"),

@@ -28,6 +28,12 @@ QString DefaultProfileTemplate();
 // made.
 bool EnsureProfileTemplate(const QString& folder, const QString& soffice, const QString& renderProgram, QString* why);
 
+// Called from a signal handler when the process is told to end: a template
+// being made is given up and removed, and EnsureProfileTemplate returns
+// false; ProfileMakingStopped() tells so.
+void StopProfileMaking();
+bool ProfileMakingStopped();
+
 // Sets up a LibreOffice profile folder so that no macro ever runs in it,
 // it never looks for updates and never recovers a document, before
 // LibreOffice starts with it. Nothing in the folder is followed (a link, a

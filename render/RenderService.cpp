@@ -9,13 +9,17 @@
 #include <QDBusConnection>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalSocket>
+#include <QRandomGenerator>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -60,11 +64,53 @@ bool answers(const QString& socketPath)
     probe.connectToServer(socketPath);
     return probe.waitForConnected(500);
 }
+
+// Sends line, with fd beside it when it is not -1.
+bool sendWith(int socket, const QByteArray& line, int fd)
+{
+    DescriptorMessage message;
+    iovec data{const_cast<char*>(line.constData()), static_cast<size_t>(line.size())};
+    msghdr* header = message.header();
+    header->msg_iov = &data;
+    header->msg_iovlen = 1;
+    if (fd >= 0)
+        message.carry(fd);
+    else {
+        header->msg_control = nullptr;
+        header->msg_controllen = 0;
+    }
+    return ::sendmsg(socket, header, MSG_NOSIGNAL) == line.size();
+}
 } // namespace
 
+bool PeerIsOutside(int socket)
+{
+    struct ucred peer = {};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != ::geteuid() || peer.pid <= 0)
+        return false;
+    // Every sandbox has a process namespace of its own below this one's, and
+    // nothing inside may make another: a process there has an id in each
+    // namespace from the host's down to its own, one more than a process
+    // beside this one. (What the status tells needs no right to trace it,
+    // which this process, in a user namespace of its own, has over none.)
+    const auto depth = [](const QByteArray& status) {
+        QFile file(QString::fromLatin1(status));
+        if (!file.open(QIODevice::ReadOnly))
+            return -1;
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            if (line.startsWith("NSpid:"))
+                return static_cast<int>(line.mid(6).simplified().split(' ').size());
+        }
+        return -1;
+    };
+    const int own = depth("/proc/self/status");
+    return own > 0 && depth("/proc/" + QByteArray::number(peer.pid) + "/status") == own;
+}
+
 RenderService::RenderService(QString socketPath, sandbox::Root& root, int worker, int output, RenderLimits limits,
-                             qint64 predecessor)
-    : m_socketPath(std::move(socketPath)), m_root(root), m_worker(worker), m_output(output),
+                             qint64 predecessor, int launcher)
+    : m_socketPath(std::move(socketPath)), m_root(root), m_worker(worker), m_output(output), m_launcher(launcher),
       m_drain(output, STDERR_FILENO), m_outputReady(output, QSocketNotifier::Read), m_limits(limits),
       m_predecessor(predecessor)
 {
@@ -95,6 +141,8 @@ RenderService::~RenderService()
 {
     ::close(m_worker);
     ::close(m_output);
+    if (m_launcher >= 0)
+        ::close(m_launcher);
 }
 
 bool RenderService::start(QString* why)
@@ -117,10 +165,14 @@ bool RenderService::start(QString* why)
             return false;
         }
         waitForPredecessor();
-        if (answers(m_socketPath)) {
-            *why = answering;
-            return false;
-        }
+    }
+    // Another may have begun to listen while LibreOffice loaded here (one
+    // started ahead for a run that has ended, and one started for the next
+    // run): the later would take the socket's name from the earlier between
+    // two rows of one folder.
+    if (answers(m_socketPath)) {
+        *why = answering;
+        return false;
     }
     // The renderers' own folder in the temporary folder goes with the last
     // of them, which may be the one this one replaces, ending as it starts:
@@ -157,18 +209,31 @@ bool RenderService::start(QString* why)
 void RenderService::serve(QLocalSocket* client)
 {
     m_idle.stop();
+    // Only a process outside every sandbox, of this user's, is served: code
+    // running as LibreOffice that reaches this socket gets nothing.
+    if (!PeerIsOutside(static_cast<int>(client->socketDescriptor()))) {
+        client->abort();
+        client->deleteLater();
+        m_idle.start();
+        return;
+    }
     while (!client->canReadLine() && client->waitForReadyRead(kRequestWaitMs)) {
     }
     bool workerGone = false;
     if (client->canReadLine()) {
-        const QByteArray answer = render(client->readLine());
+        int pdf = -1;
+        const QByteArray answer = render(client->readLine(kAnswerMax), &pdf);
         workerGone = answer.isEmpty();
         // A renderer that serves no further row stops listening before it
         // answers: the next row finds the one that takes over, or none.
         if (workerGone || m_outOfStep || m_last)
             finish();
-        client->write(answer);
-        client->waitForBytesWritten(kRequestWaitMs);
+        // The PDF goes with the answer, as a descriptor: the client never
+        // names a folder, and none of its own is shown.
+        if (!answer.isEmpty())
+            sendWith(static_cast<int>(client->socketDescriptor()), answer, pdf);
+        if (pdf >= 0)
+            ::close(pdf);
     }
     client->disconnectFromServer();
     client->deleteLater();
@@ -180,58 +245,85 @@ void RenderService::serve(QLocalSocket* client)
         finish();
 }
 
-QByteArray RenderService::render(const QByteArray& received)
+QByteArray RenderService::render(const QByteArray& received, int* pdf)
 {
     const QJsonObject request = QJsonDocument::fromJson(received).object();
-    // A presentation that is a link, or lies below one, is shown by its
-    // real path: the link would lead nowhere inside the sandbox.
     const QString named = request.value(QStringLiteral("presentation")).toString();
-    const QString presentation = QFileInfo(named).canonicalFilePath();
-    const QString pdf = request.value(QStringLiteral("pdf")).toString();
-    if (named.isEmpty() || pdf.isEmpty() || !QFileInfo(named).isAbsolute() || !QFileInfo(pdf).isAbsolute())
+    if (named.isEmpty() || !QFileInfo(named).isAbsolute())
         return reply(false, QStringLiteral("request"));
-    if (presentation.isEmpty())
+    QStringList links;
+    for (const QJsonValue& link : request.value(QStringLiteral("links")).toArray())
+        links << link.toString();
+    sandbox::Deck deck;
+    QString why;
+    if (!deck.open(named, links, &why))
         return reply(false, QStringLiteral("load"));
-    // A LibreOffice is shown one folder (or one presentation shown alone)
-    // and never another: what a deck there did to it reaches no deck of
-    // another folder. Such a row gets no answer here, and the client tries
-    // it once more on a fresh renderer, which this one makes way for.
-    // A row to be printed alone is served only by a LibreOffice that
-    // printed nothing before, and it is the last this one serves.
-    const QString shown = sandbox::ShownPath(presentation);
+    // A LibreOffice is shown the files of one folder, known by its device
+    // and inode, and never another's: what a deck there did to it reaches no
+    // deck of another folder, whatever the folders are called meanwhile.
+    // Such a row gets no answer here, and the client tries it once more on
+    // a fresh renderer, which this one makes way for. A row to be printed
+    // alone is served only by a LibreOffice that printed nothing before, and
+    // it is the last this one serves.
     const bool alone = request.value(QStringLiteral("alone")).toBool();
-    if (m_documents > 0 && (alone || shown != m_shown))
+    if (m_documents > 0 && (alone || !(deck.folder() == m_folder)))
         return QByteArray();
-    m_shown = shown;
+    m_folder = deck.folder();
     m_last = alone || m_documents + 1 >= m_limits.maxDocuments;
     // The one that takes over loads while this row renders.
     const qint64 successor = m_last ? startSuccessor() : 0;
-    QJsonObject forwarded = request;
-    forwarded.insert(QStringLiteral("presentation"), presentation);
-    forwarded.insert(QStringLiteral("id"), ++m_request);
+    // A request's number is drawn at random: nothing inside can answer one
+    // ahead of time.
+    m_request = qint64(QRandomGenerator::system()->bounded(quint64(1) << 52)) + 1;
+    const QString job = m_root.newJobFolder();
+    const QString inside = QString::fromLatin1(sandbox::kInsideOutput) + QStringLiteral("/deck.pdf");
+    const QJsonObject forwarded{{QStringLiteral("presentation"), deck.path()},
+                                {QStringLiteral("pdf"), inside},
+                                {QStringLiteral("filter"), request.value(QStringLiteral("filter"))},
+                                {QStringLiteral("id"), m_request}};
     m_drain.allowMore();
     ++m_documents;
-    // LibreOffice sees the presentation (and its folder) and the folder the
-    // PDF goes to for as long as this rendering lasts.
-    QString why;
-    if (!m_root.show(presentation, QFileInfo(pdf).absolutePath(), &why))
-        return reply(false, why);
+    // LibreOffice sees the presentation, the files it links and an empty
+    // folder for its PDF for as long as this rendering lasts.
+    if (job.isEmpty() || !m_root.show(deck, job, &why)) {
+        if (!job.isEmpty())
+            RemoveTree(job);
+        return reply(false, why.isEmpty() ? QStringLiteral("load") : why);
+    }
     const QByteArray line = QJsonDocument(forwarded).toJson(QJsonDocument::Compact) + '\n';
     const bool sent = ::send(m_worker, line.constData(), static_cast<size_t>(line.size()), MSG_NOSIGNAL) == line.size();
     QByteArray answer = sent ? ReadAnswerLine(m_worker, &m_buffer, &m_drain) : QByteArray();
     m_root.hide();
+    // What the rendering wrote, under any name, counts against the bound.
+    const bool tooLarge = TreeBytes(job) > PdfSizeLimit();
+    const int made = ::open(QFile::encodeName(job + QStringLiteral("/deck.pdf")).constData(),
+                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    // Looked at while it still has its name: one link, and no other.
+    struct stat st = {};
+    const bool sound = made >= 0 && ::fstat(made, &st) == 0 && PdfFileSound(st, 1);
+    RemoveTree(job);
     // An answer is taken only if it answers this request, and nothing came
     // beside it; a worker that says anything else is not trusted again.
+    const QJsonObject said = QJsonDocument::fromJson(answer).object();
+    QString error;
     if (!AnswersRequest(answer, m_request, m_buffer)) {
         m_outOfStep = true;
-        return answer.isEmpty() ? QByteArray() : reply(false, QStringLiteral("out of step"));
+        error = QStringLiteral("out of step");
+    } else if (tooLarge) {
+        error = QStringLiteral("size");
+    } else if (!said.value(QStringLiteral("ok")).toBool()) {
+        error = said.value(QStringLiteral("error")).toString() == QLatin1String("type") ? QStringLiteral("type")
+                                                                                        : QStringLiteral("load");
     }
-    // Passed on in words of the service's own: whether it printed, and why not.
-    const QJsonObject said = QJsonDocument::fromJson(answer).object();
-    if (said.value(QStringLiteral("ok")).toBool())
-        return reply(true, QString(), successor);
-    const QString error = said.value(QStringLiteral("error")).toString();
-    return reply(false, error == QLatin1String("type") ? error : QStringLiteral("load"), successor);
+    if (error.isEmpty() && !sound)
+        error = QStringLiteral("load");
+    if (!error.isEmpty()) {
+        if (made >= 0)
+            ::close(made);
+        return answer.isEmpty() ? QByteArray() : reply(false, error, successor);
+    }
+    *pdf = made;
+    return reply(true, QString(), successor);
 }
 
 void RenderService::waitForPredecessor() const
@@ -251,43 +343,18 @@ void RenderService::waitForPredecessor() const
 
 qint64 RenderService::startSuccessor() const
 {
-    if (!roomForAnother())
+    if (!roomForAnother() || m_launcher < 0)
         return 0;
-    const QByteArray program = QFile::encodeName(QCoreApplication::applicationFilePath());
-    const QByteArray after = QByteArray::number(::getpid());
-    char* const argv[] = {const_cast<char*>(program.constData()), const_cast<char*>("--after"),
-                          const_cast<char*>(after.constData()), nullptr};
-    int ids[2];
-    if (::pipe2(ids, O_CLOEXEC) != 0)
-        return 0;
-    // Started twice removed, in a session of its own, so that it is no
-    // process of this one's tree: it is neither counted in this renderer's
-    // memory nor ended with it. Its error output is this one's log.
-    const pid_t middle = ::fork();
-    if (middle == 0) {
-        ::setsid();
-        const pid_t successor = ::fork();
-        if (successor == 0) {
-            const int null = ::open("/dev/null", O_RDWR);
-            ::dup2(null, STDIN_FILENO);
-            ::dup2(null, STDOUT_FILENO);
-            // Nothing of this renderer's but its log.
-            ::syscall(SYS_close_range, 3U, ~0U, 0U);
-            ::chdir("/");
-            ::execv(argv[0], argv);
-            ::_exit(127);
-        }
-        const qint64 id = successor;
-        ::write(ids[1], &id, sizeof id);
-        ::_exit(0);
-    }
-    ::close(ids[1]);
+    // Started by the launcher, which stands outside this renderer's
+    // namespaces: each renderer starts from the top, never inside the one
+    // before it.
+    const qint64 predecessor = ::getpid();
     qint64 id = 0;
-    if (middle < 0 || ::read(ids[0], &id, sizeof id) != sizeof id)
-        id = 0;
-    ::close(ids[0]);
-    if (middle > 0)
-        ::waitpid(middle, nullptr, 0);
+    if (::send(m_launcher, &predecessor, sizeof predecessor, MSG_NOSIGNAL) != sizeof predecessor)
+        return 0;
+    pollfd p{m_launcher, POLLIN, 0};
+    if (::poll(&p, 1, 5000) != 1 || ::recv(m_launcher, &id, sizeof id, 0) != sizeof id)
+        return 0;
     return id > 0 ? id : 0;
 }
 

@@ -5,6 +5,7 @@
 // LibreOffice kept warm inside.
 #pragma once
 
+#include "Sandbox.h"
 #include "TakenBack.h"
 
 #include <QLocalServer>
@@ -16,9 +17,10 @@ class QLocalSocket;
 
 namespace pradelux::office {
 
-namespace sandbox {
-class Root;
-}
+// Whether the process at the other end of a local socket may be served: of
+// this user's, and as high in the process namespaces as this one (never
+// inside a sandbox).
+bool PeerIsOutside(int socket);
 
 struct RenderLimits
 {
@@ -35,8 +37,11 @@ public:
     // inside it; output: the read end of its standard output and error. The
     // service owns both. predecessor: the renderer that started this one to
     // take over from it once it has served its last row; 0 for none.
+    // launcher: a socket to the process, outside this one's namespaces,
+    // that starts the renderer taking over (pradelux-render --launcher); -1
+    // for none.
     RenderService(QString socketPath, sandbox::Root& root, int worker, int output, RenderLimits limits,
-                  qint64 predecessor = 0);
+                  qint64 predecessor, int launcher);
     ~RenderService() override;
 
     // Waits for LibreOffice to be loaded and listens; false with why when it
@@ -49,7 +54,9 @@ signals:
 
 private:
     void serve(QLocalSocket* client);
-    QByteArray render(const QByteArray& request);
+    // The answer to a request, with the PDF's descriptor in pdf when it
+    // printed; empty when the worker is gone or the row is for another.
+    QByteArray render(const QByteArray& request, int* pdf);
     void finish();
     // Waits, with LibreOffice loaded, until the predecessor no longer listens.
     void waitForPredecessor() const;
@@ -63,6 +70,7 @@ private:
     int m_worker;
     QByteArray m_buffer;
     int m_output;
+    int m_launcher;
     OutputDrain m_drain;
     QSocketNotifier m_outputReady;
     RenderLimits m_limits;
@@ -70,8 +78,8 @@ private:
     QTimer m_idle;
     QTimer m_sessionCheck;
     int m_documents = 0;
-    QString m_shown;      // the folder (or the presentation alone) its LibreOffice has been shown
-    qint64 m_request = 0; // the number of the request in hand, which its answer names
+    sandbox::Deck::Identity m_folder; // the folder whose files its LibreOffice has been shown
+    qint64 m_request = 0;             // the number of the request in hand, which its answer names
     bool m_finished = false;
     bool m_watchBus = false;
     bool m_outOfStep = false; // the worker said what was not asked: it serves no further row

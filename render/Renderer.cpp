@@ -4,6 +4,7 @@
 #include "Failure.h"
 #include "Files.h"
 #include "ProfileTemplate.h"
+#include "Sandbox.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -19,10 +20,12 @@
 #include <csignal>
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <memory>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#include <vector>
 
 namespace pradelux::office {
 
@@ -183,6 +186,30 @@ QList<std::pair<QByteArray, QByteArray>> memoryMounts(const QString& pid)
 }
 } // namespace
 
+void KillTree(qint64 pid)
+{
+    if (pid <= 0)
+        return;
+    QHash<qint64, QList<qint64>> children;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QList<QByteArray> fields = entry.front().isDigit() ? statOf(entry) : QList<QByteArray>();
+        if (fields.size() > 3)
+            children[fields[1].toLongLong()] << entry.toLongLong();
+    }
+    // Each is held by a handle before any is killed: a process that ends
+    // leaves its id free for another, which must not be hit.
+    std::vector<std::unique_ptr<ProcessHandle>> tree;
+    for (QList<qint64> pending = {pid}; !pending.isEmpty();) {
+        const qint64 next = pending.takeLast();
+        tree.push_back(std::make_unique<ProcessHandle>(next));
+        pending += children.value(next);
+    }
+    for (const auto& process : tree)
+        process->kill(SIGKILL);
+    for (const auto& process : tree)
+        process->waitGone(5000);
+}
+
 qint64 TreeMemory(qint64 pid)
 {
     if (pid <= 0)
@@ -288,33 +315,33 @@ RenderedPdf Renderer::render(const RenderRequest& request, const QString& workFo
                       QStringLiteral("%1 could not be printed: %2.").arg(request.presentation, why));
 
     const QString filter = QStringLiteral("pdf:impress_pdf_Export:") + PdfFilterOptions(request);
-    // LibreOffice runs in the sandbox and reads the presentation where it
-    // stands (so the pictures it links beside itself are found), named by
+    // LibreOffice runs in the sandbox and reads the presentation at its own
+    // path, with the files it links beside and below it, named by
     // its URL so that odd names (leading dashes, "#", new lines) cannot
     // confuse its command line. It works in a copy of the profile's
     // template in the sandbox's private home, made as it starts.
+    QStringList arguments = {QStringLiteral("--run-sandboxed"), presentation, outFolder, m_profile};
+    for (const QString& link : request.links)
+        arguments << QStringLiteral("--link") << link;
+    arguments += {QStringLiteral("--"),
+                  m_sandbox,
+                  QStringLiteral("--with-profile"),
+                  m_profile,
+                  QStringLiteral("--"),
+                  m_soffice,
+                  QStringLiteral("--headless"),
+                  QStringLiteral("--norestore"),
+                  QStringLiteral("--nologo"),
+                  QStringLiteral("--nolockcheck"),
+                  QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(PrivateProfile()).toString(),
+                  QStringLiteral("--convert-to"),
+                  filter,
+                  QStringLiteral("--outdir"),
+                  QString::fromLatin1(sandbox::kInsideOutput),
+                  QUrl::fromLocalFile(presentation).toString(QUrl::FullyEncoded)};
     QProcess process;
     process.setProgram(m_sandbox);
-    process.setArguments({QStringLiteral("--run-sandboxed"),
-                          presentation,
-                          outFolder,
-                          m_profile,
-                          QStringLiteral("--"),
-                          m_sandbox,
-                          QStringLiteral("--with-profile"),
-                          m_profile,
-                          QStringLiteral("--"),
-                          m_soffice,
-                          QStringLiteral("--headless"),
-                          QStringLiteral("--norestore"),
-                          QStringLiteral("--nologo"),
-                          QStringLiteral("--nolockcheck"),
-                          QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(PrivateProfile()).toString(),
-                          QStringLiteral("--convert-to"),
-                          filter,
-                          QStringLiteral("--outdir"),
-                          outFolder,
-                          QUrl::fromLocalFile(presentation).toString(QUrl::FullyEncoded)});
+    process.setArguments(arguments);
     process.setWorkingDirectory(QStringLiteral("/"));
     // Nothing it says is taken; what it says on its error output (bounded
     // by pradelux-render) goes to the application's log.
@@ -334,6 +361,7 @@ RenderedPdf Renderer::render(const RenderRequest& request, const QString& workFo
         const Stop stop = clock.elapsed() >= m_timeoutMs ? Stop::Time : mustStop(session, TreeBytes(outFolder));
         if (stop != Stop::None) {
             ::kill(-session, SIGKILL);
+            KillTree(session);
             process.waitForFinished(5000);
             RemoveTree(outFolder);
             throwStopped(stop, request.presentation, m_timeoutMs);
@@ -343,6 +371,10 @@ RenderedPdf Renderer::render(const RenderRequest& request, const QString& workFo
     // A LibreOffice that crashed may have left part of a PDF: that is its
     // fault, not the presentation's, and the part is never printed.
     const bool crashed = process.exitStatus() == QProcess::CrashExit || process.exitCode() >= 128;
+    if (!crashed && process.exitCode() == kNotShownStatus) {
+        RemoveTree(outFolder);
+        ThrowUnreadable(request.presentation);
+    }
     if (crashed || process.exitCode() != 0) {
         RemoveTree(outFolder);
         ThrowCrashed(request.presentation, crashed ? QStringLiteral("crashed")

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 #include <functional>
 
@@ -24,11 +25,17 @@ struct RenderRequest
     // nothing after.
     bool isolated = false;
     PdfSettings pdf = {};
+    // The local files it links to, relative to its folder: shown with it.
+    QStringList links = {};
 };
 
 // LibreOffice's PDF filter options for the request, as its --convert-to
 // takes them after "pdf:impress_pdf_Export:" (JSON: name → type and value).
 QString PdfFilterOptions(const RenderRequest& request);
+
+// pradelux-render --run-sandboxed's status for a presentation that cannot be
+// shown to LibreOffice (no regular file, or gone).
+inline constexpr int kNotShownStatus = 7;
 
 // How often, in milliseconds, a rendering's time and memory are looked at.
 inline constexpr int kWatchMs = 100;
@@ -72,6 +79,9 @@ private:
 // The resident memory of pid and every process below it: a renderer and
 // whatever it started, its sandbox included.
 qint64 TreeMemory(qint64 pid);
+// Kills pid and every process below it, and waits until they are gone (and
+// the memory file systems only they held with them).
+void KillTree(qint64 pid);
 // The smallest memory limit of this process's cgroup and the groups that
 // hold it (memory.max and memory.high, or version 1's memory.limit_in_bytes);
 // 0 when none is set.

@@ -1,6 +1,7 @@
 // What a rendering may reach.
 #include "Sandbox.h"
 
+#include "Files.h"
 #include "SyscallFilter.h"
 
 #include <QDir>
@@ -15,6 +16,8 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <linux/mount.h>
+#include <linux/openat2.h>
+#include <pwd.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
@@ -30,25 +33,16 @@ namespace {
 
 // The system's own folders, shown read-only by bubblewrap.
 const char* const kSystemFolders[] = {"/usr", "/etc", "/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32", "/opt"};
-// Shared temporary folders: a presentation there is shown alone.
+// GnuPG's programs, which LibreOffice looks for as it loads its first
+// presentation: covered, since inside there are no keys and no agent.
 const char* const kGnuPG[] = {"/usr/bin/gpgconf", "/usr/bin/gpg", "/usr/bin/gpg2", "/usr/bin/gpgsm"};
-const char* const kSharedTemporary[] = {"/tmp", "/var/tmp", "/dev/shm"};
-// What covers a hidden folder, a socket or a pipe below a shown folder.
-const char* const kEmptyFolder = "/.pradelux-empty";
-const char* const kEmptyFile = "/.pradelux-empty-file";
-// Run as root, LibreOffice runs as this user and group (nobody, nogroup).
-constexpr uid_t kNobody = 65534;
-constexpr gid_t kNoGroup = 65534;
-// A presentation's folder is walked for what to cover; one larger than this
-// is not shown, only the presentation.
-constexpr int kMostFolders = 2000;
-constexpr int kMostCovers = 200;
-// What LibreOffice's private /tmp, home and /dev/shm may hold: memory,
-// counted against the memory ceiling with its processes, and bounded apart.
+// A presentation links at most this many files that are shown with it.
+constexpr int kMostLinks = 200;
+// What LibreOffice's private home, temporary folder and /dev/shm may hold:
+// memory, counted against the memory ceiling with its processes, and
+// bounded apart.
 constexpr qint64 kTmpBytes = qint64(1) << 30;
 constexpr qint64 kShmBytes = qint64(256) << 20;
-
-enum BindFlag : unsigned { kWritable = 1, kView = 2 };
 
 QByteArray path8(const QString& path)
 {
@@ -70,12 +64,6 @@ bool writeFile(const QByteArray& path, const QByteArray& text)
     return ok;
 }
 
-QString canonical(const QString& path)
-{
-    const QString c = QFileInfo(path).canonicalFilePath();
-    return c.isEmpty() ? QDir::cleanPath(path) : c;
-}
-
 bool under(const QString& path, const QString& folder)
 {
     return path == folder || path.startsWith(folder == QLatin1String("/") ? folder : folder + QLatin1Char('/'));
@@ -90,24 +78,32 @@ bool isSystemPath(const QString& path)
     return false;
 }
 
+QString canonical(const QString& path)
+{
+    const QString c = QFileInfo(path).canonicalFilePath();
+    return c.isEmpty() ? QDir::cleanPath(path) : c;
+}
+
+QString xdgFolder(const char* variable, const char* fallback)
+{
+    const QString set = qEnvironmentVariable(variable);
+    return set.startsWith(QLatin1Char('/')) ? set : QDir::homePath() + QLatin1String(fallback);
+}
+
 // The user's own fonts, and fontconfig's caches of them and of the system's
 // fonts. Without a cache LibreOffice reads every font file each time it
 // starts; without the user's fonts it prints with stand-ins.
 QStringList fontFolders()
 {
     const QString home = QDir::homePath();
-    const auto xdg = [&](const char* variable, const char* fallback) {
-        const QString set = qEnvironmentVariable(variable);
-        return set.startsWith(QLatin1Char('/')) ? set : home + QLatin1String(fallback);
-    };
-    return {QStringLiteral("/var/cache/fontconfig"), xdg("XDG_DATA_HOME", "/.local/share") + QStringLiteral("/fonts"),
-            home + QStringLiteral("/.fonts"), xdg("XDG_CACHE_HOME", "/.cache") + QStringLiteral("/fontconfig"),
+    return {QStringLiteral("/var/cache/fontconfig"), xdgFolder("XDG_DATA_HOME", "/.local/share") + "/fonts",
+            home + QStringLiteral("/.fonts"), xdgFolder("XDG_CACHE_HOME", "/.cache") + "/fontconfig",
             home + QStringLiteral("/.fontconfig")};
 }
 
-// A user namespace that maps root's files to nobody: mounts idmapped with it
-// show what root owns as nobody's own.
-int rootAsNobody()
+// A user namespace that maps root to the sandbox's user: mounts idmapped
+// with it show what root owns as that user's own.
+int rootAsSandboxUser(uid_t user, gid_t group)
 {
     int ready[2];
     if (::pipe2(ready, O_CLOEXEC) != 0)
@@ -124,14 +120,14 @@ int rootAsNobody()
     int fd = -1;
     if (child > 0) {
         const QByteArray proc = "/proc/" + QByteArray::number(child);
-        const QByteArray map = "0 " + QByteArray::number(kNobody) + " 1";
         // The child may not have unshared yet: its namespace is then still ours.
         for (int i = 0; i < 1000 && fd < 0; ++i) {
             char mine[64] = {}, its[64] = {};
             if (::readlink("/proc/self/ns/user", mine, sizeof mine - 1) > 0 &&
                 ::readlink((proc + "/ns/user").constData(), its, sizeof its - 1) > 0 && std::strcmp(mine, its) != 0 &&
-                writeFile(proc + "/setgroups", "deny") && writeFile(proc + "/uid_map", map) &&
-                writeFile(proc + "/gid_map", "0 " + QByteArray::number(kNoGroup) + " 1"))
+                writeFile(proc + "/setgroups", "deny") &&
+                writeFile(proc + "/uid_map", "0 " + QByteArray::number(user) + " 1") &&
+                writeFile(proc + "/gid_map", "0 " + QByteArray::number(group) + " 1"))
                 fd = ::open((proc + "/ns/user").constData(), O_RDONLY | O_CLOEXEC);
             else
                 ::usleep(1000);
@@ -145,10 +141,13 @@ int rootAsNobody()
 
 // The environment inside: what LibreOffice and the fonts need, nothing
 // that names a socket, a display or an agent of the host.
-QByteArrayList sandboxEnvironment(const QString& home)
+QByteArrayList sandboxEnvironment()
 {
-    QByteArrayList out = {"HOME=" + path8(home), "TMPDIR=/tmp",
-                          "PATH=/usr/local/bin:/usr/bin:/bin:/usr/local/sbin:/usr/sbin:/sbin"};
+    QByteArrayList out = {QByteArray("HOME=") + kInsideHome, QByteArray("TMPDIR=") + kInsideTemporary,
+                          "PATH=/usr/local/bin:/usr/bin:/bin:/usr/local/sbin:/usr/sbin:/sbin",
+                          // The user's fonts, where they stand on the host.
+                          "XDG_DATA_HOME=" + path8(xdgFolder("XDG_DATA_HOME", "/.local/share")),
+                          "XDG_CACHE_HOME=" + path8(xdgFolder("XDG_CACHE_HOME", "/.cache"))};
     // LibreOffice turns a file's URL into its name with the locale's
     // character set: without a UTF-8 locale (cron, su -, a batch task) it
     // cannot name a file with letters outside ASCII, so it gets one.
@@ -164,9 +163,8 @@ QByteArrayList sandboxEnvironment(const QString& home)
         const QByteArray entry(*e);
         if (!utf8 && (entry.startsWith("LANG=") || entry.startsWith("LC_ALL=") || entry.startsWith("LC_CTYPE=")))
             continue;
-        for (const char* kept :
-             {"LANG=", "LANGUAGE=", "LC_", "TZ=", "XDG_DATA_HOME=", "XDG_CACHE_HOME=", "XDG_CONFIG_HOME=",
-              "XDG_DATA_DIRS=", "FONTCONFIG_", "SAL_", "ASAN_OPTIONS=", "UBSAN_OPTIONS=", "LSAN_OPTIONS="}) {
+        for (const char* kept : {"LANG=", "LANGUAGE=", "LC_", "TZ=", "XDG_DATA_DIRS=", "FONTCONFIG_", "SAL_",
+                                 "ASAN_OPTIONS=", "UBSAN_OPTIONS=", "LSAN_OPTIONS="}) {
             if (entry.startsWith(kept))
                 out << entry;
         }
@@ -175,7 +173,8 @@ QByteArrayList sandboxEnvironment(const QString& home)
 }
 
 // Makes the folders up to path (and path itself: a folder, or an empty file
-// for anything else) inside the root. The ones made are added to created.
+// for anything else) inside the root, which only this process writes. The
+// ones made are added to created.
 bool makeMountPoint(const QString& path, bool folder, QStringList* created)
 {
     QStringList made;
@@ -187,13 +186,28 @@ bool makeMountPoint(const QString& path, bool folder, QStringList* created)
     }
     *created += made;
     if (!folder && !QFileInfo::exists(path)) {
-        const int fd = ::open(path8(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0444);
+        const int fd = ::open(path8(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0444);
         if (fd < 0)
             return false;
         ::close(fd);
         created->append(path);
     }
     return true;
+}
+
+// A link's name relative to its presentation's folder, when it may be shown:
+// below the folder, and no part of it hidden.
+QString linkBelow(const QString& link)
+{
+    const QString clean = QDir::cleanPath(link);
+    if (clean.isEmpty() || clean.startsWith(QLatin1Char('/')) || clean == QLatin1String(".") ||
+        clean.startsWith(QLatin1String("../")) || clean == QLatin1String(".."))
+        return QString();
+    for (const QString& part : clean.split(QLatin1Char('/'))) {
+        if (part.startsWith(QLatin1Char('.')))
+            return QString();
+    }
+    return clean;
 }
 
 } // namespace
@@ -208,15 +222,82 @@ QString RefusedText(const QString& why)
         .arg(why);
 }
 
-QString ShownPath(const QString& presentation)
+Plan RendererPlan(const QStringList& programFolders, const QString& profileTemplate, qint64 jobBytes)
 {
-    const QFileInfo info(presentation);
-    const QString folder = canonical(info.absolutePath());
-    const QString home = canonical(QDir::homePath());
-    bool alone = folder == QLatin1String("/") || under(home, folder);
-    for (const char* shared : kSharedTemporary)
-        alone = alone || folder == canonical(QString::fromLatin1(shared));
-    return alone ? info.absoluteFilePath() : info.absolutePath();
+    Plan plan;
+    plan.readable = QStringList{profileTemplate} + programFolders;
+    plan.jobBytes = jobBytes;
+    return plan;
+}
+
+Plan ProfileMakerPlan(const QString& folder, const QString& programFolder)
+{
+    Plan plan;
+    plan.writable = {folder};
+    plan.readable = {programFolder};
+    return plan;
+}
+
+Plan CheckPlan()
+{
+    return {};
+}
+
+Deck::~Deck()
+{
+    for (const File& file : m_files)
+        ::close(file.fd);
+}
+
+bool Deck::open(const QString& presentation, const QStringList& links, QString* why)
+{
+    // A presentation that is a link, or lies below one, is shown at its real
+    // path: the link would lead nowhere inside the sandbox.
+    const QString real = QFileInfo(presentation).canonicalFilePath();
+    const QString folderPath = QFileInfo(real).path();
+    const int folder = real.isEmpty() ? -1 : ::open(path8(folderPath).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    struct stat st = {};
+    if (folder < 0 || ::fstat(folder, &st) != 0) {
+        if (folder >= 0)
+            ::close(folder);
+        *why = QStringLiteral("%1 cannot be opened").arg(presentation);
+        return false;
+    }
+    m_folder = {st.st_dev, st.st_ino};
+    // Each file is opened below the folder just identified, through no
+    // symbolic link and no magic one; only regular files count.
+    const auto openBelow = [&](const QString& relative) {
+        open_how how = {};
+        how.flags = O_PATH | O_CLOEXEC;
+        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+        const int fd = static_cast<int>(::syscall(SYS_openat2, folder, path8(relative).constData(), &how, sizeof how));
+        struct stat file = {};
+        if (fd >= 0 && (::fstat(fd, &file) != 0 || !S_ISREG(file.st_mode))) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    };
+    const int deck = openBelow(QFileInfo(real).fileName());
+    if (deck < 0) {
+        ::close(folder);
+        *why = QStringLiteral("%1 is no file that can be printed").arg(presentation);
+        return false;
+    }
+    m_files.append({real, deck});
+    QStringList seen = {real};
+    for (const QString& link : links) {
+        const QString relative = linkBelow(link);
+        const QString path = folderPath + QLatin1Char('/') + relative;
+        if (relative.isEmpty() || seen.contains(path) || m_files.size() > kMostLinks)
+            continue;
+        if (const int fd = openBelow(relative); fd >= 0) {
+            m_files.append({path, fd});
+            seen << path;
+        }
+    }
+    ::close(folder);
+    return true;
 }
 
 std::unique_ptr<Root> Root::make(const Plan& plan, QString* why)
@@ -225,6 +306,19 @@ std::unique_ptr<Root> Root::make(const Plan& plan, QString* why)
     const uid_t uid = ::getuid();
     const gid_t gid = ::getgid();
     root->m_asRoot = uid == 0;
+    root->m_user = uid;
+    root->m_group = gid;
+    if (root->m_asRoot) {
+        const passwd* user = ::getpwnam(kSandboxUser);
+        if (!user || user->pw_uid == 0) {
+            *why = QStringLiteral("run as root, LibreOffice runs as the system user %1, which is missing; the "
+                                  "package makes it, or: sudo adduser --system --group --no-create-home %1")
+                       .arg(QLatin1String(kSandboxUser));
+            return nullptr;
+        }
+        root->m_user = user->pw_uid;
+        root->m_group = user->pw_gid;
+    }
     if (::unshare(root->m_asRoot ? CLONE_NEWNS : CLONE_NEWUSER | CLONE_NEWNS) != 0) {
         *why = failed(QStringLiteral("this system does not allow user namespaces (unshare)"));
         return nullptr;
@@ -241,12 +335,13 @@ std::unique_ptr<Root> Root::make(const Plan& plan, QString* why)
         *why = failed(QStringLiteral("mount namespace"));
         return nullptr;
     }
-    if (root->m_asRoot && (root->m_idmap = rootAsNobody()) < 0) {
-        *why = failed(QStringLiteral("the user namespace that maps root to nobody could not be made"));
+    if (root->m_asRoot && (root->m_idmap = rootAsSandboxUser(root->m_user, root->m_group)) < 0) {
+        *why = failed(QStringLiteral("the user namespace that maps root to the sandbox's user could not be made"));
         return nullptr;
     }
-    // Run as root, bubblewrap runs as nobody, who must be able to look up
-    // the root's path: it stands in the system's temporary folder then.
+    // Run as root, bubblewrap runs as the sandbox's user, who must be able
+    // to look up the root's path: it stands in the system's temporary
+    // folder then.
     const QDir temporary(root->m_asRoot ? QStringLiteral("/tmp") : QDir::tempPath());
     // Roots left by renderers that were killed: empty folders on the host.
     for (const QString& left :
@@ -279,38 +374,50 @@ std::unique_ptr<Root> Root::make(const Plan& plan, QString* why)
             return nullptr;
         }
     }
-    const uid_t owner = root->m_asRoot ? kNobody : uid;
-    const gid_t group = root->m_asRoot ? kNoGroup : gid;
+    const QByteArray ids = ",uid=" + QByteArray::number(root->m_user) + ",gid=" + QByteArray::number(root->m_group);
+    const QByteArray size = ",size=" + QByteArray::number(kTmpBytes);
+    // The sandbox's own home and temporary folders (LibreOffice makes its
+    // pipes in /tmp, where presentations of the host's /tmp are shown too),
+    // and the place its PDF folder is shown.
     QStringList made;
-    const QByteArray home = r + path8(QDir::homePath());
-    const QByteArray ids = ",uid=" + QByteArray::number(owner) + ",gid=" + QByteArray::number(group);
-    // A private /tmp and home, made here so that a presentation's folder
-    // below them can still be shown later.
     if (::mkdir((r + "/proc").constData(), 0755) != 0 || ::mkdir((r + "/dev").constData(), 0755) != 0 ||
-        ::mkdir((r + kEmptyFolder).constData(), 0555) != 0 ||
-        !makeMountPoint(QString::fromUtf8(r + kEmptyFile), false, &made) ||
         ::mkdir((r + "/tmp").constData(), 0755) != 0 ||
-        ::mount("tmpfs", (r + "/tmp").constData(), "tmpfs", MS_NOSUID | MS_NODEV,
-                ("mode=1777,size=" + QByteArray::number(kTmpBytes)).constData()) != 0 ||
-        !makeMountPoint(QFile::decodeName(home), true, &made) ||
-        ::mount("tmpfs", home.constData(), "tmpfs", MS_NOSUID | MS_NODEV,
-                ("mode=0700,size=" + QByteArray::number(kTmpBytes) + ids).constData()) != 0) {
+        ::mount("tmpfs", (r + "/tmp").constData(), "tmpfs", MS_NOSUID | MS_NODEV, ("mode=1777" + size).constData()) !=
+            0 ||
+        !makeMountPoint(QFile::decodeName(r + kInsideHome), true, &made) ||
+        !makeMountPoint(QFile::decodeName(r + kInsideTemporary), true, &made) ||
+        !makeMountPoint(QFile::decodeName(r + kInsideOutput), true, &made) ||
+        ::mount("tmpfs", (r + kInsideHome).constData(), "tmpfs", MS_NOSUID | MS_NODEV,
+                ("mode=0700" + size + ids).constData()) != 0 ||
+        ::mount("tmpfs", (r + kInsideTemporary).constData(), "tmpfs", MS_NOSUID | MS_NODEV,
+                ("mode=0700" + size + ids).constData()) != 0) {
         *why = failed(QStringLiteral("the sandbox's private folders could not be made"));
         return nullptr;
     }
+    // The renderings' PDF folders: beside the root, in this namespace alone.
+    if (plan.jobBytes > 0) {
+        root->m_jobs = r + ".jobs";
+        if (::mkdir(root->m_jobs.constData(), 0700) != 0 ||
+            ::mount("tmpfs", root->m_jobs.constData(), "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC,
+                    ("mode=0700,size=" + QByteArray::number(plan.jobBytes)).constData()) != 0) {
+            *why = failed(QStringLiteral("the folder for PDFs could not be made"));
+            return nullptr;
+        }
+    }
     for (const QString& path : plan.writable) {
-        if (QFileInfo::exists(path) && !root->bind(path, kWritable, why))
+        if (QFileInfo::exists(path) && !root->bindPath(path, path, true, why))
             return nullptr;
     }
     for (const QString& path : plan.readable) {
-        if (QFileInfo::exists(path) && !root->bind(path, 0, why))
+        if (QFileInfo::exists(path) && !isSystemPath(canonical(path)) && !root->bindPath(path, path, false, why))
             return nullptr;
     }
+    root->m_planned = plan.writable + plan.readable;
     // Fonts are shown where they can be; a rendering without them still works.
     QString ignored;
     for (const QString& path : fontFolders()) {
-        if (QFileInfo(path).isDir())
-            root->bind(path, 0, &ignored);
+        if (QFileInfo(path).isDir() && !isSystemPath(canonical(path)) && root->bindPath(path, path, false, &ignored))
+            root->m_planned << path;
     }
     return root;
 }
@@ -320,119 +427,162 @@ Root::~Root()
     hide();
     ::umount2(m_root.constData(), MNT_DETACH);
     ::rmdir(m_root.constData());
+    if (!m_jobs.isEmpty()) {
+        ::umount2(m_jobs.constData(), MNT_DETACH);
+        ::rmdir(m_jobs.constData());
+    }
     if (m_idmap >= 0)
         ::close(m_idmap);
 }
 
-// Shows the host's path at the same path inside: read-only unless writable;
-// run as root, idmapped so that root's files there are nobody's.
-bool Root::bind(const QString& path, unsigned flags, QString* why)
+bool Root::bindPath(const QString& path, const QString& at, bool writable, QString* why)
 {
-    const bool writable = flags & kWritable;
-    if (!writable && isSystemPath(canonical(path)))
-        return true; // shown read-only anyway
-    const QString target = QString::fromUtf8(m_root) + path;
+    const int fd = ::open(path8(path).constData(), O_PATH | O_CLOEXEC);
+    if (fd < 0) {
+        *why = failed(QStringLiteral("%1 could not be shown to LibreOffice").arg(path));
+        return false;
+    }
+    const bool ok = bindFd(fd, at, writable, false, why);
+    ::close(fd);
+    return ok;
+}
+
+// Shows what fd is at the path at inside: read-only unless writable; run as
+// root, idmapped so that root's files there are the sandbox user's. A view's
+// mount goes with hide().
+bool Root::bindFd(int fd, const QString& at, bool writable, bool view, QString* why)
+{
+    struct stat st = {};
     QStringList created;
     // Run as root there is no namespace whose mounts are locked, and an
     // idmapped tree is taken one mount at a time.
-    const int tree = static_cast<int>(::syscall(SYS_open_tree, AT_FDCWD, path8(path).constData(),
-                                                OPEN_TREE_CLONE | OPEN_TREE_CLOEXEC | (m_asRoot ? 0 : AT_RECURSIVE)));
+    const int tree = ::fstat(fd, &st) != 0
+                         ? -1
+                         : static_cast<int>(::syscall(SYS_open_tree, fd, "",
+                                                      AT_EMPTY_PATH | OPEN_TREE_CLONE | OPEN_TREE_CLOEXEC |
+                                                          (m_asRoot ? 0 : AT_RECURSIVE)));
     mount_attr attributes{};
     attributes.attr_set =
         MOUNT_ATTR_NOSUID | MOUNT_ATTR_NODEV | (writable ? 0 : MOUNT_ATTR_RDONLY) | (m_asRoot ? MOUNT_ATTR_IDMAP : 0);
     attributes.userns_fd = static_cast<quint64>(m_idmap);
+    const int point = tree < 0 ? -1 : mountPoint(at, S_ISDIR(st.st_mode), &created);
     const bool ok =
-        tree >= 0 && makeMountPoint(target, QFileInfo(path).isDir(), &created) &&
+        point >= 0 &&
         ::syscall(SYS_mount_setattr, tree, "", AT_EMPTY_PATH | (m_asRoot ? 0 : AT_RECURSIVE), &attributes,
                   sizeof attributes) == 0 &&
-        ::syscall(SYS_move_mount, tree, "", AT_FDCWD, path8(target).constData(), MOVE_MOUNT_F_EMPTY_PATH) == 0;
+        ::syscall(SYS_move_mount, tree, "", point, "", MOVE_MOUNT_F_EMPTY_PATH | MOVE_MOUNT_T_EMPTY_PATH) == 0;
     const int error = errno;
-    if (tree >= 0)
-        ::close(tree);
-    if (flags & kView) {
+    if (point >= 0)
+        ::close(point);
+    if (view) {
         m_viewCreated += created;
+        // The tree's descriptor names the mount itself, whatever becomes of
+        // the names above it: it is what hide() unmounts.
         if (ok)
-            m_viewMounts << target;
+            m_viewMounts << tree;
     }
+    if (tree >= 0 && !(view && ok))
+        ::close(tree);
     if (!ok) {
         errno = error;
-        *why = failed(QStringLiteral("%1 could not be shown to LibreOffice").arg(path));
+        *why = failed(QStringLiteral("%1 could not be shown to LibreOffice").arg(at));
     }
     return ok;
 }
 
-// Covers, below a shown folder, its hidden folders and the sockets and pipes
-// a read-only mount would still let LibreOffice connect to or write into.
-// False when the folder holds too many folders to walk.
-bool Root::cover(const QString& folder, QString* why)
+// Opens the mount point at inside below the root (a folder, or an empty
+// file), making what is missing, one name at a time and following no link:
+// below the sandbox's own /tmp the inside may have made anything. The names
+// made are added to created. An O_PATH descriptor, or -1.
+int Root::mountPoint(const QString& inside, bool folder, QStringList* created) const
 {
-    struct stat top;
-    if (::stat(path8(folder).constData(), &top) != 0)
-        return false;
-    QStringList pending = {folder};
-    QList<QByteArray> covers;
-    for (int walked = 0; !pending.isEmpty(); ++walked) {
-        if (walked >= kMostFolders || covers.size() > kMostCovers) {
-            *why = QStringLiteral("%1 holds too many folders to show").arg(folder);
-            return false;
+    int dir = ::open(m_root.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const QStringList parts = inside.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString reached;
+    for (qsizetype i = 0; i < parts.size() && dir >= 0; ++i) {
+        const QByteArray name = path8(parts[i]);
+        reached += QLatin1Char('/') + parts[i];
+        int next = -1;
+        if (i + 1 < parts.size() || folder) {
+            next = ::openat(dir, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (next < 0 && errno == ENOENT && ::mkdirat(dir, name.constData(), 0755) == 0) {
+                *created << reached;
+                next = ::openat(dir, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            }
+        } else {
+            const int made =
+                ::openat(dir, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0444);
+            if (made >= 0) {
+                *created << reached;
+                ::close(made);
+            }
+            next = ::openat(dir, name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+            struct stat st = {};
+            if (next >= 0 && (::fstat(next, &st) != 0 || !S_ISREG(st.st_mode))) {
+                ::close(next);
+                next = -1;
+            }
         }
-        const QString current = pending.takeLast();
-        DIR* dir = ::opendir(path8(current).constData());
-        if (!dir)
-            continue;
-        while (const dirent* entry = ::readdir(dir)) {
-            const QByteArray name(entry->d_name);
-            if (name == "." || name == "..")
-                continue;
-            const QByteArray path = path8(current) + '/' + name;
-            struct stat st;
-            if (::lstat(path.constData(), &st) != 0)
-                continue;
-            if (S_ISDIR(st.st_mode) && name.startsWith('.'))
-                covers << path;
-            else if (S_ISSOCK(st.st_mode) || S_ISFIFO(st.st_mode))
-                covers << path;
-            else if (S_ISDIR(st.st_mode) && (!m_asRoot || st.st_dev == top.st_dev))
-                pending << QFile::decodeName(path);
-        }
-        ::closedir(dir);
+        ::close(dir);
+        dir = next;
     }
-    for (const QByteArray& path : covers) {
-        struct stat st;
-        const bool folderCover = ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
-        const QByteArray target = m_root + path;
-        // Made read-only before it is attached: a remount afterwards would
-        // not reach the sandbox's copy of the mount.
-        const int tree = static_cast<int>(::syscall(SYS_open_tree, AT_FDCWD,
-                                                    (m_root + (folderCover ? kEmptyFolder : kEmptyFile)).constData(),
-                                                    OPEN_TREE_CLONE | OPEN_TREE_CLOEXEC));
-        mount_attr attributes{};
-        attributes.attr_set = MOUNT_ATTR_RDONLY | MOUNT_ATTR_NOSUID | MOUNT_ATTR_NODEV;
-        const bool ok = tree >= 0 &&
-                        ::syscall(SYS_mount_setattr, tree, "", AT_EMPTY_PATH, &attributes, sizeof attributes) == 0 &&
-                        ::syscall(SYS_move_mount, tree, "", AT_FDCWD, target.constData(), MOVE_MOUNT_F_EMPTY_PATH) == 0;
-        if (tree >= 0)
-            ::close(tree);
-        if (!ok) {
-            *why = failed(QStringLiteral("%1 could not be hidden from LibreOffice").arg(QFile::decodeName(path)));
-            return false;
-        }
-    }
-    return true;
+    return dir;
 }
 
-bool Root::show(const QString& presentation, const QString& writableFolder, QString* why)
+// Removes what mountPoint made at inside, relative to its folder's
+// descriptor reached following no link.
+void Root::removeMountPoint(const QString& inside) const
+{
+    int dir = ::open(m_root.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const QStringList parts = inside.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (qsizetype i = 0; i + 1 < parts.size() && dir >= 0; ++i) {
+        const int next = ::openat(dir, path8(parts[i]).constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ::close(dir);
+        dir = next;
+    }
+    if (dir < 0 || parts.isEmpty())
+        return;
+    const QByteArray name = path8(parts.last());
+    if (::unlinkat(dir, name.constData(), AT_REMOVEDIR) != 0)
+        ::unlinkat(dir, name.constData(), 0);
+    ::close(dir);
+}
+
+// What the sandbox sees already, for as long as it lives: the system's
+// folders, the plan's and the fonts'.
+bool Root::shownAlready(const QString& path) const
+{
+    if (isSystemPath(path))
+        return true;
+    for (const QString& folder : m_planned) {
+        if (under(path, canonical(folder)))
+            return true;
+    }
+    return false;
+}
+
+bool Root::show(const Deck& deck, const QString& outputFolder, QString* why)
 {
     hide();
-    const QString shown = ShownPath(presentation);
-    bool ok = bind(shown, kView, why);
-    if (ok && shown != QFileInfo(presentation).absoluteFilePath() && !cover(shown, why)) {
-        // A folder that cannot be walked or covered: the presentation alone.
-        hide();
-        ok = bind(QFileInfo(presentation).absoluteFilePath(), kView, why);
+    bool ok = !deck.files().isEmpty();
+    for (const Deck::File& file : deck.files()) {
+        if (!ok)
+            break;
+        if (under(file.path, QString::fromLatin1(kInside))) {
+            *why = QStringLiteral("%1 stands where the sandbox keeps its own folders").arg(file.path);
+            ok = false;
+        } else if (!shownAlready(file.path)) {
+            ok = bindFd(file.fd, file.path, false, true, why);
+        }
     }
-    if (ok && !writableFolder.isEmpty())
-        ok = bind(writableFolder, kView | kWritable, why);
+    if (ok && !outputFolder.isEmpty()) {
+        const int fd = ::open(path8(outputFolder).constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ok = fd >= 0 && bindFd(fd, QString::fromLatin1(kInsideOutput), true, true, why);
+        if (fd < 0)
+            *why = failed(QStringLiteral("%1 could not be shown to LibreOffice").arg(outputFolder));
+        else
+            ::close(fd);
+    }
     if (!ok)
         hide();
     return ok;
@@ -440,14 +590,22 @@ bool Root::show(const QString& presentation, const QString& writableFolder, QStr
 
 void Root::hide()
 {
-    for (auto it = m_viewMounts.crbegin(); it != m_viewMounts.crend(); ++it)
-        ::umount2(path8(*it).constData(), MNT_DETACH);
-    for (auto it = m_viewCreated.crbegin(); it != m_viewCreated.crend(); ++it) {
-        if (::rmdir(path8(*it).constData()) != 0)
-            ::unlink(path8(*it).constData());
+    for (auto it = m_viewMounts.crbegin(); it != m_viewMounts.crend(); ++it) {
+        ::umount2(("/proc/self/fd/" + QByteArray::number(*it)).constData(), MNT_DETACH);
+        ::close(*it);
     }
+    for (auto it = m_viewCreated.crbegin(); it != m_viewCreated.crend(); ++it)
+        removeMountPoint(*it);
     m_viewMounts.clear();
     m_viewCreated.clear();
+}
+
+QString Root::newJobFolder() const
+{
+    if (m_jobs.isEmpty())
+        return QString();
+    QByteArray folder = m_jobs + "/row-XXXXXX";
+    return ::mkdtemp(folder.data()) ? QFile::decodeName(folder) : QString();
 }
 
 pid_t Root::start(const QStringList& command, int keepFd, QString* why, int output) const
@@ -489,7 +647,7 @@ pid_t Root::start(const QStringList& command, int keepFd, QString* why, int outp
         "--"};
     for (const QString& word : command)
         arguments << path8(word);
-    const QByteArrayList environment = sandboxEnvironment(QDir::homePath());
+    const QByteArrayList environment = sandboxEnvironment();
     std::vector<char*> argv, envp;
     for (const QByteArray& a : arguments)
         argv.push_back(const_cast<char*>(a.constData()));
@@ -498,20 +656,33 @@ pid_t Root::start(const QStringList& command, int keepFd, QString* why, int outp
         envp.push_back(const_cast<char*>(e.constData()));
     envp.push_back(nullptr);
 
+    // Run as root, the sandbox's user enters a user namespace of root's
+    // own, whose ids this process writes once the child has made it: no
+    // process of the host but root's may enter it or what is made in it.
+    int unshared[2] = {-1, -1}, mapped[2] = {-1, -1};
+    if (m_asRoot && (::pipe2(unshared, O_CLOEXEC) != 0 || ::pipe2(mapped, O_CLOEXEC) != 0)) {
+        *why = failed(QStringLiteral("the sandbox could not be started"));
+        return -1;
+    }
     const pid_t pid = ::fork();
     if (pid == 0) {
         const pid_t parent = ::getppid();
+        if (m_asRoot) {
+            char c = 0;
+            if (::setgroups(0, nullptr) != 0 || ::unshare(CLONE_NEWUSER) != 0 || ::write(unshared[1], &c, 1) != 1 ||
+                ::read(mapped[0], &c, 1) != 1 || ::setresgid(m_group, m_group, m_group) != 0 ||
+                ::setresuid(m_user, m_user, m_user) != 0)
+                ::_exit(126);
+        }
         if (output >= 0 && (::dup2(output, STDOUT_FILENO) < 0 || ::dup2(output, STDERR_FILENO) < 0))
             ::_exit(126);
         // Everything but the standard streams, the filter and keepFd is closed.
         for (int fd = 3; fd < 1024; ++fd) {
-            if (fd != filter && fd != keepFd)
+            if (fd != filter && fd != keepFd && fd != unshared[1] && fd != mapped[0])
                 ::close(fd);
         }
         if (keepFd >= 0)
             ::fcntl(keepFd, F_SETFD, 0);
-        if (m_asRoot && (::setgroups(0, nullptr) != 0 || ::setgid(kNoGroup) != 0 || ::setuid(kNobody) != 0))
-            ::_exit(126);
         // Set after the change of user, which clears it.
         if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent)
             ::_exit(126);
@@ -522,6 +693,25 @@ pid_t Root::start(const QStringList& command, int keepFd, QString* why, int outp
     ::close(filter);
     if (pid < 0)
         *why = failed(QStringLiteral("the sandbox could not be started"));
+    if (m_asRoot) {
+        ::close(unshared[1]);
+        ::close(mapped[0]);
+        char c = 0;
+        const QByteArray proc = "/proc/" + QByteArray::number(pid);
+        const bool ok =
+            pid > 0 && ::read(unshared[0], &c, 1) == 1 &&
+            writeFile(proc + "/uid_map", QByteArray::number(m_user) + ' ' + QByteArray::number(m_user) + " 1") &&
+            writeFile(proc + "/gid_map", QByteArray::number(m_group) + ' ' + QByteArray::number(m_group) + " 1") &&
+            ::write(mapped[1], &c, 1) == 1;
+        ::close(unshared[0]);
+        ::close(mapped[1]);
+        if (pid > 0 && !ok) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            *why = failed(QStringLiteral("the sandbox's user namespace could not be made"));
+            return -1;
+        }
+    }
     return pid;
 }
 

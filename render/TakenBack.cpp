@@ -95,6 +95,13 @@ int copyOut(int from, qint64 size, const QString& folder)
 }
 } // namespace
 
+bool PdfFileSound(const struct stat& st, nlink_t links)
+{
+    // Sparse: a few blocks that claim gigabytes, which a copy would write out.
+    return S_ISREG(st.st_mode) && st.st_nlink == links && st.st_uid == ::geteuid() && st.st_size >= 0 &&
+           qint64(st.st_blocks) * 512 >= st.st_size;
+}
+
 RenderedPdf TakePdf(const QString& folder, const QString& name, const QString& presentation, const QString& counter)
 {
     // All the rendering wrote counts, not its PDF alone.
@@ -103,23 +110,27 @@ RenderedPdf TakePdf(const QString& folder, const QString& name, const QString& p
     const Descriptor dir(
         ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     const QByteArray pdfName = dir.get() < 0 ? QByteArray() : name.isEmpty() ? onlyPdfIn(dir.get()) : name.toUtf8();
-    const Descriptor pdf(
-        pdfName.isEmpty() ? -1
-                          : ::openat(dir.get(), pdfName.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const int pdf = pdfName.isEmpty()
+                        ? -1
+                        : ::openat(dir.get(), pdfName.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    // What the renderer left goes, whatever becomes of it: a link itself,
+    // never what it leads to.
+    if (dir.get() >= 0 && !pdfName.isEmpty())
+        ::unlinkat(dir.get(), pdfName.constData(), 0);
+    return TakePdfFrom(pdf, folder + QLatin1Char('/') + QFile::decodeName(pdfName), presentation, counter);
+}
+
+RenderedPdf TakePdfFrom(int fd, const QString& path, const QString& presentation, const QString& counter)
+{
+    const Descriptor pdf(fd);
     struct stat st = {};
-    // Not a link, a pipe, a folder, another name of a file outside or a
-    // file of another user's.
-    if (pdf.get() < 0 || ::fstat(pdf.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
-        st.st_uid != ::geteuid()) {
-        if (dir.get() >= 0 && !pdfName.isEmpty())
-            ::unlinkat(dir.get(), pdfName.constData(), 0); // a link itself, never what it leads to
+    // Not a link, a pipe, a folder, a file with a name left (another name
+    // of a file outside), a file of another user's or a sparse one.
+    if (pdf.get() < 0 || ::fstat(pdf.get(), &st) != 0 || !PdfFileSound(st, 0))
         ThrowUnreadable(presentation);
-    }
-    // What the renderer left goes, whatever becomes of it.
-    ::unlinkat(dir.get(), pdfName.constData(), 0);
     if (st.st_size > PdfSizeLimit())
         ThrowTooLarge(presentation, PdfSizeLimit());
-    const int copy = copyOut(pdf.get(), st.st_size, folder);
+    const int copy = copyOut(pdf.get(), st.st_size, QFileInfo(path).path());
     const PdfFacts facts = copy < 0 ? PdfFacts() : CountPages(copy, counter);
     const int pages = facts.pages;
     auto file = std::make_shared<QFile>();
@@ -131,7 +142,7 @@ RenderedPdf TakePdf(const QString& folder, const QString& name, const QString& p
             QStringLiteral("LibreOffice made an incomplete PDF of %1, so it was not printed.").arg(presentation));
     if (pages == 0)
         throw Failure(failure::kAutomationError, QStringLiteral("%1 has no slides to print.").arg(presentation));
-    return {folder + QLatin1Char('/') + QFile::decodeName(pdfName), pages, facts, file};
+    return {path, pages, facts, file};
 }
 
 QByteArray ReadCount(int fd, int ms)

@@ -4,7 +4,7 @@
 // over: nothing it leaves or says is believed. What comes back, and how:
 // - the PDF: opened once, relative to its folder's descriptor, following no
 //   link and waiting on no pipe; it must be a regular file of the renderer's
-//   user with one link, within the size bound. What is counted and printed
+//   user with one link, within the size bound, and not sparse. What is counted and printed
 //   is a copy of the bytes checked, in a file the sandbox never sees.
 // - its pages: counted from that copy by a process of pradelux-render's that
 //   can open, connect to or start nothing, with bounded memory and time;
@@ -22,6 +22,7 @@
 #include <QString>
 #include <memory>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 namespace pradelux::office {
 
@@ -53,6 +54,13 @@ struct RenderedPdf
 // Failure naming the presentation when it is no whole PDF with pages, or the
 // folder holds more than the bound.
 RenderedPdf TakePdf(const QString& folder, const QString& name, const QString& presentation, const QString& counter);
+// The same for a PDF open at fd (which is taken) whose name is gone, as the
+// kept renderer hands it back; path names where it was made, and the copy
+// goes beside it.
+RenderedPdf TakePdfFrom(int fd, const QString& path, const QString& presentation, const QString& counter);
+// Whether a PDF the inside left may be taken: a regular file of this user's
+// with this many names, whose blocks hold all of its size.
+bool PdfFileSound(const struct stat& st, nlink_t links);
 
 // The pages of the PDF open at fd (read from its start), as counted by
 // counter --count-pages-server, which is started once and kept; -1 for a

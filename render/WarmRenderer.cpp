@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalSocket>
@@ -17,6 +18,8 @@
 #include <QThread>
 
 #include <csignal>
+#include <cstring>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -55,6 +58,61 @@ qint64 peerOf(const QLocalSocket& socket)
         return 0;
     return peer.pid;
 }
+// The kept renderer's answer: one line, and the PDF's descriptor beside it.
+class Answer
+{
+public:
+    ~Answer()
+    {
+        for (int fd : m_fds)
+            ::close(fd);
+    }
+    // Reads what came within ms.
+    void read(int socket, int ms)
+    {
+        pollfd p{socket, POLLIN, 0};
+        if (::poll(&p, 1, ms) <= 0)
+            return;
+        char chunk[1024];
+        iovec data{chunk, sizeof chunk};
+        alignas(cmsghdr) char control[CMSG_SPACE(4 * sizeof(int))] = {};
+        msghdr header = {};
+        header.msg_iov = &data;
+        header.msg_iovlen = 1;
+        header.msg_control = control;
+        header.msg_controllen = sizeof control;
+        const ssize_t n = ::recvmsg(socket, &header, MSG_CMSG_CLOEXEC | MSG_DONTWAIT);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            return;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS) {
+                const size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+                for (size_t i = 0; i < count; ++i) {
+                    int fd;
+                    std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
+                    m_fds << fd;
+                }
+            }
+        }
+        if (n <= 0)
+            m_closed = true;
+        else
+            m_buffer.append(chunk, n);
+        if (m_buffer.size() > kAnswerMax)
+            m_closed = true;
+    }
+    bool closed() const { return m_closed; }
+    bool complete() const { return m_buffer.endsWith('\n') && m_buffer.count('\n') == 1 && m_fds.size() <= 1; }
+    bool done() const { return m_closed || m_buffer.contains('\n'); }
+    QByteArray line() const { return m_buffer; }
+    // The descriptor that came, now the caller's; -1 when none did.
+    int takeDescriptor() { return m_fds.size() == 1 ? m_fds.takeFirst() : -1; }
+
+private:
+    QByteArray m_buffer;
+    QList<int> m_fds;
+    bool m_closed = false;
+};
 } // namespace
 
 WarmRenderer::WarmRenderer(QString renderProgram, QString socketPath, int timeoutMs, QString logFile)
@@ -137,9 +195,12 @@ void WarmRenderer::prestart()
 
 void WarmRenderer::cancelPrestart()
 {
-    // Told to end, it takes its sandbox along.
-    if (m_starting)
+    // Told to end, it takes its sandbox along, and what it was making: it
+    // is gone before this returns, so nothing of it is written after.
+    if (m_starting) {
         m_starting->kill(SIGTERM);
+        m_starting->waitGone(5000);
+    }
     m_starting.reset();
 }
 
@@ -192,19 +253,22 @@ RenderedPdf WarmRenderer::render(const RenderRequest& request, const QString& wo
 {
     const QString output = workFolder + QStringLiteral("/deck.pdf");
     for (int attempt = 1;; ++attempt) {
-        QFile::remove(output);
         QLocalSocket socket;
         QString why;
         if (!connect(socket, &why))
             throw Failure(failure::kAutomationError,
                           QStringLiteral("%1 could not be printed: LibreOffice could not be started (%2).")
                               .arg(request.presentation, why));
+        // The request names no folder: the PDF comes back as a descriptor.
         const QJsonObject message{{QStringLiteral("presentation"), request.presentation},
-                                  {QStringLiteral("pdf"), output},
+                                  {QStringLiteral("links"), QJsonArray::fromStringList(request.links)},
                                   {QStringLiteral("filter"), PdfFilterOptions(request)},
                                   {QStringLiteral("alone"), request.isolated}};
         socket.write(QJsonDocument(message).toJson(QJsonDocument::Compact) + '\n');
         socket.flush();
+        // The answer is read from the socket itself, so that the descriptor
+        // beside it is taken.
+        const int fd = static_cast<int>(socket.socketDescriptor());
 
         // The renderer's memory, its sandbox's included, is watched while it
         // works. It is held by a handle while it is surely the process at the
@@ -214,19 +278,17 @@ RenderedPdf WarmRenderer::render(const RenderRequest& request, const QString& wo
         QElapsedTimer clock;
         clock.start();
         Stop stop = Stop::None;
-        while (!socket.canReadLine() && socket.state() == QLocalSocket::ConnectedState &&
-               clock.elapsed() < m_timeoutMs && (stop = mustStop(renderer, TreeBytes(workFolder))) == Stop::None)
+        Answer answer;
+        while (!answer.done() && clock.elapsed() < m_timeoutMs && (stop = mustStop(renderer, 0)) == Stop::None)
             // Never a negative wait, which would be one without end: the
             // watch itself may take the rest of the time.
-            socket.waitForReadyRead(
-                static_cast<int>(qBound<qint64>(0, m_timeoutMs - clock.elapsed(), qint64(kWatchMs))));
-        if (!socket.canReadLine()) {
-            const bool hung = socket.state() == QLocalSocket::ConnectedState;
-            process.kill(SIGKILL);
-            // Gone, with its socket, before the next row looks for a renderer:
-            // that row gets a fresh one.
-            process.waitGone(5000);
-            QFile::remove(output);
+            answer.read(fd, static_cast<int>(qBound<qint64>(0, m_timeoutMs - clock.elapsed(), qint64(kWatchMs))));
+        if (!answer.complete()) {
+            const bool hung = !answer.closed();
+            // It goes with its whole tree (its sandbox's memory file systems
+            // included) before the next row looks for a renderer: that row
+            // gets a fresh one.
+            KillTree(renderer);
             if (stop != Stop::None || hung)
                 throwStopped(stop == Stop::None ? Stop::Time : stop, request.presentation, m_timeoutMs);
             // No answer, and the connection reset: a renderer that was ending
@@ -236,20 +298,22 @@ RenderedPdf WarmRenderer::render(const RenderRequest& request, const QString& wo
                 continue;
             ThrowCrashed(request.presentation, QStringLiteral("crashed"));
         }
-        const QJsonObject answer = QJsonDocument::fromJson(socket.readLine()).object();
+        const QJsonObject said = QJsonDocument::fromJson(answer.line()).object();
         // A renderer that serves no further row may have started the one
         // that takes over from it.
-        if (const qint64 successor = answer.value(QStringLiteral("successor")).toInteger(); successor > 0)
+        if (const qint64 successor = said.value(QStringLiteral("successor")).toInteger(); successor > 0)
             m_successor = std::make_unique<ProcessHandle>(successor);
-        if (!answer.value(QStringLiteral("ok")).toBool()) {
-            QFile::remove(output);
-            if (answer.value(QStringLiteral("error")).toString() == QLatin1String("type"))
+        if (!said.value(QStringLiteral("ok")).toBool()) {
+            const QString error = said.value(QStringLiteral("error")).toString();
+            if (error == QLatin1String("type"))
                 throw Failure(failure::kAutomationError,
                               QStringLiteral("LibreOffice could not print %1: it is not a presentation.")
                                   .arg(request.presentation));
+            if (error == QLatin1String("size"))
+                ThrowTooLarge(request.presentation, PdfSizeLimit());
             ThrowUnreadable(request.presentation);
         }
-        return TakePdf(workFolder, QStringLiteral("deck.pdf"), request.presentation, m_program);
+        return TakePdfFrom(answer.takeDescriptor(), output, request.presentation, m_program);
     }
 }
 

@@ -6,10 +6,13 @@
 // sandbox; LibreOffice runs in a second one inside it
 // (pradelux-render --render-worker FD PROGRAM PROFILE).
 //
-// pradelux-render --run-sandboxed PRESENTATION OUTFOLDER TEMPLATE -- PROGRAM
-// ARGUMENTS... runs a LibreOffice started afresh in the same sandbox; there,
+// pradelux-render --run-sandboxed PRESENTATION OUTFOLDER TEMPLATE [--link
+// FILE]... -- PROGRAM ARGUMENTS... runs a LibreOffice started afresh in the
+// same sandbox, shown the presentation and the files it links (named
+// relative to its folder), with OUTFOLDER at the sandbox's PDF folder; there,
 // pradelux-render --with-profile TEMPLATE -- PROGRAM... gives it its copy of
-// the profile. pradelux-render --count-pages-server counts PDFs' pages, and
+// the profile. pradelux-render --launcher FD starts the renderers that take
+// over from this one. pradelux-render --count-pages-server counts PDFs' pages, and
 // pradelux-render --make-profile FOLDER SOFFICE makes the profile's template.
 #include "ChildProcess.h"
 #include "ProfileTemplate.h"
@@ -34,20 +37,26 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-// The sandbox's root, removed when this process is told to end.
+// The sandbox's root and the PDFs' folder beside it, removed when this
+// process is told to end.
 char g_root[4096];
+char g_jobs[4096];
 
 void endOnTerm(int)
 {
     ::umount2(g_root, MNT_DETACH);
     ::rmdir(g_root);
+    ::umount2(g_jobs, MNT_DETACH);
+    ::rmdir(g_jobs);
     ::_exit(0);
 }
 
@@ -70,31 +79,124 @@ int waitFor(pid_t pid)
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// Starts pradelux-render --after PREDECESSOR twice removed, in a session of
+// its own, so that it is no process of the predecessor's tree: neither
+// counted in its memory nor ended with it. Its process id, or 0.
+qint64 startAfter(const QByteArray& program, qint64 predecessor)
+{
+    const QByteArray after = QByteArray::number(predecessor);
+    char* const argv[] = {const_cast<char*>(program.constData()), const_cast<char*>("--after"),
+                          const_cast<char*>(after.constData()), nullptr};
+    int ids[2];
+    if (::pipe2(ids, O_CLOEXEC) != 0)
+        return 0;
+    const pid_t middle = ::fork();
+    if (middle == 0) {
+        ::setsid();
+        const pid_t successor = ::fork();
+        if (successor == 0) {
+            const int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, STDIN_FILENO);
+            ::dup2(null, STDOUT_FILENO);
+            // Nothing of the renderer's but its log.
+            ::syscall(SYS_close_range, 3U, ~0U, 0U);
+            ::chdir("/");
+            ::execv(argv[0], argv);
+            ::_exit(127);
+        }
+        const qint64 id = successor;
+        (void)!::write(ids[1], &id, sizeof id);
+        ::_exit(0);
+    }
+    ::close(ids[1]);
+    qint64 id = 0;
+    if (middle < 0 || ::read(ids[0], &id, sizeof id) != sizeof id)
+        id = 0;
+    ::close(ids[0]);
+    if (middle > 0)
+        ::waitpid(middle, nullptr, 0);
+    return id > 0 ? id : 0;
+}
+
+// pradelux-render --launcher FD: started while the renderer still stands in
+// the namespaces it was started in, it starts each renderer that takes over
+// from that one (asked on FD with the predecessor's id, answering with the
+// new one's), so that no renderer starts inside another. It ends with the
+// renderer.
+int runLauncher(int socket)
+{
+    const QByteArray program = QFile::encodeName(ownFolder() + QStringLiteral("/pradelux-render"));
+    qint64 predecessor = 0;
+    while (::recv(socket, &predecessor, sizeof predecessor, 0) == sizeof predecessor) {
+        const qint64 id = startAfter(program, predecessor);
+        if (::send(socket, &id, sizeof id, MSG_NOSIGNAL) != sizeof id)
+            break;
+    }
+    return 0;
+}
+
+// Starts the launcher; this end of its socket, or -1.
+int startLauncher(const QByteArray& program)
+{
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0)
+        return -1;
+    const QByteArray fd = QByteArray::number(pair[1]);
+    char* const argv[] = {const_cast<char*>(program.constData()), const_cast<char*>("--launcher"),
+                          const_cast<char*>(fd.constData()), nullptr};
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent)
+            ::_exit(0);
+        ::fcntl(pair[1], F_SETFD, 0);
+        ::execv(argv[0], argv);
+        ::_exit(127);
+    }
+    ::close(pair[1]);
+    if (pid < 0) {
+        ::close(pair[0]);
+        return -1;
+    }
+    return pair[0];
+}
+
 int runSandboxed(int argc, char* argv[])
 {
-    if (argc < 7 || std::strcmp(argv[5], "--") != 0) {
-        std::fputs("pradelux-render --run-sandboxed PRESENTATION OUTFOLDER TEMPLATE -- PROGRAM ARGUMENTS...\n", stderr);
+    const char* usage =
+        "pradelux-render --run-sandboxed PRESENTATION OUTFOLDER TEMPLATE [--link FILE]... -- PROGRAM ARGUMENTS...\n";
+    QStringList links;
+    int separator = 5;
+    for (; separator + 1 < argc && std::strcmp(argv[separator], "--link") == 0; separator += 2)
+        links << QFile::decodeName(argv[separator + 1]);
+    if (argc < separator + 2 || std::strcmp(argv[separator], "--") != 0) {
+        std::fputs(usage, stderr);
         return 2;
     }
-    const QString presentation = QFileInfo(QFile::decodeName(argv[2])).absoluteFilePath();
-    pradelux::office::sandbox::Plan plan;
     // The program's folder, and that of a program it runs in turn (after a
     // "--" of its own: LibreOffice after its profile is copied).
-    plan.readable = {QFile::decodeName(argv[4]), programFolderOf(QFile::decodeName(argv[6]))};
-    for (int i = 7; i + 1 < argc; ++i) {
+    QStringList programs = {programFolderOf(QFile::decodeName(argv[separator + 1]))};
+    for (int i = separator + 2; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "--") == 0)
-            plan.readable << programFolderOf(QFile::decodeName(argv[i + 1]));
+            programs << programFolderOf(QFile::decodeName(argv[i + 1]));
     }
     QString why;
-    std::unique_ptr<pradelux::office::sandbox::Root> root = pradelux::office::sandbox::Root::make(plan, &why);
-    if (!root || !root->show(presentation, QFileInfo(QFile::decodeName(argv[3])).absoluteFilePath(), &why)) {
+    pradelux::office::sandbox::Deck deck;
+    std::unique_ptr<pradelux::office::sandbox::Root> root = pradelux::office::sandbox::Root::make(
+        pradelux::office::sandbox::RendererPlan(programs, QFile::decodeName(argv[4])), &why);
+    if (!root) {
         pradelux::office::sandbox::ForgetWorks();
         std::fprintf(stderr, "pradelux-render: LibreOffice cannot be run safely here: %s\n",
                      why.toLocal8Bit().constData());
         return 5;
     }
+    if (!deck.open(QFile::decodeName(argv[2]), links, &why) ||
+        !root->show(deck, QFileInfo(QFile::decodeName(argv[3])).absoluteFilePath(), &why)) {
+        std::fprintf(stderr, "pradelux-render: %s\n", why.toLocal8Bit().constData());
+        return pradelux::office::kNotShownStatus;
+    }
     QStringList command;
-    for (int i = 6; i < argc; ++i)
+    for (int i = separator + 1; i < argc; ++i)
         command << QFile::decodeName(argv[i]);
     // What it says goes to the error output, up to a bound.
     int output[2];
@@ -158,7 +260,8 @@ int runWithProfile(int argc, char* argv[])
 int checkSandbox()
 {
     QString why;
-    std::unique_ptr<pradelux::office::sandbox::Root> root = pradelux::office::sandbox::Root::make({}, &why);
+    std::unique_ptr<pradelux::office::sandbox::Root> root =
+        pradelux::office::sandbox::Root::make(pradelux::office::sandbox::CheckPlan(), &why);
     const pid_t pid = root ? root->start({QStringLiteral("/bin/true")}, -1, &why) : -1;
     if (pid > 0 && waitFor(pid) == 0)
         return 0;
@@ -202,6 +305,8 @@ int main(int argc, char* argv[])
         return pradelux::office::RunProfileMaker(QFile::decodeName(argv[2]), QFile::decodeName(argv[3]));
     if (argc > 1 && std::strcmp(argv[1], "--check-sandbox") == 0)
         return checkSandbox();
+    if (argc == 3 && std::strcmp(argv[1], "--launcher") == 0)
+        return runLauncher(std::atoi(argv[2]));
     // pradelux-render --after PID: the renderer that PID started to take
     // over from it.
     qint64 predecessor = 0;
@@ -224,14 +329,31 @@ int main(int argc, char* argv[])
     const QString program = programFolderOf(soffice);
     const QString profile = pradelux::office::DefaultProfileTemplate();
     QString why;
+    // Told to end while the profile's template is made, it gives that up
+    // and leaves nothing half made.
+    struct sigaction stop = {};
+    stop.sa_handler = [](int) { pradelux::office::StopProfileMaking(); };
+    ::sigaction(SIGTERM, &stop, nullptr);
     if (!pradelux::office::EnsureProfileTemplate(profile, soffice, ownFolder() + QStringLiteral("/pradelux-render"),
                                                  &why)) {
+        if (pradelux::office::ProfileMakingStopped())
+            return 0;
         err << "pradelux-render: " << why << Qt::endl;
         return 5;
     }
-    pradelux::office::sandbox::Plan plan;
-    plan.readable = {profile, program, ownFolder()};
-    std::unique_ptr<pradelux::office::sandbox::Root> root = pradelux::office::sandbox::Root::make(plan, &why);
+    // From here on, told to end, it ends at once, taking its sandbox.
+    struct sigaction term = {};
+    term.sa_handler = endOnTerm;
+    ::sigaction(SIGTERM, &term, nullptr);
+    if (pradelux::office::ProfileMakingStopped())
+        return 0;
+    // Before this process leaves the namespaces it was started in.
+    const int launcher = startLauncher(QFile::encodeName(ownFolder() + QStringLiteral("/pradelux-render")));
+    // Room for one PDF at its bound, and what tells that it went past it.
+    std::unique_ptr<pradelux::office::sandbox::Root> root = pradelux::office::sandbox::Root::make(
+        pradelux::office::sandbox::RendererPlan({program, ownFolder()}, profile,
+                                                pradelux::office::PdfSizeLimit() + (qint64(1) << 20)),
+        &why);
     int pair[2] = {-1, -1};
     int output[2] = {-1, -1};
     if (root && (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0 || ::pipe2(output, O_CLOEXEC) != 0))
@@ -252,9 +374,7 @@ int main(int argc, char* argv[])
     // Told to end (a run's private bus ends with it), the root goes too;
     // the worker ends with this process.
     std::strncpy(g_root, root->path().constData(), sizeof g_root - 1);
-    struct sigaction term = {};
-    term.sa_handler = endOnTerm;
-    ::sigaction(SIGTERM, &term, nullptr);
+    std::strncpy(g_jobs, (root->path() + ".jobs").constData(), sizeof g_jobs - 1);
 
     QCoreApplication app(argc, argv);
     pradelux::office::RenderLimits limits;
@@ -265,7 +385,7 @@ int main(int argc, char* argv[])
     const int documents = qEnvironmentVariableIntValue("PRADELUX_RENDER_MAX_DOCUMENTS", &ok);
     if (ok && documents > 0)
         limits.maxDocuments = documents;
-    pradelux::office::RenderService service(socket, *root, pair[0], output[0], limits, predecessor);
+    pradelux::office::RenderService service(socket, *root, pair[0], output[0], limits, predecessor, launcher);
     if (!service.start(&why)) {
         err << "pradelux-render: " << why << Qt::endl;
         return 4;

@@ -16,6 +16,11 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# Run as root, the renderer's LibreOffice runs as a system user of its own,
+# which the package makes; for a build run as root, it is made here.
+if [ "$(id -u)" -eq 0 ] && ! getent passwd _pradelux >/dev/null; then
+  useradd --system --user-group --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin _pradelux
+fi
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 sudo=

@@ -1,8 +1,9 @@
 // A LibreOffice taken over by its file, as the escape kit plays it: the real
-// program exports three decks (in a folder of the home folder, in the home
-// folder itself and in /tmp) with the kit in place of LibreOffice, in both
-// renderers, as the user the tests run as and, when that is root, as an
-// ordinary user too. Each PDF says what the kit reached from inside.
+// program exports decks (in a folder of the home folder, in the home folder
+// itself, in /tmp, in the runtime folder, above the output folder) with the
+// kit preloaded into the real LibreOffice, in both renderers, as the user the
+// tests run as and, when that is root, as an ordinary user too. Each PDF says
+// what the kit reached from inside.
 #include "Decks.h"
 #include "TempEnvironment.h"
 
@@ -21,8 +22,12 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <iostream>
+#include <linux/nsfs.h>
+#include <pwd.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,12 +39,13 @@ namespace {
 const QString kApp = QStringLiteral(PRADELUX_APPFOLDER);
 
 // Attempts that code which escaped would win, which the sandbox must block.
-const QStringList kEscapes = {"hidden-folder", "home-secret",    "outside",         "socket-beside",
-                              "fifo-beside",   "runtime-socket", "session-bus",     "network",
-                              "other-process", "host-shm",       "host-tmp",        "many-processes",
-                              "extra-devices", "new-privileges", "host-environment"};
+const QStringList kEscapes = {"beside",           "hidden-folder",  "home-secret",    "outside",       "socket-beside",
+                              "fifo-beside",      "runtime-socket", "session-bus",    "network",       "other-process",
+                              "host-shm",         "host-tmp",       "many-processes", "extra-devices", "new-privileges",
+                              "host-environment", "service-socket"};
 // What the kit says of every row.
-constexpr int kAttempts = 30;
+constexpr int kAttempts = 33;
+const QString kLibreOffice = QStringLiteral("/usr/lib/libreoffice/program");
 // Those that only root wins outside.
 const QStringList kRootEscapes = {"proc-sys", "root-only-file", "root-user", "capabilities"};
 
@@ -57,9 +63,21 @@ public:
         talks = home + QStringLiteral("/talks");
         const QString tag = QString::number(::getpid()) + QLatin1Char('-') + QString::number(user);
         decks = {talks + "/talk.pptx", home + "/in-home.pptx", "/tmp/pradelux-kit-" + tag + ".pptx"};
+        // Two decks in the runtime folder, where the session bus and the
+        // renderer's own socket are.
+        inRuntime = {runtime + "/one.pptx", runtime + "/two.pptx"};
+        // A deck printed after another, into an output folder below its own.
+        board = home + "/private/board.pptx";
+        evil = home + "/work/evil.pptx";
+        workOut = home + "/work/pdf";
+        // Decks of folder A, the second one's folder swapped for C meanwhile.
+        swapped = {home + "/A/one.pptx", home + "/A/two.pptx"};
+        QDir().mkpath(home + "/C");
+        QDir().mkpath(workOut);
         // Decks that misbehave, each in a way of its own (see rows below).
         QDir().mkpath(home + "/lent");
-        for (const char* name : {"swap", "answerTwice", "lie", "fillFolder", "forkBomb", "fillHome", "flood"}) {
+        for (const char* name :
+             {"swap", "answerTwice", "lie", "fillFolder", "forkBomb", "fillHome", "flood", "sparse"}) {
             lent.insert(name, home + "/lent/" + name + ".pptx");
             QFile::copy(test::deck(QStringLiteral("pptx")), lent[name]);
         }
@@ -80,13 +98,24 @@ public:
         m_fifoReader = ::open(QFile::encodeName(talks + "/fifo").constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         QDir().mkpath(runtime);
         QDir().mkpath(out);
+        for (const QString& deck : QStringList{board, evil, swapped[0], swapped[1], home + "/C/two.pptx"}) {
+            QDir().mkpath(QFileInfo(deck).path());
+            QFile::copy(test::deck(QStringLiteral("pptx")), deck);
+        }
         QDir().mkpath(kit);
+        // The kit: LibreOffice's own program folder, whose soffice and
+        // soffice.bin start the real ones with the probe's library preloaded.
         QFile::copy(QStringLiteral(PRADELUX_SOURCE_DIR "/tests/endtoend/escape_kit/probe.py"), kit + "/probe.py");
-        QFile::copy(QStringLiteral(PRADELUX_ESCAPE_KIT_LIBRARY), kit + "/libsofficeapp.so");
-        test::writeFile(kit + "/soffice",
-                        QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther |
-                            QFileDevice::ExeOther | QFileDevice::WriteOwner,
-                        "#!/bin/sh\nexec /usr/bin/python3 \"${0%/*}/probe.py\" \"$@\"\n");
+        QFile::copy(QStringLiteral(PRADELUX_ESCAPE_KIT_LIBRARY), kit + "/probe.so");
+        for (const QString& name : QDir(kLibreOffice).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System))
+            if (name != "soffice" && name != "soffice.bin")
+                QFile::link(kLibreOffice + "/" + name, kit + "/" + name);
+        for (const char* program : {"soffice", "soffice.bin"})
+            test::writeFile(kit + "/" + program,
+                            QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                QFileDevice::ExeOther | QFileDevice::WriteOwner,
+                            QByteArray("#!/bin/sh\nkit=${0%/*}\nPRADELUX_KIT=$kit LD_PRELOAD=\"$kit/probe.so\" exec ") +
+                                QFile::encodeName(kLibreOffice) + "/" + program + " \"$@\"\n");
         for (QLocalServer* server : {&m_besideSocket, &m_agent})
             server->setSocketOptions(QLocalServer::WorldAccessOption);
         m_besideSocket.listen(talks + "/listening");
@@ -97,6 +126,10 @@ public:
         chown(m_dir.path());
         for (const QString& path : decks + hostFiles)
             chown(path);
+        for (const QString& deck : inRuntime) {
+            QFile::copy(test::deck(QStringLiteral("pptx")), deck);
+            chown(deck);
+        }
         start(m_bus, {"dbus-daemon", "--session", "--nofork", "--address=unix:path=" + runtime + "/bus"});
         start(m_other, {"sleep", "600"});
         QElapsedTimer clock;
@@ -110,13 +143,16 @@ public:
                                           {"shownWrite", talks + "/new.txt"},
                                           {"socket", talks + "/listening"},
                                           {"fifo", talks + "/fifo"},
-                                          {"waitFor", talks + "/go-on"}});
+                                          {"waitFor", "/tmp/go-on"}});
         rows.insert(decks[1], QJsonObject{{"shownWrite", home + "/new.txt"}});
         rows.insert(decks[2], QJsonObject{{"shownWrite", decks[2] + ".new"}});
         for (auto it = lent.cbegin(); it != lent.cend(); ++it)
             rows.insert(it.value(), QJsonObject{{"shownWrite", it.value() + ".new"}, {it.key(), true}});
-        for (const QString& deck : pair)
+        for (const QString& deck : pair + inRuntime + QStringList{board, swapped[1], home + "/C/two.pptx"})
             rows.insert(deck, QJsonObject{{"shownWrite", deck + ".new"}});
+        rows.insert(evil, QJsonObject{{"shownWrite", evil + ".new"}, {"earlierPdf", workOut + "/board.pdf"}});
+        rows.insert(swapped[0], QJsonObject{{"shownWrite", swapped[0] + ".new"}, {"waitFor", "/tmp/go-on"}});
+        rows.insert(lent["sparse"], QJsonObject{{"shownWrite", lent["sparse"] + ".new"}, {"sparse", 8 << 20}});
         rows.insert(lent["swap"],
                     QJsonObject{{"shownWrite", lent["swap"] + ".new"}, {"swap", home + "/.ssh/id_ed25519"}});
         const QJsonObject common{{"outside", m_dir.filePath("outside.txt")},
@@ -172,9 +208,9 @@ public:
         process.waitForStarted();
     }
 
-    QString home, runtime, kit, out, talks;
+    QString home, runtime, kit, out, talks, board, evil, workOut;
     QMap<QString, QString> lent;
-    QStringList decks, pair, hostFiles;
+    QStringList decks, pair, hostFiles, inRuntime, swapped;
 
 private:
     void chown(const QString& path) const
@@ -185,7 +221,8 @@ private:
     }
 
     uid_t m_user;
-    QTemporaryDir m_dir{QStringLiteral("/tmp/pradelux-kit-XXXXXX")};
+    // Not below /tmp, where the sandbox has a private folder of its own.
+    QTemporaryDir m_dir{QStringLiteral("/var/tmp/pradelux-kit-XXXXXX")};
     QLocalServer m_besideSocket, m_agent;
     QTcpServer m_network;
     QProcess m_bus, m_other;
@@ -213,8 +250,8 @@ QByteArray namespaceOf(const QString& link)
 }
 
 // The kept renderer's sandboxed process (pradelux-render --render-worker,
-// not the bubblewrap that started it), once folder is mounted in its view.
-qint64 workerShowing(const QString& folder)
+// not the bubblewrap that started it), once file is mounted in its view.
+qint64 workerShowing(const QString& file)
 {
     for (const QString& pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs)) {
         const QStringList command = test::readFile("/proc/" + pid + "/cmdline").split(QChar(0));
@@ -222,33 +259,90 @@ qint64 workerShowing(const QString& folder)
             command[1] != QStringLiteral("--render-worker"))
             continue;
         for (const QString& line : test::readFile("/proc/" + pid + "/mountinfo").split('\n'))
-            if (line.section(' ', 4, 4) == folder)
+            if (line.section(' ', 4, 4) == file)
                 return pid.toLongLong();
     }
     return 0;
+}
+
+// Lets the kit's row that waits in the sandboxed process go on: a file in
+// its private /tmp, reached through its root.
+void goOn(qint64 worker)
+{
+    test::writeFile(QStringLiteral("/proc/%1/root/tmp/go-on").arg(worker), {}, {});
+}
+
+// How many user namespaces stand between the process's and this one's.
+int userNamespaceDepth(qint64 pid)
+{
+    char own[64] = {};
+    ::readlink("/proc/self/ns/user", own, sizeof own - 1);
+    int fd = ::open(QFile::encodeName(QStringLiteral("/proc/%1/ns/user").arg(pid)).constData(), O_RDONLY | O_CLOEXEC);
+    int depth = 0;
+    for (; fd >= 0 && depth < 1000; ++depth) {
+        char its[64] = {};
+        if (::readlink(QFile::encodeName(QStringLiteral("/proc/self/fd/%1").arg(fd)).constData(), its, sizeof its - 1) >
+                0 &&
+            std::strcmp(own, its) == 0)
+            break;
+        const int parent = ::ioctl(fd, NS_GET_PARENT);
+        ::close(fd);
+        fd = parent;
+    }
+    if (fd >= 0)
+        ::close(fd);
+    return depth;
+}
+
+// What a process of the host running as user reaches of process pid:
+// entering its namespaces, tracing it, reading its files.
+QString reachOf(uid_t user, qint64 pid)
+{
+    const QString script = QStringLiteral("import ctypes, os, sys\n"
+                                          "libc = ctypes.CDLL(None, use_errno=True)\n"
+                                          "pid = int(sys.argv[1])\n"
+                                          "got = []\n"
+                                          "for ns in ('user', 'mnt', 'pid'):\n"
+                                          "    try:\n"
+                                          "        fd = os.open('/proc/%d/ns/%s' % (pid, ns), os.O_RDONLY)\n"
+                                          "        if libc.setns(fd, 0) == 0: got.append('setns ' + ns)\n"
+                                          "    except OSError: pass\n"
+                                          "if libc.ptrace(16, pid, None, None) == 0: got.append('ptrace')\n"
+                                          "try:\n"
+                                          "    os.listdir('/proc/%d/root/' % pid); got.append('root')\n"
+                                          "except OSError: pass\n"
+                                          "print(' '.join(got))\n");
+    QProcess probe;
+    probe.start("setpriv", {"--reuid=" + QString::number(user), "--regid=" + QString::number(user), "--clear-groups",
+                            "--", "/usr/bin/python3", "-c", script, QString::number(pid)});
+    probe.waitForFinished();
+    return QString::fromUtf8(probe.readAllStandardOutput()).trimmed();
 }
 
 // Ends the kept renderer that answers in the runtime folder, if one does:
 // the next rendering starts LibreOffice anew.
 void endKeptRenderer(const QString& runtime)
 {
-    for (const QString& name : QDir(runtime).entryList({QStringLiteral("pradelux-render-*")}, QDir::System)) {
-        QLocalSocket socket;
-        socket.connectToServer(runtime + "/" + name);
-        struct ucred peer = {};
-        socklen_t size = sizeof peer;
-        if (!socket.waitForConnected(1000) ||
-            ::getsockopt(static_cast<int>(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
-            continue;
-        ::kill(peer.pid, SIGTERM);
-        QElapsedTimer clock;
-        clock.start();
-        while (QFile::exists("/proc/" + QString::number(peer.pid)) && clock.elapsed() < 10000)
-            QThread::msleep(20);
+    // Every renderer of the world, the one that answers and one started
+    // ahead for a next row alike.
+    QList<qint64> renderers;
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs)) {
+        QFile environ("/proc/" + pid + "/environ");
+        if (QFileInfo("/proc/" + pid + "/exe").symLinkTarget().endsWith(QStringLiteral("/pradelux-render")) &&
+            environ.open(QIODevice::ReadOnly) &&
+            environ.readAll().contains("PRADELUX_RENDER_SOCKET=" + QFile::encodeName(runtime) + '/')) {
+            ::kill(static_cast<pid_t>(pid.toLongLong()), SIGTERM);
+            renderers << pid.toLongLong();
+        }
     }
+    QElapsedTimer clock;
+    clock.start();
+    for (const qint64 pid : renderers)
+        while (QFile::exists("/proc/" + QString::number(pid)) && clock.elapsed() < 10000)
+            QThread::msleep(20);
 }
 
-TEST(EscapeKitTest, CodeRunningAsLibreOfficeReachesOnlyItsPresentationItsFolderAndItsPdf)
+TEST(EscapeKitTest, CodeRunningAsLibreOfficeReachesOnlyItsPresentationTheFilesItLinksAndItsPdf)
 {
     QList<uid_t> users = {::getuid()};
     // An ordinary user too, for the same world, where that user can reach
@@ -267,22 +361,18 @@ TEST(EscapeKitTest, CodeRunningAsLibreOfficeReachesOnlyItsPresentationItsFolderA
             QProcess install;
             world.start(install, {kApp + "/pradelux-printer", "install"});
             ASSERT_TRUE(install.waitForFinished() && install.exitCode() == 0) << where;
-            // Only the kept renderer's deck is held while it is looked at.
-            if (!renderer.isEmpty())
-                test::writeFile(world.talks + "/go-on", {}, {});
             QProcess run;
             world.start(run, QStringList{kApp + "/pradelux", "--export", "--output", world.out} + world.decks,
                         renderer);
 
             // The kept renderer, seen from outside while it renders the deck
             // of its own folder: namespaces of its own, and of the user's
-            // files only the deck's folder, read-only, its hidden folders,
-            // socket and pipe covered.
+            // files the deck alone, read-only; no folder of the user's.
             if (renderer.isEmpty()) {
                 QElapsedTimer clock;
                 clock.start();
                 qint64 worker = 0;
-                while (!(worker = workerShowing(world.talks)) && clock.elapsed() < 60000 &&
+                while (!(worker = workerShowing(world.decks[0])) && clock.elapsed() < 60000 &&
                        run.state() == QProcess::Running)
                     run.waitForFinished(50);
                 ASSERT_NE(worker, 0) << where << run.readAllStandardError().toStdString();
@@ -293,9 +383,7 @@ TEST(EscapeKitTest, CodeRunningAsLibreOfficeReachesOnlyItsPresentationItsFolderA
                 QMap<QString, QString> mounts; // mount point → its options
                 for (const QString& line : test::readFile(proc + "/mountinfo").split('\n', Qt::SkipEmptyParts))
                     mounts.insert(line.section(' ', 4, 4).replace("\\040", " "), line.section(' ', 5, 5));
-                EXPECT_TRUE(mounts.value(world.talks).split(',').contains("ro")) << where;
-                for (const char* covered : {"/.hidden", "/listening", "/fifo"})
-                    EXPECT_TRUE(mounts.value(world.talks + covered).split(',').contains("ro")) << where << covered;
+                EXPECT_TRUE(mounts.value(world.decks[0]).split(',').contains("ro")) << where;
                 for (auto it = mounts.cbegin(); it != mounts.cend(); ++it) {
                     const QString& point = it.key();
                     // GnuPG's programs are covered, read-only.
@@ -303,20 +391,27 @@ TEST(EscapeKitTest, CodeRunningAsLibreOfficeReachesOnlyItsPresentationItsFolderA
                     const bool system =
                         QStringList{"/", "/usr", "/etc", "/opt", "/tmp", "/proc", "/dev", "/var/cache/fontconfig"}
                             .contains(point) ||
-                        point.startsWith("/dev/") || gnupg;
-                    const bool given = point.startsWith(world.talks) || point == world.kit || point == kApp ||
-                                       point == world.home ||
-                                       point.startsWith(world.home + "/.cache/pradelux-office/") ||
-                                       point.startsWith("/tmp/pradelux-office-"); // the application's job folder
+                        point.startsWith("/dev/") || point.startsWith("/run/pradelux/") || gnupg;
+                    const bool given = point == world.decks[0] || point == world.kit || point == kApp ||
+                                       point.startsWith(world.home + "/.cache/pradelux-office/");
                     EXPECT_TRUE(system || given) << where << ": " << point.toStdString();
-                    EXPECT_FALSE(point.startsWith(world.runtime)) << where;
-                    // Below home, only the deck's folder, LibreOffice's own
-                    // profile and the fonts' places are shown.
-                    if (point.startsWith(world.home + "/") && !point.startsWith(world.talks)) {
-                        EXPECT_TRUE(point.contains("/.cache/")) << where << ": " << point.toStdString();
+                    // Nothing of the user's is writable in there.
+                    if (given) {
+                        EXPECT_TRUE(it.value().split(',').contains("ro")) << where << ": " << point.toStdString();
                     }
                 }
-                test::writeFile(world.talks + "/go-on", {}, {});
+                EXPECT_LE(userNamespaceDepth(worker), 3) << where;
+                // Run as root, nothing of the host but root's reaches it,
+                // neither nobody nor the sandbox's own user.
+                if (user == 0) {
+                    for (const char* other : {"nobody", "_pradelux"}) {
+                        const passwd* entry = ::getpwnam(other);
+                        ASSERT_NE(entry, nullptr) << other;
+                        for (const QString& pid : QDir(proc + "/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+                            EXPECT_EQ(reachOf(entry->pw_uid, pid.toLongLong()), QString()) << where << ", " << other;
+                    }
+                }
+                goOn(worker);
             }
             ASSERT_TRUE(run.waitForFinished(240000)) << where;
             const QString errors = QString::fromUtf8(run.readAllStandardError());
@@ -329,13 +424,13 @@ TEST(EscapeKitTest, CodeRunningAsLibreOfficeReachesOnlyItsPresentationItsFolderA
                 QString pdf;
                 QStringList reached; // every other attempt must be blocked
             } rows[] = {
-                // its folder read-only; home and /tmp are its own, empty;
-                // what the first row left in its profile reaches no row of
-                // another folder (each of these is one)
-                {"talk.pdf", {"presentation", "beside", "write-pdf-folder", "write-home"}},
-                {"in-home.pdf", {"presentation", "write-pdf-folder", "write-home", "write-shown-folder"}},
+                // the deck read-only, its PDF's folder; its private /tmp (where
+                // the third deck is shown); what the first row left in its
+                // profile reaches no row of another folder (each of these is one)
+                {"talk.pdf", {"presentation", "write-pdf-folder"}},
+                {"in-home.pdf", {"presentation", "write-pdf-folder"}},
                 {QFileInfo(world.decks[2]).completeBaseName() + ".pdf",
-                 {"presentation", "write-pdf-folder", "write-home", "write-shown-folder"}},
+                 {"presentation", "write-pdf-folder", "write-shown-folder"}},
             };
             for (const auto& row : rows) {
                 const QMap<QString, QString> seen = said(world.out + "/" + row.pdf);
@@ -349,17 +444,19 @@ TEST(EscapeKitTest, CodeRunningAsLibreOfficeReachesOnlyItsPresentationItsFolderA
                  {world.home + "/.bashrc", world.home + "/new.txt", world.talks + "/new.txt", world.decks[2] + ".new"})
                 EXPECT_FALSE(QFile::exists(written)) << where << written.toStdString();
 
-            // Decks that misbehave, after one in a LibreOffice started anew:
-            // each fails its row alone, every bound holds, and no secret, no
-            // flood and no planted code reaches anything outside.
+            // Decks that misbehave, each printed alone after one in a
+            // LibreOffice started anew: each fails its row alone, every bound
+            // holds (what a stopped row held is gone before the next), and no
+            // secret, no flood and no planted code reaches anything outside.
             QFile::remove(world.out + "/in-home.pdf");
             endKeptRenderer(world.runtime);
             const qint64 logs = test::treeSize(world.home + "/.cache/pradelux-office");
             QProcess lent;
-            world.start(lent,
-                        QStringList{kApp + "/pradelux", "--export", "--output", world.out, world.decks[1]} +
-                            world.lent.values(),
-                        renderer);
+            world.start(
+                lent,
+                QStringList{kApp + "/pradelux", "--export", "--isolate-rows", "--output", world.out, world.decks[1]} +
+                    world.lent.values(),
+                renderer);
             ASSERT_TRUE(lent.waitForFinished(240000)) << where;
             const QString told = QString::fromUtf8(lent.readAllStandardError());
             EXPECT_EQ(lent.exitCode(), 1) << where << told.toStdString();
@@ -380,6 +477,8 @@ TEST(EscapeKitTest, CodeRunningAsLibreOfficeReachesOnlyItsPresentationItsFolderA
                 {"forkBomb", true, QString()},
                 {"fillHome", false, "needed more than 600 MiB of memory"},
                 {"flood", true, QString()},
+                // A few blocks that claim megabytes are never copied out.
+                {"sparse", false, "damaged"},
             };
             for (const auto& row : misbehaving) {
                 const QString deck = world.lent[row.name];
@@ -393,6 +492,20 @@ TEST(EscapeKitTest, CodeRunningAsLibreOfficeReachesOnlyItsPresentationItsFolderA
                     << where << " " << row.name << told.toStdString();
             }
             EXPECT_EQ(said(world.out + "/forkBomb.pdf").value("fork-300"), "blocked") << where;
+            // The LibreOffice started ahead for a next row, after nine rows
+            // alone, stands no deeper in user namespaces than the first.
+            if (renderer.isEmpty()) {
+                int ahead = 0;
+                for (const QString& pid :
+                     QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs)) {
+                    const QString command = test::readFile("/proc/" + pid + "/cmdline");
+                    if (command.contains(QStringLiteral("--render-worker")) && command.contains(world.kit)) {
+                        ++ahead;
+                        EXPECT_LE(userNamespaceDepth(pid.toLongLong()), 3) << where;
+                    }
+                }
+                EXPECT_GE(ahead, 1) << where;
+            }
             // The flood reached no log past its bound.
             EXPECT_LT(test::treeSize(world.home + "/.cache/pradelux-office") - logs, 1 << 20) << where;
             for (const QString& pdf : QDir(world.out).entryList(QDir::Files | QDir::Hidden))
@@ -404,23 +517,89 @@ TEST(EscapeKitTest, CodeRunningAsLibreOfficeReachesOnlyItsPresentationItsFolderA
             // its folder open, and files in its /tmp and home. Shared by the
             // two decks of one folder, the kept LibreOffice shows them to the
             // second (what one deck can do to the others of its folder);
-            // printed alone, the second meets none of them.
+            // printed alone, the second meets none of them. The same for two
+            // decks in the runtime folder, where neither reaches the
+            // renderer's service, during its row or after.
             for (const bool isolate : {false, true}) {
+                for (const QStringList& two : {world.pair, world.inRuntime}) {
+                    endKeptRenderer(world.runtime);
+                    const QString second = world.out + "/two.pdf";
+                    QFile::remove(second);
+                    QProcess pair;
+                    world.start(pair,
+                                QStringList{kApp + "/pradelux", "--export", "--output", world.out} +
+                                    (isolate ? QStringList{"--isolate-rows"} : QStringList()) + two,
+                                renderer);
+                    ASSERT_TRUE(pair.waitForFinished(240000)) << where;
+                    EXPECT_EQ(pair.exitCode(), 0) << where << pair.readAllStandardError().toStdString();
+                    const QMap<QString, QString> seen = said(second);
+                    const bool shared = !isolate && renderer.isEmpty();
+                    for (const char* earlier : {"earlier-process", "earlier-file", "planted-profile"})
+                        EXPECT_EQ(seen.value(earlier), shared ? "reached" : "blocked")
+                            << where << (isolate ? ", isolated: " : ": ") << earlier << " " << two[1].toStdString()
+                            << pair.readAllStandardError().toStdString();
+                    for (const char* service : {"service-socket", "earlier-service"})
+                        EXPECT_EQ(seen.value(service), "blocked") << where << ": " << service;
+                    EXPECT_EQ(test::readFile(second).contains(two[0]), shared) << where;
+                }
+            }
+            EXPECT_FALSE(QFile::exists(world.home + "/.ssh/id_ed25519.pdf")) << where;
+
+            // A deck printed after another into an output folder below its
+            // own folder sees none of the PDFs written before it.
+            QProcess above;
+            world.start(above, {kApp + "/pradelux", "--export", "--output", world.workOut, world.board, world.evil},
+                        renderer);
+            ASSERT_TRUE(above.waitForFinished(240000)) << where;
+            EXPECT_EQ(said(world.workOut + "/evil.pdf").value("earlier-pdf"), "blocked") << where;
+            EXPECT_NE(test::readFile(world.workOut + "/evil.pdf"), test::readFile(world.workOut + "/board.pdf"));
+
+            // A folder known by its name would give a LibreOffice that a deck
+            // of folder A took over to another folder renamed A meanwhile.
+            if (renderer.isEmpty()) {
                 endKeptRenderer(world.runtime);
-                QFile::remove(world.out + "/two.pdf");
-                QProcess pair;
-                world.start(pair,
-                            QStringList{kApp + "/pradelux", "--export", "--output", world.out} +
-                                (isolate ? QStringList{"--isolate-rows"} : QStringList()) + world.pair,
-                            renderer);
-                ASSERT_TRUE(pair.waitForFinished(240000)) << where;
-                EXPECT_EQ(pair.exitCode(), 0) << where << pair.readAllStandardError().toStdString();
-                const QMap<QString, QString> second = said(world.out + "/two.pdf");
-                const bool shared = !isolate && renderer.isEmpty();
-                for (const char* earlier : {"earlier-process", "earlier-file", "planted-profile"})
-                    EXPECT_EQ(second.value(earlier), shared ? "reached" : "blocked")
-                        << where << (isolate ? ", isolated: " : ": ") << earlier;
-                EXPECT_EQ(test::readFile(world.out + "/two.pdf").contains(world.pair[0]), shared) << where;
+                QProcess swapped;
+                world.start(swapped,
+                            QStringList{kApp + "/pradelux", "--export", "--output", world.out} + world.swapped);
+                QElapsedTimer clock;
+                clock.start();
+                qint64 worker = 0;
+                while (!(worker = workerShowing(world.swapped[0])) && clock.elapsed() < 60000 &&
+                       swapped.state() == QProcess::Running)
+                    swapped.waitForFinished(50);
+                const QString home = world.home;
+                EXPECT_TRUE(QDir().rename(home + "/A", home + "/A.old") && QDir().rename(home + "/C", home + "/A"));
+                goOn(worker);
+                ASSERT_TRUE(swapped.waitForFinished(240000)) << where;
+                const QMap<QString, QString> seen = said(world.out + "/two.pdf");
+                EXPECT_EQ(seen.size(), kAttempts) << where;
+                EXPECT_EQ(seen.value("earlier-process"), "blocked") << where << ": a renamed folder";
+            }
+
+            // Another process of the host, or a sandbox, that reaches the
+            // renderer's socket is not served.
+            if (renderer.isEmpty()) {
+                QProcess again;
+                world.start(again, {kApp + "/pradelux", "--export", "--output", world.out, world.decks[1]});
+                ASSERT_TRUE(again.waitForFinished(240000)) << where;
+                const QStringList sockets =
+                    QDir(world.runtime).entryList({QStringLiteral("pradelux-render-*")}, QDir::System);
+                ASSERT_FALSE(sockets.isEmpty()) << where;
+                QProcess stranger;
+                world.start(stranger,
+                            {"unshare", "--user", "--map-current-user", "--pid", "--fork", "/usr/bin/python3", "-c",
+                             "import socket, sys\n"
+                             "s = socket.socket(socket.AF_UNIX)\n"
+                             "s.settimeout(10)\n"
+                             "s.connect(sys.argv[1])\n"
+                             "s.sendall(b'{\"presentation\": \"' + sys.argv[2].encode() + b'\"}\\n')\n"
+                             "try:\n"
+                             "    print(len(s.recv(4096)))\n"
+                             "except OSError:\n"
+                             "    print(0)\n",
+                             world.runtime + "/" + sockets.first(), world.decks[1]});
+                ASSERT_TRUE(stranger.waitForFinished(30000));
+                EXPECT_EQ(stranger.readAllStandardOutput().trimmed(), "0") << where;
             }
 
             // The same kit outside the sandbox reaches every one of them.

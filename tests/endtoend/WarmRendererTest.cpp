@@ -119,7 +119,9 @@ TEST_F(WarmRendererTest, LibreOfficeKeptWarmRunsInTheSandboxApartFromTheService)
         if (up == service && it.key() != service &&
             QFileInfo(QStringLiteral("/proc/%1/exe").arg(it.key()))
                 .symLinkTarget()
-                .endsWith(QStringLiteral("/pradelux-render")))
+                .endsWith(QStringLiteral("/pradelux-render")) &&
+            test::readFile(QStringLiteral("/proc/%1/cmdline").arg(it.key()))
+                .contains(QStringLiteral("--render-worker")))
             worker = it.key();
     }
     ASSERT_GT(worker, 0);
@@ -143,8 +145,9 @@ TEST_F(WarmRendererTest, LibreOfficeKeptWarmRunsInTheSandboxApartFromTheService)
     const QString runtime = QFileInfo(socket).absolutePath();
     for (const QString& line : test::readFile(proc + QStringLiteral("/mountinfo")).split(QLatin1Char('\n'))) {
         const QString mountPoint = line.section(QLatin1Char(' '), 4, 4);
-        EXPECT_FALSE(mountPoint == runtime || mountPoint.startsWith(runtime + QLatin1Char('/')) ||
-                     mountPoint.startsWith(QStringLiteral("/run")))
+        EXPECT_FALSE(
+            mountPoint == runtime || mountPoint.startsWith(runtime + QLatin1Char('/')) ||
+            (mountPoint.startsWith(QStringLiteral("/run")) && !mountPoint.startsWith(QStringLiteral("/run/pradelux/"))))
             << line.toStdString();
     }
 }
@@ -195,9 +198,9 @@ TEST_F(WarmRendererTest, IdleRendererEndsByItselfAndLeavesNothingBehind)
     ASSERT_TRUE(alive(pid));
     EXPECT_TRUE(waitUntilEnded(pid, 20000));
     EXPECT_FALSE(QFile::exists(socket));
-    EXPECT_EQ(QDir(temporary).entryList({QStringLiteral("lu*"), QStringLiteral(".pradelux-sandbox-*"),
-                                         QStringLiteral("pradelux-render-*")},
-                                        QDir::AllEntries | QDir::Hidden),
+    EXPECT_EQ(QDir(temporary).entryList(
+                  {QStringLiteral("lu*"), QStringLiteral(".pradelux-sandbox-*"), QStringLiteral("pradelux-render-*")},
+                  QDir::AllEntries | QDir::Hidden),
               QStringList());
 }
 

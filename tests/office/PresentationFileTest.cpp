@@ -47,3 +47,57 @@ TEST(PresentationFile, SlidesAreCountedByTheirElementsAloneWhereverAPieceOfTheFi
         EXPECT_EQ(kind.slides, 3) << "a page " << before << " bytes from the end of the first piece";
     }
 }
+
+namespace {
+// A zip package whose table of contents lists one part, name, whose header
+// is not where the table says.
+QByteArray zipMissing(const QByteArray& name)
+{
+    const auto le = [](quint64 value, int bytes) {
+        QByteArray out;
+        for (int i = 0; i < bytes; ++i)
+            out += char((value >> (8 * i)) & 0xFF);
+        return out;
+    };
+    const QByteArray head = QByteArray("PK\x03\x04", 4) + QByteArray(8, '\0');
+    const QByteArray entry =
+        le(0x02014b50, 4) + QByteArray(24, '\0') + le(name.size(), 2) + QByteArray(12, '\0') + le(4, 4) + name;
+    return head + entry + le(0x06054b50, 4) + le(0, 4) + le(1, 2) + le(1, 2) + le(entry.size(), 4) +
+           le(head.size(), 4) + le(0, 2);
+}
+} // namespace
+
+// A damaged package's message names its parts quoted, and one with no name
+// as such.
+TEST(PresentationFile, DamagedPartsAreNamedInQuotesAndOneWithNoNameAsSuch)
+{
+    const struct
+    {
+        QByteArray name;
+        QString why;
+    } cases[] = {
+        {"", "a part with no name is missing"},
+        {"ppt/slides/slide 1.xml", "the part \"ppt/slides/slide 1.xml\" is missing"},
+    };
+    for (const auto& c : cases) {
+        const FileKind kind = InspectPresentationData(zipMissing(c.name), 1 << 20);
+        EXPECT_EQ(kind.verdict, FileKind::Damaged);
+        EXPECT_EQ(kind.why, c.why);
+    }
+}
+
+// The files a presentation links to are found in its own words, and only the
+// local ones below its folder are kept.
+TEST(PresentationFile, LinkedFilesAreFoundAndOnlyLocalOnesBelowTheFolderKept)
+{
+    const QByteArray image = "<draw:frame><draw:image xlink:href=\"%1\" xlink:type=\"simple\"/></draw:frame>";
+    QByteArray body = "<draw:page>";
+    for (const char* href : {"beside.png", "sub/a%20b.png", "file:///talks/abs.png", "file:///elsewhere/x.png",
+                             "https://example.org/x.png", "../up.png", "#Slide 2", "a &amp; b.png"})
+        body += QByteArray(image).replace("%1", href);
+    body += "<draw:image\nxlink:href='single.png'/></draw:page>";
+    const FileKind kind = InspectPresentationData(flat(body), 1 << 20);
+    EXPECT_EQ(kind.links.size(), 9);
+    EXPECT_EQ(LocalLinks(kind.links, QStringLiteral("/talks")),
+              QStringList({"beside.png", "sub/a b.png", "abs.png", "a & b.png", "single.png"}));
+}

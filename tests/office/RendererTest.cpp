@@ -101,8 +101,7 @@ TEST_F(RendererTest, EveryStartGetsAFreshCopyOfTheProfileAndTheHiddenSlides)
     for (int start = 0; start < 2; ++start) {
         EXPECT_EQ(renderer.render(request, dir.path()).pages, 1);
         const QString text = test::readFile(dir.path(QStringLiteral("pdf/args")));
-        EXPECT_TRUE(text.contains(QStringLiteral("-env:UserInstallation=file://") + QDir::homePath() +
-                                  QStringLiteral("/.pradelux-profile")));
+        EXPECT_TRUE(text.contains(QStringLiteral("-env:UserInstallation=file:///run/pradelux/home/.pradelux-profile")));
         EXPECT_TRUE(text.contains(QStringLiteral("\"ExportHiddenSlides\":{\"type\":\"boolean\",\"value\":\"true\"}")));
         // The odd file name never reaches LibreOffice's command line.
         EXPECT_FALSE(text.contains(QStringLiteral("odd #name")));

@@ -2,31 +2,30 @@
 its file would, and tries every reach. It answers with the PDF it was asked
 for, one page, whose comment lines say for each attempt: % NAME reached|blocked.
 
-Started as soffice --convert-to … --outdir FOLDER URL (a LibreOffice started
-afresh), or as probe.py --lok PRESENTATION_URL PDF_URL (from the kit's
-libsofficeapp.so in the kept LibreOffice), or as probe.py --outside
-PRESENTATION PDF (the same attempts outside any sandbox, for comparison).
-What to try is in targets.json beside this file, by presentation."""
-import json, os, socket, stat, sys, time
+Started as probe.py --inside PRESENTATION PDF by the kit's library, which is
+preloaded into the real LibreOffice (soffice.bin, kept or started afresh) and
+runs it once LibreOffice has written the PDF: the report is added to that
+PDF. Or as probe.py --outside PRESENTATION PDF: the same attempts outside any
+sandbox, for comparison, in a PDF of its own. What to try is in targets.json
+beside this file, by presentation."""
+import glob, json, os, socket, stat, sys, time
 from urllib.parse import unquote, urlparse
 
 here = os.path.dirname(os.path.abspath(__file__))
 args = sys.argv[1:]
 # The run that makes LibreOffice's profile template prints a blank
 # presentation of the program's own, no stranger's deck.
-if args[-1].endswith("/pradelux-blank.fodp"):
+if args[0] != "--inside" and args[0] != "--outside" or args[1].endswith("/pradelux-blank.fodp"):
     sys.exit(0)
-profile = os.environ.get("KIT_PROFILE", "")
-for a in args:
-    if a.startswith("-env:UserInstallation="):
-        profile = a.split("=", 1)[1]
-profile = unquote(urlparse(profile).path)
-if args[0] in ("--lok", "--outside"):
-    presentation, pdf = (unquote(urlparse(a).path) if args[0] == "--lok" else a for a in args[1:3])
-else:
-    presentation = unquote(urlparse(args[-1]).path)
-    name = os.path.splitext(os.path.basename(presentation))[0] + ".pdf"
-    pdf = os.path.join(args[args.index("--outdir") + 1], name)
+# LibreOffice's profile, as LibreOffice (the parent) was told it.
+profile = ""
+try:
+    for a in open("/proc/%d/cmdline" % os.getppid(), "rb").read().decode(errors="replace").split("\0"):
+        if a.startswith("-env:UserInstallation="):
+            profile = unquote(urlparse(a.split("=", 1)[1]).path)
+except OSError:
+    pass
+presentation, pdf = args[1:3]
 with open(os.path.join(here, "targets.json")) as f:
     targets = json.load(f)
 given = dict(targets["common"], **targets["rows"][presentation])
@@ -64,6 +63,21 @@ def connect_tcp(port):
 
 def open_fifo(path):
     os.close(os.open(path, os.O_WRONLY | os.O_NONBLOCK))
+
+
+# The renderer's own service, asked to print with its PDF folder at a secret
+# folder of the user's: reached when it takes the request (answers, or ends
+# the connection in order) rather than refusing it.
+def ask_service(folder):
+    for path in glob.glob(os.path.join(folder, "pradelux-render-*")):
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
+            s.settimeout(5)
+            s.connect(path)
+            s.sendall((json.dumps({"presentation": presentation, "pdf": given["homeSecret"] + ".pdf",
+                                   "filter": "", "alone": False}) + "\n").encode())
+            s.recv(4096)
+            return True
+    return False
 
 
 # What an earlier row of this LibreOffice left running says: that row's
@@ -104,8 +118,14 @@ def linger():
         os.close(told)
         while True:
             client, _ = server.accept()
-            client.sendall(("earlier row: %s, its folder holds %s" %
-                            (presentation, sorted(os.listdir(folder)))).encode())
+            # The service, reached through the folder it kept open, as the
+            # later row asks.
+            try:
+                service = "service answered" if ask_service("/proc/self/fd/%d" % folder) else "no service"
+            except OSError:
+                service = "no service"
+            client.sendall(("earlier row: %s, its folder holds %s, %s" %
+                            (presentation, sorted(os.listdir(folder)), service)).encode())
             client.close()
     except OSError:
         pass
@@ -150,6 +170,9 @@ attempt("capabilities", lambda: int(status("CapEff"), 16) != 0 or False)
 attempt("new-privileges", lambda: status("NoNewPrivs") != "1" or False)
 attempt("user-namespace", lambda: __import__("ctypes").CDLL(None, use_errno=True).unshare(0x10000000) == 0 or False)
 attempt("vsock", lambda: socket.socket(40, socket.SOCK_STREAM).close())
+attempt("service-socket", lambda: ask_service(given["runtimeSocket"].rsplit("/", 1)[0]))
+attempt("earlier-service", lambda: any("service answered" in e for e in earlier) or False)
+attempt("earlier-pdf", lambda: read(given["earlierPdf"]) if given.get("earlierPdf") else False)
 attempt("host-environment", lambda: any(v in os.environ for v in ("DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR",
                                                                   "DISPLAY", "SSH_AUTH_SOCK")) or False)
 if os.path.exists(pdf + ".probe"):
@@ -193,12 +216,17 @@ if given.get("fillHome"):
             f.write(b"\0" * (1 << 20))
     time.sleep(5)
 if given.get("fillFolder"):
-    os.makedirs(os.path.join(os.path.dirname(pdf), "sub"), exist_ok=True)
-    with open(os.path.join(os.path.dirname(pdf), "sub", ".fill"), "wb") as f:
-        f.write(b"\0" * (20 << 20))
+    try:
+        os.makedirs(os.path.join(os.path.dirname(pdf), "sub"), exist_ok=True)
+        with open(os.path.join(os.path.dirname(pdf), "sub", ".fill"), "wb") as f:
+            for _ in range(20):
+                f.write(os.urandom(1 << 20))
+    except OSError:
+        pass
 
-# Held while the test looks at the sandbox from outside, until it says so.
-if given.get("waitFor"):
+# Held while the test looks at the sandbox from outside, until it says so
+# (in the kept renderer, whose PDF is deck.pdf: the test reaches its /tmp).
+if given.get("waitFor") and os.path.basename(pdf) == "deck.pdf":
     deadline = time.time() + 60
     while not os.path.exists(given["waitFor"]) and time.time() < deadline:
         time.sleep(0.05)
@@ -206,32 +234,44 @@ if given.get("waitFor"):
 lines = ("".join("%% %s %s\n" % r for r in report) + "".join("%% %s\n" % e for e in earlier)).encode()
 if args[0] != "--outside":
     linger()
-objects = [b"<< /Type /Catalog /Pages 2 0 R >>", b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-           b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>"]
-body = b"%PDF-1.4\n" + lines
-offsets = []
-for number, o in enumerate(objects, 1):
-    offsets.append(len(body))
-    body += b"%d 0 obj\n%s\nendobj\n" % (number, o)
-xref = len(body)
-body += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
-body += b"".join(b"%010d 00000 n \n" % o for o in offsets)
-body += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref)
+if args[0] == "--outside":
+    objects = [b"<< /Type /Catalog /Pages 2 0 R >>", b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+               b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>"]
+    body = b"%PDF-1.4\n"
+    offsets = []
+    for number, o in enumerate(objects, 1):
+        offsets.append(len(body))
+        body += b"%d 0 obj\n%s\nendobj\n" % (number, o)
+    xref = len(body)
+    body += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
+    body += b"".join(b"%010d 00000 n \n" % o for o in offsets)
+    body += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref)
+else:
+    with open(pdf, "rb") as f:
+        body = f.read()
+# The report follows the PDF that LibreOffice wrote, as comment lines.
+body += b"\n" + lines
 with open(pdf, "wb") as f:
     # A PDF cut short, while it says on every stream it has that it made a
     # whole one.
     f.write(body[:len(body) // 2] if given.get("lie") else body)
 if given.get("lie"):
     os.write(1, b"pages 1\n")
+# A PDF that claims gigabytes on a few blocks.
+if given.get("sparse"):
+    os.truncate(pdf, given["sparse"])
 
 # The PDF swapped for a link to a secret of the user's: in the sandbox's
 # private home a real PDF stands at the secret's path, so that a check of
 # the PDF inside passes; outside, the same path is the secret.
 if given.get("swap"):
     secret = given["swap"]
-    os.makedirs(os.path.dirname(secret), exist_ok=True)
-    with open(secret, "wb") as f:
-        f.write(body)
+    try:
+        os.makedirs(os.path.dirname(secret), exist_ok=True)
+        with open(secret, "wb") as f:
+            f.write(body)
+    except OSError:
+        pass
     os.remove(pdf)
     os.symlink(secret, pdf)
 
