@@ -69,15 +69,21 @@ def open_fifo(path):
 # folder of the user's: reached when it takes the request (answers, or ends
 # the connection in order) rather than refusing it.
 def ask_service(folder):
+    taken = False
     for path in glob.glob(os.path.join(folder, "pradelux-render-*")):
-        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
-            s.settimeout(5)
-            s.connect(path)
-            s.sendall((json.dumps({"presentation": presentation, "pdf": given["homeSecret"] + ".pdf",
-                                   "filter": "", "alone": False}) + "\n").encode())
-            s.recv(4096)
-            return True
-    return False
+        try:
+            with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
+                s.settimeout(5)
+                s.connect(path)
+                s.sendall((json.dumps({"presentation": presentation, "pdf": given["homeSecret"] + ".pdf",
+                                       "filter": "", "alone": False}) + "\n").encode())
+                s.recv(4096)
+                taken = True
+        except socket.timeout:
+            taken = True  # at work on it
+        except OSError:
+            pass
+    return taken
 
 
 # What an earlier row of this LibreOffice left running says: that row's
