@@ -69,17 +69,12 @@ bool answers(const QString& socketPath)
 bool sendWith(int socket, const QByteArray& line, int fd)
 {
     DescriptorMessage message;
-    iovec data{const_cast<char*>(line.constData()), static_cast<size_t>(line.size())};
-    msghdr* header = message.header();
-    header->msg_iov = &data;
-    header->msg_iovlen = 1;
+    message.setData(const_cast<char*>(line.constData()), static_cast<size_t>(line.size()));
     if (fd >= 0)
         message.carry(fd);
-    else {
-        header->msg_control = nullptr;
-        header->msg_controllen = 0;
-    }
-    return ::sendmsg(socket, header, MSG_NOSIGNAL) == line.size();
+    else
+        message.carryNone();
+    return ::sendmsg(socket, message.header(), MSG_NOSIGNAL) == line.size();
 }
 } // namespace
 

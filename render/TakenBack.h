@@ -71,7 +71,8 @@ PdfFacts CountPages(int fd, const QString& counter);
 // reach before Poppler reads a byte, and says what that one counted ("pages
 // N") on its standard output. The exit status.
 int RunPageCountServer();
-// A count server's request: one byte with a PDF's descriptor beside it.
+// A message with a descriptor beside it: a count server's request (one byte
+// and a PDF's descriptor), the kept renderer's answer (a line and its PDF's).
 class DescriptorMessage
 {
 public:
@@ -79,8 +80,16 @@ public:
     DescriptorMessage(const DescriptorMessage&) = delete;
     DescriptorMessage& operator=(const DescriptorMessage&) = delete;
     msghdr* header() { return &m_header; }
+    // Its bytes are size bytes at data instead of the one byte of its own.
+    void setData(char* data, size_t size) { m_data = {data, size}; }
     // Puts fd in the message, to be sent.
     void carry(int fd);
+    // Sent without a descriptor.
+    void carryNone()
+    {
+        m_header.msg_control = nullptr;
+        m_header.msg_controllen = 0;
+    }
     // The descriptor a received message carried; -1 when none.
     int carried() const;
 

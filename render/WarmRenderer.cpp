@@ -18,7 +18,6 @@
 #include <QThread>
 
 #include <csignal>
-#include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -65,7 +64,8 @@ public:
     ~Answer()
     {
         for (int fd : m_fds)
-            ::close(fd);
+            if (fd >= 0)
+                ::close(fd);
     }
     // Reads what came within ms.
     void read(int socket, int ms)
@@ -74,26 +74,16 @@ public:
         if (::poll(&p, 1, ms) <= 0)
             return;
         char chunk[1024];
-        iovec data{chunk, sizeof chunk};
-        alignas(cmsghdr) char control[CMSG_SPACE(4 * sizeof(int))] = {};
-        msghdr header = {};
-        header.msg_iov = &data;
-        header.msg_iovlen = 1;
-        header.msg_control = control;
-        header.msg_controllen = sizeof control;
-        const ssize_t n = ::recvmsg(socket, &header, MSG_CMSG_CLOEXEC | MSG_DONTWAIT);
+        DescriptorMessage message;
+        message.setData(chunk, sizeof chunk);
+        const ssize_t n = ::recvmsg(socket, message.header(), MSG_CMSG_CLOEXEC | MSG_DONTWAIT);
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
             return;
-        for (cmsghdr* c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
-            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS) {
-                const size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-                for (size_t i = 0; i < count; ++i) {
-                    int fd;
-                    std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
-                    m_fds << fd;
-                }
-            }
-        }
+        if (const int fd = message.carried(); fd >= 0)
+            m_fds << fd;
+        // More descriptors than one were sent: the kernel closed the rest.
+        if (message.header()->msg_flags & MSG_CTRUNC)
+            m_fds << -1;
         if (n <= 0)
             m_closed = true;
         else
