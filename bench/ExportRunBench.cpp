@@ -115,7 +115,7 @@ int main(int argc, char* argv[])
     // Rendering alone: the warm renderer, once started, against one soffice
     // process converting the same files in one call.
     QTemporaryDir renderHome;
-    office::WarmRenderer renderer(bin + QStringLiteral("/pradelux-render"),
+    render::client::WarmRenderer renderer(bin + QStringLiteral("/pradelux-render"),
                                   renderHome.filePath(QStringLiteral("render.socket")), 120000,
                                   renderHome.filePath(QStringLiteral("render.log")));
     renderer.render({decks.front(), true}, renderHome.path()); // starts it
@@ -124,7 +124,7 @@ int main(int argc, char* argv[])
     for (const QString& deck : decks)
         renderer.render({deck, true}, renderHome.path());
     const double warmRendering = rendering.nsecsElapsed() / 1e9;
-    const qint64 pid = office::WarmRenderer::runningRenderer(renderHome.filePath(QStringLiteral("render.socket")));
+    const qint64 pid = render::client::WarmRenderer::runningRenderer(renderHome.filePath(QStringLiteral("render.socket")));
     if (pid > 0)
         ::kill(static_cast<pid_t>(pid), SIGKILL);
     QTemporaryDir oneCallOut;

@@ -625,7 +625,7 @@ int runInJobs(const Options& options, const Rows& rows, const QString& folder, C
     if (options.answer)
         passOn << (*options.answer ? QStringLiteral("--yes") : QStringLiteral("--no"));
     return RunInJobs({rows.files, options.jobs, folder, passOn, rows.subfolders, options.report,
-                      options.null ? '\0' : '\n', services.printersFile, pradelux::office::DefaultProfileTemplate(),
+                      options.null ? '\0' : '\n', services.printersFile, render::boundary::DefaultProfileTemplate(),
                       services.outIsTerminal, options.quiet},
                      services.out, services.err);
 }

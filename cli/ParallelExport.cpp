@@ -8,8 +8,8 @@
 #include "ExportRun.h"
 #include "Files.h"
 #include "Interrupts.h"
+#include "LibreOffice.h"
 #include "ProfileTemplate.h"
-#include "Renderer.h"
 #include "RunFolder.h"
 #include "TerminalText.h"
 
@@ -115,9 +115,9 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
     // The profile's template is made once, here, not once a job: each job
     // gets a copy.
     QString unmade;
-    if (const QString soffice = office::Renderer::findSoffice(); !soffice.isEmpty())
-        office::EnsureProfileTemplate(run.renderProfile, soffice, AppFolder() + QStringLiteral("/pradelux-render"),
-                                      &unmade);
+    if (const QString soffice = render::boundary::FindSoffice(); !soffice.isEmpty())
+        render::boundary::EnsureProfileTemplate(run.renderProfile, soffice,
+                                                AppFolder() + QStringLiteral("/pradelux-render"), &unmade);
     for (auto& job : jobs) {
         const QString base = job->home;
         for (const char* folder : {"/config/Veltrande", "/runtime", "/cache", "/tmp"})

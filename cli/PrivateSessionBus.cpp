@@ -63,7 +63,7 @@ PrivateSessionBus::~PrivateSessionBus()
     // the run, so they end with it: nothing of the run may still write in
     // its folders once the program has returned (a batch task removes
     // them next).
-    using office::WarmRenderer;
+    using render::client::WarmRenderer;
     const qint64 rendererPid = WarmRenderer::runningRenderer(WarmRenderer::defaultSocketPath());
     const ProcessHandle renderer(rendererPid);
     const auto application =

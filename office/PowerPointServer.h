@@ -3,9 +3,9 @@
 // prints them to the user's printers.
 #pragma once
 
+#include "PdfRenderer.h"
 #include "PdfWriterPort.h"
 #include "PrintOutput.h"
-#include "Renderer.h"
 
 #include <QDBusConnection>
 #include <QDBusVirtualObject>
@@ -22,6 +22,10 @@ class Registry;
 } // namespace pradelux
 
 namespace pradelux::office {
+
+using render::client::PdfRenderer;
+using render::client::RenderedPdf;
+using render::client::RenderRequest;
 
 class PowerPointServer : public QDBusVirtualObject
 {

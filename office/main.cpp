@@ -2,6 +2,7 @@
 // started on demand by the first client that creates "PowerPoint.Application"
 // and ends when its last client lets go, or when told to quit.
 #include "ChildProcess.h"
+#include "LibreOffice.h"
 #include "PdfWriterPort.h"
 #include "PowerPointServer.h"
 #include "Printers.h"
@@ -26,9 +27,9 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     QTextStream err(stderr);
 
-    const QString soffice = pradelux::office::Renderer::findSoffice();
+    const QString soffice = pradelux::render::boundary::FindSoffice();
     if (soffice.isEmpty()) {
-        err << "pradelux-office: " << pradelux::office::Renderer::missingSofficeText() << Qt::endl;
+        err << "pradelux-office: " << pradelux::render::boundary::MissingSofficeText() << Qt::endl;
         return 3;
     }
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -42,7 +43,7 @@ int main(int argc, char* argv[])
     int timeoutSeconds = qEnvironmentVariableIntValue("PRADELUX_OFFICE_RENDER_TIMEOUT", &ok);
     if (!ok || timeoutSeconds <= 0)
         timeoutSeconds = 120;
-    const QString profile = pradelux::office::DefaultProfileTemplate();
+    const QString profile = pradelux::render::boundary::DefaultProfileTemplate();
 
     pradelux::FileRegistry registry;
     pradelux::UserPrinters printers;
@@ -50,21 +51,22 @@ int main(int argc, char* argv[])
     // PRADELUX_OFFICE_RENDERER=soffice starts it afresh for each instead.
     const QString cache =
         QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/pradelux-office");
-    pradelux::office::Renderer coldRenderer(soffice, profile, timeoutSeconds * 1000,
-                                            QCoreApplication::applicationDirPath() +
-                                                QStringLiteral("/pradelux-render"));
-    pradelux::office::WarmRenderer warmRenderer(QCoreApplication::applicationDirPath() +
-                                                    QStringLiteral("/pradelux-render"),
-                                                pradelux::office::WarmRenderer::defaultSocketPath(),
-                                                timeoutSeconds * 1000, cache + QStringLiteral("/render.log"));
+    pradelux::render::client::Renderer coldRenderer(soffice, profile, timeoutSeconds * 1000,
+                                                    QCoreApplication::applicationDirPath() +
+                                                        QStringLiteral("/pradelux-render"));
+    pradelux::render::client::WarmRenderer warmRenderer(QCoreApplication::applicationDirPath() +
+                                                            QStringLiteral("/pradelux-render"),
+                                                        pradelux::render::client::WarmRenderer::defaultSocketPath(),
+                                                        timeoutSeconds * 1000, cache + QStringLiteral("/render.log"));
     // A session bus that has gone leaves no one to take a PDF: a rendering
     // or a renderer's start that is waited for ends at once.
-    for (pradelux::office::PdfRenderer* r : {static_cast<pradelux::office::PdfRenderer*>(&coldRenderer),
-                                             static_cast<pradelux::office::PdfRenderer*>(&warmRenderer)})
+    for (pradelux::render::client::PdfRenderer* r :
+         {static_cast<pradelux::render::client::PdfRenderer*>(&coldRenderer),
+          static_cast<pradelux::render::client::PdfRenderer*>(&warmRenderer)})
         r->setAbandoned([&bus] { return !bus.isConnected(); });
     const bool cold = qEnvironmentVariable("PRADELUX_OFFICE_RENDERER") == QLatin1String("soffice");
-    pradelux::office::PdfRenderer& renderer =
-        cold ? static_cast<pradelux::office::PdfRenderer&>(coldRenderer) : warmRenderer;
+    pradelux::render::client::PdfRenderer& renderer =
+        cold ? static_cast<pradelux::render::client::PdfRenderer&>(coldRenderer) : warmRenderer;
     // LibreOffice loads while the sandbox is checked and the application
     // gets ready: the first presentation comes within a fraction of a second.
     if (!cold)
@@ -73,7 +75,7 @@ int main(int argc, char* argv[])
     // the application does not start, and says why once. One is made to see
     // whether it can be only where that was not seen under the same
     // conditions before.
-    if (!pradelux::office::sandbox::KnownToWork()) {
+    if (!pradelux::render::boundary::KnownToWork()) {
         QProcess check;
         check.setProcessChannelMode(QProcess::MergedChannels);
         check.start(QCoreApplication::applicationDirPath() + QStringLiteral("/pradelux-render"),
@@ -86,7 +88,7 @@ int main(int argc, char* argv[])
             warmRenderer.cancelPrestart();
             return 5;
         }
-        pradelux::office::sandbox::RememberWorks();
+        pradelux::render::boundary::RememberWorks();
     }
     pradelux::office::PdfWriterPort port(registry, QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
     pradelux::office::PowerPointServer server(bus, printers, renderer, port, registry);

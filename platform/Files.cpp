@@ -204,6 +204,20 @@ QString AppFolder()
     return QCoreApplication::applicationDirPath();
 }
 
+QString ProgramFolderOf(const QString& executable)
+{
+    return QFileInfo(QFileInfo(executable).canonicalFilePath()).absolutePath();
+}
+
+bool PrivateFolder(const QString& folder)
+{
+    const QByteArray path = QFile::encodeName(folder);
+    ::mkdir(path.constData(), 0700);
+    struct stat st;
+    return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & 0777) == 0700;
+}
+
 bool ProcessGone(qint64 pid)
 {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));

@@ -61,8 +61,14 @@ QString LastLineOf(const QString& path);
 // bound and two programs writing it never lose each other's lines. Returns
 // path.
 QString RotatedLog(const QString& path);
+// A folder only this user can enter: made with mode 0700 when missing, and
+// true only when it is a real folder of the user's own with that mode.
+bool PrivateFolder(const QString& folder);
 // The folder that holds the running executable.
 QString AppFolder();
+// The folder that holds executable, links resolved ("/proc/self/exe": this
+// program's, before any application object exists).
+QString ProgramFolderOf(const QString& executable);
 // True when no process has the id, or only one whose threads have all ended
 // and that waits to be reaped.
 bool ProcessGone(qint64 pid);

@@ -466,7 +466,7 @@ TEST_F(CommandLineTest, UpdateExportsOnlyPresentationsNewerThanTheirPdfs)
     const qsizetype rendered = test::readFile(log).count(QStringLiteral(": wrote "));
     // With no LibreOffice kept from the first run, the one the application
     // starts as it starts is ended with it when nothing was rendered.
-    const QString socket = office::WarmRenderer::defaultSocketPath();
+    const QString socket = render::client::WarmRenderer::defaultSocketPath();
     for (const qint64 pid : renderersOf(socket))
         ::kill(static_cast<pid_t>(pid), SIGKILL);
     ASSERT_TRUE(renderersGone(socket, 5000));

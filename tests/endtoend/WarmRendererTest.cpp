@@ -28,7 +28,7 @@ protected:
     test::FakeDialogs dialogs;
     FileRegistry registry;
     QString out = config.path(QStringLiteral("out"));
-    QString socket = office::WarmRenderer::defaultSocketPath();
+    QString socket = render::client::WarmRenderer::defaultSocketPath();
 
     void SetUp() override
     {
@@ -43,7 +43,7 @@ protected:
         stopRenderer();
     }
 
-    qint64 rendererPid() { return office::WarmRenderer::runningRenderer(socket); }
+    qint64 rendererPid() { return render::client::WarmRenderer::runningRenderer(socket); }
     static bool alive(qint64 pid) { return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) == 0; }
     bool waitUntilEnded(qint64 pid, int ms)
     {
@@ -192,7 +192,7 @@ TEST_F(WarmRendererTest, IdleRendererEndsByItselfAndLeavesNothingBehind)
     const QString temporary = config.path(QStringLiteral("tmp"));
     QDir().mkpath(temporary);
     test::ScopedEnv tmp("TMPDIR", temporary.toUtf8());
-    socket = office::WarmRenderer::defaultSocketPath(); // without a runtime folder it goes there too
+    socket = render::client::WarmRenderer::defaultSocketPath(); // without a runtime folder it goes there too
     ASSERT_TRUE(export1(test::deck(QStringLiteral("odp")), out + QStringLiteral("/a.pdf")));
     const qint64 pid = rendererPid();
     ASSERT_TRUE(alive(pid));

@@ -287,6 +287,6 @@ if given.get("answerTwice"):
     for fd in os.listdir("/proc/self/fd"):
         try:
             if stat.S_ISSOCK(os.fstat(int(fd)).st_mode):
-                os.write(int(fd), b'{"ok":true,"pages":1}\n{"ok":true,"pages":1}\n')
+                os.write(int(fd), b'{"id":1,"result":"printed"}\n{"id":1,"result":"printed"}\n')
         except OSError:
             pass

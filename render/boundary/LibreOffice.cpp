@@ -1,0 +1,38 @@
+// How LibreOffice is started in every sandbox.
+#include "LibreOffice.h"
+
+#include "SandboxPlan.h"
+
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QUrl>
+
+namespace pradelux::render::boundary {
+
+QString FindSoffice()
+{
+    const QString configured = qEnvironmentVariable("PRADELUX_OFFICE_SOFFICE");
+    if (!configured.isEmpty())
+        return QFileInfo(configured).isExecutable() ? configured : QString();
+    return QStandardPaths::findExecutable(QStringLiteral("soffice"));
+}
+
+QString MissingSofficeText()
+{
+    return QStringLiteral("LibreOffice Impress, which prints the presentations, is not installed (no soffice was "
+                          "found). Install it with: sudo apt install libreoffice-impress");
+}
+
+QStringList StartFlags(const QString& profileFolder)
+{
+    return {QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(profileFolder).toString(),
+            QStringLiteral("--headless"), QStringLiteral("--norestore"), QStringLiteral("--nologo"),
+            QStringLiteral("--nolockcheck")};
+}
+
+QString PrivateProfile()
+{
+    return QLatin1String(kInsideHome) + QStringLiteral("/.pradelux-profile");
+}
+
+} // namespace pradelux::render::boundary

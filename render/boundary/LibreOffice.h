@@ -1,0 +1,29 @@
+// How LibreOffice is started in every sandbox: with a profile of its own,
+// and nothing that waits for a person (no window, no logo, no recovery, no
+// lock to ask about).
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace pradelux::render::boundary {
+
+// The LibreOffice executable (PRADELUX_OFFICE_SOFFICE, or soffice on the
+// path), or empty text when none is installed.
+QString FindSoffice();
+// What to tell when FindSoffice finds none: what is missing and how to
+// install it.
+QString MissingSofficeText();
+
+// The flags every start of LibreOffice gives, with profileFolder as its
+// profile (its -env:UserInstallation).
+QStringList StartFlags(const QString& profileFolder);
+
+// LibreOffice's status when it made a new profile and must be started again.
+inline constexpr int kRestartStatus = 81;
+
+// Where a rendering's copy of the profile stands inside the sandbox: in its
+// private home.
+QString PrivateProfile();
+
+} // namespace pradelux::render::boundary

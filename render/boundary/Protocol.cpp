@@ -1,0 +1,191 @@
+// What the processes of a rendering say to each other.
+#include "Protocol.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+
+#include <unistd.h>
+
+namespace pradelux::render::boundary {
+
+namespace {
+// A count larger than this is no slide deck's.
+constexpr int kPagesMax = 1000000;
+
+struct ResultName
+{
+    Result result;
+    const char* name;
+};
+constexpr ResultName kResults[] = {
+    {Result::Printed, "printed"},       {Result::NotLoaded, "load"}, {Result::NotAPresentation, "type"},
+    {Result::NotSaved, "save"},         {Result::TooLarge, "size"},  {Result::BadRequest, "request"},
+    {Result::OutOfStep, "out of step"},
+};
+
+QString nameOf(Result result)
+{
+    for (const ResultName& r : kResults) {
+        if (r.result == result)
+            return QLatin1String(r.name);
+    }
+    return QString();
+}
+
+std::optional<Result> resultNamed(const QJsonValue& name)
+{
+    for (const ResultName& r : kResults) {
+        if (name.toString() == QLatin1String(r.name))
+            return r.result;
+    }
+    return std::nullopt;
+}
+
+QByteArray lineOf(const QJsonObject& o)
+{
+    return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
+}
+
+// The object a line holds; nothing when it holds none.
+std::optional<QJsonObject> objectOf(const QByteArray& line)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    return document.object();
+}
+
+const QString kPresentation = QStringLiteral("presentation");
+const QString kLinks = QStringLiteral("links");
+const QString kFilter = QStringLiteral("filter");
+const QString kAlone = QStringLiteral("alone");
+const QString kResult = QStringLiteral("result");
+const QString kSuccessor = QStringLiteral("successor");
+const QString kId = QStringLiteral("id");
+const QString kPdf = QStringLiteral("pdf");
+const QString kReady = QStringLiteral("ready");
+const QString kError = QStringLiteral("error");
+} // namespace
+
+QByteArray Request::line() const
+{
+    return lineOf({{kPresentation, presentation},
+                   {kLinks, QJsonArray::fromStringList(links)},
+                   {kFilter, filter},
+                   {kAlone, alone}});
+}
+
+std::optional<Request> Request::read(const QByteArray& line)
+{
+    const std::optional<QJsonObject> o = objectOf(line);
+    if (!o || !o->value(kPresentation).isString())
+        return std::nullopt;
+    Request request{o->value(kPresentation).toString(), {}, o->value(kFilter).toString(), o->value(kAlone).toBool()};
+    for (const QJsonValue& link : o->value(kLinks).toArray())
+        request.links << link.toString();
+    return request;
+}
+
+QByteArray Answer::line() const
+{
+    QJsonObject o{{kResult, nameOf(result)}};
+    if (successor > 0)
+        o.insert(kSuccessor, successor);
+    return lineOf(o);
+}
+
+std::optional<Answer> Answer::read(const QByteArray& line)
+{
+    const std::optional<QJsonObject> o = objectOf(line);
+    const std::optional<Result> result = o ? resultNamed(o->value(kResult)) : std::nullopt;
+    if (!result)
+        return std::nullopt;
+    return Answer{*result, qMax<qint64>(0, o->value(kSuccessor).toInteger())};
+}
+
+QByteArray Job::line() const
+{
+    return lineOf({{kId, id}, {kPresentation, presentation}, {kPdf, pdf}, {kFilter, filter}});
+}
+
+std::optional<Job> Job::read(const QByteArray& line)
+{
+    const std::optional<QJsonObject> o = objectOf(line);
+    if (!o)
+        return std::nullopt;
+    Job job{o->value(kId).toInteger(), o->value(kPresentation).toString(), o->value(kPdf).toString(),
+            o->value(kFilter).toString()};
+    if (job.presentation.isEmpty() || job.pdf.isEmpty())
+        return std::nullopt;
+    return job;
+}
+
+QByteArray Done::line() const
+{
+    return lineOf({{kId, id}, {kResult, nameOf(result)}});
+}
+
+std::optional<Done> Done::read(const QByteArray& line)
+{
+    const std::optional<QJsonObject> o = objectOf(line);
+    const std::optional<Result> result = o ? resultNamed(o->value(kResult)) : std::nullopt;
+    if (!result || !o->value(kId).isDouble())
+        return std::nullopt;
+    return Done{o->value(kId).toInteger(), *result};
+}
+
+QByteArray Ready::line() const
+{
+    QJsonObject o{{kReady, ready}};
+    if (!error.isEmpty())
+        o.insert(kError, error);
+    return lineOf(o);
+}
+
+std::optional<Ready> Ready::read(const QByteArray& line)
+{
+    const std::optional<QJsonObject> o = objectOf(line);
+    if (!o)
+        return std::nullopt;
+    return Ready{o->value(kReady).toBool(), o->value(kError).toString()};
+}
+
+QByteArray PdfFacts::line() const
+{
+    return "pages " + QByteArray::number(pages) + " version " + version.toLatin1() + " pdfa " +
+           QByteArray::number(pdfa) + " tagged " + (tagged ? "1" : "0") + '\n';
+}
+
+PdfFacts PdfFacts::read(const QByteArray& line)
+{
+    static const QRegularExpression kLine(
+        QStringLiteral("^pages (-1|\\d{1,7}) version ([1-2]\\.\\d) pdfa ([0-4]) tagged ([01])\\n$"));
+    const QRegularExpressionMatch match = kLine.match(QString::fromLatin1(line));
+    PdfFacts facts;
+    if (!match.hasMatch() || match.captured(1).toInt() > kPagesMax)
+        return facts;
+    facts.pages = match.captured(1).toInt();
+    facts.version = match.captured(2);
+    facts.pdfa = match.captured(3).toInt();
+    facts.tagged = match.captured(4) == QLatin1String("1");
+    return facts;
+}
+
+qint64 PdfSizeLimit()
+{
+    bool ok = false;
+    const qint64 mib = qEnvironmentVariableIntValue("PRADELUX_RENDER_PDF_LIMIT", &ok);
+    return ok && mib > 0 ? mib << 20 : qint64(2) << 30;
+}
+
+bool PdfFileSound(const struct stat& st, nlink_t links)
+{
+    // Sparse: a few blocks that claim gigabytes, which a copy would write out.
+    return S_ISREG(st.st_mode) && st.st_nlink == links && st.st_uid == ::geteuid() && st.st_size >= 0 &&
+           qint64(st.st_blocks) * 512 >= st.st_size;
+}
+
+} // namespace pradelux::render::boundary

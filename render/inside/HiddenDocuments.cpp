@@ -1,0 +1,56 @@
+// Loading pradelux-hidden.so and calling it.
+#include "HiddenDocuments.h"
+
+#include <QFile>
+
+#include <dlfcn.h>
+
+namespace pradelux::render::inside {
+
+namespace {
+void* g_module = nullptr;
+
+QString lastError()
+{
+    const char* said = ::dlerror();
+    return said ? QString::fromLocal8Bit(said) : QString();
+}
+} // namespace
+
+QString HiddenDocuments::preload(const QString& module, const QString& programFolder)
+{
+    for (const char* library : {"/libuno_sal.so.3", "/libuno_cppu.so.3", "/libuno_cppuhelpergcc3.so.3"}) {
+        if (!::dlopen(QFile::encodeName(programFolder + QLatin1String(library)).constData(), RTLD_NOW | RTLD_GLOBAL))
+            return lastError();
+    }
+    g_module = ::dlopen(QFile::encodeName(module).constData(), RTLD_NOW);
+    return g_module ? QString() : lastError();
+}
+
+std::unique_ptr<HiddenDocuments> HiddenDocuments::connect(const QString& programFolder, const QString& pipe)
+{
+    if (!g_module)
+        return nullptr;
+    using Connect = void* (*)(const char*, const char*);
+    const auto connectTo = reinterpret_cast<Connect>(::dlsym(g_module, "pradelux_hidden_connect"));
+    const auto print = reinterpret_cast<Print>(::dlsym(g_module, "pradelux_hidden_print"));
+    const auto close = reinterpret_cast<Close>(::dlsym(g_module, "pradelux_hidden_close"));
+    void* desktop = connectTo && print && close
+                        ? connectTo(QFile::encodeName(programFolder).constData(), pipe.toUtf8().constData())
+                        : nullptr;
+    return desktop ? std::unique_ptr<HiddenDocuments>(new HiddenDocuments(desktop, print, close)) : nullptr;
+}
+
+HiddenDocuments::Result HiddenDocuments::print(const QString& presentation, const QString& pdf,
+                                               const QByteArray& filterOptions)
+{
+    return static_cast<Result>(
+        m_print(m_desktop, presentation.toUtf8().constData(), pdf.toUtf8().constData(), filterOptions.constData()));
+}
+
+void HiddenDocuments::close()
+{
+    m_close(m_desktop);
+}
+
+} // namespace pradelux::render::inside

@@ -1,0 +1,218 @@
+// LibreOffice inside the sandbox.
+#include "RenderWorker.h"
+
+#include "Channel.h"
+#include "Files.h"
+#include "HiddenDocuments.h"
+#include "LibreOffice.h"
+#include "Protocol.h"
+
+#include <LibreOfficeKit/LibreOfficeKit.hxx>
+#include <LibreOfficeKit/LibreOfficeKitInit.h>
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QUrl>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace pradelux::render::inside {
+
+using namespace boundary;
+
+namespace {
+// What getDocumentType answers for a presentation (LOK_DOCTYPE_PRESENTATION,
+// which the headers only name with their unstable interface).
+constexpr int kPresentationDocument = 2;
+
+bool writeLine(int socket, const QByteArray& line)
+{
+    return ::write(socket, line.constData(), static_cast<size_t>(line.size())) == line.size();
+}
+
+// A job's line is short, but names two paths.
+constexpr qsizetype kJobMax = 1 << 20;
+
+// An allocator made for many small objects (tcmalloc), for LibreOffice's
+// process, where it is installed.
+QByteArray fastAllocator()
+{
+#ifdef PRADELUX_TCMALLOC
+    if (::access(PRADELUX_TCMALLOC, R_OK) == 0)
+        return QByteArrayLiteral(PRADELUX_TCMALLOC);
+#endif
+    return QByteArray();
+}
+
+// LibreOffice as a program of its own, headless, accepting connections of
+// its remote bridge on the named pipe (in the sandbox's private /tmp). It
+// ends with this process. -1 when it could not be started at all.
+pid_t StartOffice(const QString& programFolder, const QString& profileFolder, const QString& pipe)
+{
+    const QByteArray program = QFile::encodeName(programFolder + QStringLiteral("/soffice.bin"));
+    QList<QByteArray> arguments{program};
+    for (const QString& flag : StartFlags(profileFolder))
+        arguments << flag.toUtf8();
+    arguments << "--invisible"
+              << "--nodefault"
+              << "--accept=pipe,name=" + pipe.toUtf8() + ";urp;StarOffice.ComponentContext";
+    std::vector<char*> argv;
+    for (const QByteArray& a : arguments)
+        argv.push_back(const_cast<char*>(a.constData()));
+    argv.push_back(nullptr);
+    const QByteArray allocator = fastAllocator();
+    const QByteArray preload = "LD_PRELOAD=" + allocator;
+    // Whether the program could be started is told by the close of a pipe
+    // on exec, or by the error number written into it.
+    int told[2];
+    if (::pipe2(told, O_CLOEXEC) != 0)
+        return -1;
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(told[0]);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+        if (!allocator.isEmpty())
+            ::putenv(const_cast<char*>(preload.constData()));
+        ::execv(argv[0], argv.data());
+        const int error = errno;
+        (void)!::write(told[1], &error, sizeof error);
+        ::_exit(127);
+    }
+    ::close(told[1]);
+    int error = 0;
+    ssize_t n;
+    while ((n = ::read(told[0], &error, sizeof error)) < 0 && errno == EINTR) {
+    }
+    ::close(told[0]);
+    if (pid < 0 || n != 0) {
+        if (pid > 0)
+            ::waitpid(pid, nullptr, 0);
+        return -1;
+    }
+    return pid;
+}
+
+// Waits for LibreOffice to answer on its bridge. Null when it ended first
+// (once restarted, when it asks for that), or did not answer in time.
+std::unique_ptr<HiddenDocuments> ConnectOffice(pid_t soffice, const QString& programFolder,
+                                               const QString& profileFolder, const QString& pipe)
+{
+    // LibreOffice takes about a second to load; a slow machine much longer.
+    constexpr int kStartMs = 60000;
+    bool restarted = false;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < kStartMs) {
+        if (std::unique_ptr<HiddenDocuments> hidden = HiddenDocuments::connect(programFolder, pipe))
+            return hidden;
+        int status = 0;
+        if (::waitpid(soffice, &status, WNOHANG) != 0) {
+            if (restarted || !WIFEXITED(status) || WEXITSTATUS(status) != kRestartStatus)
+                return nullptr;
+            restarted = true;
+            soffice = StartOffice(programFolder, profileFolder, pipe);
+            if (soffice < 0)
+                return nullptr;
+        }
+        ::usleep(20000);
+    }
+    return nullptr;
+}
+
+Result render(lok::Office* office, HiddenDocuments* hidden, const Job& job)
+{
+    QFile::remove(job.pdf);
+    // The PDF filter's options (see PdfFilterOptions).
+    const QByteArray options = job.filter.toUtf8();
+    if (hidden) {
+        switch (hidden->print(job.presentation, job.pdf, options)) {
+        case HiddenDocuments::Result::Printed:
+            return Result::Printed;
+        case HiddenDocuments::Result::NotLoaded:
+            return Result::NotLoaded;
+        case HiddenDocuments::Result::NotAPresentation:
+            return Result::NotAPresentation;
+        case HiddenDocuments::Result::NotSaved:
+            return Result::NotSaved;
+        }
+    }
+    if (!office)
+        return Result::NotLoaded;
+    std::unique_ptr<lok::Document> document(
+        office->documentLoad(QUrl::fromLocalFile(job.presentation).toEncoded().constData(), ""));
+    if (!document)
+        return Result::NotLoaded;
+    // Whatever the file looked like, only what LibreOffice took for a
+    // presentation is printed as one.
+    if (document->getDocumentType() != kPresentationDocument)
+        return Result::NotAPresentation;
+    const bool saved =
+        document->saveAs(QUrl::fromLocalFile(job.pdf).toEncoded().constData(), "pdf", options.constData());
+    return saved ? Result::Printed : Result::NotSaved;
+}
+} // namespace
+
+int RunRenderWorker(int socket, const QString& programFolder, const QString& profileFolder)
+{
+    const QString why = HiddenDocuments::preload(
+        ProgramFolderOf(QStringLiteral("/proc/self/exe")) + QStringLiteral("/pradelux-hidden.so"), programFolder);
+    if (!why.isEmpty())
+        std::fprintf(stderr, "pradelux-render: %s\n", why.toLocal8Bit().constData());
+    std::unique_ptr<HiddenDocuments> hidden;
+    std::unique_ptr<lok::Office> office;
+    const QString pipe = QStringLiteral("pradelux-%1").arg(::getpid());
+    const pid_t soffice = why.isEmpty() ? StartOffice(programFolder, profileFolder, pipe) : -1;
+    if (soffice > 0) {
+        hidden = ConnectOffice(soffice, programFolder, profileFolder, pipe);
+        if (!hidden) {
+            writeLine(socket, Ready{false, QStringLiteral("LibreOffice did not answer on its bridge")}.line());
+            return 4;
+        }
+    } else {
+        // No program to start (a LibreOffice that offers only its kit):
+        // the kit's own documentLoad serves, with a view.
+        std::fputs("pradelux-render: LibreOffice could not be started as a program of its own; presentations are "
+                   "opened through its kit, with a view, which is slower.\n",
+                   stderr);
+        office.reset(lok::lok_cpp_init(QFile::encodeName(programFolder).constData(),
+                                       QUrl::fromLocalFile(profileFolder).toEncoded().constData()));
+        if (!office) {
+            writeLine(
+                socket,
+                Ready{false, QStringLiteral("LibreOffice could not be loaded from %1").arg(programFolder)}.line());
+            return 4;
+        }
+    }
+    if (!writeLine(socket, Ready{true, {}}.line()))
+        std::_Exit(0);
+    QByteArray buffer;
+    for (;;) {
+        const QByteArray line = ReadLine(socket, &buffer, kJobMax);
+        // LibreOffice's own shutdown is slow and sometimes crashes; nothing
+        // of it needs keeping, so the process ends here (and LibreOffice's
+        // own process with it).
+        if (line.isEmpty())
+            std::_Exit(0);
+        const std::optional<Job> job = Job::read(line);
+        const Done done{job ? job->id : 0, job ? render(office.get(), hidden.get(), *job) : Result::BadRequest};
+        if (!writeLine(socket, done.line()))
+            std::_Exit(0);
+        // The answer is out: LibreOffice takes the presentation down meanwhile.
+        if (hidden)
+            hidden->close();
+    }
+}
+
+} // namespace pradelux::render::inside

@@ -1,0 +1,206 @@
+// pradelux-render --count-pages-server: the pages of the PDFs that
+// LibreOffice made. A PDF may be crafted to take its reader over, so each is
+// read in a process forked for it alone, which before Poppler reads a byte
+// of it gives up what it could reach: it can no longer
+// open a file, connect anywhere, start a process or gain a privilege; its
+// memory and processor time are bounded. The most a crafted PDF
+// can do here is lie about its own pages.
+#include "Channel.h"
+#include "Protocol.h"
+#include "Service.h"
+
+#include <QFile>
+
+#include <poppler-qt6.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <seccomp.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+// Built with the sanitizers (the tests' build): their shadow memory takes
+// terabytes of address space, so no bound on it can be set, and their check
+// of an object's type writes to a pipe of its own to see whether memory can
+// be read.
+#if defined(__SANITIZE_ADDRESS__)
+#define PRADELUX_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PRADELUX_SANITIZED 1
+#endif
+#endif
+#ifndef PRADELUX_SANITIZED
+#define PRADELUX_SANITIZED 0
+#endif
+
+namespace pradelux::render::service {
+
+using namespace boundary;
+
+namespace {
+// A PDF of one page, held open by the server: Poppler sets up what it keeps
+// (its tables, its data files) for the first document it opens, while files
+// can still be opened, and keeps it while any is open; each count inherits it.
+const char kTiny[] = "%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n2 0 obj<</Type/Pages/Kids[3 0 R]/Count "
+                     "1>>endobj\n3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 10 10]>>endobj\ntrailer<</Root 1 0 "
+                     "R>>\n%%EOF\n";
+
+bool bound(int resource, rlim_t value)
+{
+    const rlimit limit{value, value};
+    return ::setrlimit(resource, &limit) == 0;
+}
+
+// What the count may still do: read what it has open, use memory, write to
+// its standard output and error, and end.
+bool contain()
+{
+    if ((!PRADELUX_SANITIZED && !bound(RLIMIT_AS, rlim_t(2) << 30)) || !bound(RLIMIT_CPU, 30) ||
+        !bound(RLIMIT_CORE, 0) || ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
+        return false;
+    scmp_filter_ctx filter = ::seccomp_init(SCMP_ACT_ERRNO(EPERM));
+    if (!filter)
+        return false;
+    bool ok = true;
+    const char* const allowed[] = {
+        "read",         "pread64",        "readv",         "lseek",        "fstat",        "newfstatat",
+        "statx",        "mmap",           "munmap",        "mremap",       "mprotect",     "brk",
+        "madvise",      "futex",          "exit",          "exit_group",   "rt_sigreturn", "rt_sigprocmask",
+        "rt_sigaction", "sigaltstack",    "clock_gettime", "clock_getres", "gettimeofday", "getpid",
+        "gettid",       "getrandom",      "close",         "fcntl",        "sched_yield",  "nanosleep",
+        "rseq",         "restart_syscall"};
+    for (const char* name : allowed) {
+        const int call = ::seccomp_syscall_resolve_name(name);
+        if (call >= 0)
+            ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0) == 0;
+    }
+    if (PRADELUX_SANITIZED) {
+        for (const char* name : {"pipe", "pipe2", "write"}) {
+            const int call = ::seccomp_syscall_resolve_name(name);
+            ok = ok && (call < 0 || ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0) == 0);
+        }
+    }
+    for (const scmp_datum_t fd : {scmp_datum_t(STDOUT_FILENO), scmp_datum_t(STDERR_FILENO)})
+        ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(write), 1, SCMP_A0(SCMP_CMP_EQ, fd)) == 0;
+    ok = ok && ::seccomp_load(filter) == 0;
+    ::seccomp_release(filter);
+    return ok;
+}
+
+// Whether the PDF says it is tagged: its catalog marks it, and has a
+// structure tree. Read a piece at a time, with an overlap for a name that
+// spans two.
+bool markedTagged(QFile& device)
+{
+    bool marked = false;
+    bool tree = false;
+    QByteArray tail;
+    device.seek(0);
+    while (!(marked && tree)) {
+        const QByteArray piece = tail + device.read(1 << 20);
+        if (piece.size() <= tail.size())
+            break;
+        marked = marked || piece.contains("/Marked true");
+        tree = tree || piece.contains("/StructTreeRoot");
+        tail = piece.right(32);
+    }
+    return marked && tree;
+}
+
+// The pages of the PDF in device, every one of which Poppler can read (-1
+// for none, a locked one, or one that is cut short), and what it is.
+PdfFacts factsOf(QFile& device)
+{
+    PdfFacts facts;
+    if (!device.read(5).startsWith("%PDF-") || !device.seek(qMax<qint64>(0, device.size() - 1024)) ||
+        !device.read(1024).contains("%%EOF") || !device.seek(0))
+        return facts;
+    const std::unique_ptr<Poppler::Document> document = Poppler::Document::load(&device);
+    if (!document || document->isLocked())
+        return facts;
+    const int pages = document->numPages();
+    for (int i = 0; i < pages; ++i) {
+        if (!document->page(i))
+            return facts;
+    }
+    facts.pages = pages;
+    const Poppler::Document::PdfVersion version = document->getPdfVersion();
+    if (version.major >= 1 && version.major <= 2 && version.minor >= 0 && version.minor <= 9)
+        facts.version = QStringLiteral("%1.%2").arg(version.major).arg(version.minor);
+    // The PDF/A part its metadata claims, as an element or an attribute.
+    const QString metadata = document->metadata();
+    for (const QString& before :
+         {QStringLiteral("pdfaid:part>"), QStringLiteral("pdfaid:part=\""), QStringLiteral("pdfaid:part='")}) {
+        const qsizetype at = metadata.indexOf(before);
+        const QChar part = at >= 0 && at + before.size() < metadata.size() ? metadata.at(at + before.size()) : QChar();
+        if (part >= QLatin1Char('1') && part <= QLatin1Char('4'))
+            facts.pdfa = part.digitValue();
+    }
+    facts.tagged = markedTagged(device);
+    return facts;
+}
+} // namespace
+
+int RunPageCountServer()
+{
+    // Its counts are waited for, whatever the program that started it
+    // ignored.
+    ::signal(SIGCHLD, SIG_DFL);
+    // Poppler's complaints about a PDF it repairs are no use to anyone.
+    Poppler::setDebugErrorFunction([](const QString&, const QVariant&) {}, QVariant());
+    const std::unique_ptr<Poppler::Document> first = Poppler::Document::loadFromData(QByteArray(kTiny));
+    for (;;) {
+        DescriptorMessage message;
+        const ssize_t got = ::recvmsg(STDIN_FILENO, message.header(), MSG_CMSG_CLOEXEC);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return 0; // the program that asked has ended
+        const int pdf = message.carried();
+        int out[2] = {-1, -1};
+        const pid_t pid = pdf >= 0 && ::pipe2(out, O_CLOEXEC) == 0 ? ::fork() : -1;
+        if (pid == 0) {
+            // One PDF, in a process of its own that holds nothing else.
+            ::dup2(pdf, STDIN_FILENO);
+            ::dup2(out[1], STDOUT_FILENO);
+            QFile in;
+            if (!in.open(STDIN_FILENO, QIODevice::ReadOnly, QFileDevice::DontCloseHandle) || !contain())
+                std::_Exit(3);
+            PdfFacts facts = factsOf(in);
+            if (facts.version.isEmpty())
+                facts.version = QStringLiteral("1.0");
+            const QByteArray line = facts.line();
+            (void)!::write(STDOUT_FILENO, line.constData(), static_cast<size_t>(line.size()));
+            // Nothing of this process needs ending well, and a sanitizer's
+            // leak check could not run under the filter.
+            std::_Exit(0);
+        }
+        for (const int fd : {pdf, out[1]}) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+        QByteArray said = out[0] >= 0 && pid > 0 ? ReadLineWithin(out[0], kCountMs, kCountLineMax) : QByteArray();
+        if (out[0] >= 0)
+            ::close(out[0]);
+        int status = -1;
+        if (pid > 0) {
+            if (said.isEmpty())
+                ::kill(pid, SIGKILL); // it took too long, or said too much
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+        }
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || PdfFacts::read(said).pages < 0)
+            said = PdfFacts{-1, QStringLiteral("1.0"), 0, false}.line();
+        if (::write(STDOUT_FILENO, said.constData(), static_cast<size_t>(said.size())) != said.size())
+            return 0;
+    }
+}
+
+} // namespace pradelux::render::service
