@@ -147,30 +147,52 @@ struct Parser
     }
 };
 
+// The PDF options, each read into the settings and given back from them to
+// the jobs of --jobs: a switch sets its setting to the value that is not
+// the default; a number is taken within its range.
+struct PdfSwitch
+{
+    QCommandLineOption Parser::*option;
+    bool PdfSettings::*setting;
+};
+const PdfSwitch kPdfSwitches[] = {{&Parser::noTags, &PdfSettings::tagged},
+                                  {&Parser::pdfua, &PdfSettings::pdfua},
+                                  {&Parser::losslessImages, &PdfSettings::losslessImages}};
+struct PdfNumber
+{
+    QCommandLineOption Parser::*option;
+    int PdfSettings::*setting;
+    int low;
+    int high;
+    const char* what;
+};
+const PdfNumber kPdfNumbers[] = {
+    {&Parser::pdfa, &PdfSettings::pdfa, 1, 3, "1, 2 or 3 (PDF/A-1, 2 or 3)"},
+    {&Parser::imageDpi, &PdfSettings::imageDpi, 50, 2400, "a resolution from 50 to 2400"},
+    {&Parser::jpegQuality, &PdfSettings::jpegQuality, 1, 100, "a quality from 1 to 100"}};
+
 // How the printer is to make the PDFs; what is wrong with the values, or
 // with a combination that LibreOffice would refuse or quietly change, goes
 // to badValues.
 void readPdfSettings(const Parser& p, PdfSettings& pdf, QStringList& badValues)
 {
     const QCommandLineParser& given = p.parser;
-    const auto number = [&](const QCommandLineOption& option, int low, int high, const QString& what) {
-        bool ok = false;
-        const int n = given.value(option).toInt(&ok);
-        if (!ok || n < low || n > high)
-            badValues
-                << QStringLiteral("--%1 takes %2: %3").arg(option.names().constFirst(), what, given.value(option));
-        return ok ? n : 0;
-    };
     // On top of what pdf holds: the defaults, or the window's choices.
-    pdf.tagged = pdf.tagged && !given.isSet(p.noTags);
-    pdf.pdfua = pdf.pdfua || given.isSet(p.pdfua);
-    pdf.losslessImages = pdf.losslessImages || given.isSet(p.losslessImages);
-    if (given.isSet(p.pdfa))
-        pdf.pdfa = number(p.pdfa, 1, 3, QStringLiteral("1, 2 or 3 (PDF/A-1, 2 or 3)"));
-    if (given.isSet(p.imageDpi))
-        pdf.imageDpi = number(p.imageDpi, 50, 2400, QStringLiteral("a resolution from 50 to 2400"));
-    if (given.isSet(p.jpegQuality))
-        pdf.jpegQuality = number(p.jpegQuality, 1, 100, QStringLiteral("a quality from 1 to 100"));
+    for (const PdfSwitch& s : kPdfSwitches) {
+        if (given.isSet(p.*s.option))
+            pdf.*s.setting = !(PdfSettings{}.*s.setting);
+    }
+    for (const PdfNumber& n : kPdfNumbers) {
+        const QCommandLineOption& option = p.*n.option;
+        if (!given.isSet(option))
+            continue;
+        bool ok = false;
+        const int value = given.value(option).toInt(&ok);
+        if (!ok || value < n.low || value > n.high)
+            badValues << QStringLiteral("--%1 takes %2: %3")
+                             .arg(option.names().constFirst(), QLatin1String(n.what), given.value(option));
+        pdf.*n.setting = ok ? value : 0;
+    }
     using pdfsettings::Conflict;
     for (const Conflict conflict : pdfsettings::Conflicts(pdf)) {
         switch (conflict) {
@@ -196,19 +218,16 @@ void readPdfSettings(const Parser& p, PdfSettings& pdf, QStringList& badValues)
 // The options that give these settings, for the jobs of --jobs.
 QStringList PdfOptionsOf(const PdfSettings& pdf)
 {
+    const Parser p;
     QStringList options;
-    if (!pdf.tagged)
-        options << QStringLiteral("--no-tags");
-    if (pdf.pdfa > 0)
-        options << QStringLiteral("--pdfa") << QString::number(pdf.pdfa);
-    if (pdf.pdfua)
-        options << QStringLiteral("--pdfua");
-    if (pdf.imageDpi > 0)
-        options << QStringLiteral("--image-dpi") << QString::number(pdf.imageDpi);
-    if (pdf.jpegQuality > 0)
-        options << QStringLiteral("--jpeg-quality") << QString::number(pdf.jpegQuality);
-    if (pdf.losslessImages)
-        options << QStringLiteral("--lossless-images");
+    for (const PdfSwitch& s : kPdfSwitches) {
+        if (pdf.*s.setting != PdfSettings{}.*s.setting)
+            options << QStringLiteral("--") + (p.*s.option).names().constFirst();
+    }
+    for (const PdfNumber& n : kPdfNumbers) {
+        if (pdf.*n.setting > 0)
+            options << QStringLiteral("--") + (p.*n.option).names().constFirst() << QString::number(pdf.*n.setting);
+    }
     return options;
 }
 
