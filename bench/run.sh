@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every benchmark: builds, then measures inside a private session bus and
-# a virtual display. Figures go to the README by hand, with date and machine.
+# a virtual display. Figures go to bench/README.md by hand, with date and machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
