@@ -284,7 +284,7 @@ TEST(TreeMemory, CountsWhatTheTreesOwnMemoryFileSystemsHoldAndNothingThatCoversT
         tree.start(QStringLiteral("unshare"),
                    {QStringLiteral("--user"), QStringLiteral("--map-root-user"), QStringLiteral("--mount"),
                     QStringLiteral("sh"), QStringLiteral("-c"),
-                    QStringLiteral("mount -t tmpfs none '%1' && head -c 50000000 /dev/zero > '%1/fill' && %2"
+                    QStringLiteral("mount -t tmpfs none '%1' && head -c 52000000 /dev/zero > '%1/fill' && %2"
                                    "echo ready && exec sleep 60")
                         .arg(point, covered ? QStringLiteral("mount --bind /usr '%1' && ").arg(point) : QString())});
         if (!tree.waitForReadyRead(10000))
