@@ -1,10 +1,10 @@
-// pradelux-render: every process of the renderer's but the presentation
-// application's own. Outside the sandbox: the renderer kept for a session
-// (with no option), the launcher of the renderers that take over from it,
-// a LibreOffice run once in a sandbox of its own, the check that a sandbox
-// can be made, the maker of the profile's template and the page counter
-// (see service/Service.h). Inside it: the kept LibreOffice's worker, and
-// a LibreOffice started afresh with its copy of the profile (see
+// pradelux-render: the renderer's processes, but the page counter
+// (pradelux-pages). Outside the sandbox: the renderer kept for a session
+// (with no option), the renderers that take over from it and their
+// launcher, a LibreOffice run once in a sandbox of its own, the check that a
+// sandbox can be made and the maker of the profile's template (see
+// service/Service.h). Inside it: the kept LibreOffice's worker, and a
+// LibreOffice started afresh with its copy of the profile (see
 // inside/Inside.h).
 #include "Inside.h"
 #include "Service.h"
@@ -27,15 +27,15 @@ int main(int argc, char* argv[])
         return inside::RunWorker(argc, argv);
     if (is("--with-profile"))
         return inside::RunWithProfile(argc, argv);
-    if (argc == 2 && is("--count-pages-server"))
-        return service::RunPageCountServer();
     if (argc == 4 && is("--make-profile"))
         return service::RunProfileMaker(QFile::decodeName(argv[2]), QFile::decodeName(argv[3]));
     if (is("--check-sandbox"))
         return service::CheckSandbox();
     if (argc == 3 && is("--launcher"))
         return service::RunLauncher(std::atoi(argv[2]));
-    // pradelux-render --after PID: the renderer that PID started to take
-    // over from it.
-    return service::RunService(argc, argv, argc == 3 && is("--after") ? std::atoll(argv[2]) : 0);
+    // pradelux-render --after PID FD: the renderer that PID had started to
+    // take over from it, with its socket to their launcher at FD.
+    if (argc == 4 && is("--after"))
+        return service::RunService(argc, argv, std::atoll(argv[2]), std::atoi(argv[3]));
+    return service::RunService(argc, argv, 0, -1);
 }

@@ -136,7 +136,7 @@ RenderedPdf TakePdfFrom(int fd, const QString& path, const QString& presentation
 }
 
 namespace {
-// pradelux-render --count-pages-server, started once and kept: it has
+// pradelux-pages, started once and kept: it has
 // Poppler loaded and starts a contained count of its own for each PDF.
 class CountServer
 {
@@ -182,7 +182,7 @@ private:
         ::posix_spawnattr_setsigmask(&attributes, &none);
         ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
         const QByteArray path = QFile::encodeName(program);
-        char* argv[] = {const_cast<char*>(path.constData()), const_cast<char*>("--count-pages-server"), nullptr};
+        char* argv[] = {const_cast<char*>(path.constData()), nullptr};
         const int spawned = ::posix_spawn(&m_pid, path.constData(), &actions, &attributes, argv, environ);
         ::posix_spawn_file_actions_destroy(&actions);
         ::posix_spawnattr_destroy(&attributes);
@@ -214,6 +214,11 @@ private:
     QString m_program;
 };
 } // namespace
+
+QString PageCounterBeside(const QString& renderProgram)
+{
+    return QFileInfo(renderProgram).path() + QStringLiteral("/pradelux-pages");
+}
 
 PdfFacts CountPages(int fd, const QString& counter)
 {

@@ -41,7 +41,7 @@ struct RenderedPdf
 // Takes the PDF named name (empty: the one *.pdf there is) in folder, which
 // the rendering could write: checks it and the folder, copies it beside the
 // folder (and removes it there) and counts its pages with counter
-// (pradelux-render). Throws a
+// (pradelux-pages). Throws a
 // Failure naming the presentation when it is no whole PDF with pages, or the
 // folder holds more than the bound.
 RenderedPdf TakePdf(const QString& folder, const QString& name, const QString& presentation, const QString& counter);
@@ -50,7 +50,9 @@ RenderedPdf TakePdf(const QString& folder, const QString& name, const QString& p
 // goes beside it.
 RenderedPdf TakePdfFrom(int fd, const QString& path, const QString& presentation, const QString& counter);
 // The pages of the PDF open at fd (read from its start), as counted by
-// counter --count-pages-server, which is started once and kept; -1 for a
+// counter (pradelux-pages), which is started once and kept; -1 for a
 // PDF that is cut short, damaged or locked, or a count that did not come.
 PdfFacts CountPages(int fd, const QString& counter);
+// The page counter beside the renderer's program.
+QString PageCounterBeside(const QString& renderProgram);
 } // namespace pradelux::render::client

@@ -290,7 +290,7 @@ RenderedPdf WarmRenderer::render(const RenderRequest& request, const QString& wo
                 ThrowTooLarge(request.presentation, PdfSizeLimit());
             ThrowUnreadable(request.presentation);
         }
-        return TakePdfFrom(answer.takeDescriptor(), output, request.presentation, m_program);
+        return TakePdfFrom(answer.takeDescriptor(), output, request.presentation, PageCounterBeside(m_program));
     }
 }
 

@@ -166,14 +166,21 @@ Result render(lok::Office* office, HiddenDocuments* hidden, const Job& job)
 
 int RunRenderWorker(int socket, const QString& programFolder, const QString& profileFolder)
 {
+    // LibreOffice is started first, while this process is small to fork.
+    const QString pipe = QStringLiteral("pradelux-%1").arg(::getpid());
+    pid_t soffice = StartOffice(programFolder, profileFolder, pipe);
     const QString why = HiddenDocuments::preload(
         ProgramFolderOf(QStringLiteral("/proc/self/exe")) + QStringLiteral("/pradelux-hidden.so"), programFolder);
-    if (!why.isEmpty())
+    if (!why.isEmpty()) {
         std::fprintf(stderr, "pradelux-render: %s\n", why.toLocal8Bit().constData());
+        if (soffice > 0) {
+            ::kill(soffice, SIGKILL);
+            ::waitpid(soffice, nullptr, 0);
+            soffice = -1;
+        }
+    }
     std::unique_ptr<HiddenDocuments> hidden;
     std::unique_ptr<lok::Office> office;
-    const QString pipe = QStringLiteral("pradelux-%1").arg(::getpid());
-    const pid_t soffice = why.isEmpty() ? StartOffice(programFolder, profileFolder, pipe) : -1;
     if (soffice > 0) {
         hidden = ConnectOffice(soffice, programFolder, profileFolder, pipe);
         if (!hidden) {

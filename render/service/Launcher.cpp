@@ -13,12 +13,12 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace pradelux::render::service {
 
@@ -39,14 +39,20 @@ QByteArray renderProgram()
     return QFile::encodeName(ProgramFolderOf(QStringLiteral("/proc/self/exe")) + QStringLiteral("/pradelux-render"));
 }
 
+// The descriptor at which a renderer the launcher started finds its socket
+// to the launcher.
+constexpr int kLauncherFd = 3;
+
 // Starts pradelux-render --after PREDECESSOR twice removed, in a session of
 // its own, so that it is no process of the predecessor's tree: neither
-// counted in its memory nor ended with it. Its process id, or 0.
-qint64 startAfter(const QByteArray& program, qint64 predecessor)
+// counted in its memory nor ended with it; launcher is its end of a socket
+// to the launcher. Its process id, or 0.
+qint64 startAfter(const QByteArray& program, qint64 predecessor, int launcher)
 {
     const QByteArray after = QByteArray::number(predecessor);
+    const QByteArray fd = QByteArray::number(kLauncherFd);
     char* const argv[] = {const_cast<char*>(program.constData()), const_cast<char*>("--after"),
-                          const_cast<char*>(after.constData()), nullptr};
+                          const_cast<char*>(after.constData()), const_cast<char*>(fd.constData()), nullptr};
     int ids[2];
     if (::pipe2(ids, O_CLOEXEC) != 0)
         return 0;
@@ -58,8 +64,10 @@ qint64 startAfter(const QByteArray& program, qint64 predecessor)
             const int null = ::open("/dev/null", O_RDWR);
             ::dup2(null, STDIN_FILENO);
             ::dup2(null, STDOUT_FILENO);
-            // Nothing of the renderer's but its log.
-            ::syscall(SYS_close_range, 3U, ~0U, 0U);
+            // Nothing of the renderer's but its log, and the launcher.
+            if (::dup2(launcher, kLauncherFd) != kLauncherFd)
+                ::_exit(127);
+            ::syscall(SYS_close_range, kLauncherFd + 1U, ~0U, 0U);
             ::chdir("/");
             ::execv(argv[0], argv);
             ::_exit(127);
@@ -77,16 +85,50 @@ qint64 startAfter(const QByteArray& program, qint64 predecessor)
         ::waitpid(middle, nullptr, 0);
     return id > 0 ? id : 0;
 }
+
 } // namespace
 
-int RunLauncher(int socket)
+// Serves the renderers of one chain: each asks, with its own id, for the
+// one that takes over from it, and gets that one's id; the new one gets a
+// socket of its own to ask in turn. Ends once no renderer of the chain is
+// left.
+int RunLauncher(int first)
 {
     const QByteArray program = renderProgram();
-    qint64 predecessor = 0;
-    while (::recv(socket, &predecessor, sizeof predecessor, 0) == sizeof predecessor) {
-        const qint64 id = startAfter(program, predecessor);
-        if (::send(socket, &id, sizeof id, MSG_NOSIGNAL) != sizeof id)
+    std::vector<pollfd> renderers = {{first, POLLIN, 0}};
+    while (!renderers.empty()) {
+        if (::poll(renderers.data(), renderers.size(), -1) < 0) {
+            if (errno == EINTR)
+                continue;
             break;
+        }
+        std::vector<pollfd> next;
+        for (const pollfd& renderer : renderers) {
+            qint64 predecessor = 0;
+            if (!renderer.revents) {
+                next.push_back(renderer);
+                continue;
+            }
+            if (::recv(renderer.fd, &predecessor, sizeof predecessor, 0) != sizeof predecessor) {
+                ::close(renderer.fd);
+                continue;
+            }
+            int pair[2] = {-1, -1};
+            qint64 id = 0;
+            if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) == 0) {
+                id = startAfter(program, predecessor, pair[1]);
+                ::close(pair[1]);
+                if (id > 0)
+                    next.push_back({pair[0], POLLIN, 0});
+                else
+                    ::close(pair[0]);
+            }
+            if (::send(renderer.fd, &id, sizeof id, MSG_NOSIGNAL) == sizeof id)
+                next.push_back({renderer.fd, POLLIN, 0});
+            else
+                ::close(renderer.fd);
+        }
+        renderers = std::move(next);
     }
     return 0;
 }
@@ -100,11 +142,8 @@ int StartLauncher()
     const QByteArray fd = QByteArray::number(pair[1]);
     char* const argv[] = {const_cast<char*>(program.constData()), const_cast<char*>("--launcher"),
                           const_cast<char*>(fd.constData()), nullptr};
-    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid == 0) {
-        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent)
-            ::_exit(0);
         ::fcntl(pair[1], F_SETFD, 0);
         ::execv(argv[0], argv);
         ::_exit(127);

@@ -1,4 +1,4 @@
-// pradelux-render --count-pages-server: the pages of the PDFs that
+// pradelux-pages: the pages of the PDFs that
 // LibreOffice made. A PDF may be crafted to take its reader over, so each is
 // read in a process forked for it alone, which before Poppler reads a byte
 // of it gives up what it could reach: it can no longer
@@ -204,3 +204,8 @@ int RunPageCountServer()
 }
 
 } // namespace pradelux::render::service
+
+int main()
+{
+    return pradelux::render::service::RunPageCountServer();
+}

@@ -41,9 +41,9 @@ public:
     // inside it; output: the read end of its standard output and error. The
     // service owns both. predecessor: the renderer that started this one to
     // take over from it once it has served its last row; 0 for none.
-    // launcher: a socket to the process, outside this one's namespaces,
-    // that starts the renderer taking over (pradelux-render --launcher); -1
-    // for none.
+    // launcher: a socket to the process, outside every renderer's
+    // namespaces, that starts the renderer taking over (see StartLauncher);
+    // -1 for none.
     RenderService(QString socketPath, Root& root, int worker, int output, RenderLimits limits, qint64 predecessor,
                   int launcher);
     ~RenderService() override;

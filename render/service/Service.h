@@ -8,16 +8,18 @@
 namespace pradelux::render::service {
 
 // The renderer kept for a session (PRADELUX_RENDER_SOCKET names where it
-// answers); predecessor: the renderer it takes over from, 0 for none.
-int RunService(int argc, char* argv[], qint64 predecessor);
-// pradelux-render --launcher FD: started while the renderer still stands in
-// the namespaces it was started in, it starts each renderer that takes over
-// from that one (asked on FD with the predecessor's id, answering with the
-// new one's), so that no renderer starts inside another.
-int RunLauncher(int socket);
-// Starts the launcher; this end of its socket, or -1. It ends with this
-// process.
+// answers); predecessor: the renderer it takes over from, 0 for none;
+// launcher: its socket to the launcher that started it, -1 for none.
+int RunService(int argc, char* argv[], qint64 predecessor, int launcher);
+// Starts the launcher, while this process still stands in the namespaces
+// it was started in: it starts each renderer that takes over from this one,
+// and from that one in turn, so that no renderer starts inside another. This
+// end of its socket, or -1. It ends once no renderer of the chain is left.
 int StartLauncher();
+// pradelux-render --launcher FD: the launcher, asked on FD by the first
+// renderer of its chain; each renderer it starts gets a socket of its own
+// to ask in turn.
+int RunLauncher(int socket);
 // Asks the launcher for a renderer to take over from this one once it has
 // served its last row, while there is memory for a second LibreOffice; its
 // process id, or 0 when none was started.
@@ -37,7 +39,7 @@ int CheckSandbox();
 // presentation but a blank one of ours, to fill FOLDER, in a sandbox that
 // may write FOLDER alone.
 int RunProfileMaker(const QString& folder, const QString& soffice);
-// pradelux-render --count-pages-server: takes PDFs' descriptors on its
+// pradelux-pages, the page counter: takes PDFs' descriptors on its
 // standard input and, for each, starts a process that gives up all it could
 // reach before Poppler reads a byte, and says what that one counted (a
 // PdfFacts line) on its standard output.

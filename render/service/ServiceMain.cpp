@@ -49,7 +49,7 @@ QString ownFolder()
 }
 } // namespace
 
-int RunService(int argc, char* argv[], qint64 predecessor)
+int RunService(int argc, char* argv[], qint64 predecessor, int launcherSocket)
 {
     // Started in the background: told to end, it ends, taking its sandbox.
     pradelux::UnblockInterrupts();
@@ -86,7 +86,9 @@ int RunService(int argc, char* argv[], qint64 predecessor)
     if (boundary::ProfileMakingStopped())
         return 0;
     // Before this process leaves the namespaces it was started in.
-    const int launcher = StartLauncher();
+    const int launcher = launcherSocket >= 0 ? launcherSocket : StartLauncher();
+    if (launcher >= 0)
+        ::fcntl(launcher, F_SETFD, FD_CLOEXEC);
     // Room for one PDF at its bound, and what tells that it went past it.
     std::unique_ptr<Root> root = Root::make(
         boundary::RendererPlan({program, ownFolder()}, profile, boundary::PdfSizeLimit() + (qint64(1) << 20)), &why);

@@ -20,7 +20,7 @@ using namespace pradelux::render::client;
 
 namespace {
 
-const QString kCounter = QStringLiteral(PRADELUX_APPFOLDER "/pradelux-render");
+const QString kCounter = QStringLiteral(PRADELUX_APPFOLDER "/pradelux-pages");
 
 QByteArray pdfOf(int pages)
 {
