@@ -257,10 +257,14 @@ RenderedPdf WarmRenderer::render(const RenderRequest& request, const QString& wo
         clock.start();
         Stop stop = Stop::None;
         AnswerReader answer;
-        while (!answer.done() && clock.elapsed() < m_timeoutMs && (stop = mustStop(renderer, 0)) == Stop::None)
+        // The answer is waited for before the first look at the memory: a
+        // small deck's comes before it, and the look costs a scan of every
+        // process.
+        do {
             // Never a negative wait, which would be one without end: the
             // watch itself may take the rest of the time.
             answer.read(fd, static_cast<int>(qBound<qint64>(0, m_timeoutMs - clock.elapsed(), qint64(kWatchMs))));
+        } while (!answer.done() && clock.elapsed() < m_timeoutMs && (stop = mustStop(renderer, 0)) == Stop::None);
         if (!answer.complete()) {
             const bool hung = !answer.closed();
             // It goes with its whole tree (its sandbox's memory file systems

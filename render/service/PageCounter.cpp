@@ -148,6 +148,89 @@ PdfFacts factsOf(QFile& device)
 }
 } // namespace
 
+namespace {
+// A count's process, forked ahead of the PDF it is to count, so that no row
+// waits for the fork: the PDF comes over pass, the count goes out on out.
+struct Counter
+{
+    pid_t pid = -1;
+    int pass = -1;
+    int out = -1;
+};
+
+Counter forkCounter()
+{
+    int pass[2] = {-1, -1};
+    int out[2] = {-1, -1};
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pass) != 0)
+        return {};
+    if (::pipe2(out, O_CLOEXEC) != 0) {
+        ::close(pass[0]);
+        ::close(pass[1]);
+        return {};
+    }
+    const pid_t server = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // One PDF, in a process of its own that holds nothing else. It waits
+        // for the PDF no longer than the server lives.
+        ::close(pass[0]);
+        ::close(out[0]);
+        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != server)
+            std::_Exit(3);
+        DescriptorMessage message;
+        const int pdf = ::recvmsg(pass[1], message.header(), 0) == 1 ? message.carried() : -1;
+        if (pdf < 0 || ::dup2(pdf, STDIN_FILENO) < 0 || ::dup2(out[1], STDOUT_FILENO) < 0)
+            std::_Exit(3);
+        for (const int fd : {pdf, pass[1], out[1]})
+            ::close(fd);
+        QFile in;
+        if (!in.open(STDIN_FILENO, QIODevice::ReadOnly, QFileDevice::DontCloseHandle) || !contain())
+            std::_Exit(3);
+        PdfFacts facts = factsOf(in);
+        if (facts.version.isEmpty())
+            facts.version = QStringLiteral("1.0");
+        const QByteArray line = facts.line();
+        (void)!::write(STDOUT_FILENO, line.constData(), static_cast<size_t>(line.size()));
+        // Nothing of this process needs ending well, and a sanitizer's
+        // leak check could not run under the filter.
+        std::_Exit(0);
+    }
+    ::close(pass[1]);
+    ::close(out[1]);
+    if (pid < 0) {
+        ::close(pass[0]);
+        ::close(out[0]);
+        return {};
+    }
+    return {pid, pass[0], out[0]};
+}
+
+// What the counter said of the PDF at pdf (which is closed); empty when it
+// said nothing whole in time. The counter is gone after.
+QByteArray countWith(const Counter& counter, int pdf)
+{
+    QByteArray said;
+    if (counter.pid > 0) {
+        DescriptorMessage message;
+        message.carry(pdf);
+        if (::sendmsg(counter.pass, message.header(), MSG_NOSIGNAL) == 1)
+            said = ReadLineWithin(counter.out, kCountMs, kCountLineMax);
+        ::close(counter.pass);
+        ::close(counter.out);
+        int status = -1;
+        if (said.isEmpty())
+            ::kill(counter.pid, SIGKILL); // it took too long, or said too much
+        while (::waitpid(counter.pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            said.clear();
+    }
+    ::close(pdf);
+    return said;
+}
+} // namespace
+
 int RunPageCountServer()
 {
     // Its counts are waited for, whatever the program that started it
@@ -156,50 +239,27 @@ int RunPageCountServer()
     // Poppler's complaints about a PDF it repairs are no use to anyone.
     Poppler::setDebugErrorFunction([](const QString&, const QVariant&) {}, QVariant());
     const std::unique_ptr<Poppler::Document> first = Poppler::Document::loadFromData(QByteArray(kTiny));
+    Counter next = forkCounter();
     for (;;) {
         DescriptorMessage message;
         const ssize_t got = ::recvmsg(STDIN_FILENO, message.header(), MSG_CMSG_CLOEXEC);
         if (got < 0 && errno == EINTR)
             continue;
-        if (got <= 0)
-            return 0; // the program that asked has ended
+        if (got <= 0) {
+            // The program that asked has ended.
+            if (next.pid > 0)
+                ::kill(next.pid, SIGKILL);
+            return 0;
+        }
         const int pdf = message.carried();
-        int out[2] = {-1, -1};
-        const pid_t pid = pdf >= 0 && ::pipe2(out, O_CLOEXEC) == 0 ? ::fork() : -1;
-        if (pid == 0) {
-            // One PDF, in a process of its own that holds nothing else.
-            ::dup2(pdf, STDIN_FILENO);
-            ::dup2(out[1], STDOUT_FILENO);
-            QFile in;
-            if (!in.open(STDIN_FILENO, QIODevice::ReadOnly, QFileDevice::DontCloseHandle) || !contain())
-                std::_Exit(3);
-            PdfFacts facts = factsOf(in);
-            if (facts.version.isEmpty())
-                facts.version = QStringLiteral("1.0");
-            const QByteArray line = facts.line();
-            (void)!::write(STDOUT_FILENO, line.constData(), static_cast<size_t>(line.size()));
-            // Nothing of this process needs ending well, and a sanitizer's
-            // leak check could not run under the filter.
-            std::_Exit(0);
-        }
-        for (const int fd : {pdf, out[1]}) {
-            if (fd >= 0)
-                ::close(fd);
-        }
-        QByteArray said = out[0] >= 0 && pid > 0 ? ReadLineWithin(out[0], kCountMs, kCountLineMax) : QByteArray();
-        if (out[0] >= 0)
-            ::close(out[0]);
-        int status = -1;
-        if (pid > 0) {
-            if (said.isEmpty())
-                ::kill(pid, SIGKILL); // it took too long, or said too much
-            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-            }
-        }
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || PdfFacts::read(said).pages < 0)
+        QByteArray said = pdf >= 0 ? countWith(next, pdf) : QByteArray();
+        if (PdfFacts::read(said).pages < 0)
             said = PdfFacts{-1, QStringLiteral("1.0"), 0, false}.line();
         if (::write(STDOUT_FILENO, said.constData(), static_cast<size_t>(said.size())) != said.size())
             return 0;
+        // The next count's process is made once this one's answer is out.
+        if (pdf >= 0)
+            next = forkCounter();
     }
 }
 
