@@ -1,12 +1,9 @@
-// pradelux-render: the renderer's processes, but the page counter
-// (pradelux-pages). Outside the sandbox: the renderer kept for a session
-// (with no option), the renderers that take over from it and their
-// launcher, a LibreOffice run once in a sandbox of its own, the check that a
-// sandbox can be made and the maker of the profile's template (see
-// service/Service.h). Inside it: the kept LibreOffice's worker, and a
-// LibreOffice started afresh with its copy of the profile (see
-// inside/Inside.h).
-#include "Inside.h"
+// pradelux-render: the renderer's processes outside the sandbox: the
+// renderer kept for a session (with no option), the renderers that take
+// over from it and their launcher, a LibreOffice run once in a sandbox of
+// its own, the check that a sandbox can be made and the maker of the
+// profile's template (see service/Service.h). What runs inside the sandbox
+// is pradelux-inside, and the page counter pradelux-pages.
 #include "Service.h"
 
 #include <QFile>
@@ -23,10 +20,6 @@ int main(int argc, char* argv[])
     const auto is = [&](const char* option) { return argc > 1 && std::strcmp(argv[1], option) == 0; };
     if (is("--run-sandboxed"))
         return service::RunSandboxed(argc, argv);
-    if (is("--render-worker"))
-        return inside::RunWorker(argc, argv);
-    if (is("--with-profile"))
-        return inside::RunWithProfile(argc, argv);
     if (argc == 4 && is("--make-profile"))
         return service::RunProfileMaker(QFile::decodeName(argv[2]), QFile::decodeName(argv[3]));
     if (is("--check-sandbox"))

@@ -57,8 +57,12 @@ RenderedPdf Renderer::render(const RenderRequest& request, const QString& workFo
     QStringList arguments = {QStringLiteral("--run-sandboxed"), presentation, outFolder, m_profile};
     for (const QString& link : request.links)
         arguments << QStringLiteral("--link") << link;
-    arguments +=
-        {QStringLiteral("--"), m_sandbox, QStringLiteral("--with-profile"), m_profile, QStringLiteral("--"), m_soffice};
+    arguments += {QStringLiteral("--"),
+                  QFileInfo(m_sandbox).path() + QStringLiteral("/pradelux-inside"),
+                  QStringLiteral("--with-profile"),
+                  m_profile,
+                  QStringLiteral("--"),
+                  m_soffice};
     arguments += StartFlags(PrivateProfile());
     arguments += {QStringLiteral("--convert-to"), filter, QStringLiteral("--outdir"),
                   QString::fromLatin1(kInsideOutput), QUrl::fromLocalFile(presentation).toString(QUrl::FullyEncoded)};

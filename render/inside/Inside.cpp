@@ -65,7 +65,7 @@ bool prepareInside(const char* profileTemplate)
 int RunWithProfile(int argc, char* argv[])
 {
     if (argc < 5 || std::strcmp(argv[3], "--") != 0) {
-        std::fputs("pradelux-render --with-profile TEMPLATE -- PROGRAM ARGUMENTS...\n", stderr);
+        std::fputs("pradelux-inside --with-profile TEMPLATE -- PROGRAM ARGUMENTS...\n", stderr);
         return 2;
     }
     if (!prepareInside(argv[2]))
@@ -78,7 +78,7 @@ int RunWithProfile(int argc, char* argv[])
 int RunWorker(int argc, char* argv[])
 {
     if (argc != 5) {
-        std::fputs("pradelux-render --render-worker FD PROGRAM TEMPLATE\n", stderr);
+        std::fputs("pradelux-inside --render-worker FD PROGRAM TEMPLATE\n", stderr);
         return 2;
     }
     if (!prepareInside(argv[4]))

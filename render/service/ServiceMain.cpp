@@ -3,7 +3,7 @@
 // LibreOffice afresh. Started on demand by the application; ends by itself
 // after an idle time, after many documents, past its memory ceiling, or when
 // the session bus goes away. This process stays outside the sandbox;
-// LibreOffice runs in a second one inside it (pradelux-render
+// LibreOffice runs in a second one inside it (pradelux-inside
 // --render-worker FD PROGRAM PROFILE).
 #include "ChildProcess.h"
 #include "Files.h"
@@ -99,7 +99,7 @@ int RunService(int argc, char* argv[], qint64 predecessor, int launcherSocket)
     // What it says on its output and error goes to the log, up to a bound.
     const pid_t worker =
         output[1] < 0 ? -1
-                      : root->start({ownFolder() + QStringLiteral("/pradelux-render"),
+                      : root->start({ownFolder() + QStringLiteral("/pradelux-inside"),
                                      QStringLiteral("--render-worker"), QString::number(pair[1]), program, profile},
                                     pair[1], &why, output[1]);
     if (worker < 0) {

@@ -249,7 +249,7 @@ QByteArray namespaceOf(const QString& link)
     return size > 0 ? QByteArray(target, size) : QByteArray("unreadable");
 }
 
-// The kept renderer's sandboxed process (pradelux-render --render-worker,
+// The kept renderer's sandboxed process (pradelux-inside --render-worker,
 // not the bubblewrap that started it) once file is mounted in its view,
 // waited for while run runs; 0 when none came.
 qint64 workerShowing(const QString& file, QProcess& run)
@@ -259,7 +259,7 @@ qint64 workerShowing(const QString& file, QProcess& run)
     for (; clock.elapsed() < 60000 && run.state() == QProcess::Running; run.waitForFinished(50)) {
         for (const QString& pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs)) {
             const QStringList command = test::readFile("/proc/" + pid + "/cmdline").split(QChar(0));
-            if (command.size() > 1 && command[0].endsWith(QStringLiteral("/pradelux-render")) &&
+            if (command.size() > 1 && command[0].endsWith(QStringLiteral("/pradelux-inside")) &&
                 command[1] == QStringLiteral("--render-worker") &&
                 test::readFile("/proc/" + pid + "/mountinfo").contains(" " + file + " "))
                 return pid.toLongLong();

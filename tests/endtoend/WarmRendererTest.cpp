@@ -119,7 +119,7 @@ TEST_F(WarmRendererTest, LibreOfficeKeptWarmRunsInTheSandboxApartFromTheService)
         if (up == service && it.key() != service &&
             QFileInfo(QStringLiteral("/proc/%1/exe").arg(it.key()))
                 .symLinkTarget()
-                .endsWith(QStringLiteral("/pradelux-render")) &&
+                .endsWith(QStringLiteral("/pradelux-inside")) &&
             test::readFile(QStringLiteral("/proc/%1/cmdline").arg(it.key()))
                 .contains(QStringLiteral("--render-worker")))
             worker = it.key();
