@@ -52,6 +52,10 @@ pid_t Root::start(const QStringList& command, int keepFd, QString* why, int outp
     if (pid == 0) {
         const pid_t parent = ::getppid();
         if (m_asRoot) {
+            // It waits for its ids no longer than this process lives: only
+            // this process holds the pipes' other ends.
+            ::close(unshared[0]);
+            ::close(mapped[1]);
             char c = 0;
             if (::setgroups(0, nullptr) != 0 || ::unshare(CLONE_NEWUSER) != 0 || ::write(unshared[1], &c, 1) != 1 ||
                 ::read(mapped[0], &c, 1) != 1 || ::setresgid(m_group, m_group, m_group) != 0 ||
