@@ -25,5 +25,5 @@ printf '%s\n' '{"id":7,"presentation":"/a","pdf":"/run/pradelux/out/deck.pdf","f
 printf '%s\n' '{"id":7,"result":"type"}' >"$protocol/done"
 printf '%s\n' '{"ready":false,"error":"no"}' >"$protocol/ready"
 printf '%s\n' 'pages 3 version 1.7 pdfa 2 tagged 1' >"$protocol/count"
-$build/protocol_fuzzer -max_total_time="$((seconds / 3))" -timeout=1 -rss_limit_mb=256 -max_len=4096 \
+ASAN_OPTIONS=quarantine_size_mb=16 $build/protocol_fuzzer -max_total_time="$((seconds / 3))" -timeout=1 -rss_limit_mb=512 -max_len=4096 \
   -print_final_stats=1 "$protocol" 2>&1 | tail -n 12
