@@ -34,7 +34,7 @@ volatile sig_atomic_t g_stopMaking = 0;
 
 QByteArray markFor(const QString& soffice)
 {
-    const QString program = QFileInfo(QFileInfo(soffice).canonicalFilePath()).absolutePath();
+    const QString program = ProgramFolderOf(soffice);
     return QByteArray::number(kMarkVersion) + '\n' + QFile::encodeName(QFileInfo(soffice).canonicalFilePath()) + '\n' +
            FileIdentity(program + QStringLiteral("/versionrc")).toUtf8() + '\n';
 }
