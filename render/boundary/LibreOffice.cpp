@@ -1,6 +1,7 @@
 // How LibreOffice is started in every sandbox.
 #include "LibreOffice.h"
 
+#include "Files.h"
 #include "SandboxPlan.h"
 
 #include <QFileInfo>
@@ -15,6 +16,12 @@ QString FindSoffice()
     if (!configured.isEmpty())
         return QFileInfo(configured).isExecutable() ? configured : QString();
     return QStandardPaths::findExecutable(QStringLiteral("soffice"));
+}
+
+QString OfficeProgram(const QString& soffice)
+{
+    const QString beside = ProgramFolderOf(soffice) + QStringLiteral("/soffice.bin");
+    return QFileInfo(beside).isExecutable() ? beside : soffice;
 }
 
 QString MissingSofficeText()

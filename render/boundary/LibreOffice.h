@@ -11,6 +11,11 @@ namespace pradelux::render::boundary {
 // The LibreOffice executable (PRADELUX_OFFICE_SOFFICE, or soffice on the
 // path), or empty text when none is installed.
 QString FindSoffice();
+// The program that is LibreOffice itself: soffice.bin beside the file soffice
+// leads to, which the soffice script would start through oosplash and its
+// search for a Java runtime (javaldx, which at times spins forever in a
+// sandbox); soffice itself where no soffice.bin stands beside it.
+QString OfficeProgram(const QString& soffice);
 // What to tell when FindSoffice finds none: what is missing and how to
 // install it.
 QString MissingSofficeText();

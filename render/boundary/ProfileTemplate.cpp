@@ -13,12 +13,10 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace pradelux::render::boundary {
 
@@ -171,14 +169,20 @@ bool EnsureProfileTemplate(const QString& folder, const QString& soffice, const 
     const QByteArray sofficePath = QFile::encodeName(soffice);
     char* argv[] = {const_cast<char*>(program.constData()), const_cast<char*>("--make-profile"), made.data(),
                     const_cast<char*>(sofficePath.constData()), nullptr};
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, program.constData(), &actions, nullptr, argv, environ);
-    ::posix_spawn_file_actions_destroy(&actions);
-    const int status = spawned == 0 ? WaitForExit(pid, kMakeMs, &g_stopMaking) : kWaitTimedOut;
+    // The maker dies with this process: a renderer killed as it makes a
+    // template leaves no LibreOffice making one.
+    const pid_t self = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+        if (null < 0 || ::dup2(null, STDIN_FILENO) < 0 || ::dup2(null, STDOUT_FILENO) < 0 ||
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != self)
+            ::_exit(127);
+        ::execv(argv[0], argv);
+        ::_exit(127);
+    }
+    const bool spawned = pid > 0;
+    const int status = spawned ? WaitForExit(pid, kMakeMs, &g_stopMaking) : kWaitTimedOut;
     // Told to end meanwhile: nothing half made stays.
     if (status == kWaitStopped) {
         RemoveTree(fresh);

@@ -44,11 +44,11 @@ Plan RendererPlan(const QStringList& programFolders, const QString& profileTempl
     return plan;
 }
 
-Plan ProfileMakerPlan(const QString& folder, const QString& programFolder)
+Plan ProfileMakerPlan(const QString& folder, const QStringList& programFolders)
 {
     Plan plan;
     plan.writable = {folder};
-    plan.readable = {programFolder};
+    plan.readable = programFolders;
     return plan;
 }
 

@@ -49,9 +49,9 @@ struct Plan
 // folders it runs from and the profile's template, read-only; with jobBytes,
 // the kept renderer's memory file system for its renderings' PDF folders.
 Plan RendererPlan(const QStringList& programFolders, const QString& profileTemplate, qint64 jobBytes = 0);
-// The profile maker's: the template being made, read-write; LibreOffice's
-// program folder, read-only.
-Plan ProfileMakerPlan(const QString& folder, const QString& programFolder);
+// The profile maker's: the template being made, read-write; the program
+// folders (pradelux-inside's and LibreOffice's), read-only.
+Plan ProfileMakerPlan(const QString& folder, const QStringList& programFolders);
 // The check that a sandbox can be made here: nothing but the system.
 Plan CheckPlan();
 

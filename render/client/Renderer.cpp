@@ -16,6 +16,7 @@
 #include <QUrl>
 
 #include <csignal>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace pradelux::render::client {
@@ -57,12 +58,9 @@ RenderedPdf Renderer::render(const RenderRequest& request, const QString& workFo
     QStringList arguments = {QStringLiteral("--run-sandboxed"), presentation, outFolder, m_profile};
     for (const QString& link : request.links)
         arguments << QStringLiteral("--link") << link;
-    arguments += {QStringLiteral("--"),
-                  QFileInfo(m_sandbox).path() + QStringLiteral("/pradelux-inside"),
-                  QStringLiteral("--with-profile"),
-                  m_profile,
-                  QStringLiteral("--"),
-                  m_soffice};
+    arguments += {QStringLiteral("--"),    QFileInfo(m_sandbox).path() + QStringLiteral("/pradelux-inside"),
+                  QStringLiteral("--run"), m_profile,
+                  QStringLiteral("--"),    OfficeProgram(m_soffice)};
     arguments += StartFlags(PrivateProfile());
     arguments += {QStringLiteral("--convert-to"), filter, QStringLiteral("--outdir"),
                   QString::fromLatin1(kInsideOutput), QUrl::fromLocalFile(presentation).toString(QUrl::FullyEncoded)};
@@ -74,8 +72,14 @@ RenderedPdf Renderer::render(const RenderRequest& request, const QString& workFo
     // by pradelux-render) goes to the application's log.
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    // Its own session, so that a hung LibreOffice goes with all its children.
-    process.setChildProcessModifier([] { ::setsid(); });
+    // Its own session, so that a hung LibreOffice goes with all its
+    // children; and it goes with this process.
+    const pid_t self = ::getpid();
+    process.setChildProcessModifier([self] {
+        ::setsid();
+        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != self)
+            ::_exit(127);
+    });
     process.start();
     if (!process.waitForStarted(10000))
         throw Failure(failure::kFileNotFound,

@@ -8,11 +8,17 @@
 #include <QString>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <poll.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace pradelux::render::inside {
@@ -44,9 +50,49 @@ bool copyProfile(const QString& from, const QString& to)
     return !error;
 }
 
+// Kills every other process of the sandbox but its first, bubblewrap's,
+// which then ends: this process is the sandbox's program, the second
+// process of the sandbox's own process namespace. (Anywhere else this does
+// nothing.)
+void endSandbox()
+{
+    if (::getpid() == 2 && ::getppid() == 1)
+        ::kill(-1, SIGKILL);
+}
+
+// Waits for the child's exit status. When the process outside that started
+// the sandbox ends first (the standard input, whose other end only it
+// holds, closes), the child is killed; and what it started and left
+// running goes with it either way (bubblewrap's bond to the outside is made
+// only after the sandbox is set up, and waits for every process in it).
+int waitWhileOutsideLives(pid_t child)
+{
+    const int exited = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
+    for (bool waiting = exited >= 0; waiting;) {
+        pollfd watched[] = {{STDIN_FILENO, POLLIN, 0}, {exited, POLLIN, 0}};
+        if ((::poll(watched, 2, -1) < 0 && errno != EINTR) || watched[1].revents)
+            break;
+        char byte;
+        const ssize_t n = watched[0].revents ? ::read(STDIN_FILENO, &byte, 1) : 1;
+        waiting = n > 0 || (n < 0 && errno == EINTR);
+        if (!waiting)
+            ::kill(child, SIGKILL);
+    }
+    if (exited >= 0)
+        ::close(exited);
+    else
+        ::waitid(P_PID, static_cast<id_t>(child), nullptr, WEXITED | WNOWAIT);
+    endSandbox();
+    int how = 0;
+    while (::waitpid(child, &how, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(how) ? WEXITSTATUS(how) : 128 + WTERMSIG(how);
+}
+
 // Inside the sandbox, before LibreOffice starts: the bound on its tasks (for
 // the sandbox's own user, in its own user namespace; nothing inside can
-// raise it again) and its copy of the profile. False after saying why.
+// raise it again) and its copy of the profile, when there is a template.
+// False after saying why.
 bool prepareInside(const char* profileTemplate)
 {
     const rlimit tasks{kTasksInside, kTasksInside};
@@ -54,7 +100,7 @@ bool prepareInside(const char* profileTemplate)
     QString why;
     if (::setrlimit(RLIMIT_NPROC, &tasks) != 0)
         why = QStringLiteral("the bound on processes could not be set: %1").arg(std::strerror(errno));
-    else if (!copyProfile(from, boundary::PrivateProfile()))
+    else if (profileTemplate && !copyProfile(from, boundary::PrivateProfile()))
         why = QStringLiteral("LibreOffice's profile could not be copied from %1").arg(from);
     if (!why.isEmpty())
         std::fprintf(stderr, "pradelux-render: %s\n", why.toLocal8Bit().constData());
@@ -62,17 +108,34 @@ bool prepareInside(const char* profileTemplate)
 }
 } // namespace
 
-int RunWithProfile(int argc, char* argv[])
+int RunProgram(int argc, char* argv[])
 {
-    if (argc < 5 || std::strcmp(argv[3], "--") != 0) {
-        std::fputs("pradelux-inside --with-profile TEMPLATE -- PROGRAM ARGUMENTS...\n", stderr);
+    const int separator = argc > 2 && std::strcmp(argv[2], "--") == 0 ? 2 : 3;
+    if (argc < separator + 2 || std::strcmp(argv[separator], "--") != 0) {
+        std::fputs("pradelux-inside --run [TEMPLATE] -- PROGRAM ARGUMENTS...\n", stderr);
         return 2;
     }
-    if (!prepareInside(argv[2]))
+    if (!prepareInside(separator == 3 ? argv[2] : nullptr))
         return 6;
-    ::execv(argv[4], argv + 4);
-    std::fprintf(stderr, "pradelux-render: %s could not be started: %s\n", argv[4], std::strerror(errno));
-    return 127;
+    char** program = argv + separator + 1;
+    // LibreOffice asks to be started once more when it made a profile
+    // anew (from a template that holds the settings alone).
+    int status = boundary::kRestartStatus;
+    for (int start = 0; start < 2 && status == boundary::kRestartStatus; ++start) {
+        const pid_t self = ::getpid();
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int null = ::open("/dev/null", O_RDONLY);
+            if (null < 0 || ::dup2(null, STDIN_FILENO) < 0 || ::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 ||
+                ::getppid() != self)
+                ::_exit(127);
+            ::execv(program[0], program);
+            std::fprintf(stderr, "pradelux-render: %s could not be started: %s\n", program[0], std::strerror(errno));
+            ::_exit(127);
+        }
+        status = pid < 0 ? 127 : waitWhileOutsideLives(pid);
+    }
+    return status;
 }
 
 int RunWorker(int argc, char* argv[])
@@ -83,7 +146,10 @@ int RunWorker(int argc, char* argv[])
     }
     if (!prepareInside(argv[4]))
         return 6;
-    return RunRenderWorker(std::atoi(argv[2]), QFile::decodeName(argv[3]), boundary::PrivateProfile());
+    const int status = RunRenderWorker(std::atoi(argv[2]), QFile::decodeName(argv[3]), boundary::PrivateProfile());
+    // Nothing LibreOffice started outlives the worker.
+    endSandbox();
+    return status;
 }
 
 } // namespace pradelux::render::inside

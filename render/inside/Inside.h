@@ -1,7 +1,9 @@
 // The processes inside the sandbox (pradelux-inside), each an entry that
 // main() calls with its command line; each returns the process's exit
 // status. Both bound the processes the sandbox may run and copy the
-// profile's template into the sandbox's private home first.
+// profile's template (where there is one) into the sandbox's private home
+// first. Their standard input is the sandbox's bond to the process that
+// started it (see Root::start).
 #pragma once
 
 namespace pradelux::render::inside {
@@ -10,8 +12,10 @@ namespace pradelux::render::inside {
 // LibreOffice, printing one presentation at a time for the service outside,
 // which asks on FD.
 int RunWorker(int argc, char* argv[]);
-// pradelux-inside --with-profile TEMPLATE -- PROGRAM ARGUMENTS...:
-// LibreOffice started afresh for one presentation.
-int RunWithProfile(int argc, char* argv[]);
+// pradelux-inside --run [TEMPLATE] -- PROGRAM ARGUMENTS...: LibreOffice
+// started afresh, for one presentation with a copy of TEMPLATE, or to make
+// the template itself; it is killed should the process outside that
+// started the sandbox end first.
+int RunProgram(int argc, char* argv[]);
 
 } // namespace pradelux::render::inside

@@ -38,21 +38,20 @@ int RunProfileMaker(const QString& folder, const QString& soffice)
         return 6;
     file.close();
     QString why;
-    std::unique_ptr<Root> root = Root::make(boundary::ProfileMakerPlan(folder, ProgramFolderOf(soffice)), &why);
-    const QStringList command = QStringList{soffice} + boundary::StartFlags(folder) +
+    const QString ours = ProgramFolderOf(QStringLiteral("/proc/self/exe"));
+    std::unique_ptr<Root> root = Root::make(boundary::ProfileMakerPlan(folder, {ours, ProgramFolderOf(soffice)}), &why);
+    const QStringList command = QStringList{ours + QStringLiteral("/pradelux-inside"), QStringLiteral("--run"),
+                                            QStringLiteral("--"), boundary::OfficeProgram(soffice)} +
+                                boundary::StartFlags(folder) +
                                 QStringList{QStringLiteral("--convert-to"), QStringLiteral("pdf"),
                                             QStringLiteral("--outdir"), printed, QUrl::fromLocalFile(blank).toString()};
-    // LibreOffice asks to be started once more after it made a profile.
-    int status = boundary::kRestartStatus;
-    for (int start = 0; start < 2 && status == boundary::kRestartStatus; ++start) {
-        const pid_t pid = root ? root->start(command, -1, &why) : -1;
-        if (pid < 0) {
-            std::fprintf(stderr, "pradelux-render: LibreOffice cannot be run safely here: %s\n",
-                         why.toLocal8Bit().constData());
-            return 5;
-        }
-        status = WaitForExit(pid, kMakeMs);
+    const pid_t pid = root ? root->start(command, -1, &why) : -1;
+    if (pid < 0) {
+        std::fprintf(stderr, "pradelux-render: LibreOffice cannot be run safely here: %s\n",
+                     why.toLocal8Bit().constData());
+        return 5;
     }
+    const int status = WaitForExit(pid, kMakeMs);
     QFile::remove(blank);
     RemoveTree(printed);
     return status < 0 ? 128 : status;

@@ -128,6 +128,10 @@ std::unique_ptr<Root> Root::make(const Plan& plan, QString* why)
         root->m_user = user->pw_uid;
         root->m_group = user->pw_gid;
     }
+    if (::pipe2(root->m_lifeline, O_CLOEXEC) != 0) {
+        *why = failed(QStringLiteral("the sandbox could not be made"));
+        return nullptr;
+    }
     if (::unshare(root->m_asRoot ? CLONE_NEWNS : CLONE_NEWUSER | CLONE_NEWNS) != 0) {
         *why = failed(QStringLiteral("this system does not allow user namespaces (unshare)"));
         return nullptr;
@@ -245,6 +249,10 @@ Root::~Root()
     }
     if (m_idmap >= 0)
         ::close(m_idmap);
+    for (const int fd : m_lifeline) {
+        if (fd >= 0)
+            ::close(fd);
+    }
 }
 
 bool Root::bindPath(const QString& path, const QString& at, bool writable, QString* why)

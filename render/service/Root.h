@@ -43,8 +43,11 @@ public:
 
     // Starts command inside the sandbox; keepFd (when not -1) stays open in
     // it under the same number; its standard output and error go to output
-    // (when not -1). The process ends when the caller does. Returns its pid,
-    // or -1 with why.
+    // (when not -1). Its standard input is a pipe that this process alone
+    // can write to and never does: it ends when this process does, however
+    // that ends, which pradelux-inside watches for (bubblewrap's own bond
+    // to its parent is made only after the sandbox is set up). Returns its
+    // pid, or -1 with why.
     pid_t start(const QStringList& command, int keepFd, QString* why, int output = -1) const;
 
     // Where the root stands in this process's mount namespace (its folder on
@@ -70,10 +73,11 @@ private:
     bool m_asRoot = false; // run by root: LibreOffice runs as kSandboxUser
     uid_t m_user = 0;      // ... whose ids these are
     gid_t m_group = 0;
-    int m_idmap = -1;          // the user namespace whose ids idmapped mounts use
-    QStringList m_planned;     // the plan's folders, shown for the root's whole life
-    QList<int> m_viewMounts;   // mounted by show(), undone by hide(): descriptors of the mounts
-    QStringList m_viewCreated; // mount points made by show()
+    int m_idmap = -1;             // the user namespace whose ids idmapped mounts use
+    int m_lifeline[2] = {-1, -1}; // every sandbox's standard input, and its other end
+    QStringList m_planned;        // the plan's folders, shown for the root's whole life
+    QList<int> m_viewMounts;      // mounted by show(), undone by hide(): descriptors of the mounts
+    QStringList m_viewCreated;    // mount points made by show()
 };
 
 } // namespace pradelux::render::service

@@ -62,7 +62,8 @@ pid_t Root::start(const QStringList& command, int keepFd, QString* why, int outp
                 ::setresuid(m_user, m_user, m_user) != 0)
                 ::_exit(126);
         }
-        if (output >= 0 && (::dup2(output, STDOUT_FILENO) < 0 || ::dup2(output, STDERR_FILENO) < 0))
+        if (::dup2(m_lifeline[0], STDIN_FILENO) < 0 ||
+            (output >= 0 && (::dup2(output, STDOUT_FILENO) < 0 || ::dup2(output, STDERR_FILENO) < 0)))
             ::_exit(126);
         // Everything but the standard streams, the filter and keepFd is closed.
         for (int fd = 3; fd < 1024; ++fd) {

@@ -14,7 +14,9 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace pradelux;
@@ -24,6 +26,8 @@ using namespace pradelux::render::boundary;
 namespace {
 
 const QString kSandbox = QStringLiteral(PRADELUX_APPFOLDER "/pradelux-render");
+const QFileDevice::Permissions kRunnable =
+    QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther | QFileDevice::ExeOther;
 
 class RendererTest : public ::testing::Test
 {
@@ -149,10 +153,22 @@ TEST_F(RendererTest, ProfileRunsNoMacroWhateverItSaidBefore)
     }
 }
 
+// Whether a process with this argument runs: inside the sandbox a process's
+// id is not the one the host sees (a zombie reaped by init counts as gone).
+bool Running(const QByteArray& argument)
+{
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(argument) &&
+            stat.open(QIODevice::ReadOnly) && !stat.readAll().contains(") Z"))
+            return true;
+    }
+    return false;
+}
+
 TEST_F(RendererTest, HungLibreOfficeIsStoppedWithEverythingItStarted)
 {
-    // The grandchild is known by its odd argument: inside the sandbox its
-    // process id is not the one the host sees.
     Renderer renderer(script(QStringLiteral("sleep 60.4217 &\nwait")), dir.path(QStringLiteral("template")), 1000,
                       kSandbox);
     QElapsedTimer clock;
@@ -160,14 +176,63 @@ TEST_F(RendererTest, HungLibreOfficeIsStoppedWithEverythingItStarted)
     EXPECT_TRUE(failureOf(renderer).contains(QStringLiteral("did not finish printing")));
     EXPECT_LT(clock.elapsed(), 10000);
     QTest::qWait(200);
-    // The grandchild went with the sandbox (a zombie reaped by init counts as gone).
-    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        const bool alive = cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains("60.4217") &&
-                           stat.open(QIODevice::ReadOnly) && !stat.readAll().contains(") Z");
-        EXPECT_FALSE(alive) << pid.toStdString();
+    EXPECT_FALSE(Running("60.4217"));
+}
+
+// Where soffice.bin stands beside soffice, the script (which would look for
+// Java through oosplash) never runs; LibreOffice's wish to be started again
+// on a fresh profile is granted; and a LibreOffice making the template or
+// printing goes with the renderer that started it when that is killed,
+// whether bubblewrap's own bond to it holds or only ours, the standard
+// input of the program inside.
+TEST_F(RendererTest, LibreOfficeItselfIsStartedAndGoesWithTheRendererThatStartedIt)
+{
+    const QString soffice = dir.path(QStringLiteral("soffice"));
+    ASSERT_TRUE(test::writeFile(soffice, kRunnable, "#!/bin/sh\nexit 3\n"));
+    ASSERT_TRUE(test::writeFile(dir.path(QStringLiteral("soffice.bin")), kRunnable,
+                                "#!/bin/sh\n[ -e \"${0%/*}/hang\" ] && exec sleep 60.4317\n"
+                                "case \"$*\" in *pradelux-blank.fodp) exit 0;; esac\n"
+                                "again=$HOME/.pradelux-profile/started; [ -e $again ] || { : > $again; exit 81; }\n"
+                                "prev=; for a; do [ \"$prev\" = --outdir ] && out=$a; prev=$a; done\n" +
+                                    writesPdf(2).toUtf8() + "\n"));
+    Renderer renderer(soffice, dir.path(QStringLiteral("template")), 20000, kSandbox);
+    EXPECT_EQ(renderer.render({deck}, dir.path()).pages, 2);
+    EXPECT_TRUE(QFile::exists(dir.path(QStringLiteral("template/pradelux-template"))));
+
+    ASSERT_TRUE(test::writeFile(dir.path(QStringLiteral("hang"))));
+    for (const bool making : {true, false}) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            QString why;
+            if (making)
+                EnsureProfileTemplate(dir.path(QStringLiteral("other-template")), soffice, kSandbox, &why);
+            else
+                failureOf(renderer);
+            ::_exit(0);
+        }
+        ASSERT_GT(child, 0);
+        QElapsedTimer clock;
+        clock.start();
+        while (!Running("60.4317") && clock.elapsed() < 10000)
+            QTest::qWait(50);
+        EXPECT_TRUE(Running("60.4317")) << making;
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        clock.restart();
+        while (Running("60.4317") && clock.elapsed() < 5000)
+            QTest::qWait(50);
+        EXPECT_FALSE(Running("60.4317")) << (making ? "making the template" : "printing");
     }
+    QProcess inside;
+    inside.start(QStringLiteral(PRADELUX_APPFOLDER "/pradelux-inside"),
+                 {"--run", "--", dir.path(QStringLiteral("soffice.bin"))});
+    ASSERT_TRUE(inside.waitForStarted());
+    QTest::qWait(300);
+    EXPECT_TRUE(Running("60.4317"));
+    inside.closeWriteChannel();
+    EXPECT_TRUE(inside.waitForFinished(5000));
+    EXPECT_EQ(inside.exitCode(), 128 + SIGKILL);
+    EXPECT_FALSE(Running("60.4317"));
 }
 
 TEST_F(RendererTest, OnlyAWholePdfWithPagesFromALibreOfficeThatEndedWellIsPrinted)
