@@ -10,15 +10,17 @@
 #include <QDBusConnection>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QLocalSocket>
 #include <QRandomGenerator>
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,11 +41,56 @@ bool programReplaced()
     return n > 0 && QByteArrayView(target, n).endsWith(" (deleted)");
 }
 
-bool answers(const QString& socketPath)
+// The address of a local socket at path; false when the path is too long.
+bool addressOf(const QString& path, sockaddr_un* address)
 {
-    QLocalSocket probe;
-    probe.connectToServer(socketPath);
-    return probe.waitForConnected(500);
+    const QByteArray name = QFile::encodeName(path);
+    *address = {};
+    address->sun_family = AF_UNIX;
+    if (name.size() >= qsizetype(sizeof address->sun_path))
+        return false;
+    std::memcpy(address->sun_path, name.constData(), static_cast<size_t>(name.size()));
+    return true;
+}
+
+// Whether a renderer listens at path (one too busy to take the connection
+// now listens too).
+bool answers(const QString& path)
+{
+    sockaddr_un address;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const bool connected =
+        fd >= 0 && addressOf(path, &address) &&
+        (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 || errno == EAGAIN);
+    if (fd >= 0)
+        ::close(fd);
+    return connected;
+}
+
+// A socket listening at path, which this user alone may reach; -1 with
+// errno set when there can be none.
+int listenAt(const QString& path)
+{
+    sockaddr_un address;
+    if (!addressOf(path, &address)) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return -1;
+    // The socket's file is made for this user alone. (The bus's thread,
+    // the only other one, makes no file.)
+    const mode_t was = ::umask(0077);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::umask(was);
+    if (!bound || ::listen(fd, 64) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
 }
 
 } // namespace
@@ -96,8 +143,8 @@ RenderService::RenderService(QString socketPath, Root& root, int worker, int out
         if ((m_watchBus && !QDBusConnection::sessionBus().isConnected()) || programReplaced())
             finish();
     });
-    connect(&m_server, &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket* client = m_server.nextPendingConnection())
+    connect(&m_listening, &QSocketNotifier::activated, this, [this] {
+        for (int client; !m_finished && (client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;)
             serve(client);
     });
 }
@@ -106,6 +153,8 @@ RenderService::~RenderService()
 {
     ::close(m_worker);
     ::close(m_output);
+    if (m_listener >= 0)
+        ::close(m_listener);
     if (m_launcher >= 0)
         ::close(m_launcher);
 }
@@ -145,42 +194,36 @@ bool RenderService::start(QString* why)
     // while it is a folder of this user's alone.
     const QFileInfo folder(QFileInfo(m_socketPath).path());
     const bool ours = folder.fileName().startsWith(QLatin1String("pradelux-render-"));
-    m_server.setSocketOptions(QLocalServer::UserAccessOption);
-    bool listening = false;
-    for (int attempt = 0; attempt < 2 && !listening; ++attempt) {
+    const QByteArray path = QFile::encodeName(m_socketPath);
+    for (int attempt = 0; attempt < 2 && m_listener < 0; ++attempt) {
         if (ours && !PrivateFolder(folder.filePath())) {
             *why = QStringLiteral("%1 is not a folder of this user's alone").arg(folder.filePath());
             return false;
         }
-        QLocalServer::removeServer(m_socketPath);
-        listening = m_server.listen(m_socketPath);
+        ::unlink(path.constData());
+        m_listener = listenAt(m_socketPath);
     }
-    if (!listening) {
-        *why = QStringLiteral("cannot listen on %1: %2").arg(m_socketPath, m_server.errorString());
+    if (m_listener < 0) {
+        *why = QStringLiteral("cannot listen on %1: %2").arg(m_socketPath, ReasonOf(errno));
         return false;
     }
+    m_listening.setSocket(m_listener);
+    m_listening.setEnabled(true);
     m_idle.start();
     m_watchBus = QDBusConnection::sessionBus().isConnected();
     m_sessionCheck.start();
     return true;
 }
 
-void RenderService::serve(QLocalSocket* client)
+void RenderService::serve(int client)
 {
     m_idle.stop();
     // Only a process outside every sandbox, of this user's, is served: code
     // running as LibreOffice that reaches this socket gets nothing.
-    if (!PeerIsOutside(static_cast<int>(client->socketDescriptor()))) {
-        client->abort();
-        client->deleteLater();
-        m_idle.start();
-        return;
-    }
-    while (!client->canReadLine() && client->waitForReadyRead(kRequestWaitMs)) {
-    }
-    if (client->canReadLine()) {
+    const QByteArray line = PeerIsOutside(client) ? ReadLineWithin(client, kRequestWaitMs, kRequestMax) : QByteArray();
+    if (line.endsWith('\n')) {
         int pdf = -1;
-        const std::optional<Request> request = Request::read(client->readLine(kRequestMax));
+        const std::optional<Request> request = Request::read(line);
         const std::optional<Answer> answer = request ? render(*request, &pdf) : Answer{Result::BadRequest};
         // A renderer that serves no further row stops listening before it
         // answers: the next row finds the one that takes over, or none.
@@ -189,12 +232,11 @@ void RenderService::serve(QLocalSocket* client)
         // The PDF goes with the answer, as a descriptor: the client never
         // names a folder, and none of its own is shown.
         if (answer)
-            SendWith(static_cast<int>(client->socketDescriptor()), answer->line(), pdf);
+            SendWith(client, answer->line(), pdf);
         if (pdf >= 0)
             ::close(pdf);
     }
-    client->disconnectFromServer();
-    client->deleteLater();
+    ::close(client);
     m_idle.start();
     // One that has grown large makes way for a fresh one too (one that
     // crashed, or served its last row, has already): the next request
@@ -282,8 +324,12 @@ void RenderService::finish()
     if (m_finished)
         return;
     m_finished = true;
-    m_server.close();
-    QLocalServer::removeServer(m_socketPath);
+    if (m_listener >= 0) {
+        m_listening.setEnabled(false);
+        ::close(m_listener);
+        m_listener = -1;
+        ::unlink(QFile::encodeName(m_socketPath).constData());
+    }
     // A folder of the renderers' own in the temporary folder (where there
     // is no runtime folder) goes with the last of them.
     const QFileInfo folder(QFileInfo(m_socketPath).path());

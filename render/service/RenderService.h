@@ -8,14 +8,11 @@
 #include "Deck.h"
 #include "Protocol.h"
 
-#include <QLocalServer>
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <optional>
-
-class QLocalSocket;
 
 namespace pradelux::render::service {
 
@@ -57,7 +54,8 @@ signals:
     void finished();
 
 private:
-    void serve(QLocalSocket* client);
+    // Answers the request on client, which it closes.
+    void serve(int client);
     // The answer to a request, with the PDF's descriptor in pdf when it
     // printed; nothing when the worker is gone or the row is for another.
     std::optional<boundary::Answer> render(const boundary::Request& request, int* pdf);
@@ -72,7 +70,8 @@ private:
     boundary::OutputDrain m_drain;
     QSocketNotifier m_outputReady;
     RenderLimits m_limits;
-    QLocalServer m_server;
+    int m_listener = -1; // the socket the requests come to
+    QSocketNotifier m_listening{QSocketNotifier::Read};
     QTimer m_idle;
     QTimer m_sessionCheck;
     int m_documents = 0;
