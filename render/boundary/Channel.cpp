@@ -1,14 +1,32 @@
 // How the processes of a rendering carry their messages.
 #include "Channel.h"
 
+#include <QFile>
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace pradelux::render::boundary {
+
+namespace {
+// The address of a local socket at path; false when the path is too long.
+bool addressOf(const QString& path, sockaddr_un* address)
+{
+    const QByteArray name = QFile::encodeName(path);
+    *address = {};
+    address->sun_family = AF_UNIX;
+    if (name.size() >= qsizetype(sizeof address->sun_path))
+        return false;
+    std::memcpy(address->sun_path, name.constData(), static_cast<size_t>(name.size()));
+    return true;
+}
+} // namespace
 
 DescriptorMessage::DescriptorMessage()
 {
@@ -124,6 +142,41 @@ bool OutputDrain::drain()
             (void)!::write(m_to, chunk, static_cast<size_t>(passed));
         m_passed += qMax<qint64>(passed, 0);
     }
+}
+
+bool LocalSocketAnswers(const QString& path)
+{
+    sockaddr_un address;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const bool connected =
+        fd >= 0 && addressOf(path, &address) &&
+        (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 || errno == EAGAIN);
+    if (fd >= 0)
+        ::close(fd);
+    return connected;
+}
+
+int ListenLocal(const QString& path)
+{
+    sockaddr_un address;
+    if (!addressOf(path, &address)) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return -1;
+    // The socket's file is made for this user alone.
+    const mode_t was = ::umask(0077);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::umask(was);
+    if (!bound || ::listen(fd, 64) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
 }
 
 } // namespace pradelux::render::boundary

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <sys/socket.h>
 
 namespace pradelux::render::boundary {
@@ -72,5 +73,14 @@ QByteArray ReadLine(int fd, QByteArray* buffer, qsizetype max, OutputDrain* outp
 // The line that fd says within ms, no longer than max; empty when it said
 // more, or nothing in time.
 QByteArray ReadLineWithin(int fd, int ms, qsizetype max);
+
+// Whether something listens on the local socket at path (one too busy to
+// take a connection now listens too).
+bool LocalSocketAnswers(const QString& path);
+// A socket listening at path, which this user alone may reach; -1 with
+// errno set when there can be none. It sets the process's file mode mask
+// for a moment: no other thread of the caller's may be making files (the
+// renderer's service has one other, its bus's, which makes none).
+int ListenLocal(const QString& path);
 
 } // namespace pradelux::render::boundary

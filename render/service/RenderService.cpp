@@ -20,7 +20,6 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/syscall.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,58 +38,6 @@ bool programReplaced()
     char target[4096] = {};
     const ssize_t n = ::readlink("/proc/self/exe", target, sizeof target - 1);
     return n > 0 && QByteArrayView(target, n).endsWith(" (deleted)");
-}
-
-// The address of a local socket at path; false when the path is too long.
-bool addressOf(const QString& path, sockaddr_un* address)
-{
-    const QByteArray name = QFile::encodeName(path);
-    *address = {};
-    address->sun_family = AF_UNIX;
-    if (name.size() >= qsizetype(sizeof address->sun_path))
-        return false;
-    std::memcpy(address->sun_path, name.constData(), static_cast<size_t>(name.size()));
-    return true;
-}
-
-// Whether a renderer listens at path (one too busy to take the connection
-// now listens too).
-bool answers(const QString& path)
-{
-    sockaddr_un address;
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    const bool connected =
-        fd >= 0 && addressOf(path, &address) &&
-        (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 || errno == EAGAIN);
-    if (fd >= 0)
-        ::close(fd);
-    return connected;
-}
-
-// A socket listening at path, which this user alone may reach; -1 with
-// errno set when there can be none.
-int listenAt(const QString& path)
-{
-    sockaddr_un address;
-    if (!addressOf(path, &address)) {
-        errno = ENAMETOOLONG;
-        return -1;
-    }
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
-        return -1;
-    // The socket's file is made for this user alone. (The bus's thread,
-    // the only other one, makes no file.)
-    const mode_t was = ::umask(0077);
-    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::umask(was);
-    if (!bound || ::listen(fd, 64) != 0) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
-        return -1;
-    }
-    return fd;
 }
 
 } // namespace
@@ -162,7 +109,7 @@ RenderService::~RenderService()
 bool RenderService::start(QString* why)
 {
     const QString answering = QStringLiteral("another renderer already answers on %1").arg(m_socketPath);
-    if (m_predecessor == 0 && answers(m_socketPath)) {
+    if (m_predecessor == 0 && LocalSocketAnswers(m_socketPath)) {
         *why = answering;
         return false;
     }
@@ -184,7 +131,7 @@ bool RenderService::start(QString* why)
     // started ahead for a run that has ended, and one started for the next
     // run): the later would take the socket's name from the earlier between
     // two rows of one folder.
-    if (answers(m_socketPath)) {
+    if (LocalSocketAnswers(m_socketPath)) {
         *why = answering;
         return false;
     }
@@ -201,7 +148,7 @@ bool RenderService::start(QString* why)
             return false;
         }
         ::unlink(path.constData());
-        m_listener = listenAt(m_socketPath);
+        m_listener = ListenLocal(m_socketPath);
     }
     if (m_listener < 0) {
         *why = QStringLiteral("cannot listen on %1: %2").arg(m_socketPath, ReasonOf(errno));
