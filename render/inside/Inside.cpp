@@ -50,16 +50,6 @@ bool copyProfile(const QString& from, const QString& to)
     return !error;
 }
 
-// Kills every other process of the sandbox but its first, bubblewrap's,
-// which then ends: this process is the sandbox's program, the second
-// process of the sandbox's own process namespace. (Anywhere else this does
-// nothing.)
-void endSandbox()
-{
-    if (::getpid() == 2 && ::getppid() == 1)
-        ::kill(-1, SIGKILL);
-}
-
 // Waits for the child's exit status. When the process outside that started
 // the sandbox ends first (the standard input, whose other end only it
 // holds, closes), the child is killed; and what it started and left
@@ -82,7 +72,7 @@ int waitWhileOutsideLives(pid_t child)
         ::close(exited);
     else
         ::waitid(P_PID, static_cast<id_t>(child), nullptr, WEXITED | WNOWAIT);
-    endSandbox();
+    EndSandbox();
     int how = 0;
     while (::waitpid(child, &how, 0) < 0 && errno == EINTR) {
     }
@@ -107,6 +97,12 @@ bool prepareInside(const char* profileTemplate)
     return why.isEmpty();
 }
 } // namespace
+
+void EndSandbox()
+{
+    if (::getpid() == 2 && ::getppid() == 1)
+        ::kill(-1, SIGKILL);
+}
 
 int RunProgram(int argc, char* argv[])
 {
@@ -147,8 +143,7 @@ int RunWorker(int argc, char* argv[])
     if (!prepareInside(argv[4]))
         return 6;
     const int status = RunRenderWorker(std::atoi(argv[2]), QFile::decodeName(argv[3]), boundary::PrivateProfile());
-    // Nothing LibreOffice started outlives the worker.
-    endSandbox();
+    EndSandbox();
     return status;
 }
 

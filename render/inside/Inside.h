@@ -8,6 +8,12 @@
 
 namespace pradelux::render::inside {
 
+// Kills every other process of the sandbox but its first, bubblewrap's,
+// which then ends: this process is the sandbox's program, the second
+// process of the sandbox's own process namespace. (Anywhere else this does
+// nothing.)
+void EndSandbox();
+
 // pradelux-inside --render-worker FD PROGRAM TEMPLATE: the kept
 // LibreOffice, printing one presentation at a time for the service outside,
 // which asks on FD.

@@ -4,6 +4,7 @@
 #include "Channel.h"
 #include "Files.h"
 #include "HiddenDocuments.h"
+#include "Inside.h"
 #include "LibreOffice.h"
 #include "Protocol.h"
 
@@ -131,6 +132,15 @@ std::unique_ptr<HiddenDocuments> ConnectOffice(pid_t soffice, const QString& pro
     return nullptr;
 }
 
+// LibreOffice's own shutdown is slow and sometimes crashes; nothing of it
+// needs keeping, so the worker ends at once, and with it everything
+// LibreOffice started (a process it forked has no bond to the worker).
+[[noreturn]] void leave()
+{
+    EndSandbox();
+    std::_Exit(0);
+}
+
 Result render(lok::Office* office, HiddenDocuments* hidden, const Job& job)
 {
     QFile::remove(job.pdf);
@@ -203,19 +213,17 @@ int RunRenderWorker(int socket, const QString& programFolder, const QString& pro
         }
     }
     if (!writeLine(socket, Ready{true, {}}.line()))
-        std::_Exit(0);
+        leave();
     QByteArray buffer;
     for (;;) {
         const QByteArray line = ReadLine(socket, &buffer, kJobMax);
-        // LibreOffice's own shutdown is slow and sometimes crashes; nothing
-        // of it needs keeping, so the process ends here (and LibreOffice's
-        // own process with it).
+        // The service is gone.
         if (line.isEmpty())
-            std::_Exit(0);
+            leave();
         const std::optional<Job> job = Job::read(line);
         const Done done{job ? job->id : 0, job ? render(office.get(), hidden.get(), *job) : Result::BadRequest};
         if (!writeLine(socket, done.line()))
-            std::_Exit(0);
+            leave();
         // The answer is out: LibreOffice takes the presentation down meanwhile.
         if (hidden)
             hidden->close();
