@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <memory>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
@@ -214,6 +215,11 @@ QString MemoryText(qint64 bytes)
     if (bytes >= (1LL << 30))
         return QStringLiteral("%1 GiB").arg(double(bytes) / (1LL << 30), 0, 'f', 1);
     return QStringLiteral("%1 MiB").arg(bytes >> 20);
+}
+
+bool DiesWithParent(pid_t parent)
+{
+    return ::prctl(PR_SET_PDEATHSIG, SIGKILL) == 0 && ::getppid() == parent;
 }
 
 int WaitForExit(pid_t pid, int ms, const volatile sig_atomic_t* stop)

@@ -13,7 +13,6 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -175,8 +174,7 @@ bool EnsureProfileTemplate(const QString& folder, const QString& soffice, const 
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-        if (null < 0 || ::dup2(null, STDIN_FILENO) < 0 || ::dup2(null, STDOUT_FILENO) < 0 ||
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != self)
+        if (null < 0 || ::dup2(null, STDIN_FILENO) < 0 || ::dup2(null, STDOUT_FILENO) < 0 || !DiesWithParent(self))
             ::_exit(127);
         ::execv(argv[0], argv);
         ::_exit(127);

@@ -16,7 +16,6 @@
 #include <QUrl>
 
 #include <csignal>
-#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace pradelux::render::client {
@@ -77,7 +76,7 @@ RenderedPdf Renderer::render(const RenderRequest& request, const QString& workFo
     const pid_t self = ::getpid();
     process.setChildProcessModifier([self] {
         ::setsid();
-        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != self)
+        if (!DiesWithParent(self))
             ::_exit(127);
     });
     process.start();

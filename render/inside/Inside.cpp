@@ -2,6 +2,7 @@
 // of the profile.
 #include "Inside.h"
 #include "LibreOffice.h"
+#include "ProcessTree.h"
 #include "RenderWorker.h"
 
 #include <QFile>
@@ -15,7 +16,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -121,9 +121,8 @@ int RunProgram(int argc, char* argv[])
         const pid_t self = ::getpid();
         const pid_t pid = ::fork();
         if (pid == 0) {
-            const int null = ::open("/dev/null", O_RDONLY);
-            if (null < 0 || ::dup2(null, STDIN_FILENO) < 0 || ::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 ||
-                ::getppid() != self)
+            const int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+            if (null < 0 || ::dup2(null, STDIN_FILENO) < 0 || !DiesWithParent(self))
                 ::_exit(127);
             ::execv(program[0], program);
             std::fprintf(stderr, "pradelux-render: %s could not be started: %s\n", program[0], std::strerror(errno));

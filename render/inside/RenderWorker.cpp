@@ -6,6 +6,7 @@
 #include "HiddenDocuments.h"
 #include "Inside.h"
 #include "LibreOffice.h"
+#include "ProcessTree.h"
 #include "Protocol.h"
 
 #include <LibreOfficeKit/LibreOfficeKit.hxx>
@@ -21,7 +22,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -81,8 +81,7 @@ pid_t StartOffice(const QString& programFolder, const QString& profileFolder, co
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(told[0]);
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent)
+        if (!DiesWithParent(parent))
             ::_exit(127);
         if (!allocator.isEmpty())
             ::putenv(const_cast<char*>(preload.constData()));

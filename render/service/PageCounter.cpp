@@ -6,6 +6,7 @@
 // memory and processor time are bounded. The most a crafted PDF
 // can do here is lie about its own pages.
 #include "Channel.h"
+#include "ProcessTree.h"
 #include "Protocol.h"
 #include "Service.h"
 
@@ -176,7 +177,7 @@ Counter forkCounter()
         // for the PDF no longer than the server lives.
         ::close(pass[0]);
         ::close(out[0]);
-        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != server)
+        if (!DiesWithParent(server))
             std::_Exit(3);
         DescriptorMessage message;
         const int pdf = ::recvmsg(pass[1], message.header(), 0) == 1 ? message.carried() : -1;

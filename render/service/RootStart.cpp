@@ -1,6 +1,7 @@
 // Starting a command in the sandbox.
 #include "Root.h"
 
+#include "ProcessTree.h"
 #include "SyscallFilter.h"
 
 #include <QFile>
@@ -12,7 +13,6 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sched.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -73,7 +73,7 @@ pid_t Root::start(const QStringList& command, int keepFd, QString* why, int outp
         if (keepFd >= 0)
             ::fcntl(keepFd, F_SETFD, 0);
         // Set after the change of user, which clears it.
-        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent)
+        if (!DiesWithParent(parent))
             ::_exit(126);
         ::execvpe("bwrap", argv.data(), envp.data());
         std::fprintf(stderr, "pradelux-render: bubblewrap (bwrap) could not be started: %s\n", std::strerror(errno));
