@@ -208,7 +208,9 @@ Counter forkCounter()
 }
 
 // What the counter said of the PDF at pdf (which is closed); empty when it
-// said nothing whole in time. The counter is gone after.
+// said nothing whole in time. Its line is all it says: the process is ended
+// and reaped by endCounter once the answer is out, so that no row waits
+// for a process's end.
 QByteArray countWith(const Counter& counter, int pdf)
 {
     QByteArray said;
@@ -219,16 +221,18 @@ QByteArray countWith(const Counter& counter, int pdf)
             said = ReadLineWithin(counter.out, kCountMs, kCountLineMax);
         ::close(counter.pass);
         ::close(counter.out);
-        int status = -1;
-        if (said.isEmpty())
-            ::kill(counter.pid, SIGKILL); // it took too long, or said too much
-        while (::waitpid(counter.pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-            said.clear();
     }
     ::close(pdf);
     return said;
+}
+
+void endCounter(const Counter& counter)
+{
+    if (counter.pid <= 0)
+        return;
+    ::kill(counter.pid, SIGKILL);
+    while (::waitpid(counter.pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
 }
 } // namespace
 
@@ -256,9 +260,15 @@ int RunPageCountServer()
         QByteArray said = pdf >= 0 ? countWith(next, pdf) : QByteArray();
         if (PdfFacts::read(said).pages < 0)
             said = PdfFacts{-1, QStringLiteral("1.0"), 0, false}.line();
-        if (::write(STDOUT_FILENO, said.constData(), static_cast<size_t>(said.size())) != said.size())
+        const bool answered = ::write(STDOUT_FILENO, said.constData(), static_cast<size_t>(said.size())) == said.size();
+        // The count's process goes, and the next one's is made, once this
+        // answer is out.
+        if (pdf >= 0 || !answered) {
+            endCounter(next);
+            next = {};
+        }
+        if (!answered)
             return 0;
-        // The next count's process is made once this one's answer is out.
         if (pdf >= 0)
             next = forkCounter();
     }
