@@ -22,6 +22,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTextStream>
+#include <QThread>
 
 #include <cerrno>
 #include <csignal>
@@ -94,7 +95,7 @@ bool isRead(int kind)
 } // namespace
 
 PowerPointServer::PowerPointServer(QDBusConnection bus, Printers& printers, PdfRenderer& renderer, PdfWriterPort& port,
-                                   const Registry& registry, int startGraceMs)
+                                   Registry& registry, int startGraceMs)
     : m_bus(std::move(bus)), m_printers(printers), m_renderer(renderer), m_port(port), m_registry(registry),
       m_work(QDir::tempPath() + QStringLiteral("/pradelux-office-%1-XXXXXX").arg(QCoreApplication::applicationPid()))
 {
@@ -119,7 +120,11 @@ PowerPointServer::PowerPointServer(QDBusConnection bus, Printers& printers, PdfR
     });
 }
 
-PowerPointServer::~PowerPointServer() = default;
+PowerPointServer::~PowerPointServer()
+{
+    m_ending = true;
+    dropAhead();
+}
 
 void PowerPointServer::removeLeftovers(const QString& tempFolder)
 {
@@ -352,6 +357,7 @@ QVariant PowerPointServer::open(const QList<Named>& args)
     p.print.activePrinter = m_printers.defaultPrinter();
     m_presentations[id] = p;
     m_active = id;
+    renderAhead(id);
     return objectAt(kPresentationsPath + QLatin1Char('/') + QString::number(id));
 }
 
@@ -459,10 +465,8 @@ QVariant PowerPointServer::ranges(int id, const QString& member, int kind, const
     noMember(QStringLiteral("PrintRanges"), member);
 }
 
-void PowerPointServer::printOut(int id)
+void PowerPointServer::checkPrintable(const Presentation& p, const QString& printerName) const
 {
-    const Presentation& p = m_presentations[id];
-    const QString printerName = p.print.activePrinter.isEmpty() ? m_printers.defaultPrinter() : p.print.activePrinter;
     if (printerName.isEmpty())
         throw Failure(failure::kAutomationError,
                       QStringLiteral("%1 cannot be printed: no printer is selected and there is no default printer.")
@@ -495,18 +499,10 @@ void PowerPointServer::printOut(int id)
                               .arg(p.slides)
                               .arg(p.slides == 1 ? QString() : QStringLiteral("s")));
     }
+}
 
-    PrintJob job{QString(), printerName, QFileInfo(p.path).completeBaseName(), QString()};
-    PdfSettings pdf;
-    // The printer takes the output path when the job is handed over, before
-    // the pages are rendered: values written meanwhile are a later job's.
-    asPrinter(job, p.path, [&] {
-        checkPort(job.printer);
-        job.target = m_port.target(job.printer, job.title);
-        pdf = m_port.settings(job.printer);
-    });
-    const QString jobFolder = m_work.filePath(QStringLiteral("job-%1").arg(m_nextJob++));
-    QDir().mkpath(jobFolder);
+RenderRequest PowerPointServer::requestFor(const Presentation& p, const PdfSettings& pdf) const
+{
     RenderRequest request;
     request.presentation = p.path;
     request.links = p.links;
@@ -517,10 +513,123 @@ void PowerPointServer::printOut(int id)
                     : p.print.outputType == printoutput::kSlidesThenNotesPages
                         ? RenderRequest::Pages::SlidesThenNotesPages
                         : RenderRequest::Pages::Slides;
-    if (ranged)
+    if (p.print.rangeType == printoutput::kRangeSlides)
         request.slides = printoutput::SlidesText(p.print.ranges);
     request.isolated = officeoptions::IsolateRows(m_registry);
     request.pdf = pdf;
+    return request;
+}
+
+QString PowerPointServer::newJobFolder()
+{
+    const QString folder = m_work.filePath(QStringLiteral("job-%1").arg(m_nextJob++));
+    QDir().mkpath(folder);
+    return folder;
+}
+
+void PowerPointServer::renderAhead(int id)
+{
+    // One rendering at a time: the renderer is not shared between threads.
+    if (m_ahead && !m_ahead->thread->isFinished())
+        return;
+    dropAhead();
+    const QStringList last = m_registry.readString(officeoptions::kKey, officeoptions::kLastPrint)
+                                 .value_or(QString())
+                                 .split(QLatin1Char('\n'));
+    if (last.size() != 4)
+        return;
+    Presentation guess = m_presentations[id];
+    PrintSettings& print = guess.print;
+    print.activePrinter = last[0];
+    print.printHiddenSlides = static_cast<qint16>(last[1].toShort());
+    print.outputType = static_cast<qint16>(last[2].toShort());
+    QString why;
+    print.ranges = last[3].isEmpty() ? QList<printoutput::SlideRange>() : printoutput::ParseSlides(last[3], &why);
+    print.rangeType = last[3].isEmpty() ? printoutput::kRangeAll : printoutput::kRangeSlides;
+    // Nothing is rendered that its PrintOut would refuse before rendering.
+    try {
+        checkPrintable(guess, print.activePrinter);
+        checkPort(print.activePrinter);
+    } catch (const Failure&) {
+        return;
+    }
+    auto ahead = std::make_unique<Ahead>();
+    ahead->id = id;
+    ahead->request = requestFor(guess, m_port.settings(print.activePrinter));
+    ahead->jobFolder = newJobFolder();
+    Ahead* a = ahead.get();
+    ahead->thread.reset(QThread::create([this, a] {
+        QElapsedTimer clock;
+        clock.start();
+        try {
+            a->rendered = m_renderer.render(a->request, a->jobFolder);
+            // The PDF's file is read and closed by the application's thread.
+            if (a->rendered->file)
+                a->rendered->file->moveToThread(QCoreApplication::instance()->thread());
+        } catch (...) {
+            a->failure = std::current_exception();
+        }
+        a->seconds = clock.nsecsElapsed() / 1e9;
+    }));
+    ahead->thread->start();
+    m_ahead = std::move(ahead);
+}
+
+std::unique_ptr<PowerPointServer::Ahead> PowerPointServer::takeAhead(int id, const RenderRequest& request)
+{
+    if (!m_ahead)
+        return nullptr;
+    m_ahead->thread->wait();
+    if (m_ahead->id == id && m_ahead->request == request)
+        return std::move(m_ahead);
+    dropAhead();
+    return nullptr;
+}
+
+void PowerPointServer::dropAhead()
+{
+    if (!m_ahead)
+        return;
+    m_ahead->thread->wait();
+    RemoveTree(m_ahead->jobFolder);
+    m_ahead.reset();
+}
+
+void PowerPointServer::rememberPrint(const QString& printerName, const PrintSettings& print)
+{
+    const QString shape =
+        QStringList{printerName, QString::number(print.printHiddenSlides), QString::number(print.outputType),
+                    print.rangeType == printoutput::kRangeSlides ? printoutput::SlidesText(print.ranges) : QString()}
+            .join(QLatin1Char('\n'));
+    if (m_registry.readString(officeoptions::kKey, officeoptions::kLastPrint) == shape)
+        return;
+    Registry::Key key = 0;
+    if (m_registry.createKey(officeoptions::kKey, &key) != registry::kSuccess)
+        return;
+    m_registry.setStringValue(key, officeoptions::kLastPrint, shape);
+    m_registry.closeKey(key);
+}
+
+void PowerPointServer::printOut(int id)
+{
+    const Presentation& p = m_presentations[id];
+    const QString printerName = p.print.activePrinter.isEmpty() ? m_printers.defaultPrinter() : p.print.activePrinter;
+    checkPrintable(p, printerName);
+    const bool ranged = p.print.rangeType == printoutput::kRangeSlides;
+
+    PrintJob job{QString(), printerName, QFileInfo(p.path).completeBaseName(), QString()};
+    PdfSettings pdf;
+    // The printer takes the output path when the job is handed over: values
+    // written meanwhile are a later job's.
+    asPrinter(job, p.path, [&] {
+        checkPort(job.printer);
+        job.target = m_port.target(job.printer, job.title);
+        pdf = m_port.settings(job.printer);
+    });
+    rememberPrint(printerName, p.print);
+    const RenderRequest request = requestFor(p, pdf);
+    std::unique_ptr<Ahead> ahead = takeAhead(id, request);
+    const QString jobFolder = ahead ? ahead->jobFolder : newJobFolder();
     // The job reaches the printer before the call returns, so a job that the
     // printer refuses fails the call with the printer's reason instead of
     // leaving the caller to wait for a file that never comes.
@@ -529,7 +638,9 @@ void PowerPointServer::printOut(int id)
         rendering.start();
         const RenderedPdf rendered = [&] {
             try {
-                return m_renderer.render(request, jobFolder);
+                if (ahead && ahead->failure)
+                    std::rethrow_exception(ahead->failure);
+                return ahead ? *ahead->rendered : m_renderer.render(request, jobFolder);
             } catch (const Failure& f) {
                 // LibreOffice writes no PDF when every slide of the range is
                 // hidden and hidden ones are left out, and says no more.
@@ -546,7 +657,7 @@ void PowerPointServer::printOut(int id)
         job.pages = rendered.pages;
         job.kind = {rendered.facts.version, rendered.facts.pdfa, rendered.facts.tagged};
         job.pdfFile = rendered.file;
-        const double seconds = rendering.nsecsElapsed() / 1e9;
+        const double seconds = ahead ? ahead->seconds : rendering.nsecsElapsed() / 1e9;
         asPrinter(job, p.path, [&] {
             checkPort(job.printer);
             QTextStream(stderr) << job.printer << ": wrote " << m_port.write(job) << " (rendered in "
@@ -617,6 +728,9 @@ void PowerPointServer::shutDown()
     if (m_finished)
         return;
     m_finished = true;
+    // A rendering started for a presentation that was never printed ends now.
+    m_ending = true;
+    dropAhead();
     if (m_bus.isConnected())
         m_bus.unregisterService(protocol::busNameFor(QStringLiteral("PowerPoint.Application")));
     emit finished();

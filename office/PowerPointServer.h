@@ -13,8 +13,14 @@
 #include <QList>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <atomic>
+#include <exception>
 #include <functional>
 #include <map>
+#include <memory>
+#include <optional>
+
+class QThread;
 
 namespace pradelux {
 class Printers;
@@ -32,10 +38,11 @@ class PowerPointServer : public QDBusVirtualObject
     Q_OBJECT
 public:
     // registry: where its own options are read for each presentation it
-    // prints; startGraceMs: how long a freshly started server waits for its
-    // first client before it ends.
+    // prints, and what the last one printed asked for is kept; startGraceMs:
+    // how long a freshly started server waits for its first client before it
+    // ends.
     PowerPointServer(QDBusConnection bus, Printers& printers, PdfRenderer& renderer, PdfWriterPort& port,
-                     const Registry& registry, int startGraceMs = 30000);
+                     Registry& registry, int startGraceMs = 30000);
     ~PowerPointServer() override;
 
     // Registers the objects and takes the class's bus name; false when
@@ -47,6 +54,10 @@ public:
 
     QString introspect(const QString& path) const override;
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
+
+    // True once the application is ending: a rendering it waits for is no
+    // longer anyone's.
+    bool ending() const { return m_ending; }
 
 signals:
     // The server has finished its work and released its name.
@@ -85,8 +96,34 @@ private:
     QVariant ranges(int id, const QString& member, int kind, const QList<Named>& args);
     QVariant printOptions(int id, const QString& member, int kind, const QList<Named>& args);
 
+    // A presentation starts rendering when it is opened, with the print
+    // options the last presentation printed asked for (kept in the registry,
+    // so that an application started for each presentation knows them too),
+    // while the client sets the options. PrintOut takes that PDF when it asks
+    // for exactly what was rendered, and renders afresh otherwise.
+    struct Ahead
+    {
+        int id = 0;
+        RenderRequest request;
+        QString jobFolder;
+        std::unique_ptr<QThread> thread;
+        std::optional<RenderedPdf> rendered;
+        std::exception_ptr failure;
+        double seconds = 0;
+    };
+
     QVariant open(const QList<Named>& args);
     void printOut(int id);
+    // Throws unless p can be printed as its print options ask, on printerName.
+    void checkPrintable(const Presentation& p, const QString& printerName) const;
+    RenderRequest requestFor(const Presentation& p, const PdfSettings& pdf) const;
+    QString newJobFolder();
+    void renderAhead(int id);
+    // The rendering started for presentation id when it asked for request,
+    // once it has ended; any other is ended and dropped.
+    std::unique_ptr<Ahead> takeAhead(int id, const RenderRequest& request);
+    void dropAhead();
+    void rememberPrint(const QString& printerName, const PrintSettings& print);
     // Throws unless the printer is installed on the port that writes PDFs.
     void checkPort(const QString& printer) const;
     // Runs one of the printer's steps for the job; a failure is logged and
@@ -101,7 +138,7 @@ private:
     Printers& m_printers;
     PdfRenderer& m_renderer;
     PdfWriterPort& m_port;
-    const Registry& m_registry;
+    Registry& m_registry;
     QTemporaryDir m_work;
     std::map<int, Presentation> m_presentations;
     int m_active = 0;
@@ -112,6 +149,8 @@ private:
     bool m_visible = false;
     bool m_displayAlerts = true;
     bool m_finished = false;
+    std::atomic<bool> m_ending{false};
+    std::unique_ptr<Ahead> m_ahead;
     QHash<QString, int> m_references;
     QTimer m_grace;
     QTimer m_busCheck;

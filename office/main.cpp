@@ -58,12 +58,6 @@ int main(int argc, char* argv[])
                                                             QStringLiteral("/pradelux-render"),
                                                         pradelux::render::client::WarmRenderer::defaultSocketPath(),
                                                         timeoutSeconds * 1000, cache + QStringLiteral("/render.log"));
-    // A session bus that has gone leaves no one to take a PDF: a rendering
-    // or a renderer's start that is waited for ends at once.
-    for (pradelux::render::client::PdfRenderer* r :
-         {static_cast<pradelux::render::client::PdfRenderer*>(&coldRenderer),
-          static_cast<pradelux::render::client::PdfRenderer*>(&warmRenderer)})
-        r->setAbandoned([&bus] { return !bus.isConnected(); });
     const bool cold = qEnvironmentVariable("PRADELUX_OFFICE_RENDERER") == QLatin1String("soffice");
     pradelux::render::client::PdfRenderer& renderer =
         cold ? static_cast<pradelux::render::client::PdfRenderer&>(coldRenderer) : warmRenderer;
@@ -92,6 +86,13 @@ int main(int argc, char* argv[])
     }
     pradelux::office::PdfWriterPort port(registry, QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
     pradelux::office::PowerPointServer server(bus, printers, renderer, port, registry);
+    // A session bus that has gone, or an application that is ending, leaves
+    // no one to take a PDF: a rendering or a renderer's start that is waited
+    // for ends at once.
+    for (pradelux::render::client::PdfRenderer* r :
+         {static_cast<pradelux::render::client::PdfRenderer*>(&coldRenderer),
+          static_cast<pradelux::render::client::PdfRenderer*>(&warmRenderer)})
+        r->setAbandoned([&bus, &server] { return !bus.isConnected() || server.ending(); });
     QObject::connect(&server, &pradelux::office::PowerPointServer::finished, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     if (!server.start()) {

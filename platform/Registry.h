@@ -63,6 +63,12 @@ inline const QString kKey = QStringLiteral("Software\\Pradelux Office");
 // same folder.
 inline const QString kIsolateRows = QStringLiteral("IsolateRows");
 
+// What the last presentation printed asked for besides its PDF settings,
+// kept by the presentation application for the next one it opens: the
+// printer, PrintHiddenSlides, OutputType and the slides ("1-3,7"; empty:
+// every one), a line each.
+inline const QString kLastPrint = QStringLiteral("LastPrint");
+
 inline void SetIsolateRows(Registry& registry, bool isolate)
 {
     Registry::Key key = 0;

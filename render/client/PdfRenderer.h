@@ -29,6 +29,8 @@ struct RenderRequest
     PdfSettings pdf = {};
     // The local files it links to, relative to its folder: shown with it.
     QStringList links = {};
+
+    bool operator==(const RenderRequest&) const = default;
 };
 
 // LibreOffice's PDF filter options for the request, as its --convert-to

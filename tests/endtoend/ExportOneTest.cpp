@@ -109,6 +109,36 @@ TEST_F(ExportOneTest, RunningApplicationIsUsedAndQuit)
     EXPECT_TRUE(waitUntilGone(5000)); // its Quit ended the application the other client held
 }
 
+// A presentation starts rendering when it is opened, as the last one was
+// printed. One opened and never printed neither holds the application's end
+// nor takes it down with a rendering still running, and the next one prints.
+TEST_F(ExportOneTest, PresentationOpenedAndNeverPrintedEndsWithTheApplication)
+{
+    const QString deck = test::deck(QStringLiteral("pptx"));
+    ASSERT_TRUE(export1(automation, deck, out + QStringLiteral("/first.pdf")));
+    ASSERT_TRUE(waitUntilGone(5000));
+    QFile log(qEnvironmentVariable("XDG_CACHE_HOME") + QStringLiteral("/pradelux-office/server.log"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    log.seek(log.size());
+    {
+        ObjectRef app = automation.createObject(QStringLiteral("PowerPoint.Application"));
+        app->object(QStringLiteral("Presentations"))
+            ->call(QStringLiteral("Open"), {Argument{deck, QStringLiteral("fileName")}});
+        const qint64 pid = bus.interface()->servicePid(name).value();
+        QElapsedTimer clock;
+        clock.start();
+        app->call(QStringLiteral("Quit"));
+        EXPECT_TRUE(waitUntilGone(3000)) << clock.elapsed() << " ms";
+        // Nothing of the rendering is left in its work folder.
+        EXPECT_EQ(QDir(QDir::tempPath()).entryList({QStringLiteral("pradelux-office-%1-*").arg(pid)}, QDir::AllEntries),
+                  QStringList());
+    }
+    EXPECT_EQ(log.readAll(), QByteArray()); // no complaint, nothing a sanitizer found
+    EXPECT_TRUE(export1(automation, deck, out + QStringLiteral("/second.pdf")));
+    EXPECT_EQ(test::pdfPages(out + QStringLiteral("/second.pdf")), 3);
+    EXPECT_TRUE(dialogs.boxes.isEmpty()) << dialogs.texts().join("\n").toStdString();
+}
+
 TEST_F(ExportOneTest, JobThatFailsEndsAtOnceWithItsCauseAndLeavesNoPartialPdf)
 {
     const QString full = config.path(QStringLiteral("full disk"));
