@@ -10,7 +10,7 @@ packages=(
   dbus dbus-bin xvfb xauth
   libreoffice-impress-nogui fonts-liberation fonts-crosextra-carlito fonts-crosextra-caladea
   poppler-utils qpdf libpoppler-qt6-dev libreofficekit-dev libreoffice-dev zlib1g-dev
-  bubblewrap libseccomp-dev libgoogle-perftools-dev clang libclang-rt-dev
+  bubblewrap libseccomp-dev libgoogle-perftools-dev clang libclang-rt-dev strace
 )
 missing=()
 for p in "${packages[@]}"; do

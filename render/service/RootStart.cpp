@@ -1,7 +1,6 @@
 // Starting a command in the sandbox.
 #include "Root.h"
 
-#include "ProcessTree.h"
 #include "SyscallFilter.h"
 
 #include <QFile>
@@ -72,8 +71,14 @@ pid_t Root::start(const QStringList& command, int keepFd, QString* why, int outp
         }
         if (keepFd >= 0)
             ::fcntl(keepFd, F_SETFD, 0);
-        // Set after the change of user, which clears it.
-        if (!DiesWithParent(parent))
+        // Not bound to die with this process: bubblewrap binds itself once
+        // it has made the sandbox's first process, which until then waits
+        // for it. Killed in between, it would leave that process waiting
+        // for good. Started for a process that has already ended, it does
+        // not start; ending after, it ends its sandbox: its command ends
+        // when the standard input, whose other end only this process
+        // holds, closes.
+        if (::getppid() != parent)
             ::_exit(126);
         ::execvpe("bwrap", argv.data(), envp.data());
         std::fprintf(stderr, "pradelux-render: bubblewrap (bwrap) could not be started: %s\n", std::strerror(errno));

@@ -14,6 +14,8 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <csignal>
 #include <unistd.h>
@@ -182,6 +184,69 @@ TEST_F(WarmRendererTest, HungRendererIsStoppedAtTheBoundAndTheNextRowStillGetsIt
     EXPECT_FALSE(QFile::exists(out + QStringLiteral("/stuck.pdf")));
     EXPECT_TRUE(export1(test::deck(QStringLiteral("pptx")), out + QStringLiteral("/after.pdf")));
     EXPECT_EQ(test::pdfPages(out + QStringLiteral("/after.pdf")), 3);
+}
+
+// Told to end while bubblewrap still makes its sandbox, a renderer leaves
+// nothing running. Bubblewrap is held, under strace, just after it has made
+// the sandbox's first process, which waits for it to go on: killed then,
+// it would leave that process waiting for good.
+TEST_F(WarmRendererTest, RendererToldToEndAsItsSandboxIsMadeLeavesNothingRunning)
+{
+    const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
+    const QString bwrap = QStandardPaths::findExecutable(QStringLiteral("bwrap"));
+    ASSERT_FALSE(strace.isEmpty() || bwrap.isEmpty());
+    // The profile's template is made first, so the renderer starts its
+    // sandbox at once.
+    ASSERT_TRUE(export1(test::deck(QStringLiteral("odp")), out + QStringLiteral("/a.pdf")));
+    stopRenderer();
+    // Where the sandbox's user, run as root, finds it too.
+    QTemporaryDir held(QDir::tempPath() + QStringLiteral("/held-XXXXXX"));
+    const auto everyone = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                          QFileDevice::ReadOther | QFileDevice::ExeOther;
+    ASSERT_TRUE(QFile::setPermissions(held.path(), everyone));
+    ASSERT_TRUE(test::writeFile(held.filePath(QStringLiteral("bwrap")), everyone,
+                                QStringLiteral("#!/bin/sh\nexec %1 -D -o /dev/null -e trace=clone,clone3 -e "
+                                               "inject=clone,clone3:delay_exit=2000000 %2 \"$@\"\n")
+                                    .arg(strace, bwrap)
+                                    .toUtf8()));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PATH"), held.path() + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
+    env.insert(QStringLiteral("PRADELUX_RENDER_SOCKET"), config.path(QStringLiteral("r.sock")));
+    // Kept into the sandbox, it marks what belongs to this renderer.
+    env.insert(QStringLiteral("SAL_TEST_MARK"), held.path());
+    const QByteArray mark = "SAL_TEST_MARK=" + QFile::encodeName(held.path());
+    // Each process still running with the mark: whether it is in the sandbox.
+    const auto marked = [&mark] {
+        QMap<qint64, bool> found;
+        for (const QString& pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs)) {
+            QFile environ("/proc/" + pid + "/environ");
+            const QString status = test::readFile("/proc/" + pid + "/status");
+            if (environ.open(QIODevice::ReadOnly) && environ.readAll().split('\0').contains(mark) &&
+                !status.contains(QLatin1String("State:\tZ")))
+                found.insert(pid.toLongLong(), status.section(QLatin1String("NSpid:"), 1).section(QLatin1Char('\n'), 0, 0)
+                                                   .simplified()
+                                                   .contains(QLatin1Char(' ')));
+        }
+        return found;
+    };
+    QProcess renderer;
+    renderer.setProcessEnvironment(env);
+    renderer.start(QStringLiteral(PRADELUX_APPFOLDER "/pradelux-render"), {});
+    ASSERT_TRUE(renderer.waitForStarted());
+    QElapsedTimer clock;
+    clock.start();
+    while (!marked().values().contains(true) && renderer.state() == QProcess::Running && clock.elapsed() < 20000)
+        QTest::qWait(20);
+    ASSERT_TRUE(marked().values().contains(true)) << renderer.readAllStandardError().toStdString();
+    ::kill(static_cast<pid_t>(renderer.processId()), SIGTERM);
+    ASSERT_TRUE(renderer.waitForFinished(5000));
+    clock.restart();
+    while (!marked().isEmpty() && clock.elapsed() < 10000)
+        QTest::qWait(100);
+    const QList<qint64> left = marked().keys();
+    for (const qint64 pid : left)
+        ::kill(static_cast<pid_t>(pid), SIGKILL);
+    EXPECT_EQ(left, QList<qint64>());
 }
 
 TEST_F(WarmRendererTest, IdleRendererEndsByItselfAndLeavesNothingBehind)
