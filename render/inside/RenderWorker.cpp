@@ -22,6 +22,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -105,7 +106,9 @@ pid_t StartOffice(const QString& programFolder, const QString& profileFolder, co
 }
 
 // Waits for LibreOffice to answer on its bridge. Null when it ended first
-// (once restarted, when it asks for that), or did not answer in time.
+// (once restarted, when it asks for that), did not answer in time, or the
+// process outside that started the sandbox ended meanwhile (the standard
+// input, whose other end only it holds, closed): nobody would be served.
 std::unique_ptr<HiddenDocuments> ConnectOffice(pid_t soffice, const QString& programFolder,
                                                const QString& profileFolder, const QString& pipe)
 {
@@ -117,6 +120,9 @@ std::unique_ptr<HiddenDocuments> ConnectOffice(pid_t soffice, const QString& pro
     while (clock.elapsed() < kStartMs) {
         if (std::unique_ptr<HiddenDocuments> hidden = HiddenDocuments::connect(programFolder, pipe))
             return hidden;
+        pollfd outside{STDIN_FILENO, POLLIN, 0};
+        if (::poll(&outside, 1, 0) == 1 && (outside.revents & (POLLHUP | POLLERR)))
+            return nullptr;
         int status = 0;
         if (::waitpid(soffice, &status, WNOHANG) != 0) {
             if (restarted || !WIFEXITED(status) || WEXITSTATUS(status) != kRestartStatus)

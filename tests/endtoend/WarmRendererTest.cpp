@@ -212,6 +212,8 @@ TEST_F(WarmRendererTest, RendererToldToEndAsItsSandboxIsMadeLeavesNothingRunning
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("PATH"), held.path() + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
     env.insert(QStringLiteral("PRADELUX_RENDER_SOCKET"), config.path(QStringLiteral("r.sock")));
+    // Where the sandbox's root is made, left by the killed one.
+    env.insert(QStringLiteral("TMPDIR"), config.path());
     // Kept into the sandbox, it marks what belongs to this renderer.
     env.insert(QStringLiteral("SAL_TEST_MARK"), held.path());
     const QByteArray mark = "SAL_TEST_MARK=" + QFile::encodeName(held.path());
@@ -229,24 +231,28 @@ TEST_F(WarmRendererTest, RendererToldToEndAsItsSandboxIsMadeLeavesNothingRunning
         }
         return found;
     };
-    QProcess renderer;
-    renderer.setProcessEnvironment(env);
-    renderer.start(QStringLiteral(PRADELUX_APPFOLDER "/pradelux-render"), {});
-    ASSERT_TRUE(renderer.waitForStarted());
-    QElapsedTimer clock;
-    clock.start();
-    while (!marked().values().contains(true) && renderer.state() == QProcess::Running && clock.elapsed() < 20000)
-        QTest::qWait(20);
-    ASSERT_TRUE(marked().values().contains(true)) << renderer.readAllStandardError().toStdString();
-    ::kill(static_cast<pid_t>(renderer.processId()), SIGTERM);
-    ASSERT_TRUE(renderer.waitForFinished(5000));
-    clock.restart();
-    while (!marked().isEmpty() && clock.elapsed() < 10000)
-        QTest::qWait(100);
-    const QList<qint64> left = marked().keys();
-    for (const qint64 pid : left)
-        ::kill(static_cast<pid_t>(pid), SIGKILL);
-    EXPECT_EQ(left, QList<qint64>());
+    // Told to end, it takes its sandbox down; killed, its sandbox goes on
+    // alone and ends by itself.
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        QProcess renderer;
+        renderer.setProcessEnvironment(env);
+        renderer.start(QStringLiteral(PRADELUX_APPFOLDER "/pradelux-render"), {});
+        ASSERT_TRUE(renderer.waitForStarted());
+        QElapsedTimer clock;
+        clock.start();
+        while (!marked().values().contains(true) && renderer.state() == QProcess::Running && clock.elapsed() < 20000)
+            QTest::qWait(20);
+        ASSERT_TRUE(marked().values().contains(true)) << signal << renderer.readAllStandardError().toStdString();
+        ::kill(static_cast<pid_t>(renderer.processId()), signal);
+        ASSERT_TRUE(renderer.waitForFinished(5000));
+        clock.restart();
+        while (!marked().isEmpty() && clock.elapsed() < 10000)
+            QTest::qWait(100);
+        const QList<qint64> left = marked().keys();
+        for (const qint64 pid : left)
+            ::kill(static_cast<pid_t>(pid), SIGKILL);
+        EXPECT_EQ(left, QList<qint64>()) << signal;
+    }
 }
 
 TEST_F(WarmRendererTest, IdleRendererEndsByItselfAndLeavesNothingBehind)
