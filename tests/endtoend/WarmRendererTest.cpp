@@ -225,7 +225,8 @@ TEST_F(WarmRendererTest, RendererToldToEndAsItsSandboxIsMadeLeavesNothingRunning
             const QString status = test::readFile("/proc/" + pid + "/status");
             if (environ.open(QIODevice::ReadOnly) && environ.readAll().split('\0').contains(mark) &&
                 !status.contains(QLatin1String("State:\tZ")))
-                found.insert(pid.toLongLong(), status.section(QLatin1String("NSpid:"), 1).section(QLatin1Char('\n'), 0, 0)
+                found.insert(pid.toLongLong(), status.section(QLatin1String("NSpid:"), 1)
+                                                   .section(QLatin1Char('\n'), 0, 0)
                                                    .simplified()
                                                    .contains(QLatin1Char(' ')));
         }
