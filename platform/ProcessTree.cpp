@@ -121,26 +121,64 @@ QList<std::pair<QByteArray, QByteArray>> memoryMounts(const QString& pid)
     }
     return found;
 }
+
+// The children of one process, as its threads' lists in /proc name them (a
+// child is listed under the thread that started it).
+QList<qint64> childrenOf(qint64 pid)
+{
+    QList<qint64> children;
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile list(tasks + QLatin1Char('/') + task + QStringLiteral("/children"));
+        if (!list.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& child : list.readAll().split(' '))
+            if (const qint64 id = child.trimmed().toLongLong(); id > 0)
+                children << id;
+    }
+    return children;
+}
+
+// pid and every process below it, parents before their children. The
+// threads' lists of children cost a few reads for each process of the tree
+// where a scan of /proc costs one for every process of the machine, which a
+// renderer's watch pays at every look; a kernel without those lists gets the
+// scan.
+QList<qint64> treeOf(qint64 pid)
+{
+    static const bool listed = QFileInfo::exists(QStringLiteral("/proc/self/task/%1/children").arg(::gettid()));
+    QHash<qint64, QList<qint64>> scanned;
+    if (!listed) {
+        for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            const QList<QByteArray> fields = entry.front().isDigit() ? statOf(entry) : QList<QByteArray>();
+            if (fields.size() > 3)
+                scanned[fields[1].toLongLong()] << entry.toLongLong();
+        }
+    }
+    QList<qint64> tree;
+    QSet<qint64> seen;
+    for (QList<qint64> pending = {pid}; !pending.isEmpty();) {
+        const qint64 next = pending.takeFirst();
+        // An id seen twice is one that was reused while the tree was read.
+        if (seen.contains(next))
+            continue;
+        seen.insert(next);
+        tree << next;
+        pending += listed ? childrenOf(next) : scanned.value(next);
+    }
+    return tree;
+}
 } // namespace
 
 void KillTree(qint64 pid)
 {
     if (pid <= 0)
         return;
-    QHash<qint64, QList<qint64>> children;
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        const QList<QByteArray> fields = entry.front().isDigit() ? statOf(entry) : QList<QByteArray>();
-        if (fields.size() > 3)
-            children[fields[1].toLongLong()] << entry.toLongLong();
-    }
     // Each is held by a handle before any is killed: a process that ends
     // leaves its id free for another, which must not be hit.
     std::vector<std::unique_ptr<ProcessHandle>> tree;
-    for (QList<qint64> pending = {pid}; !pending.isEmpty();) {
-        const qint64 next = pending.takeLast();
+    for (const qint64 next : treeOf(pid))
         tree.push_back(std::make_unique<ProcessHandle>(next));
-        pending += children.value(next);
-    }
     for (const auto& process : tree)
         process->kill(SIGKILL);
     for (const auto& process : tree)
@@ -151,19 +189,7 @@ qint64 TreeMemory(qint64 pid)
 {
     if (pid <= 0)
         return 0;
-    QHash<qint64, QList<qint64>> children;
-    QHash<qint64, qint64> pages;
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        if (!entry.front().isDigit())
-            continue;
-        const QList<QByteArray> fields = statOf(entry);
-        if (fields.size() > 21) {
-            children[fields[1].toLongLong()] << entry.toLongLong();
-            pages.insert(entry.toLongLong(), fields[21].toLongLong());
-        }
-    }
     qint64 total = 0;
-    QList<qint64> pending = {pid};
     // Memory file systems the tree mounted for itself (a sandbox's /tmp,
     // home and /dev/shm) hold memory that is nobody's resident set: what
     // they hold counts too. Those this process sees are not the tree's own.
@@ -173,10 +199,9 @@ qint64 TreeMemory(qint64 pid)
     char own[64] = {};
     ::readlink("/proc/self/ns/mnt", own, sizeof own - 1);
     QSet<QByteArray> namespaces = {QByteArray(own)};
-    while (!pending.isEmpty()) {
-        const qint64 next = pending.takeLast();
-        total += pages.value(next) * ::sysconf(_SC_PAGESIZE);
-        pending += children.value(next);
+    for (const qint64 next : treeOf(pid)) {
+        const QList<QByteArray> fields = statOf(QString::number(next));
+        total += (fields.size() > 21 ? fields[21].toLongLong() : 0) * ::sysconf(_SC_PAGESIZE);
         char ns[64] = {};
         const QString proc = QStringLiteral("/proc/%1").arg(next);
         if (::readlink(QFile::encodeName(proc + QStringLiteral("/ns/mnt")).constData(), ns, sizeof ns - 1) <= 0 ||

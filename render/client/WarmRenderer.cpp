@@ -258,8 +258,8 @@ RenderedPdf WarmRenderer::render(const RenderRequest& request, const QString& wo
         Stop stop = Stop::None;
         AnswerReader answer;
         // The answer is waited for before the first look at the memory: a
-        // small deck's comes before it, and the look costs a scan of every
-        // process.
+        // small deck's comes before it, and the look reads every process of
+        // the renderer's tree.
         do {
             // Never a negative wait, which would be one without end: the
             // watch itself may take the rest of the time.

@@ -338,29 +338,49 @@ TEST(MemoryCeiling, IsHalfOfTheRunsOwnCgroupLimit)
 // What a rendering's memory file systems hold counts against its memory,
 // and only they count: a tmpfs that something else covers (as a sandbox's
 // does while it is unmounted, at a renderer's end) is not measured through
-// what lies on top, a disk's file system with gigabytes on it.
+// what lies on top, a disk's file system with gigabytes on it. The tree is
+// all of it: a process started by another thread than its parent's first
+// (as LibreOffice's are) counts, and is killed with the tree.
 TEST(TreeMemory, CountsWhatTheTreesOwnMemoryFileSystemsHoldAndNothingThatCoversThem)
 {
     QTemporaryDir dir;
     const QString point = dir.filePath(QStringLiteral("tmp"));
     QDir().mkpath(point);
+    const QStringList byThread = {
+        QStringLiteral("python3"), QStringLiteral("-c"),
+        QStringLiteral("import subprocess, sys, threading\n"
+                       "t = threading.Thread(target=subprocess.run, args=(sys.argv[1:],)); t.start(); t.join()")};
     for (const bool covered : {false, true}) {
-        QProcess tree;
-        tree.start(QStringLiteral("unshare"),
-                   {QStringLiteral("--user"), QStringLiteral("--map-root-user"), QStringLiteral("--mount"),
-                    QStringLiteral("sh"), QStringLiteral("-c"),
-                    QStringLiteral("mount -t tmpfs none '%1' && head -c 52000000 /dev/zero > '%1/fill' && %2"
-                                   "echo ready && exec sleep 60")
-                        .arg(point, covered ? QStringLiteral("mount --bind /usr '%1' && ").arg(point) : QString())});
-        if (!tree.waitForReadyRead(10000))
-            GTEST_SKIP() << "no mount namespace of its own can be made here: "
-                         << tree.readAllStandardError().toStdString();
-        const qint64 memory = TreeMemory(tree.processId());
-        if (covered)
-            EXPECT_LT(memory, 40LL << 20) << memory;
-        else
-            EXPECT_GE(memory, 48LL << 20) << memory;
-        tree.kill();
-        tree.waitForFinished();
+        for (const bool threaded : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << "covered " << covered << ", started by a thread " << threaded);
+            QStringList command = threaded ? byThread : QStringList();
+            command << QStringLiteral("unshare") << QStringLiteral("--user") << QStringLiteral("--map-root-user")
+                    << QStringLiteral("--mount") << QStringLiteral("sh") << QStringLiteral("-c")
+                    << QStringLiteral("mount -t tmpfs none '%1' && head -c 52000000 /dev/zero > '%1/fill' && %2"
+                                      "echo ready $$ && exec sleep 60")
+                           .arg(point, covered ? QStringLiteral("mount --bind /usr '%1' && ").arg(point) : QString());
+            QProcess tree;
+            tree.start(command.takeFirst(), command);
+            if (!tree.waitForReadyRead(10000))
+                GTEST_SKIP() << "no mount namespace of its own can be made here: "
+                             << tree.readAllStandardError().toStdString();
+            const qint64 memory = TreeMemory(tree.processId());
+            if (covered)
+                EXPECT_LT(memory, 40LL << 20) << memory;
+            else
+                EXPECT_GE(memory, 48LL << 20) << memory;
+            // The process that holds the memory, which said its id.
+            while (!tree.canReadLine() && tree.waitForReadyRead(5000)) {
+            }
+            const pid_t holder = tree.readLine().trimmed().split(' ').value(1).toInt();
+            ASSERT_GT(holder, 0);
+            KillTree(tree.processId());
+            EXPECT_TRUE(tree.waitForFinished(5000));
+            // Gone, or ended and not yet reaped by whoever took it over.
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(holder));
+            const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+            EXPECT_TRUE(line.isEmpty() || line.mid(line.lastIndexOf(')') + 2, 1) == "Z")
+                << "the tree's last process is still running: " << line.toStdString();
+        }
     }
 }
