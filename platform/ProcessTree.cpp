@@ -139,16 +139,18 @@ QList<qint64> childrenOf(qint64 pid)
     return children;
 }
 
-// pid and every process below it, parents before their children. The
-// threads' lists of children cost a few reads for each process of the tree
-// where a scan of /proc costs one for every process of the machine, which a
-// renderer's watch pays at every look; a kernel without those lists gets the
-// scan.
-QList<qint64> treeOf(qint64 pid)
+} // namespace
+
+QList<qint64> TreeOf(qint64 pid, TreeReading reading)
 {
+    // The threads' lists of children cost a few reads for each process of
+    // the tree where a scan of /proc costs one for every process of the
+    // machine, which a renderer's watch pays at every look; a kernel without
+    // those lists gets the scan.
     static const bool listed = QFileInfo::exists(QStringLiteral("/proc/self/task/%1/children").arg(::gettid()));
+    const bool scan = reading == TreeReading::Scan || !listed;
     QHash<qint64, QList<qint64>> scanned;
-    if (!listed) {
+    if (scan) {
         for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
             const QList<QByteArray> fields = entry.front().isDigit() ? statOf(entry) : QList<QByteArray>();
             if (fields.size() > 3)
@@ -157,18 +159,17 @@ QList<qint64> treeOf(qint64 pid)
     }
     QList<qint64> tree;
     QSet<qint64> seen;
-    for (QList<qint64> pending = {pid}; !pending.isEmpty();) {
+    for (QList<qint64> pending = {pid}; pid > 0 && !pending.isEmpty();) {
         const qint64 next = pending.takeFirst();
         // An id seen twice is one that was reused while the tree was read.
         if (seen.contains(next))
             continue;
         seen.insert(next);
         tree << next;
-        pending += listed ? childrenOf(next) : scanned.value(next);
+        pending += scan ? scanned.value(next) : childrenOf(next);
     }
     return tree;
 }
-} // namespace
 
 void KillTree(qint64 pid)
 {
@@ -177,7 +178,7 @@ void KillTree(qint64 pid)
     // Each is held by a handle before any is killed: a process that ends
     // leaves its id free for another, which must not be hit.
     std::vector<std::unique_ptr<ProcessHandle>> tree;
-    for (const qint64 next : treeOf(pid))
+    for (const qint64 next : TreeOf(pid))
         tree.push_back(std::make_unique<ProcessHandle>(next));
     for (const auto& process : tree)
         process->kill(SIGKILL);
@@ -199,7 +200,7 @@ qint64 TreeMemory(qint64 pid)
     char own[64] = {};
     ::readlink("/proc/self/ns/mnt", own, sizeof own - 1);
     QSet<QByteArray> namespaces = {QByteArray(own)};
-    for (const qint64 next : treeOf(pid)) {
+    for (const qint64 next : TreeOf(pid)) {
         const QList<QByteArray> fields = statOf(QString::number(next));
         total += (fields.size() > 21 ? fields[21].toLongLong() : 0) * ::sysconf(_SC_PAGESIZE);
         char ns[64] = {};

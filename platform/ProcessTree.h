@@ -3,6 +3,7 @@
 // must stop is ended with everything it started.
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 #include <csignal>
@@ -10,6 +11,11 @@
 
 namespace pradelux {
 
+// pid and every process below it, parents before their children, read from
+// the lists of children of each process's threads, or from a scan of every
+// process (as where the kernel keeps no such lists).
+enum class TreeReading { Best, Scan };
+QList<qint64> TreeOf(qint64 pid, TreeReading reading = TreeReading::Best);
 // The resident memory of pid and every process below it: a renderer and
 // whatever it started, its sandbox included.
 qint64 TreeMemory(qint64 pid);

@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -340,7 +341,8 @@ TEST(MemoryCeiling, IsHalfOfTheRunsOwnCgroupLimit)
 // does while it is unmounted, at a renderer's end) is not measured through
 // what lies on top, a disk's file system with gigabytes on it. The tree is
 // all of it: a process started by another thread than its parent's first
-// (as LibreOffice's are) counts, and is killed with the tree.
+// (as LibreOffice's are) counts, and is killed with the tree, however the
+// tree is read.
 TEST(TreeMemory, CountsWhatTheTreesOwnMemoryFileSystemsHoldAndNothingThatCoversThem)
 {
     QTemporaryDir dir;
@@ -374,6 +376,13 @@ TEST(TreeMemory, CountsWhatTheTreesOwnMemoryFileSystemsHoldAndNothingThatCoversT
             }
             const pid_t holder = tree.readLine().trimmed().split(' ').value(1).toInt();
             ASSERT_GT(holder, 0);
+            // Both ways of reading the tree find the same processes.
+            const QList<qint64> listed = TreeOf(tree.processId());
+            EXPECT_TRUE(listed.contains(holder));
+            EXPECT_EQ(QSet<qint64>(listed.begin(), listed.end()), [&] {
+                const QList<qint64> scanned = TreeOf(tree.processId(), TreeReading::Scan);
+                return QSet<qint64>(scanned.begin(), scanned.end());
+            }());
             KillTree(tree.processId());
             EXPECT_TRUE(tree.waitForFinished(5000));
             // Gone, or ended and not yet reaped by whoever took it over.
