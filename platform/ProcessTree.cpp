@@ -147,6 +147,8 @@ QList<qint64> TreeOf(qint64 pid, TreeReading reading)
     // the tree where a scan of /proc costs one for every process of the
     // machine, which a renderer's watch pays at every look; a kernel without
     // those lists gets the scan.
+    if (pid <= 0)
+        return {};
     static const bool listed = QFileInfo::exists(QStringLiteral("/proc/self/task/%1/children").arg(::gettid()));
     const bool scan = reading == TreeReading::Scan || !listed;
     QHash<qint64, QList<qint64>> scanned;
@@ -159,7 +161,7 @@ QList<qint64> TreeOf(qint64 pid, TreeReading reading)
     }
     QList<qint64> tree;
     QSet<qint64> seen;
-    for (QList<qint64> pending = {pid}; pid > 0 && !pending.isEmpty();) {
+    for (QList<qint64> pending = {pid}; !pending.isEmpty();) {
         const qint64 next = pending.takeFirst();
         // An id seen twice is one that was reused while the tree was read.
         if (seen.contains(next))

@@ -10,11 +10,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -377,12 +377,12 @@ TEST(TreeMemory, CountsWhatTheTreesOwnMemoryFileSystemsHoldAndNothingThatCoversT
             const pid_t holder = tree.readLine().trimmed().split(' ').value(1).toInt();
             ASSERT_GT(holder, 0);
             // Both ways of reading the tree find the same processes.
-            const QList<qint64> listed = TreeOf(tree.processId());
+            QList<qint64> listed = TreeOf(tree.processId());
+            QList<qint64> scanned = TreeOf(tree.processId(), TreeReading::Scan);
             EXPECT_TRUE(listed.contains(holder));
-            EXPECT_EQ(QSet<qint64>(listed.begin(), listed.end()), [&] {
-                const QList<qint64> scanned = TreeOf(tree.processId(), TreeReading::Scan);
-                return QSet<qint64>(scanned.begin(), scanned.end());
-            }());
+            std::sort(listed.begin(), listed.end());
+            std::sort(scanned.begin(), scanned.end());
+            EXPECT_EQ(listed, scanned);
             KillTree(tree.processId());
             EXPECT_TRUE(tree.waitForFinished(5000));
             // Gone, or ended and not yet reaped by whoever took it over.
