@@ -5,6 +5,7 @@
 # Each measure starts with nothing of LibreOffice loaded (a fresh session bus
 # for pradelux; a profile that already exists for both).
 # usage: bench/commandline.sh BUILD_DIR [DECKS] [ROUNDS]
+# Ends with bench/jobs-tree.sh: --jobs on a tree of folders.
 set -euo pipefail
 build=$(cd "$1" && pwd); count=${2:-42}; rounds=${3:-3}
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
@@ -212,3 +213,7 @@ pss_iso=$(peak_pss dbus-run-session -- "$build/bin/pradelux" --export --jobs 2 -
 stop_renderer
 echo "peak memory (PSS of the run's processes, summed): bare batch $pss_bare MiB; --jobs 1 $pss_one MiB;" \
   "--jobs 2 $pss_two MiB (target at most 468); --jobs 2 --isolate-rows $pss_iso MiB"
+
+# An archive's tree of folders: --jobs 2 against --jobs 1, and the renderers
+# each started.
+"$(dirname "$0")/jobs-tree.sh" "$build" "$rounds"

@@ -4,6 +4,7 @@
 #include "ConsoleDialogs.h"
 #include "EventLoop.h"
 #include "Failure.h"
+#include "ParallelExport.h"
 #include "PdfPrinter.h"
 #include "TerminalText.h"
 
@@ -127,9 +128,19 @@ bool ConsoleHost::takesRow(const QString& presentation)
 {
     if (m_output.claims.isEmpty())
         return true;
-    // Rows that make PDFs of one name go to one job, so that no two jobs
-    // ever write one PDF; the first job to reach such a row takes them all.
-    const QString name = OutputFileName(presentation).toCaseFolded();
+    // A unit's rows go to one job (rows that make one PDF among them, so
+    // that no two jobs ever write one PDF); the first job to reach a row of
+    // a unit takes them all.
+    if (!m_unitsRead) {
+        m_unitsRead = true;
+        QFile units(m_output.claims + QLatin1Char('/') + QLatin1String(kUnitsFile));
+        if (units.open(QIODevice::ReadOnly)) {
+            const QList<QByteArray> pairs = units.readAll().split('\0');
+            for (qsizetype i = 0; i + 1 < pairs.size(); i += 2)
+                m_units.insert(QFile::decodeName(pairs[i]), QString::fromUtf8(pairs[i + 1]));
+        }
+    }
+    const QString name = m_units.value(presentation, ClaimKey(presentation, m_output.subfolders));
     if (m_taken.contains(name))
         return true;
     const QByteArray claim = QFile::encodeName(m_output.claims) + '/' +

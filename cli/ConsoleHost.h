@@ -98,8 +98,11 @@ private:
     QElapsedTimer m_rowClock;
     // Report lines of written rows that a later row may still replace, by path.
     QHash<QString, Line> m_held;
-    // The PDF names (case-folded) whose rows this job took.
+    // The units (or PDF names, case-folded) whose rows this job took.
     QSet<QString> m_taken;
+    // A job's: each row's unit, as the run planned them; read once.
+    QHash<QString, QString> m_units;
+    bool m_unitsRead = false;
     int m_value = 0;
     int m_row = 0;
     bool m_lineOpen = false;

@@ -1,8 +1,9 @@
 // --jobs N: the rows exported by N copies of this program at once. Each job
 // has its own settings, runtime and cache folders and its own session bus,
 // so its own printer values, lock, presentation application and LibreOffice:
-// jobs never cross. Rows whose PDFs share a name go to one job, so that the
-// later one replaces the earlier as in a single run.
+// jobs never cross. Rows that write one PDF go to one job, so that the later
+// one replaces the earlier as in a single run; a job keeps to one folder as
+// long as it can, as its LibreOffice serves the rows of one folder.
 #pragma once
 
 #include <QHash>
@@ -29,6 +30,25 @@ struct JobsRun
 // Said after the final message when rows of one name replaced each other.
 inline constexpr const char* SameNamesHint =
     "Rows of the same name replace each other; --keep-folders keeps each folder's PDFs apart.";
+
+// The PDF a row writes, below the output folder: rows of one key go to one
+// job, in the order they are listed.
+QString ClaimKey(const QString& row, const QHash<QString, QString>& subfolders);
+
+// What the jobs claim: units of rows, each taken whole by one job. A unit is
+// a folder's rows, with the rows elsewhere that write the same PDFs, so that
+// a job's rows come from one folder, which its LibreOffice serves, as long
+// as they can; folders larger than a job's share, and the smallest folders,
+// are cut into their rows, which the jobs take side by side at the end.
+struct ClaimPlan
+{
+    QStringList order;             // how every job walks the rows
+    QHash<QString, QString> units; // each row's unit
+};
+ClaimPlan PlanClaims(const QStringList& rows, const QHash<QString, QString>& subfolders, int jobs);
+
+// In the claims folder: each row's unit, NUL-separated pairs.
+inline constexpr char kUnitsFile[] = "units";
 
 // Runs the jobs and returns the exit status, as a single run would.
 int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err);
