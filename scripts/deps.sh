@@ -9,6 +9,9 @@ packages=(
   googletest libgtest-dev libgmock-dev
   dbus dbus-bin xvfb xauth
   libreoffice-impress-nogui fonts-liberation fonts-crosextra-carlito fonts-crosextra-caladea
+  fonts-noto-core fonts-noto-cjk fonts-symbola fonts-dejavu-core fonts-urw-base35 fonts-comic-neue fonts-ebgaramond
+  # Not the package's: a desktop's colour emoji, which LibreOffice 7.4 prints blank, for the tests.
+  fonts-noto-color-emoji
   poppler-utils qpdf libpoppler-qt6-dev libreofficekit-dev libreoffice-dev zlib1g-dev
   bubblewrap libseccomp-dev libgoogle-perftools-dev clang libclang-rt-dev strace
 )

@@ -4,7 +4,9 @@
 #include "Files.h"
 #include "SandboxPlan.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QUrl>
 
@@ -22,6 +24,18 @@ QString OfficeProgram(const QString& soffice)
 {
     const QString beside = ProgramFolderOf(soffice) + QStringLiteral("/soffice.bin");
     return QFileInfo(beside).isExecutable() ? beside : soffice;
+}
+
+bool PrintsColourFontsBlank(const QString& soffice)
+{
+    QFile version(ProgramFolderOf(OfficeProgram(soffice)) + QStringLiteral("/versionrc"));
+    if (soffice.isEmpty() || !version.open(QIODevice::ReadOnly))
+        return false;
+    // UpdateID=LibreOffice_7_en-US_...: the major version.
+    const QRegularExpression major(QStringLiteral("^UpdateID=LibreOffice_(\\d+)_"),
+                                   QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch found = major.match(QString::fromUtf8(version.read(64 * 1024)));
+    return found.hasMatch() && found.captured(1).toInt() <= 7;
 }
 
 QString MissingSofficeText()

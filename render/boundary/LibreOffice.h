@@ -20,6 +20,11 @@ QString OfficeProgram(const QString& soffice);
 // install it.
 QString MissingSofficeText();
 
+// Whether the LibreOffice of soffice prints colour fonts (emoji among them)
+// as blank glyphs into PDFs, as 7.4 does and 25.2 does not: its major
+// version, from its versionrc, is 7 or less.
+bool PrintsColourFontsBlank(const QString& soffice);
+
 // The flags every start of LibreOffice gives, with profileFolder as its
 // profile (its -env:UserInstallation).
 QStringList StartFlags(const QString& profileFolder);

@@ -24,6 +24,13 @@ QString xdgFolder(const char* variable, const char* fallback)
     const QString set = qEnvironmentVariable(variable);
     return set.startsWith(QLatin1Char('/')) ? set : QDir::homePath() + QLatin1String(fallback);
 }
+
+// The file $FONTCONFIG_FILE names, when it names one by its full path.
+QString userFontConfiguration()
+{
+    const QString file = qEnvironmentVariable("FONTCONFIG_FILE");
+    return file.startsWith(QLatin1Char('/')) && QFileInfo(file).isFile() ? file : QString();
+}
 } // namespace
 
 QString RefusedText(const QString& why)
@@ -80,13 +87,33 @@ bool IsSystemPath(const QString& path)
 }
 
 // Without a cache LibreOffice reads every font file each time it starts;
-// without the user's fonts it prints with stand-ins.
+// without the user's fonts and settings it prints with other fonts than the
+// user's own LibreOffice.
 QStringList FontFolders()
 {
     const QString home = QDir::homePath();
-    return {QStringLiteral("/var/cache/fontconfig"), xdgFolder("XDG_DATA_HOME", "/.local/share") + "/fonts",
-            home + QStringLiteral("/.fonts"), xdgFolder("XDG_CACHE_HOME", "/.cache") + "/fontconfig",
-            home + QStringLiteral("/.fontconfig")};
+    QStringList folders = {
+        QStringLiteral("/var/cache/fontconfig"), xdgFolder("XDG_DATA_HOME", "/.local/share") + "/fonts",
+        home + QStringLiteral("/.fonts"),        xdgFolder("XDG_CACHE_HOME", "/.cache") + "/fontconfig",
+        home + QStringLiteral("/.fontconfig"),   xdgFolder("XDG_CONFIG_HOME", "/.config") + "/fontconfig"};
+    if (const QString file = userFontConfiguration(); !file.isEmpty())
+        folders << file;
+    return folders;
+}
+
+QByteArray FontConfiguration(const QString& standIns, bool noColourFonts)
+{
+    QString main = userFontConfiguration();
+    if (main.isEmpty())
+        main = QStringLiteral("/etc/fonts/fonts.conf");
+    const QString noColour =
+        QStringLiteral("  <selectfont><rejectfont><pattern><patelt name=\"color\"><bool>true</bool>"
+                       "</patelt></pattern></rejectfont></selectfont>\n");
+    return QStringLiteral("<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"urn:fontconfig:fonts.dtd\">\n"
+                          "<fontconfig>\n  <include ignore_missing=\"yes\">%1</include>\n"
+                          "  <include ignore_missing=\"yes\">%2</include>\n%3</fontconfig>\n")
+        .arg(standIns.toHtmlEscaped(), main.toHtmlEscaped(), noColourFonts ? noColour : QString())
+        .toUtf8();
 }
 
 QString ShowableLink(const QString& link)
@@ -143,9 +170,12 @@ QByteArrayList SandboxEnvironment()
 {
     QByteArrayList out = {QByteArray("HOME=") + kInsideHome, QByteArray("TMPDIR=") + kInsideTemporary,
                           "PATH=/usr/local/bin:/usr/bin:/bin:/usr/local/sbin:/usr/sbin:/sbin",
-                          // The user's fonts, where they stand on the host.
+                          // The user's fonts and font settings, where they stand on
+                          // the host, after the stand-in fonts.
                           "XDG_DATA_HOME=" + QFile::encodeName(xdgFolder("XDG_DATA_HOME", "/.local/share")),
-                          "XDG_CACHE_HOME=" + QFile::encodeName(xdgFolder("XDG_CACHE_HOME", "/.cache"))};
+                          "XDG_CACHE_HOME=" + QFile::encodeName(xdgFolder("XDG_CACHE_HOME", "/.cache")),
+                          "XDG_CONFIG_HOME=" + QFile::encodeName(xdgFolder("XDG_CONFIG_HOME", "/.config")),
+                          QByteArray("FONTCONFIG_FILE=") + kInsideFontConfiguration};
     // LibreOffice turns a file's URL into its name with the locale's
     // character set: without a UTF-8 locale (cron, su -, a batch task) it
     // cannot name a file with letters outside ASCII, so it gets one.
@@ -161,7 +191,7 @@ QByteArrayList SandboxEnvironment()
         const QByteArray entry(*e);
         if (!utf8 && (entry.startsWith("LANG=") || entry.startsWith("LC_ALL=") || entry.startsWith("LC_CTYPE=")))
             continue;
-        for (const char* kept : {"LANG=", "LANGUAGE=", "LC_", "TZ=", "XDG_DATA_DIRS=", "FONTCONFIG_", "SAL_",
+        for (const char* kept : {"LANG=", "LANGUAGE=", "LC_", "TZ=", "XDG_DATA_DIRS=", "FONTCONFIG_PATH=", "SAL_",
                                  "ASAN_OPTIONS=", "UBSAN_OPTIONS=", "LSAN_OPTIONS="}) {
             if (entry.startsWith(kept))
                 out << entry;

@@ -2,9 +2,9 @@
 // comes from a stranger and may take LibreOffice over through a bug in an
 // import filter; code running as LibreOffice then sees what was built for it
 // and nothing of the user's besides:
-// - the system's programs, libraries and fonts, read-only; the user's fonts
-//   and fontconfig's caches, read-only; its profile's template and the
-//   program folders it runs from, read-only;
+// - the system's programs, libraries and fonts, read-only; the user's fonts,
+//   fontconfig settings and fontconfig's caches, read-only; its profile's
+//   template and the program folders it runs from, read-only;
 // - the presentation and the local files it links to below its folder, each
 //   bound alone, read-only, at its own path, for one rendering;
 // - an empty folder of ours for its PDF, at kInsideOutput, for one rendering;
@@ -61,6 +61,11 @@ inline constexpr char kInside[] = "/run/pradelux";
 inline constexpr char kInsideHome[] = "/run/pradelux/home";
 inline constexpr char kInsideTemporary[] = "/run/pradelux/tmp";
 inline constexpr char kInsideOutput[] = "/run/pradelux/out";
+// The fontconfig configuration LibreOffice reads inside: the stand-in fonts
+// of kStandInFonts, then the user's or the system's own.
+inline constexpr char kInsideFontConfiguration[] = "/run/pradelux/fonts.conf";
+// The renderer's stand-in fonts, a file beside its programs.
+inline constexpr char kStandInFonts[] = "stand-in-fonts.conf";
 // The system user root's renderings run as.
 inline constexpr char kSandboxUser[] = "_pradelux";
 
@@ -83,9 +88,16 @@ QStringList SystemFolders();
 bool IsSystemPath(const QString& path);
 // Whether path is folder or lies below it.
 bool PathUnder(const QString& path, const QString& folder);
-// The user's own fonts, and fontconfig's caches of them and of the system's
-// fonts, shown read-only where they stand.
+// The user's own fonts, fontconfig settings (their folder, and the file
+// $FONTCONFIG_FILE names), and fontconfig's caches of them and of the
+// system's fonts, shown read-only where they stand.
 QStringList FontFolders();
+// The text of kInsideFontConfiguration: standIns first, so that the rules
+// read after them (the user's among them) win, then the configuration the
+// user's LibreOffice would read; with noColourFonts, colour fonts are never
+// used, so that a LibreOffice that prints them blank prints emoji in a
+// font of outlines instead.
+QByteArray FontConfiguration(const QString& standIns, bool noColourFonts);
 // A link's name relative to its presentation's folder, when it may be shown:
 // below the folder, and no part of it hidden; empty otherwise.
 QString ShowableLink(const QString& link);

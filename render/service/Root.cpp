@@ -1,6 +1,8 @@
 // The sandbox's root, and the sandboxes started from it.
 #include "Root.h"
 
+#include "Files.h"
+#include "LibreOffice.h"
 #include "SyscallFilter.h"
 
 #include <QDir>
@@ -210,6 +212,17 @@ std::unique_ptr<Root> Root::make(const Plan& plan, QString* why)
         *why = failed(QStringLiteral("the sandbox's private folders could not be made"));
         return nullptr;
     }
+    // LibreOffice's fonts: the stand-ins beside this program, then the
+    // user's settings or the system's.
+    QFile fonts(QFile::decodeName(r + kInsideFontConfiguration));
+    if (!fonts.open(QIODevice::WriteOnly | QIODevice::NewOnly) ||
+        fonts.write(FontConfiguration(ProgramFolderOf(QStringLiteral("/proc/self/exe")) + QLatin1Char('/') +
+                                          QLatin1String(kStandInFonts),
+                                      PrintsColourFontsBlank(FindSoffice()))) < 0 ||
+        !fonts.flush()) {
+        *why = failed(QStringLiteral("the sandbox's font settings could not be written"));
+        return nullptr;
+    }
     // The renderings' PDF folders: beside the root, in this namespace alone.
     if (plan.jobBytes > 0) {
         root->m_jobs = r + ".jobs";
@@ -232,7 +245,9 @@ std::unique_ptr<Root> Root::make(const Plan& plan, QString* why)
     // Fonts are shown where they can be; a rendering without them still works.
     QString ignored;
     for (const QString& path : FontFolders()) {
-        if (QFileInfo(path).isDir() && !IsSystemPath(canonical(path)) && root->bindPath(path, path, false, &ignored))
+        const QFileInfo shown(path);
+        if ((shown.isDir() || shown.isFile()) && !IsSystemPath(canonical(path)) &&
+            root->bindPath(path, path, false, &ignored))
             root->m_planned << path;
     }
     return root;

@@ -4,6 +4,7 @@
 #include "WarmRenderer.h"
 #include "Decks.h"
 #include "FakeDialogs.h"
+#include "LibreOffice.h"
 #include "PowerPoint1.h"
 #include "Registry.h"
 #include "Renderer.h"
@@ -14,9 +15,11 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QProcess>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <csignal>
 #include <unistd.h>
 
@@ -304,8 +307,11 @@ TEST_F(WarmRendererTest, RenderingThatOutgrowsTheMemoryCeilingIsStoppedAndTheNex
     }
 }
 
-// The fonts LibreOffice itself would use: Carlito for Calibri, and a font
-// found only in the user's own font folder (Carlito under another name).
+// The fonts LibreOffice itself would use: Carlito for Calibri, a font found
+// only in the user's own font folder (Carlito under another name), and the
+// user's own fontconfig rule (Segoe UI printed in that font); the renderer's
+// stand-ins for fonts with no twin installed, in both renderers. Every line
+// is laid out and printed in one font: its words come out whole.
 TEST_F(WarmRendererTest, TextIsPrintedInTheFontsLibreOfficeItselfWouldUse)
 {
     QProcess match;
@@ -325,19 +331,25 @@ TEST_F(WarmRendererTest, TextIsPrintedInTheFontsLibreOfficeItselfWouldUse)
     const QString data = config.path(QStringLiteral("data"));
     ASSERT_TRUE(test::writeFile(data + QStringLiteral("/fonts/Pradlux-Regular.ttf"), {}, font));
     test::ScopedEnv userData("XDG_DATA_HOME", data.toUtf8().constData());
+    ASSERT_TRUE(test::writeFile(config.path(QStringLiteral("config/fontconfig/fonts.conf")), {},
+                                "<?xml version=\"1.0\"?><fontconfig><alias><family>Segoe UI</family>"
+                                "<prefer><family>Pradlux</family></prefer></alias></fontconfig>\n"));
 
     const struct
     {
         const char* renderer;
         const char* family;
         const char* printed;
-    } rows[] = {{"", "Calibri", "Carlito"}, {"", "Pradlux", "Pradlux"}, {"soffice", "Pradlux", "Pradlux"}};
+    } rows[] = {{"", "Calibri", "Carlito"},          {"", "Pradlux", "Pradlux"},
+                {"soffice", "Pradlux", "Pradlux"},   {"", "Segoe UI", "Pradlux"},
+                {"soffice", "Segoe UI", "Pradlux"},  {"", "Calibri Light", "Carlito"},
+                {"", "Century Gothic", "URWGothic"}, {"soffice", "Comic Sans MS", "ComicNeue"}};
+    const QString pangram = QStringLiteral("The quick brown fox jumps over the lazy dog");
     for (const auto& row : rows) {
         test::ScopedEnv which("PRADELUX_OFFICE_RENDERER", row.renderer);
         const QString family = QString::fromLatin1(row.family);
         const QString deck = config.path(family + QStringLiteral(".fodp"));
-        ASSERT_TRUE(
-            test::writeFile(deck, {}, test::flatPresentation({QStringLiteral("Quarterly figures")}, {}, family)));
+        ASSERT_TRUE(test::writeFile(deck, {}, test::flatPresentation({pangram}, {}, family)));
         const QString pdf = out + QLatin1Char('/') + family + QLatin1String(row.renderer) + QStringLiteral(".pdf");
         ASSERT_TRUE(export1(deck, pdf)) << row.renderer << row.family;
         QProcess fonts;
@@ -345,6 +357,69 @@ TEST_F(WarmRendererTest, TextIsPrintedInTheFontsLibreOfficeItselfWouldUse)
         ASSERT_TRUE(fonts.waitForFinished(30000));
         const QString listed = QString::fromUtf8(fonts.readAllStandardOutput());
         EXPECT_TRUE(listed.contains(QLatin1String(row.printed))) << row.renderer << ' ' << listed.toStdString();
+        EXPECT_TRUE(test::pdfText(pdf).contains(pangram)) << row.renderer << row.family;
+    }
+}
+
+// Every writing system prints in a font that has its letters, not as boxes:
+// one of the fonts the PDF holds is one that fontconfig says covers the
+// script's language (for emoji, the character), in the fonts the package
+// depends on. The text layer would hold the letters even where the page
+// shows boxes, so the fonts are what is checked.
+TEST_F(WarmRendererTest, EveryScriptIsPrintedInAFontThatHasItsLetters)
+{
+    const auto squeezed = [](QString name) { return name.remove(QLatin1Char(' ')).toCaseFolded(); };
+    const auto run = [](const QString& program, const QStringList& arguments) {
+        QProcess process;
+        process.start(program, arguments);
+        process.waitForFinished(30000);
+        return QString::fromUtf8(process.readAllStandardOutput());
+    };
+    const struct
+    {
+        const char* fontconfig; // what fc-list is asked
+        const char* family;     // the font the text asks for, as Office themes give it
+        const char* text;
+    } rows[] = {
+        {":lang=zh-cn", "DengXian", "简体中文：敏捷的棕色狐狸跳过了懒狗"},
+        {":lang=zh-tw", "PMingLiU", "繁體中文：敏捷的棕色狐狸跳過了懶狗"},
+        {":lang=ja", "MS PGothic", "日本語：いろはにほへと ちりぬるを"},
+        {":lang=ko", "Malgun Gothic", "한국어: 다람쥐 헌 쳇바퀴에 타고파"},
+        {":lang=ar", "Times New Roman", "العربية: نص حكيم له سر قاطع وذو شأن عظيم"},
+        {":lang=fa", "Arial", "فارسی: به نام خداوند جان و خرد"},
+        {":lang=hi", "Mangal", "हिन्दी: ऋषियों को सताने वाले दुष्ट राक्षसों"},
+        {":lang=bn", "Vrinda", "বাংলা: আমার সোনার বাংলা"},
+        {":lang=ta", "Latha", "தமிழ்: யாமறிந்த மொழிகளிலே"},
+        {":lang=th", "Cordia New", "ภาษาไทย: เป็นมนุษย์สุดประเสริฐเลิศคุณค่า"},
+        {":lang=he", "Arial", "עברית: דג סקרן שט בים מאוכזב"},
+        {":charset=1f600", "Segoe UI Emoji", "\U0001F600 \U0001F389 \U0001F44D"},
+    };
+    for (const auto& row : rows) {
+        const QString deck = config.path(QString::fromLatin1(row.fontconfig).mid(1).replace('=', '-') + ".fodp");
+        ASSERT_TRUE(test::writeFile(
+            deck, {}, test::flatPresentation({QString::fromUtf8(row.text)}, {}, QString::fromLatin1(row.family))));
+        const QString pdf = out + QLatin1Char('/') + QFileInfo(deck).completeBaseName() + QStringLiteral(".pdf");
+        ASSERT_TRUE(export1(deck, pdf)) << row.fontconfig;
+        // A LibreOffice that prints colour fonts blank must print emoji in
+        // another font.
+        QString asked = QLatin1String(row.fontconfig);
+        if (asked.startsWith(QLatin1String(":charset")) &&
+            render::boundary::PrintsColourFontsBlank(render::boundary::FindSoffice()))
+            asked += QStringLiteral(":color=False");
+        QSet<QString> covering;
+        for (const QString& line : run(QStringLiteral("fc-list"), {asked, "family"}).split('\n'))
+            for (const QString& family : line.split(QLatin1Char(',')))
+                covering.insert(squeezed(family));
+        QStringList printed;
+        for (const QString& line : run(QStringLiteral("pdffonts"), {pdf}).split('\n').mid(2)) {
+            const QString name = line.section(QLatin1Char(' '), 0, 0).section(QLatin1Char('+'), -1);
+            if (!name.isEmpty())
+                printed << name;
+        }
+        const bool covered = std::any_of(printed.cbegin(), printed.cend(), [&](const QString& name) {
+            return covering.contains(squeezed(name.section(QLatin1Char('-'), 0, 0)));
+        });
+        EXPECT_TRUE(covered) << row.fontconfig << ": " << printed.join(' ').toStdString();
     }
 }
 
