@@ -166,10 +166,9 @@ struct PdfNumber
     int high;
     const char* what;
 };
-const PdfNumber kPdfNumbers[] = {
-    {&Parser::pdfa, &PdfSettings::pdfa, 1, 3, "1, 2 or 3 (PDF/A-1, 2 or 3)"},
-    {&Parser::imageDpi, &PdfSettings::imageDpi, 50, 2400, "a resolution from 50 to 2400"},
-    {&Parser::jpegQuality, &PdfSettings::jpegQuality, 1, 100, "a quality from 1 to 100"}};
+const PdfNumber kPdfNumbers[] = {{&Parser::pdfa, &PdfSettings::pdfa, 1, 3, "1, 2 or 3 (PDF/A-1, 2 or 3)"},
+                                 {&Parser::imageDpi, &PdfSettings::imageDpi, 50, 2400, "a resolution from 50 to 2400"},
+                                 {&Parser::jpegQuality, &PdfSettings::jpegQuality, 1, 100, "a quality from 1 to 100"}};
 
 // How the printer is to make the PDFs; what is wrong with the values, or
 // with a combination that LibreOffice would refuse or quietly change, goes
@@ -625,6 +624,10 @@ int runInJobs(const Options& options, const Rows& rows, const QString& folder, C
     QStringList passOn;
     if (options.verbose)
         passOn << QStringLiteral("--verbose");
+    // A job says no progress anyway; quiet, it leaves out what else only
+    // informs (the fonts that stood in).
+    if (options.quiet)
+        passOn << QStringLiteral("--quiet");
     if (options.update)
         passOn << QStringLiteral("--update");
     const PrintChoices& choices = options.choices;

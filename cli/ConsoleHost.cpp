@@ -6,11 +6,13 @@
 #include "Failure.h"
 #include "ParallelExport.h"
 #include "PdfPrinter.h"
+#include "StandInFonts.h"
 #include "TerminalText.h"
 
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -186,6 +188,13 @@ void ConsoleHost::rowEnded(int row, const QString& presentation, const QString& 
         // LibreOffice and is not parsed here.
         line.pages = pdfprinter::RecordedPages(pdf);
         line.kind = pdfprinter::RecordedKind(pdf);
+        line.standIns = pdfprinter::RecordedStandIns(pdf);
+        // A row whose text may wrap otherwise than its author saw it says so.
+        if (const QString warning = StandInWarning(line.standIns); !warning.isEmpty() && !m_output.quiet) {
+            endLine();
+            m_output.err << FailedRowLine(presentation, warning) << '\n';
+            m_output.err.flush();
+        }
         // Out at once, so a pipe sees each PDF as it comes; a reader that
         // has gone stops the run.
         if (m_output.outIsTerminal)
@@ -264,6 +273,16 @@ void ConsoleHost::writeReport(const Line& line)
     }
     if (!line.error.isEmpty())
         o.insert(QStringLiteral("error"), line.error);
+    // The fonts asked for that were printed in others, and whether those
+    // keep every letter's width.
+    if (!line.standIns.isEmpty()) {
+        QJsonArray fonts;
+        for (const pdfprinter::StandInFont& s : line.standIns)
+            fonts.append(QJsonObject{{QStringLiteral("requested"), s.requested},
+                                     {QStringLiteral("printed"), s.printed},
+                                     {QStringLiteral("sameWidths"), IsMetricTwin(s.requested, s.printed)}});
+        o.insert(QStringLiteral("fonts"), fonts);
+    }
     m_report.write(QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n');
 }
 

@@ -85,6 +85,7 @@ private:
         int pages = -1;
         double seconds = 0;
         pdfprinter::PdfKind kind = {};
+        QList<pdfprinter::StandInFont> standIns = {};
     };
     void writeReport(const Line& line);
     // True when a later row's PDF would go to the same path as this row's.

@@ -19,6 +19,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -289,6 +290,7 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
     int ended = 0;
     QStringList failed;
     QStringList replaced;
+    QStringList reflowed;
     int status = 0;
     const auto relay = [&](Job& job) {
         job.pending += job.process.readAllStandardOutput();
@@ -325,6 +327,13 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
                 failed << presentation;
             else if (state == QLatin1String("replaced"))
                 replaced << presentation;
+            for (const QJsonValue& font : row.value(QStringLiteral("fonts")).toArray()) {
+                if (state == QLatin1String("written") &&
+                    !font.toObject().value(QStringLiteral("sameWidths")).toBool()) {
+                    reflowed << presentation;
+                    break;
+                }
+            }
             ++ended;
             if (!run.quiet) {
                 err << ended << '/' << run.rows.size() << ' ' << state << ": " << FileNameOf(presentation) << '\n';
@@ -361,7 +370,7 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
     }
     if (status > 1)
         return status;
-    err << DisplayText(DoneMessage(static_cast<int>(run.rows.size()), failed, replaced)) << '\n';
+    err << DisplayText(DoneMessage(static_cast<int>(run.rows.size()), failed, replaced, reflowed)) << '\n';
     if (!replaced.isEmpty() && !run.passOn.contains(QStringLiteral("--keep-folders")))
         err << SameNamesHint << '\n';
     err.flush();

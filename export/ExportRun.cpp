@@ -7,6 +7,7 @@
 #include "Files.h"
 #include "InstanceGuard.h"
 #include "RunLock.h"
+#include "StandInFonts.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -67,7 +68,7 @@ QString listed(const QStringList& rows)
 }
 } // namespace
 
-QString DoneMessage(int rows, const QStringList& failed, const QStringList& replaced)
+QString DoneMessage(int rows, const QStringList& failed, const QStringList& replaced, const QStringList& reflowed)
 {
     QString text = texts::kDone;
     if (!failed.isEmpty())
@@ -80,6 +81,14 @@ QString DoneMessage(int rows, const QStringList& failed, const QStringList& repl
                                       "name:")
                            .arg(replaced.size())) +
                 listed(replaced);
+    if (!reflowed.isEmpty())
+        text += (reflowed.size() == 1 ? QStringLiteral("\r\n\r\n1 presentation was printed in fonts other than it "
+                                                       "asks for, of other widths; its lines may wrap differently:")
+                                      : QStringLiteral("\r\n\r\n%1 presentations were printed in fonts other than "
+                                                       "they ask for, of other widths; their lines may wrap "
+                                                       "differently:")
+                                            .arg(reflowed.size())) +
+                listed(reflowed);
     return text;
 }
 
@@ -130,6 +139,7 @@ void ExportRun::PushButton2_Click()
         int rows = 0;
         QStringList failed;
         QStringList replaced;
+        QStringList reflowed;
         QStringList written;
         // What the file system calls each PDF this run wrote (device and
         // inode, so two names on a disk that ignores case are one) → its row.
@@ -218,15 +228,18 @@ void ExportRun::PushButton2_Click()
             writtenBy.insert(now, text);
             pathOf.insert(now, pdf);
             written << pdf;
+            if (!ReflowingStandIns(pdfprinter::RecordedStandIns(pdf)).isEmpty())
+                reflowed << text;
             m_host.rowEnded(i, text, pdf, RowStatus::Written);
         }
-        m_outcome = {rows, written, failed, replaced, stopped};
+        reflowed.removeIf([&](const QString& row) { return replaced.contains(row); });
+        m_outcome = {rows, written, failed, replaced, stopped, reflowed};
         m_host.exportFinished(m_outcome);
         trap(142, [&] { m_host.setMousePointer(kDefaultPointer); });
         trap(144, [&] { m_host.setProgressValue(0); });
         trap(146, [&] { m_host.setProgressText(texts::kProgressAtRest); });
         if (!stopped)
-            trap(154, [&] { m_dialogs.msgBox(DoneMessage(rows, failed, replaced)); });
+            trap(154, [&] { m_dialogs.msgBox(DoneMessage(rows, failed, replaced, reflowed)); });
     }
     if (m_lock)
         m_lock->unlock();

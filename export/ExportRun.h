@@ -16,10 +16,11 @@ class RunLock;
 struct ExportOutcome
 {
     int rows = 0;
-    QStringList written;  // the PDFs that stand at the end, in row order
-    QStringList failed;   // the rows that gave no PDF
-    QStringList replaced; // the rows whose PDF a later row of the run overwrote
-    bool stopped = false; // ended before its last row, as its host asked
+    QStringList written;       // the PDFs that stand at the end, in row order
+    QStringList failed;        // the rows that gave no PDF
+    QStringList replaced;      // the rows whose PDF a later row of the run overwrote
+    bool stopped = false;      // ended before its last row, as its host asked
+    QStringList reflowed = {}; // rows written in fonts of other widths than they ask for
     bool allWritten() const { return rows > 0 && failed.isEmpty() && replaced.isEmpty(); }
 };
 
@@ -92,7 +93,8 @@ QString OutputFileName(const QString& rowText);
 QString WhyPdfCannotGoThere(const QString& presentation, const QString& pdf);
 // "Done.", followed by how many rows gave no PDF and which, and by the rows
 // whose PDF a later row of the same name replaced.
-QString DoneMessage(int rows, const QStringList& failed, const QStringList& replaced = {});
+QString DoneMessage(int rows, const QStringList& failed, const QStringList& replaced = {},
+                    const QStringList& reflowed = {});
 
 class ExportRun
 {

@@ -73,6 +73,48 @@ inline PdfKind RecordedKind(const QString& pdf)
     return {QString::fromLatin1(parts[0]), parts[1].toInt(), parts[2] == "1"};
 }
 
+// The fonts a presentation asked for that were printed in others, as the
+// renderer told of them, recorded beside its pages: a line
+// "requested\tprinted" each.
+inline constexpr const char* kStandInsAttribute = "user.pradelux.fonts";
+struct StandInFont
+{
+    QString requested;
+    QString printed;
+    bool operator==(const StandInFont&) const = default;
+};
+
+inline void RecordStandIns(const QString& pdf, const QList<StandInFont>& standIns)
+{
+    if (standIns.isEmpty())
+        return;
+    // As many as a file system's attributes hold beside the others.
+    QByteArray value;
+    for (const StandInFont& s : standIns) {
+        const QByteArray line = s.requested.toUtf8() + '\t' + s.printed.toUtf8() + '\n';
+        if (value.size() + line.size() > 2048)
+            break;
+        value += line;
+    }
+    ::setxattr(QFile::encodeName(pdf).constData(), kStandInsAttribute, value.constData(),
+               static_cast<size_t>(value.size()), 0);
+}
+
+// What was recorded with pdf; nothing when nothing was.
+inline QList<StandInFont> RecordedStandIns(const QString& pdf)
+{
+    QByteArray value(4096, '\0');
+    const ssize_t size = ::getxattr(QFile::encodeName(pdf).constData(), kStandInsAttribute, value.data(),
+                                    static_cast<size_t>(value.size()));
+    QList<StandInFont> standIns;
+    for (const QByteArray& line : value.left(qMax<ssize_t>(0, size)).split('\n')) {
+        const QList<QByteArray> names = line.split('\t');
+        if (names.size() == 2)
+            standIns.append({QString::fromUtf8(names[0]), QString::fromUtf8(names[1])});
+    }
+    return standIns;
+}
+
 // The pages recorded with pdf; -1 when none were.
 inline int RecordedPages(const QString& pdf)
 {

@@ -202,6 +202,7 @@ QString PdfWriterPort::write(const PrintJob& job) const
     writeWhole(target, source);
     pdfprinter::RecordPages(target, job.pages);
     pdfprinter::RecordKind(target, job.kind);
+    pdfprinter::RecordStandIns(target, job.standIns);
     return target;
 }
 

@@ -26,8 +26,9 @@ struct PrintJob
     // Where the PDF goes, taken from the registry when the job was handed
     // over (PdfWriterPort::target); empty: taken when it is written.
     QString target;
-    int pages = -1;                // as the renderer's check counted them; -1: not known
-    pdfprinter::PdfKind kind = {}; // what that check found it to be
+    int pages = -1;                               // as the renderer's check counted them; -1: not known
+    pdfprinter::PdfKind kind = {};                // what that check found it to be
+    QList<pdfprinter::StandInFont> standIns = {}; // fonts printed in others, as the renderer told
     // The rendered pages as the renderer checked them, opened: read instead
     // of the path when there.
     std::shared_ptr<QIODevice> pdfFile = nullptr;

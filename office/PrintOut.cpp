@@ -208,6 +208,8 @@ void PowerPointServer::printOut(int id)
         job.pdf = rendered.path;
         job.pages = rendered.pages;
         job.kind = {rendered.facts.version, rendered.facts.pdfa, rendered.facts.tagged};
+        for (const render::boundary::StandIn& standIn : rendered.standIns)
+            job.standIns.append({standIn.requested, standIn.printed});
         job.pdfFile = rendered.file;
         const double seconds = ahead ? ahead->seconds : rendering.nsecsElapsed() / 1e9;
         asPrinter(job, p.path, [&] {

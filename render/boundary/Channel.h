@@ -42,7 +42,7 @@ private:
 bool SendWith(int socket, const QByteArray& line, int fd);
 
 // A line the worker writes is short.
-inline constexpr qsizetype kAnswerMax = 4096;
+inline constexpr qsizetype kAnswerMax = 8192;
 // What a renderer's standard output and error may pass on for a rendering.
 inline constexpr qint64 kOutputMax = 64 << 10;
 

@@ -6,6 +6,8 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 #include <unistd.h>
 
 namespace pradelux::render::boundary {
@@ -68,6 +70,40 @@ const QString kId = QStringLiteral("id");
 const QString kPdf = QStringLiteral("pdf");
 const QString kReady = QStringLiteral("ready");
 const QString kError = QStringLiteral("error");
+const QString kStandIns = QStringLiteral("standIns");
+
+QJsonArray standInsArray(const QList<StandIn>& standIns)
+{
+    QJsonArray out;
+    for (const StandIn& s : standIns)
+        out.append(QJsonArray{s.requested, s.printed});
+    return out;
+}
+
+bool fontName(const QJsonValue& value)
+{
+    const QString name = value.toString();
+    return value.isString() && !name.isEmpty() && name.size() <= kStandInNameMax &&
+           std::none_of(name.cbegin(), name.cend(), [](QChar c) { return c.category() == QChar::Other_Control; });
+}
+
+// Within the bounds, or nothing.
+std::optional<QList<StandIn>> standInsOf(const QJsonValue& value)
+{
+    QList<StandIn> out;
+    if (value.isUndefined())
+        return out;
+    const QJsonArray pairs = value.toArray();
+    if (!value.isArray() || pairs.size() > kMostStandIns)
+        return std::nullopt;
+    for (const QJsonValue& pair : pairs) {
+        const QJsonArray names = pair.toArray();
+        if (names.size() != 2 || !fontName(names[0]) || !fontName(names[1]))
+            return std::nullopt;
+        out.append({names[0].toString(), names[1].toString()});
+    }
+    return out;
+}
 } // namespace
 
 QByteArray Request::line() const
@@ -94,6 +130,8 @@ QByteArray Answer::line() const
     QJsonObject o{{kResult, nameOf(result)}};
     if (successor > 0)
         o.insert(kSuccessor, successor);
+    if (!standIns.isEmpty())
+        o.insert(kStandIns, standInsArray(standIns));
     return lineOf(o);
 }
 
@@ -101,9 +139,10 @@ std::optional<Answer> Answer::read(const QByteArray& line)
 {
     const std::optional<QJsonObject> o = objectOf(line);
     const std::optional<Result> result = o ? resultNamed(o->value(kResult)) : std::nullopt;
-    if (!result)
+    const std::optional<QList<StandIn>> standIns = o ? standInsOf(o->value(kStandIns)) : std::nullopt;
+    if (!result || !standIns)
         return std::nullopt;
-    return Answer{*result, qMax<qint64>(0, o->value(kSuccessor).toInteger())};
+    return Answer{*result, qMax<qint64>(0, o->value(kSuccessor).toInteger()), *standIns};
 }
 
 QByteArray Job::line() const
@@ -125,16 +164,20 @@ std::optional<Job> Job::read(const QByteArray& line)
 
 QByteArray Done::line() const
 {
-    return lineOf({{kId, id}, {kResult, nameOf(result)}});
+    QJsonObject o{{kId, id}, {kResult, nameOf(result)}};
+    if (!standIns.isEmpty())
+        o.insert(kStandIns, standInsArray(standIns));
+    return lineOf(o);
 }
 
 std::optional<Done> Done::read(const QByteArray& line)
 {
     const std::optional<QJsonObject> o = objectOf(line);
     const std::optional<Result> result = o ? resultNamed(o->value(kResult)) : std::nullopt;
-    if (!result || !o->value(kId).isDouble())
+    const std::optional<QList<StandIn>> standIns = o ? standInsOf(o->value(kStandIns)) : std::nullopt;
+    if (!result || !standIns || !o->value(kId).isDouble())
         return std::nullopt;
-    return Done{o->value(kId).toInteger(), *result};
+    return Done{o->value(kId).toInteger(), *result, *standIns};
 }
 
 QByteArray Ready::line() const

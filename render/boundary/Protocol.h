@@ -11,6 +11,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -29,6 +30,19 @@ enum class Result {
     OutOfStep,        // the worker answered what was not asked
 };
 
+// A font a presentation asked for that LibreOffice printed in another,
+// as LibreOffice itself recorded it while it laid the presentation out.
+struct StandIn
+{
+    QString requested;
+    QString printed;
+    bool operator==(const StandIn&) const = default;
+};
+// What a rendering tells of them, at most: a worker that says more, or
+// longer names, or control characters, says nothing that is read.
+inline constexpr int kMostStandIns = 24;
+inline constexpr int kStandInNameMax = 48;
+
 // Application → service.
 struct Request
 {
@@ -45,6 +59,7 @@ struct Answer
 {
     Result result = Result::NotLoaded;
     qint64 successor = 0; // the renderer started to take over from this one, if any
+    QList<StandIn> standIns;
     QByteArray line() const;
     static std::optional<Answer> read(const QByteArray& line);
 };
@@ -65,6 +80,7 @@ struct Done
 {
     qint64 id = 0;
     Result result = Result::NotLoaded;
+    QList<StandIn> standIns;
     QByteArray line() const;
     static std::optional<Done> read(const QByteArray& line);
 };

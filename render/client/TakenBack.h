@@ -36,6 +36,8 @@ struct RenderedPdf
     // The bytes checked and counted, in a file of the outside's own: what is
     // copied into place is read from it.
     std::shared_ptr<QFile> file = nullptr;
+    // The fonts asked for that LibreOffice printed in others, as it said.
+    QList<boundary::StandIn> standIns = {};
 };
 
 // Takes the PDF named name (empty: the one *.pdf there is) in folder, which

@@ -294,7 +294,10 @@ RenderedPdf WarmRenderer::render(const RenderRequest& request, const QString& wo
                 ThrowTooLarge(request.presentation, PdfSizeLimit());
             ThrowUnreadable(request.presentation);
         }
-        return TakePdfFrom(answer.takeDescriptor(), output, request.presentation, PageCounterBeside(m_program));
+        RenderedPdf rendered =
+            TakePdfFrom(answer.takeDescriptor(), output, request.presentation, PageCounterBeside(m_program));
+        rendered.standIns = said->standIns;
+        return rendered;
     }
 }
 

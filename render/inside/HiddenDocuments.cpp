@@ -42,10 +42,27 @@ std::unique_ptr<HiddenDocuments> HiddenDocuments::connect(const QString& program
 }
 
 HiddenDocuments::Result HiddenDocuments::print(const QString& presentation, const QString& pdf,
-                                               const QByteArray& filterOptions)
+                                               const QByteArray& filterOptions, QList<boundary::StandIn>* standIns)
 {
-    return static_cast<Result>(
-        m_print(m_desktop, presentation.toUtf8().constData(), pdf.toUtf8().constData(), filterOptions.constData()));
+    QByteArray said(8192, '\0');
+    const auto result =
+        static_cast<Result>(m_print(m_desktop, presentation.toUtf8().constData(), pdf.toUtf8().constData(),
+                                    filterOptions.constData(), said.data(), static_cast<int>(said.size() - 1)));
+    said.truncate(static_cast<qsizetype>(qstrlen(said.constData())));
+    for (const QByteArray& line : said.split('\n')) {
+        const QList<QByteArray> names = line.split('\t');
+        if (names.size() != 2 || standIns->size() >= boundary::kMostStandIns)
+            continue;
+        const auto name = [](const QByteArray& text) {
+            QString n = QString::fromUtf8(text).left(boundary::kStandInNameMax);
+            n.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
+            return n;
+        };
+        const boundary::StandIn standIn{name(names[0]), name(names[1])};
+        if (!standIn.requested.isEmpty() && !standIn.printed.isEmpty() && !standIns->contains(standIn))
+            standIns->append(standIn);
+    }
+    return result;
 }
 
 void HiddenDocuments::close()

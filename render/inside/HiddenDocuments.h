@@ -12,6 +12,8 @@
 // them, so they are loaded first, by their full paths, for the module to use.
 #pragma once
 
+#include "Protocol.h"
+
 #include <QByteArray>
 #include <QString>
 #include <memory>
@@ -40,11 +42,15 @@ public:
     // out before LibreOffice takes it down.
     // filterOptions: the PDF filter's options, as PdfFilterOptions gives them.
     // A presentation without a title gets its file's name as its PDF's.
-    Result print(const QString& presentation, const QString& pdf, const QByteArray& filterOptions);
+    // standIns: the fonts it asked for that LibreOffice laid out in others
+    // (the first kMostStandIns, their names cut to kStandInNameMax).
+    Result print(const QString& presentation, const QString& pdf, const QByteArray& filterOptions,
+                 QList<boundary::StandIn>* standIns);
     void close();
 
 private:
-    using Print = int (*)(void*, const char*, const char*, const char*);
+    // The stand-ins come back in text, a line "requested\tprinted" each.
+    using Print = int (*)(void*, const char*, const char*, const char*, char*, int);
     using Close = void (*)(void*);
     HiddenDocuments(void* desktop, Print print, Close close) : m_desktop(desktop), m_print(print), m_close(close) {}
     void* m_desktop;

@@ -10,6 +10,9 @@
 #include <QString>
 #include <QUrl>
 
+#include <com/sun/star/awt/Toolkit.hpp>
+#include <com/sun/star/awt/XFontMappingUse.hpp>
+#include <com/sun/star/awt/XFontMappingUseItem.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/bridge/UnoUrlResolver.hpp>
 #include <com/sun/star/document/MacroExecMode.hpp>
@@ -26,11 +29,13 @@
 #include <cppuhelper/bootstrap.hxx>
 #include <rtl/bootstrap.hxx>
 
+#include <cstring>
 #include <memory>
 
 namespace pradelux::render::inside {
 
 namespace uno = com::sun::star::uno;
+namespace awt = com::sun::star::awt;
 namespace beans = com::sun::star::beans;
 namespace frame = com::sun::star::frame;
 namespace lang = com::sun::star::lang;
@@ -111,13 +116,76 @@ using Result = HiddenDocuments::Result;
 struct Desktop
 {
     uno::Reference<frame::XDesktop2> desktop;
+    // LibreOffice's record of the fonts it laid text out in (since 7.3);
+    // null where it keeps none.
+    uno::Reference<awt::XFontMappingUse> fonts;
     // The presentation printed last, closed once its answer has gone out.
     std::unique_ptr<OpenDocument> last;
 };
 
-Result print(Desktop& desktop, const QString& presentation, const QString& pdf, const char* options)
+QString familyOf(const rtl::OUString& font)
+{
+    const QString name = QString::fromUtf16(reinterpret_cast<const char16_t*>(font.getStr()), font.getLength());
+    return name.section(QLatin1Char('/'), 0, 0);
+}
+
+// What LibreOffice recorded while it laid out the presentation: each font
+// asked for whose text it laid out in another, as "requested\tprinted"
+// lines. The lists of fonts its own interface asks for are no deck's.
+QByteArray standInsOf(const uno::Sequence<awt::XFontMappingUseItem>& used)
+{
+    QByteArray out;
+    for (const awt::XFontMappingUseItem& item : used) {
+        const QString requested = familyOf(item.originalFont);
+        if (requested.isEmpty() || requested.contains(QLatin1Char(';')) || item.usedFonts.getLength() == 0)
+            continue;
+        const QString printed = familyOf(item.usedFonts[0]);
+        if (printed.isEmpty() || printed.compare(requested, Qt::CaseInsensitive) == 0)
+            continue;
+        const QByteArray line = requested.toUtf8() + '\t' + printed.toUtf8() + '\n';
+        if (!out.contains('\n' + line) && !out.startsWith(line))
+            out += line;
+    }
+    return out;
+}
+
+// Records which fonts LibreOffice lays text out in for as long as it lives.
+class FontTracking
+{
+public:
+    explicit FontTracking(const uno::Reference<awt::XFontMappingUse>& fonts) : m_fonts(fonts)
+    {
+        try {
+            if (m_fonts.is())
+                m_fonts->startTrackingFontMappingUse();
+        } catch (const uno::Exception&) {
+            m_fonts.clear();
+        }
+    }
+    ~FontTracking() { finish(); }
+    FontTracking(const FontTracking&) = delete;
+    FontTracking& operator=(const FontTracking&) = delete;
+    QByteArray finish()
+    {
+        QByteArray standIns;
+        try {
+            if (m_fonts.is())
+                standIns = standInsOf(m_fonts->finishTrackingFontMappingUse());
+        } catch (const uno::Exception&) {
+        }
+        m_fonts.clear();
+        return standIns;
+    }
+
+private:
+    uno::Reference<awt::XFontMappingUse> m_fonts;
+};
+
+Result print(Desktop& desktop, const QString& presentation, const QString& pdf, const char* options,
+             QByteArray* standIns)
 {
     desktop.last.reset();
+    FontTracking tracking(desktop.fonts);
     // Read-only, no macro, no link brought up to date, no questions: there
     // is nobody to answer them.
     uno::Sequence<beans::PropertyValue> load(5);
@@ -152,6 +220,7 @@ Result print(Desktop& desktop, const QString& presentation, const QString& pdf, 
         store[0] = property("FilterName", uno::Any(rtl::OUString("impress_pdf_Export")));
         store[1] = property("FilterData", uno::Any(filterData(options)));
         uno::Reference<frame::XStorable>(document.get(), uno::UNO_QUERY_THROW)->storeToURL(fileUrl(pdf), store);
+        *standIns = tracking.finish();
         return Result::Printed;
     } catch (const uno::Exception&) {
         return Result::NotSaved;
@@ -192,18 +261,33 @@ extern "C" __attribute__((visibility("default"))) void* pradelux_hidden_connect(
             uno::UNO_QUERY_THROW);
         auto desktop = std::make_unique<Desktop>();
         desktop->desktop = frame::Desktop::create(office);
+        try {
+            desktop->fonts.set(com::sun::star::awt::Toolkit::create(office), uno::UNO_QUERY);
+        } catch (const uno::Exception&) {
+            // A LibreOffice that keeps no record prints all the same.
+        }
         return desktop.release();
     } catch (const uno::Exception&) {
         return nullptr;
     }
 }
 
-// Prints one presentation: a HiddenDocuments::Result.
+// Prints one presentation: a HiddenDocuments::Result. The fonts that stood
+// in go to standIns, a line "requested\tprinted" each, as many whole lines
+// as size bytes hold, NUL-terminated.
 extern "C" __attribute__((visibility("default"))) int pradelux_hidden_print(void* desktop, const char* presentation,
-                                                                            const char* pdf, const char* filterOptions)
+                                                                            const char* pdf, const char* filterOptions,
+                                                                            char* standIns, int size)
 {
-    return static_cast<int>(pradelux::render::inside::print(
-        *static_cast<Desktop*>(desktop), QString::fromUtf8(presentation), QString::fromUtf8(pdf), filterOptions));
+    QByteArray said;
+    const int result = static_cast<int>(pradelux::render::inside::print(*static_cast<Desktop*>(desktop),
+                                                                        QString::fromUtf8(presentation),
+                                                                        QString::fromUtf8(pdf), filterOptions, &said));
+    if (said.size() >= size)
+        said.truncate(said.lastIndexOf('\n', size - 1) + 1);
+    std::memcpy(standIns, said.constData(), static_cast<size_t>(said.size()));
+    standIns[said.size()] = '\0';
+    return result;
 }
 
 // Closes the presentation printed last, if it is still open.

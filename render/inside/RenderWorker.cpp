@@ -146,13 +146,13 @@ std::unique_ptr<HiddenDocuments> ConnectOffice(pid_t soffice, const QString& pro
     std::_Exit(0);
 }
 
-Result render(lok::Office* office, HiddenDocuments* hidden, const Job& job)
+Result render(lok::Office* office, HiddenDocuments* hidden, const Job& job, QList<StandIn>* standIns)
 {
     QFile::remove(job.pdf);
     // The PDF filter's options (see PdfFilterOptions).
     const QByteArray options = job.filter.toUtf8();
     if (hidden) {
-        switch (hidden->print(job.presentation, job.pdf, options)) {
+        switch (hidden->print(job.presentation, job.pdf, options, standIns)) {
         case HiddenDocuments::Result::Printed:
             return Result::Printed;
         case HiddenDocuments::Result::NotLoaded:
@@ -226,7 +226,9 @@ int RunRenderWorker(int socket, const QString& programFolder, const QString& pro
         if (line.isEmpty())
             leave();
         const std::optional<Job> job = Job::read(line);
-        const Done done{job ? job->id : 0, job ? render(office.get(), hidden.get(), *job) : Result::BadRequest};
+        Done done{job ? job->id : 0, Result::BadRequest, {}};
+        if (job)
+            done.result = render(office.get(), hidden.get(), *job, &done.standIns);
         if (!writeLine(socket, done.line()))
             leave();
         // The answer is out: LibreOffice takes the presentation down meanwhile.

@@ -171,7 +171,7 @@ void RenderService::serve(int client)
     if (line.endsWith('\n')) {
         int pdf = -1;
         const std::optional<Request> request = Request::read(line);
-        const std::optional<Answer> answer = request ? render(*request, &pdf) : Answer{Result::BadRequest};
+        const std::optional<Answer> answer = request ? render(*request, &pdf) : Answer{Result::BadRequest, 0, {}};
         // A renderer that serves no further row stops listening before it
         // answers: the next row finds the one that takes over, or none.
         if (!answer || m_outOfStep || m_last)
@@ -195,11 +195,11 @@ void RenderService::serve(int client)
 std::optional<Answer> RenderService::render(const Request& request, int* pdf)
 {
     if (!QFileInfo(request.presentation).isAbsolute())
-        return Answer{Result::BadRequest};
+        return Answer{Result::BadRequest, 0, {}};
     Deck deck;
     QString why;
     if (!deck.open(request.presentation, request.links, &why))
-        return Answer{Result::NotLoaded};
+        return Answer{Result::NotLoaded, 0, {}};
     // A LibreOffice is shown the files of one folder, known by its device
     // and inode, and never another's: what a deck there did to it reaches no
     // deck of another folder, whatever the folders are called meanwhile.
@@ -226,7 +226,7 @@ std::optional<Answer> RenderService::render(const Request& request, int* pdf)
         if (!folder.isEmpty())
             RemoveTree(folder);
         std::fprintf(stderr, "pradelux-render: %s\n", qPrintable(why));
-        return Answer{Result::NotLoaded, successor};
+        return Answer{Result::NotLoaded, successor, {}};
     }
     const QByteArray line = job.line();
     const bool sent = ::send(m_worker, line.constData(), static_cast<size_t>(line.size()), MSG_NOSIGNAL) == line.size();
@@ -260,10 +260,12 @@ std::optional<Answer> RenderService::render(const Request& request, int* pdf)
             ::close(made);
         if (said.isEmpty())
             return std::nullopt;
-        return Answer{result, successor};
+        return Answer{result, successor, {}};
     }
     *pdf = made;
-    return Answer{Result::Printed, successor};
+    // The fonts that stood in, as the worker said them: words for the
+    // report, never acted on.
+    return Answer{Result::Printed, successor, done->standIns};
 }
 
 void RenderService::finish()

@@ -13,7 +13,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
 #include <QImage>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -1152,3 +1154,53 @@ TEST_F(CommandLineTest, StrangersNamesReachATerminalEscapedAndAPipeByteExact)
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(paths, expected);
 }
+
+namespace {
+
+// A deck whose fonts LibreOffice printed in others of other widths gets one
+// line on the error output, its stand-ins in the report and its name in the
+// final message, with one job or two; one whose fonts were printed in their
+// metric twins gets none of that; --quiet leaves the line out.
+TEST_F(CommandLineTest, FontsPrintedInOthersOfOtherWidthsAreToldOnceAndTwinsAreNot)
+{
+    const struct
+    {
+        const char* font;
+        bool warned;
+    } decks[] = {{"Calibri", false},     {"Cambria", false},      {"Arial", false},  {"Times New Roman", false},
+                 {"Courier New", false}, {"Calibri Light", true}, {"Segoe UI", true}};
+    QDir().mkpath(out);
+    for (const auto& deck : decks)
+        ASSERT_TRUE(test::writeFile(
+            in + '/' + QLatin1String(deck.font) + ".fodp", {},
+            test::flatPresentation({QStringLiteral("Quarterly figures")}, {}, QLatin1String(deck.font))));
+    for (const QStringList& extra : {QStringList(), QStringList{"--quiet", "--jobs", "2"}}) {
+        const Result r = run(QStringList{"--export", "--report", out + "/fonts.jsonl", "--output", out, in} + extra);
+        EXPECT_EQ(r.status, 0) << r.errors.toStdString();
+        QHash<QString, QJsonArray> fonts;
+        for (const QByteArray& line : test::readFile(out + "/fonts.jsonl").toUtf8().split('\n')) {
+            const QJsonObject row = QJsonDocument::fromJson(line).object();
+            fonts.insert(QFileInfo(row.value("presentation").toString()).completeBaseName(),
+                         row.value("fonts").toArray());
+        }
+        const QString said = r.errors.section(QStringLiteral("Done."), 1);
+        for (const auto& deck : decks) {
+            const QString name = QLatin1String(deck.font);
+            const QString line = QStringLiteral("pradelux: %1/%2.fodp: \"%2\" is not installed; ").arg(in, name);
+            EXPECT_EQ(r.errors.count(line), deck.warned && extra.isEmpty() ? 1 : 0)
+                << deck.font << extra.join(' ').toStdString();
+            EXPECT_EQ(said.contains('/' + name + ".fodp"), deck.warned) << deck.font << said.toStdString();
+            bool standIn = false, twin = false;
+            for (const QJsonValue& font : fonts.value(name)) {
+                if (font.toObject().value("requested").toString() == name) {
+                    standIn = true;
+                    twin = font.toObject().value("sameWidths").toBool();
+                }
+            }
+            EXPECT_TRUE(standIn) << deck.font;
+            EXPECT_EQ(twin, !deck.warned) << deck.font;
+        }
+    }
+}
+
+} // namespace
