@@ -191,14 +191,16 @@ private:
 
 // Collects one attribute's values from the start tags of an element in XML
 // that comes in pieces, where another attribute, when named, has a given
-// value: Target of <Relationship TargetMode="External">, xlink:href of any.
+// value, and its Type, when asked, ends so: Target of <Relationship
+// TargetMode="External" Type=".../image">, xlink:href of <draw:image>.
 // A tag longer than kLongest is passed over.
 class AttributeCollector
 {
 public:
-    AttributeCollector(QByteArray element, QByteArray attribute, QByteArray whereName = {}, QByteArray whereValue = {})
+    AttributeCollector(QByteArray element, QByteArray attribute, QByteArray whereName = {}, QByteArray whereValue = {},
+                       QByteArray typeEndsWith = {})
         : m_element(std::move(element)), m_attribute(std::move(attribute)), m_whereName(std::move(whereName)),
-          m_whereValue(std::move(whereValue))
+          m_whereValue(std::move(whereValue)), m_typeEndsWith(std::move(typeEndsWith))
     {
     }
     const QStringList& values() const { return m_values; }
@@ -237,6 +239,42 @@ private:
     static constexpr qsizetype kLongest = 8192;
     // The value of name="..." or name='...' in a tag, entities decoded; a
     // null array when it is not there.
+    // An attribute's text with XML's references replaced: the five named
+    // entities and characters by number ("&#x2e;", "&#46;"); anything else
+    // left as it stands.
+    static QByteArray decoded(QByteArrayView raw)
+    {
+        static const char* const kNamed[][2] = {{"quot", "\""}, {"apos", "'"}, {"lt", "<"}, {"gt", ">"}, {"amp", "&"}};
+        QByteArray out;
+        for (qsizetype i = 0; i < raw.size(); ++i) {
+            const qsizetype semi = raw[i] == '&' ? raw.indexOf(';', i) : -1;
+            if (semi < 0 || semi - i > 12) {
+                out += raw[i];
+                continue;
+            }
+            const QByteArrayView name = raw.sliced(i + 1, semi - i - 1);
+            QByteArray replacement;
+            if (name.startsWith('#')) {
+                bool ok = false;
+                const uint code = name.startsWith("#x") || name.startsWith("#X") ? name.sliced(2).toUInt(&ok, 16)
+                                                                                 : name.sliced(1).toUInt(&ok, 10);
+                if (ok && code > 0 && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF))
+                    replacement = QString::fromUcs4(reinterpret_cast<const char32_t*>(&code), 1).toUtf8();
+            } else {
+                for (const auto& named : kNamed) {
+                    if (name == QByteArrayView(named[0]))
+                        replacement = named[1];
+                }
+            }
+            if (replacement.isEmpty()) {
+                out += raw[i];
+                continue;
+            }
+            out += replacement;
+            i = semi;
+        }
+        return out;
+    }
     static QByteArray valueOf(QByteArrayView tag, const QByteArray& name)
     {
         for (qsizetype at = tag.indexOf(name); at >= 0; at = tag.indexOf(name, at + 1)) {
@@ -255,9 +293,7 @@ private:
             const qsizetype end = tag.indexOf(tag[i], i + 1);
             if (end < 0)
                 return QByteArray();
-            QByteArray value = tag.sliced(i + 1, end - i - 1).toByteArray();
-            value.replace("&quot;", "\"").replace("&apos;", "'").replace("&lt;", "<").replace("&gt;", ">");
-            return value.replace("&amp;", "&");
+            return decoded(tag.sliced(i + 1, end - i - 1));
         }
         return QByteArray();
     }
@@ -273,12 +309,14 @@ private:
             return;
         if (!m_whereName.isEmpty() && valueOf(tag, m_whereName) != m_whereValue)
             return;
+        if (!m_typeEndsWith.isEmpty() && !valueOf(tag, "Type").endsWith(m_typeEndsWith))
+            return;
         const QByteArray value = valueOf(tag, m_attribute);
         if (!value.isEmpty())
             add({QString::fromUtf8(value)});
     }
 
-    QByteArray m_element, m_attribute, m_whereName, m_whereValue;
+    QByteArray m_element, m_attribute, m_whereName, m_whereValue, m_typeEndsWith;
     QByteArray m_carry;
     QStringList m_values;
 };
@@ -473,9 +511,10 @@ FileKind inspectZip(Bytes& b, qint64 unpackLimit)
     ElementCounter slideIds({}, "sldId");
     bool pagesRead = false;
     bool slideIdsRead = false;
-    // The files it links to outside itself.
-    AttributeCollector hrefs({}, "xlink:href");
-    AttributeCollector external("Relationship", "Target", "TargetMode", "External");
+    // The pictures it links outside itself; its other links (addresses,
+    // media, objects) are never files to show.
+    AttributeCollector hrefs("image", "xlink:href");
+    AttributeCollector external("Relationship", "Target", "TargetMode", "External", "/image");
     for (const Entry& e : entries) {
         if (e.name == QLatin1String("mimetype") && e.method == 0 && e.packedSize < 256)
             mimetype = b.at(e.data, static_cast<qint64>(e.packedSize)).trimmed();
@@ -718,7 +757,7 @@ FileKind inspect(Bytes& b, qint64 unpackLimit)
             kind = inspectFlat(head);
         if (kind.verdict == FileKind::Presentation) {
             ElementCounter pages("draw", "page");
-            AttributeCollector hrefs({}, "xlink:href");
+            AttributeCollector hrefs("image", "xlink:href");
             b.stream(0, b.size(), [&](QByteArrayView piece) {
                 pages.feed(piece);
                 hrefs.feed(piece);

@@ -129,6 +129,34 @@ QString ShowableLink(const QString& link)
     return clean;
 }
 
+bool IsPicture(QByteArrayView head)
+{
+    const auto at = [&](qsizetype offset, QByteArrayView bytes) {
+        return head.size() >= offset + bytes.size() && head.sliced(offset, bytes.size()) == bytes;
+    };
+    if (at(0, "\x89PNG\r\n\x1a\n") || at(0, "\xFF\xD8\xFF") || at(0, "GIF87a") || at(0, "GIF89a") || at(0, "II*\0") ||
+        at(0, "MM\0*") || (at(0, "RIFF") && at(8, "WEBP")) ||
+        // Windows and enhanced metafiles: placeable, or bare on disk or in memory.
+        at(0, "\xD7\xCD\xC6\x9A") || at(0, QByteArrayView("\x01\x00\x09\x00", 4)) ||
+        at(0, QByteArrayView("\x02\x00\x09\x00", 4)) ||
+        (at(0, QByteArrayView("\x01\x00\x00\x00", 4)) && at(40, " EMF")))
+        return true;
+    // A bitmap: "BM", then its size and two reserved words of nought.
+    if (at(0, "BM") && at(6, QByteArrayView("\0\0\0\0", 4)))
+        return true;
+    // SVG: XML whose first element, within the head, is svg.
+    const QByteArrayView text = head.trimmed();
+    return (text.startsWith("<?xml") || text.startsWith("<svg") || text.startsWith("<!DOCTYPE svg")) &&
+           text.contains("<svg");
+}
+
+bool MayShowLinkedFile(const LinkedFile& linked, bool runAsRoot)
+{
+    if (!S_ISREG(linked.file.st_mode) || linked.file.st_nlink != 1 || !linked.ownerCanRead)
+        return false;
+    return !runAsRoot || linked.file.st_uid == linked.deckOwner || linked.file.st_uid == 0;
+}
+
 QByteArrayList BubblewrapArguments(const QByteArray& root, int filter)
 {
     QByteArrayList arguments = {"bwrap",

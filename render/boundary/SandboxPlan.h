@@ -31,6 +31,8 @@
 #include <QByteArrayList>
 #include <QString>
 #include <QStringList>
+#include <sys/stat.h>
+#include <sys/types.h>
 
 namespace pradelux::render::boundary {
 
@@ -98,9 +100,29 @@ QStringList FontFolders();
 // used, so that a LibreOffice that prints them blank prints emoji in a
 // font of outlines instead.
 QByteArray FontConfiguration(const QString& standIns, bool noColourFonts);
+// Which files a presentation links are shown with it, and why: only the
+// pictures it links, so that a deck that names any other file (the user's
+// other decks, notes, keys, the PDFs of a run) reads none of it.
 // A link's name relative to its presentation's folder, when it may be shown:
 // below the folder, and no part of it hidden; empty otherwise.
 QString ShowableLink(const QString& link);
+// Whether head, a file's first bytes (kPictureHeadBytes of them, or all of a
+// smaller file), is a picture LibreOffice reads: PNG, JPEG, GIF, BMP, TIFF,
+// WebP, WMF, EMF or SVG. A presentation, a PDF or a text is none.
+inline constexpr qsizetype kPictureHeadBytes = 512;
+bool IsPicture(QByteArrayView head);
+// Whether the user a linked file is shown for may see it as they could
+// themselves: a regular file with one name (a hard link to a file elsewhere
+// is no file of the folder's), that its presentation's owner could read
+// (readable, checked with that user's own permissions, never the renderer's
+// namespace's), and, run as root, owned by that owner or by root.
+struct LinkedFile
+{
+    struct stat file;          // the linked file
+    uid_t deckOwner = 0;       // the presentation's owner
+    bool ownerCanRead = false; // as that user's own permissions say, folders on the way included
+};
+bool MayShowLinkedFile(const LinkedFile& linked, bool runAsRoot);
 // bubblewrap's arguments, up to the command, for a sandbox whose root is
 // root (a folder that holds the mount points of everything else shown)
 // and whose system call filter is at fd filter.

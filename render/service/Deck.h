@@ -18,9 +18,10 @@ public:
     Deck(const Deck&) = delete;
     Deck& operator=(const Deck&) = delete;
     // presentation: its path; links: the files it links to, relative to its
-    // folder. A link is kept only when it names a regular file below the
-    // folder, through no symbolic link and no hidden entry. False with why
-    // when the presentation is no regular file.
+    // folder. A link is kept only when it names a picture below the folder,
+    // through no symbolic link and no hidden entry, that SandboxPlan's
+    // MayShowLinkedFile allows (one name, readable by the deck's owner). False
+    // with why when the presentation is no regular file.
     bool open(const QString& presentation, const QStringList& links, QString* why);
     // The presentation's real path, where it is shown.
     QString path() const { return m_files.isEmpty() ? QString() : m_files.first().path; }

@@ -88,16 +88,19 @@ TEST(PresentationFile, DamagedPartsAreNamedInQuotesAndOneWithNoNameAsSuch)
 
 // The files a presentation links to are found in its own words, and only the
 // local ones below its folder are kept.
-TEST(PresentationFile, LinkedFilesAreFoundAndOnlyLocalOnesBelowTheFolderKept)
+TEST(PresentationFile, LinkedPicturesAreFoundAndOnlyLocalOnesBelowTheFolderKept)
 {
     const QByteArray image = "<draw:frame><draw:image xlink:href=\"%1\" xlink:type=\"simple\"/></draw:frame>";
     QByteArray body = "<draw:page>";
     for (const char* href : {"beside.png", "sub/a%20b.png", "file:///talks/abs.png", "file:///elsewhere/x.png",
                              "https://example.org/x.png", "../up.png", "#Slide 2", "a &amp; b.png"})
         body += QByteArray(image).replace("%1", href);
-    body += "<draw:image\nxlink:href='single.png'/></draw:page>";
+    body += "<draw:image\nxlink:href='single.png'/><draw:image xlink:href=\"sub&#x2f;by&#46;number.png\"/>";
+    // Links that are no pictures: a hyperlink, a sound, an object.
+    body += "<text:a xlink:href=\"notes.txt\"/><presentation:sound xlink:href=\"talk.wav\"/>"
+            "<draw:object xlink:href=\"board.odp\"/></draw:page>";
     const FileKind kind = InspectPresentationData(flat(body), 1 << 20);
-    EXPECT_EQ(kind.links.size(), 9);
+    EXPECT_EQ(kind.links.size(), 10);
     EXPECT_EQ(LocalLinks(kind.links, QStringLiteral("/talks")),
-              QStringList({"beside.png", "sub/a b.png", "abs.png", "a & b.png", "single.png"}));
+              QStringList({"beside.png", "sub/a b.png", "abs.png", "a & b.png", "single.png", "sub/by.number.png"}));
 }

@@ -14,18 +14,40 @@ using namespace pradelux;
 
 namespace {
 
-// A presentation is shown with the files it links below its folder, each
-// opened through no link and no hidden entry; nothing else of the folder.
-TEST(SandboxTest, ADeckIsShownWithTheRegularFilesItLinksBelowItsFolderAlone)
+// A presentation is shown with the pictures it links below its folder, each
+// opened through no link and no hidden entry, with one name, that the user
+// could read; nothing else of the folder, whatever the deck calls it: not
+// its notes, its other decks, a PDF, a file of another's or one the user's
+// own permissions keep from them.
+TEST(SandboxTest, ADeckIsShownWithThePicturesItLinksBelowItsFolderAlone)
 {
     test::TempConfig dir;
     const QString talks = dir.path(QStringLiteral("talks"));
-    for (const QString& file : {talks + "/deck.pptx", talks + "/beside.png", talks + "/pics/below.png",
-                                talks + "/.hidden/secret.png", talks + "/.dot.png", dir.path("outside.png")})
-        test::writeFile(file, {}, "x");
+    const QByteArray png = "\x89PNG\r\n\x1a\n\0\0\0\rIHDR";
+    for (const QString& file :
+         {talks + "/beside.png", talks + "/pics/below.png", talks + "/.hidden/secret.png", talks + "/.dot.png",
+          dir.path("outside.png"), talks + "/twice.png", talks + "/locked/pic.png", talks + "/mine.png",
+          talks + "/roots.png", talks + "/anothers.png"})
+        test::writeFile(file, {}, png);
+    test::writeFile(talks + "/deck.pptx", {}, "PK\3\4");
+    test::writeFile(talks + "/board.pptx", {}, "PK\3\4");
+    test::writeFile(talks + "/board.pdf", {}, "%PDF-1.7\n");
+    test::writeFile(talks + "/notes.txt", {}, "my notes");
+    test::writeFile(talks + "/drawing.svg", {}, "<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\"/>");
     QFile::link(dir.path("outside.png"), talks + "/link-out.png");
     QFile::link(talks + "/beside.png", talks + "/link-in.png");
+    ::link(QFile::encodeName(talks + "/twice.png").constData(), QFile::encodeName(talks + "/hard.png").constData());
+    ::chmod(QFile::encodeName(talks + "/locked").constData(), 0);
     ::mkfifo(QFile::encodeName(talks + "/fifo").constData(), 0600);
+    // Run as root, the deck is an ordinary user's: root's files it could not
+    // read, and another user's, are not its own.
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        for (const char* file : {"deck.pptx", "beside.png", "pics", "pics/below.png", "mine.png", "drawing.svg"})
+            ::chown(QFile::encodeName(talks + '/' + QLatin1String(file)).constData(), 65534, 65534);
+        ::chown(QFile::encodeName(talks + "/anothers.png").constData(), 12345, 12345);
+        ::chmod(QFile::encodeName(talks + "/roots.png").constData(), 0600);
+    }
     const struct
     {
         QString link;
@@ -34,6 +56,8 @@ TEST(SandboxTest, ADeckIsShownWithTheRegularFilesItLinksBelowItsFolderAlone)
         {"beside.png", true},
         {"pics/below.png", true},
         {"./pics/../beside.png", true},
+        {"drawing.svg", true},
+        {"mine.png", true},
         {"../outside.png", false},
         {dir.path("outside.png"), false},
         {"link-out.png", false},
@@ -44,6 +68,13 @@ TEST(SandboxTest, ADeckIsShownWithTheRegularFilesItLinksBelowItsFolderAlone)
         {"pics", false},
         {"missing.png", false},
         {"", false},
+        {"notes.txt", false},
+        {"board.pptx", false},
+        {"board.pdf", false},
+        {"hard.png", false},
+        {"locked/pic.png", false},
+        {"roots.png", !root},
+        {"anothers.png", !root},
     };
     for (const auto& row : rows) {
         render::service::Deck deck;
@@ -71,6 +102,7 @@ TEST(SandboxTest, ADeckIsShownWithTheRegularFilesItLinksBelowItsFolderAlone)
     render::service::Deck none;
     EXPECT_FALSE(none.open(talks + ".old/fifo", {}, &why));
     EXPECT_FALSE(none.open(talks + ".old/pics", {}, &why));
+    ::chmod(QFile::encodeName(talks + ".old/locked").constData(), 0700);
 }
 
 } // namespace
