@@ -21,31 +21,83 @@
 namespace pradelux {
 
 namespace {
-// Empties the open folder dir; depth bounds the descent.
-bool removeBelow(int dir, int depth)
+// Empties the open folder top, however deep its tree: one folder is open
+// at a time, and the way back up is taken through "..", which must be the
+// folder the way down came from (known by device and inode), or the
+// removal stops there.
+bool removeBelow(int top)
 {
-    DIR* listing = depth < 256 ? ::fdopendir(::dup(dir)) : nullptr;
-    if (!listing)
-        return false;
-    std::vector<std::string> names;
-    while (const dirent* entry = ::readdir(listing)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-            names.emplace_back(entry->d_name);
-    }
-    ::closedir(listing);
+    struct Level
+    {
+        dev_t device;
+        ino_t inode;
+        std::string name; // of the folder below, as its parent lists it
+    };
+    std::vector<Level> above;
+    int dir = ::dup(top);
     bool whole = true;
-    for (const std::string& name : names) {
-        // Anything but a folder goes by its name, a link as a link.
-        if (::unlinkat(dir, name.c_str(), 0) == 0 || errno == ENOENT)
-            continue;
-        const int sub = ::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (sub < 0) {
-            whole = whole && errno == ENOENT;
-            continue;
+    while (dir >= 0) {
+        DIR* listing = ::fdopendir(::dup(dir));
+        std::string descend;
+        if (listing) {
+            while (const dirent* entry = ::readdir(listing)) {
+                const char* name = entry->d_name;
+                if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+                    continue;
+                // Anything but a folder goes by its name, a link as a link.
+                if (::unlinkat(dir, name, 0) == 0 || errno == ENOENT)
+                    continue;
+                if (errno == EISDIR || errno == EPERM) {
+                    descend = name;
+                    break;
+                }
+                whole = false;
+            }
+            ::closedir(listing);
+        } else {
+            whole = false;
         }
-        whole = removeBelow(sub, depth + 1) && whole;
-        ::close(sub);
-        whole = (::unlinkat(dir, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) && whole;
+        struct stat here = {};
+        if (!descend.empty() && ::fstat(dir, &here) == 0) {
+            const auto open = [&] {
+                return ::openat(dir, descend.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            };
+            int sub = open();
+            // A folder made unreadable is ours to open again.
+            if (sub < 0 && errno == EACCES && ::fchmodat(dir, descend.c_str(), S_IRWXU, 0) == 0)
+                sub = open();
+            if (sub >= 0) {
+                above.push_back({here.st_dev, here.st_ino, descend});
+                ::close(dir);
+                dir = sub;
+                continue;
+            }
+            // Gone meanwhile: the folder is looked at again.
+            if (errno == ENOENT)
+                continue;
+            whole = false;
+        }
+        // This folder is as empty as it gets: back up, and remove it there.
+        if (above.empty()) {
+            ::close(dir);
+            break;
+        }
+        const Level level = above.back();
+        above.pop_back();
+        const int up = ::openat(dir, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(dir);
+        struct stat parent = {};
+        if (up < 0 || ::fstat(up, &parent) != 0 || parent.st_dev != level.device || parent.st_ino != level.inode) {
+            if (up >= 0)
+                ::close(up);
+            return false;
+        }
+        if (::unlinkat(up, level.name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
+            // A folder that cannot go would be looked into for ever.
+            ::close(up);
+            return false;
+        }
+        dir = up;
     }
     return whole;
 }
@@ -106,7 +158,7 @@ bool RemoveTree(const QString& folder)
     const QByteArray name = QFile::encodeName(info.fileName());
     const int top = ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     // Not a folder (a link made in its place): the name alone goes.
-    bool whole = top >= 0 ? removeBelow(top, 0)
+    bool whole = top >= 0 ? removeBelow(top)
                           : errno == ENOENT || ::unlinkat(parent, name.constData(), 0) == 0 || errno == ENOENT;
     if (top >= 0) {
         ::close(top);

@@ -40,6 +40,12 @@ int SyscallFilterProgram()
          {CLONE_NEWNS, CLONE_NEWUSER, CLONE_NEWPID, CLONE_NEWNET, CLONE_NEWUTS, CLONE_NEWIPC, CLONE_NEWCGROUP})
         deny(::seccomp_syscall_resolve_name("clone"), EPERM, 1, SCMP_A0(SCMP_CMP_MASKED_EQ, flag, flag));
     deny(::seccomp_syscall_resolve_name("clone3"), ENOSYS);
+    // No memory that the watch of a renderer's memory cannot count: a
+    // memfd's pages, mapped nowhere, and System V segments belong to no
+    // process. Refused as unknown, so that a library falls back to files of
+    // /dev/shm or its private /tmp, which are bounded and counted.
+    for (const char* name : {"memfd_create", "memfd_secret", "shmget"})
+        deny(::seccomp_syscall_resolve_name(name), ENOSYS);
     // No typing into a terminal.
     for (unsigned long request : {static_cast<unsigned long>(TIOCSTI), static_cast<unsigned long>(TIOCLINUX)})
         deny(::seccomp_syscall_resolve_name("ioctl"), EPERM, 1, SCMP_A1(SCMP_CMP_MASKED_EQ, 0xFFFFFFFFu, request));

@@ -159,8 +159,8 @@ std::unique_ptr<Root> Root::make(const Plan& plan, QString* why)
     // folder then.
     const QDir temporary(root->m_asRoot ? QStringLiteral("/tmp") : QDir::tempPath());
     // Roots left by renderers that were killed: empty folders on the host.
-    for (const QString& left :
-         temporary.entryList({QStringLiteral(".pradelux-sandbox-*")}, QDir::Dirs | QDir::Hidden)) {
+    for (const QString& left : temporary.entryList(
+             {QStringLiteral(".pradelux-sandbox-*"), QStringLiteral(".pradelux-jobs-*")}, QDir::Dirs | QDir::Hidden)) {
         const QString pid = left.section(QLatin1Char('-'), 2, 2);
         if (!pid.isEmpty() && !QFileInfo::exists(QStringLiteral("/proc/") + pid))
             ::rmdir(QFile::encodeName(temporary.filePath(left)).constData());
@@ -223,10 +223,12 @@ std::unique_ptr<Root> Root::make(const Plan& plan, QString* why)
         *why = failed(QStringLiteral("the sandbox's font settings could not be written"));
         return nullptr;
     }
-    // The renderings' PDF folders: beside the root, in this namespace alone.
+    // The renderings' PDF folders: beside the root, in this namespace alone,
+    // at a name of its own that nobody can make first.
     if (plan.jobBytes > 0) {
-        root->m_jobs = r + ".jobs";
-        if (::mkdir(root->m_jobs.constData(), 0700) != 0 ||
+        root->m_jobs =
+            QFile::encodeName(temporary.path()) + "/.pradelux-jobs-" + QByteArray::number(::getpid()) + "-XXXXXX";
+        if (!::mkdtemp(root->m_jobs.data()) ||
             ::mount("tmpfs", root->m_jobs.constData(), "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC,
                     ("mode=0700,size=" + QByteArray::number(plan.jobBytes)).constData()) != 0) {
             *why = failed(QStringLiteral("the folder for PDFs could not be made"));

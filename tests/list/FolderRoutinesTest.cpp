@@ -11,7 +11,10 @@
 #include <QFile>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
 
 using namespace pradelux;
 
@@ -152,14 +155,31 @@ TEST(FolderRoutines, FolderThatCannotBeReadIsDroppedSilently)
 }
 
 // A job folder that LibreOffice could write is removed without following
-// anything in it, nor the folder itself where a link stands in its place.
-TEST(FolderRoutines, TreeIsRemovedWithoutFollowingAnyLinkInIt)
+// anything in it, nor the folder itself where a link stands in its place,
+// however deep the tree it left (a set-uid file 300 folders down, a folder
+// it made unreadable).
+TEST(FolderRoutines, TreeIsRemovedWithoutFollowingAnyLinkInItWhateverItsDepth)
 {
     test::TempConfig dir;
     const QString tree = dir.path() + "/job";
     const QString outside = dir.path() + "/outside";
-    for (const QString& folder : {tree + "/pdf/deep/deeper", tree + "/.hidden", outside})
+    for (const QString& folder : {tree + "/pdf/deep/deeper", tree + "/.hidden", outside, tree + "/pdf/locked/in"})
         QDir().mkpath(folder);
+    // Made one step at a time: the whole path is longer than a path may be.
+    const int deep = ::open(QFile::encodeName(tree + "/pdf").constData(), O_RDONLY | O_DIRECTORY);
+    int at = deep;
+    for (int level = 0; level < 300; ++level) {
+        ASSERT_EQ(::mkdirat(at, "dddddddddddddddddddd", 0700), 0);
+        const int below = ::openat(at, "dddddddddddddddddddd", O_RDONLY | O_DIRECTORY);
+        ::close(at);
+        at = below;
+    }
+    const int setuid = ::openat(at, "root-shell", O_WRONLY | O_CREAT, 06755);
+    ASSERT_GE(setuid, 0);
+    ::fchmod(setuid, 06755);
+    ::close(setuid);
+    ::close(at);
+    ::chmod(QFile::encodeName(tree + "/pdf/locked").constData(), 0);
     ASSERT_TRUE(test::writeFile(outside + "/keep.txt", {}, "keep"));
     ASSERT_TRUE(test::writeFile(tree + "/pdf/deep/deck.pdf", {}, "%PDF"));
     QFile::link(outside, tree + "/pdf/up");
