@@ -39,12 +39,13 @@ namespace {
 const QString kApp = QStringLiteral(PRADELUX_APPFOLDER);
 
 // Attempts that code which escaped would win, which the sandbox must block.
-const QStringList kEscapes = {"beside",           "hidden-folder",  "home-secret",    "outside",       "socket-beside",
-                              "fifo-beside",      "runtime-socket", "session-bus",    "network",       "other-process",
-                              "host-shm",         "host-tmp",       "many-processes", "extra-devices", "new-privileges",
-                              "host-environment", "service-socket"};
+const QStringList kEscapes = {"beside",         "hidden-folder",    "home-secret",     "outside",
+                              "socket-beside",  "fifo-beside",      "runtime-socket",  "session-bus",
+                              "network",        "other-process",    "host-shm",        "host-tmp",
+                              "many-processes", "extra-devices",    "new-privileges",  "host-environment",
+                              "service-socket", "linked-hard-link", "uncounted-memory"};
 // What the kit says of every row.
-constexpr int kAttempts = 33;
+constexpr int kAttempts = 35;
 const QString kLibreOffice = QStringLiteral("/usr/lib/libreoffice/program");
 // Those that only root wins outside.
 const QStringList kRootEscapes = {"proc-sys", "root-only-file", "root-user", "capabilities"};
@@ -93,6 +94,12 @@ public:
         for (const QString& file : hostFiles + QStringList{talks + "/sub/beside.txt", talks + "/.hidden/secret.txt",
                                                            home + "/.ssh/id_ed25519", m_dir.filePath("outside.txt")})
             test::writeFile(file, {}, "secret");
+        // The first deck names a text beside it as a hyperlink, and as a
+        // picture a hard link to the user's key; the deck above the output
+        // folder names the earlier deck's PDF as a picture.
+        ::link(QFile::encodeName(home + "/.ssh/id_ed25519").constData(),
+               QFile::encodeName(talks + "/hl.png").constData());
+        linkFrom(decks[0], {"hyperlink:sub/beside.txt", "image:sub/beside.txt", "image:hl.png"});
         // A pipe with a reader, which a writer outside would reach.
         ::mkfifo(QFile::encodeName(talks + "/fifo").constData(), 0666);
         m_fifoReader = ::open(QFile::encodeName(talks + "/fifo").constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -102,6 +109,7 @@ public:
             QDir().mkpath(QFileInfo(deck).path());
             QFile::copy(test::deck(QStringLiteral("pptx")), deck);
         }
+        linkFrom(evil, {"image:pdf/board.pdf"});
         QDir().mkpath(kit);
         // The kit: LibreOffice's own program folder, whose soffice and
         // soffice.bin start the real ones with the probe's library preloaded.
@@ -139,6 +147,7 @@ public:
 
         QJsonObject rows;
         rows.insert(decks[0], QJsonObject{{"beside", talks + "/sub/beside.txt"},
+                                          {"hardLink", talks + "/hl.png"},
                                           {"hidden", talks + "/.hidden/secret.txt"},
                                           {"shownWrite", talks + "/new.txt"},
                                           {"socket", talks + "/listening"},
@@ -213,6 +222,24 @@ public:
     QStringList decks, pair, hostFiles, inRuntime, swapped;
 
 private:
+    // Adds relationships with external targets to a .pptx's first slide,
+    // each "kind:target" (kind: image, hyperlink…).
+    static void linkFrom(const QString& deck, const QStringList& links)
+    {
+        const char* add = R"(import shutil, sys, zipfile
+deck, links = sys.argv[1], sys.argv[2:]
+rels = "".join('<Relationship Id="rIdKit%d" Type="http://schemas.openxmlformats.org/officeDocument/2006/'
+               'relationships/%s" Target="%s" TargetMode="External"/>' % (i, *link.split(":", 1))
+               for i, link in enumerate(links))
+with zipfile.ZipFile(deck) as old, zipfile.ZipFile(deck + ".new", "w", zipfile.ZIP_DEFLATED) as new:
+    for item in old.infolist():
+        data = old.read(item.filename)
+        if item.filename == "ppt/slides/_rels/slide1.xml.rels":
+            data = data.replace(b"</Relationships>", rels.encode() + b"</Relationships>")
+        new.writestr(item, data)
+shutil.move(deck + ".new", deck))";
+        EXPECT_EQ(QProcess::execute(QStringLiteral("python3"), QStringList{"-c", QLatin1String(add), deck} + links), 0);
+    }
     void chown(const QString& path) const
     {
         if (m_user == ::getuid())

@@ -179,6 +179,10 @@ attempt("vsock", lambda: socket.socket(40, socket.SOCK_STREAM).close())
 attempt("service-socket", lambda: ask_service(given["runtimeSocket"].rsplit("/", 1)[0]))
 attempt("earlier-service", lambda: any("service answered" in e for e in earlier) or False)
 attempt("earlier-pdf", lambda: read(given["earlierPdf"]) if given.get("earlierPdf") else False)
+# A file the deck links that is a hard link to a secret elsewhere.
+attempt("linked-hard-link", lambda: read(given["hardLink"]) if given.get("hardLink") else False)
+# Memory that no process holds, which the watch of its memory cannot count.
+attempt("uncounted-memory", lambda: os.memfd_create("pradelux-kit") >= 0)
 attempt("host-environment", lambda: any(v in os.environ for v in ("DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR",
                                                                   "DISPLAY", "SSH_AUTH_SOCK")) or False)
 if os.path.exists(pdf + ".probe"):
