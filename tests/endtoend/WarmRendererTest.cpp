@@ -20,7 +20,11 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace pradelux;
@@ -305,6 +309,53 @@ TEST_F(WarmRendererTest, RenderingThatOutgrowsTheMemoryCeilingIsStoppedAndTheNex
         EXPECT_TRUE(export1(test::deck(QStringLiteral("odp")), out + QStringLiteral("/after.pdf"))) << renderer;
         EXPECT_EQ(test::pdfPages(out + QStringLiteral("/after.pdf")), 3) << renderer;
     }
+}
+
+// Another user who watches the temporary folder makes, for every folder a
+// renderer makes there, each name derived from it, and owns them: the
+// renderer starts all the same, as its folders have names nobody can make
+// first.
+TEST_F(WarmRendererTest, RendererStartsWhateverAnotherUserMakesBesideItsFolders)
+{
+    const QString temporary = ::geteuid() == 0 ? QStringLiteral("/tmp") : QDir::tempPath();
+    const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, QFile::encodeName(temporary).constData(), IN_CREATE | IN_ONLYDIR), 0);
+    std::atomic<bool> stop = false;
+    std::atomic<int> made = 0;
+    std::thread watcher([&] {
+        alignas(inotify_event) char events[4096];
+        while (!stop) {
+            pollfd p{watch, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            const ssize_t got = ::read(watch, events, sizeof events);
+            for (ssize_t at = 0; at < got;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+                const QByteArray name(event->len ? event->name : "");
+                if (name.startsWith(".pradelux-") && !name.endsWith(".jobs")) {
+                    const QByteArray beside = QFile::encodeName(temporary) + '/' + name + ".jobs";
+                    if (::mkdir(beside.constData(), 0755) == 0) {
+                        ++made;
+                        // Another user's, where a user can give it away.
+                        if (::geteuid() == 0)
+                            (void)!::chown(beside.constData(), 65534, 65534);
+                    }
+                }
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+    });
+    const bool exported = export1(test::deck(QStringLiteral("odp")), out + QStringLiteral("/watched.pdf"));
+    stop = true;
+    watcher.join();
+    ::close(watch);
+    for (const QString& left :
+         QDir(temporary).entryList({QStringLiteral(".pradelux-*.jobs")}, QDir::Dirs | QDir::Hidden))
+        QDir(temporary).rmdir(left);
+    EXPECT_GT(made, 0);
+    EXPECT_TRUE(exported) << dialogs.texts().join("\n").toStdString();
+    EXPECT_EQ(test::pdfPages(out + QStringLiteral("/watched.pdf")), 3);
 }
 
 // The fonts LibreOffice itself would use: Carlito for Calibri, a font found
