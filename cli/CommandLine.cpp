@@ -125,6 +125,7 @@ struct Parser
     QCommandLineOption imageDpi{QStringLiteral("image-dpi"), {}, QStringLiteral("N")};
     QCommandLineOption jpegQuality{QStringLiteral("jpeg-quality"), {}, QStringLiteral("N")};
     QCommandLineOption losslessImages{QStringLiteral("lossless-images")};
+    QCommandLineOption noLinkedPictures{QStringLiteral("no-linked-pictures")};
     QCommandLineOption output{{QStringLiteral("o"), QStringLiteral("output")}, {}, QStringLiteral("DIR")};
     QCommandLineOption extension{QStringLiteral("extension"), {}, QStringLiteral("EXT")};
     QCommandLineOption filesFrom{QStringLiteral("files-from"), {}, QStringLiteral("FILE")};
@@ -139,11 +140,40 @@ struct Parser
     {
         for (QCommandLineOption* hidden : {&job, &claims, &subfoldersFrom})
             hidden->setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOptions({help,           version, exportFlag,  yes,         no,           noWait,      null,
-                           verbose,        quiet,   update,      keepFolders, followLinks,  output,      extension,
-                           filesFrom,      report,  isolateRows, jobs,        shard,        job,         claims,
-                           subfoldersFrom, noTags,  pdfa,        pdfua,       imageDpi,     jpegQuality, losslessImages,
-                           noHiddenSlides, notes,   notesOnly,   slides,      windowChoices});
+        parser.addOptions({help,
+                           version,
+                           exportFlag,
+                           yes,
+                           no,
+                           noWait,
+                           null,
+                           verbose,
+                           quiet,
+                           update,
+                           keepFolders,
+                           followLinks,
+                           output,
+                           extension,
+                           filesFrom,
+                           report,
+                           isolateRows,
+                           jobs,
+                           shard,
+                           job,
+                           claims,
+                           subfoldersFrom,
+                           noTags,
+                           pdfa,
+                           pdfua,
+                           imageDpi,
+                           jpegQuality,
+                           losslessImages,
+                           noHiddenSlides,
+                           notes,
+                           notesOnly,
+                           slides,
+                           windowChoices,
+                           noLinkedPictures});
     }
 };
 
@@ -157,7 +187,8 @@ struct PdfSwitch
 };
 const PdfSwitch kPdfSwitches[] = {{&Parser::noTags, &PdfSettings::tagged},
                                   {&Parser::pdfua, &PdfSettings::pdfua},
-                                  {&Parser::losslessImages, &PdfSettings::losslessImages}};
+                                  {&Parser::losslessImages, &PdfSettings::losslessImages},
+                                  {&Parser::noLinkedPictures, &PdfSettings::linkedPictures}};
 struct PdfNumber
 {
     QCommandLineOption Parser::*option;
@@ -378,6 +409,8 @@ QString CommandLineUsage()
                           "  --image-dpi N       images reduced to at most N dots per inch (50 to 2400)\n"
                           "  --jpeg-quality N    JPEG quality of images, 1 to 100\n"
                           "  --lossless-images   images kept without loss (not with --jpeg-quality)\n"
+                          "  --no-linked-pictures  no picture a presentation links from a file beside it\n"
+                          "                      is shown to LibreOffice (for decks from strangers)\n"
                           "  --no-hidden-slides  leave out the slides the presentation hides (printed by\n"
                           "                      default, as the window prints them)\n"
                           "  --notes             the slides, then their notes pages, in one PDF\n"

@@ -57,7 +57,9 @@ RenderRequest PowerPointServer::requestFor(const Presentation& p, const PdfSetti
 {
     RenderRequest request;
     request.presentation = p.path;
-    request.links = p.links;
+    // A run that converts strangers' decks may show none of the files
+    // they link.
+    request.links = pdf.linkedPictures ? p.links : QStringList();
     request.hiddenSlides = p.print.printHiddenSlides != 0;
     // Notes pages show each slide above its notes; every output type but
     // those two prints the slides.

@@ -18,6 +18,7 @@ struct PdfSettings
     int imageDpi = 0;            // images reduced to this resolution; 0: kept
     int jpegQuality = 0;         // 1 to 100; 0: the filter's own
     bool losslessImages = false; // images kept without loss
+    bool linkedPictures = true;  // pictures the presentation links beside it printed
     bool operator==(const PdfSettings&) const = default;
 };
 
@@ -28,6 +29,7 @@ inline const QString kPdfUA = QStringLiteral("PdfUA");
 inline const QString kImageResolution = QStringLiteral("ImageResolution");
 inline const QString kJpegQuality = QStringLiteral("JpegQuality");
 inline const QString kLosslessImages = QStringLiteral("LosslessImages");
+inline const QString kLinkedPictures = QStringLiteral("LinkedPictures");
 
 // The settings given to set by their names (the printer's in the registry,
 // the window's in its settings).
@@ -40,6 +42,7 @@ inline void Write(const std::function<void(const QString& name, const QString& v
     set(kImageResolution, QString::number(s.imageDpi));
     set(kJpegQuality, QString::number(s.jpegQuality));
     set(kLosslessImages, flag(s.losslessImages));
+    set(kLinkedPictures, flag(s.linkedPictures));
 }
 
 // The settings that value gives by their names (the printer's in the
@@ -63,6 +66,7 @@ inline PdfSettings Parse(const std::function<QString(const QString& name)>& valu
     s.imageDpi = number(kImageResolution, 0, 2400);
     s.jpegQuality = number(kJpegQuality, 0, 100);
     s.losslessImages = flag(kLosslessImages, false);
+    s.linkedPictures = flag(kLinkedPictures, true);
     return s;
 }
 

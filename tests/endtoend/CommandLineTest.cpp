@@ -1019,7 +1019,7 @@ TEST_F(CommandLineTest, TwoExportsAtOnceTakeTurnsAndEachWritesOnlyItsOwnDecks)
 // shown without its stray byte.
 // A presentation is shown to LibreOffice with the pictures it links beside
 // and below itself, each alone; one outside its folder, or hidden, is not
-// (bare LibreOffice prints all four).
+// (bare LibreOffice prints all four); with --no-linked-pictures none is.
 TEST_F(CommandLineTest, PicturesLinkedBesideAndBelowADeckArePrintedAndNoOthers)
 {
     ASSERT_EQ(QProcess::execute(QStringLiteral("python3"),
@@ -1043,6 +1043,10 @@ TEST_F(CommandLineTest, PicturesLinkedBesideAndBelowADeckArePrintedAndNoOthers)
             EXPECT_EQ(images(out + "/outside.pdf"), 0) << type << " " << renderer.toStdString();
         }
     }
+    // A server that converts strangers' decks shows none.
+    const Result none = runAlone({"--export", "--no-linked-pictures", "-o", out, in + "/talk/inside.pptx"}, {});
+    EXPECT_EQ(none.status, 0) << none.errors.toStdString();
+    EXPECT_EQ(images(out + "/inside.pdf"), 0);
 }
 
 TEST_F(CommandLineTest, StrangersNamesReachATerminalEscapedAndAPipeByteExact)
