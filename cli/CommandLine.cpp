@@ -372,7 +372,7 @@ QString CommandLineUsage()
                           "                      and read (--files-from)\n"
                           "  --report FILE       one JSON object a line for each row as it ends: presentation,\n"
                           "                      pdf, status (written, failed, replaced, skipped), pages,\n"
-                          "                      pdfVersion, pdfa, tagged, fonts, seconds, error\n"
+                          "                      pdfVersion, pdfa, tagged, fonts, seconds, error, protected\n"
                           "  -j, --jobs N        export N rows at once, each job with its own presentation\n"
                           "                      application, LibreOffice and printer values (0: one per\n"
                           "                      processor; default 1)\n"

@@ -273,6 +273,9 @@ void ConsoleHost::writeReport(const Line& line)
     }
     if (!line.error.isEmpty())
         o.insert(QStringLiteral("error"), line.error);
+    // A script tells a protected deck from a damaged one.
+    if (line.error.contains(failure::kProtectedByPassword))
+        o.insert(QStringLiteral("protected"), true);
     // The fonts asked for that were printed in others, and whether those
     // keep every letter's width.
     if (!line.standIns.isEmpty()) {

@@ -344,6 +344,9 @@ QVariant PowerPointServer::open(const QList<Named>& args)
     if (kind.verdict == FileKind::NotPresentation)
         throw Failure(failure::kAutomationError,
                       QStringLiteral("PowerPoint can't open %1: the file is not a presentation.").arg(file));
+    if (kind.verdict == FileKind::Protected)
+        throw Failure(failure::kAutomationError,
+                      QStringLiteral("PowerPoint can't open %1: %2.").arg(file, failure::kProtectedByPassword));
     if (kind.verdict == FileKind::Damaged)
         throw Failure(failure::kAutomationError,
                       QStringLiteral("PowerPoint can't open %1: the file is damaged (%2).").arg(file, kind.why));

@@ -550,8 +550,10 @@ FileKind inspectZip(Bytes& b, qint64 unpackLimit)
             broken = true;
     }
     // A document protected by a password holds parts that do not unpack
-    // without it; LibreOffice says so itself.
-    if (broken && !encrypted)
+    // without it.
+    if (encrypted)
+        return {FileKind::Protected, {}};
+    if (broken)
         return damaged(QStringLiteral("parts of it do not match their checksums"));
 
     if (!mimetype.isEmpty()) {
@@ -702,14 +704,15 @@ FileKind inspectCompound(Bytes& b)
                 streamSize = b.le(entry + 120, 4);
             } else if (name == QLatin1String("PP40")) {
                 presentation = true; // PowerPoint 4, which LibreOffice opens too
-            } else if (name == QLatin1String("EncryptedPackage")) {
+            } else if (name == QLatin1String("EncryptedPackage") || name == QLatin1String("EncryptedSummary")) {
+                // An OOXML package encrypted whole, or a .ppt whose summary
+                // PowerPoint encrypted with its slides.
                 encryptedPackage = true;
             }
         }
     }
-    // A package protected by a password: LibreOffice asks for it and says so.
     if (encryptedPackage)
-        return {FileKind::Presentation, {}};
+        return {FileKind::Protected, {}};
     if (!presentation)
         return {FileKind::NotPresentation, {}};
     if (streamSize >= 4096) {
@@ -863,7 +866,7 @@ FileKind InspectPresentationApart(int fd, qint64 unpackLimit, int timeoutMs)
     const qsizetype bar = answer.indexOf('|');
     bool counted = false;
     const int slides = bar > 1 ? answer.mid(1, bar - 1).toInt(&counted) : 0;
-    if (answer.isEmpty() || answer[0] < '0' || answer[0] > '0' + FileKind::TookTooLong || !counted)
+    if (answer.isEmpty() || answer[0] < '0' || answer[0] > '0' + FileKind::Protected || !counted)
         return damaged(QStringLiteral("it could not be read to the end"));
     const QList<QByteArray> parts = answer.mid(bar + 1).split('\0');
     QStringList links;

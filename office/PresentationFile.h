@@ -15,7 +15,10 @@ namespace pradelux::office {
 
 struct FileKind
 {
-    enum Verdict { Presentation, NotPresentation, Damaged, NotRegular, TookTooLong };
+    // Protected: encrypted with a password (an OOXML package inside a
+    // compound file, an OpenDocument package whose manifest holds
+    // encryption data, a .ppt with an encrypted summary).
+    enum Verdict { Presentation, NotPresentation, Damaged, NotRegular, TookTooLong, Protected };
     Verdict verdict = NotPresentation;
     QString why; // for Damaged: what is wrong, in words
     // For a Presentation: how many slides it has, hidden ones too, as its

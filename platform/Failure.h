@@ -26,6 +26,10 @@ constexpr int kInternal = 51;
 constexpr int kDivisionByZero = 11;
 constexpr int kDiskFull = 61;
 constexpr int kObjectNotSet = 91;
+// What a row says of a presentation protected by a password, as the window
+// and the command line say it; the report marks such a row apart from a
+// damaged one by these words.
+inline const QString kProtectedByPassword = QStringLiteral("it is protected by a password");
 } // namespace failure
 
 class Failure : public std::exception

@@ -156,6 +156,9 @@ TEST_F(AutomationServerTest, OpenSaysWhyAFileCannotBeOpenedWithinBoundedWork)
               {strange + QStringLiteral("/claims6g.pptx"),
                QStringLiteral("the file is damaged (it unpacks to more than 4096 MiB)")},
               {strange + QStringLiteral("/huge.pptx"), QStringLiteral("took longer than %1 seconds").arg(bound)}};
+    for (const char* locked : {"locked.pptx", "locked.ppt", "locked.odp"})
+        cases.append(
+            {strange + QLatin1Char('/') + QLatin1String(locked), QStringLiteral("it is protected by a password")});
     QElapsedTimer clock;
     clock.start();
     for (const QString& deck :

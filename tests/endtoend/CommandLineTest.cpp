@@ -554,6 +554,7 @@ TEST_F(CommandLineTest, OneFilesTroubleIsThatRowsAloneWhateverTheLocale)
                                  config.path(QStringLiteral("strange"))}),
               0);
     ASSERT_TRUE(QFile::copy(config.path(QStringLiteral("strange/bomb4096.pptx")), in + "/bomb4096.pptx"));
+    ASSERT_TRUE(QFile::copy(config.path(QStringLiteral("strange/locked.pptx")), in + "/locked.pptx"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(in + "/pipe.pptx").constData(), 0600), 0);
     ASSERT_TRUE(QFile::copy(test::deck(QStringLiteral("odp")), in + QStringLiteral("/Einführung.odp")));
     ASSERT_TRUE(QFile::copy(test::deck(QStringLiteral("pptx")), in + QStringLiteral("/Q3 plan – Überblick.pptx")));
@@ -565,7 +566,10 @@ TEST_F(CommandLineTest, OneFilesTroubleIsThatRowsAloneWhateverTheLocale)
     const QStringList arguments = {"--export",
                                    "--output",
                                    out,
+                                   "--report",
+                                   config.path("rows.jsonl"),
                                    in + "/bomb4096.pptx",
+                                   in + "/locked.pptx",
                                    in + "/pipe.pptx",
                                    in + QStringLiteral("/Einführung.odp"),
                                    in + QStringLiteral("/Q3 plan – Überblick.pptx"),
@@ -601,7 +605,16 @@ TEST_F(CommandLineTest, OneFilesTroubleIsThatRowsAloneWhateverTheLocale)
         EXPECT_TRUE(r.errors.contains(in + "/pipe.pptx: it is not a regular file.")) << r.errors.toStdString();
         EXPECT_TRUE(r.errors.contains(in + "/bomb4096.pptx: the file is damaged (the part \""))
             << r.errors.toStdString();
-        EXPECT_TRUE(r.errors.contains(QStringLiteral("2 of 7 presentations gave no PDF"))) << r.errors.toStdString();
+        // A protected deck is named so, and the report tells it from a damaged one.
+        EXPECT_TRUE(r.errors.contains(in + "/locked.pptx: it is protected by a password.")) << r.errors.toStdString();
+        QStringList marked;
+        for (const QByteArray& line : test::readFile(config.path("rows.jsonl")).toUtf8().split('\n')) {
+            const QJsonObject row = QJsonDocument::fromJson(line).object();
+            if (row.value("protected").toBool())
+                marked << QFileInfo(row.value("presentation").toString()).fileName();
+        }
+        EXPECT_EQ(marked, QStringList({"locked.pptx"}));
+        EXPECT_TRUE(r.errors.contains(QStringLiteral("3 of 8 presentations gave no PDF"))) << r.errors.toStdString();
         EXPECT_FALSE(r.errors.contains(QStringLiteral("replaced"))) << r.errors.toStdString();
     }
 }

@@ -132,6 +132,20 @@ def compound(stream, sectors=8):
 
 
 (out / "powerpoint4.ppt").write_bytes(compound("PP40"))
+# Decks protected by a password: an OOXML package encrypted whole, a .ppt
+# whose summary is encrypted, an OpenDocument package whose manifest holds
+# encryption data for its parts.
+(out / "locked.pptx").write_bytes(compound("EncryptedPackage"))
+(out / "locked.ppt").write_bytes(compound("EncryptedSummary"))
+with zipfile.ZipFile(out / "locked.odp", "w") as z:
+    z.writestr(zipfile.ZipInfo("mimetype"), "application/vnd.oasis.opendocument.presentation")
+    z.writestr("META-INF/manifest.xml",
+               '<manifest:manifest xmlns:manifest="urn:oasis:names:tc:opendocument:xmlns:manifest:1.0">'
+               '<manifest:file-entry manifest:full-path="content.xml" manifest:media-type="text/xml">'
+               '<manifest:encryption-data manifest:checksum-type="urn:oasis:names:tc:opendocument:xmlns:manifest:1.0'
+               '#sha256-1k" manifest:checksum="AAAA"/></manifest:file-entry></manifest:manifest>',
+               compress_type=zipfile.ZIP_DEFLATED)
+    z.writestr("content.xml", bytes(range(256)) * 8, compress_type=zipfile.ZIP_DEFLATED)
 with zipfile.ZipFile(pptx) as source, zipfile.ZipFile(out / "comment.pptx", "w") as z:
     for info in source.infolist():
         z.writestr(info, source.read(info))
