@@ -2,6 +2,7 @@
 #include "CommandLine.h"
 
 #include "AddFolder.h"
+#include "ClaimPlan.h"
 #include "ConsoleDialogs.h"
 #include "ConsoleHost.h"
 #include "Dialogs.h"
@@ -595,9 +596,7 @@ Rows collectRows(const Options& options, Dialogs& dialogs)
     }
     // A job of --jobs is given the rows' folders by the run.
     if (!options.subfoldersFrom.isEmpty()) {
-        const QStringList pairs = readList(options.subfoldersFrom, true).value_or(QStringList());
-        for (qsizetype i = 0; i + 1 < pairs.size(); i += 2)
-            rows.subfolders.insert(pairs[i], pairs[i + 1]);
+        rows.subfolders.insert(ReadPairs(options.subfoldersFrom));
     }
     QSet<QString> seen;
     for (const QString& file : std::as_const(all)) {

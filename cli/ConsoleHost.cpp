@@ -1,10 +1,10 @@
 // The export run on a terminal.
 #include "ConsoleHost.h"
 
+#include "ClaimPlan.h"
 #include "ConsoleDialogs.h"
 #include "EventLoop.h"
 #include "Failure.h"
-#include "ParallelExport.h"
 #include "PdfPrinter.h"
 #include "StandInFonts.h"
 #include "TerminalText.h"
@@ -135,12 +135,7 @@ bool ConsoleHost::takesRow(const QString& presentation)
     // a unit takes them all.
     if (!m_unitsRead) {
         m_unitsRead = true;
-        QFile units(m_output.claims + QLatin1Char('/') + QLatin1String(kUnitsFile));
-        if (units.open(QIODevice::ReadOnly)) {
-            const QList<QByteArray> pairs = units.readAll().split('\0');
-            for (qsizetype i = 0; i + 1 < pairs.size(); i += 2)
-                m_units.insert(QFile::decodeName(pairs[i]), QString::fromUtf8(pairs[i + 1]));
-        }
+        m_units = ReadPairs(m_output.claims + QLatin1Char('/') + QLatin1String(kUnitsFile));
     }
     const QString name = m_units.value(presentation, ClaimKey(presentation, m_output.subfolders));
     if (m_taken.contains(name))

@@ -2,6 +2,7 @@
 #include "ParallelExport.h"
 
 #include "ChildProcess.h"
+#include "ClaimPlan.h"
 #include "CommandLine.h"
 #include "ConsoleHost.h"
 #include "Dialogs.h"
@@ -23,12 +24,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QSet>
 
 #include <algorithm>
 #include <csignal>
 #include <memory>
-#include <numeric>
 #include <unistd.h>
 
 namespace pradelux {
@@ -58,133 +57,6 @@ void copyFolder(const QString& from, const QString& to)
 
 } // namespace
 
-QString ClaimKey(const QString& row, const QHash<QString, QString>& subfolders)
-{
-    return subfolders.value(row) + QLatin1Char('/') + OutputFileName(row).toCaseFolded();
-}
-
-ClaimPlan PlanClaims(const QStringList& rows, const QHash<QString, QString>& subfolders, int jobs)
-{
-    // A row costs its bytes and a part that every row costs, whatever its
-    // size (its opening, its PDF's count and copy).
-    constexpr qint64 kRowCost = 32 * 1024;
-    const qsizetype n = rows.size();
-    QStringList folder(n), key(n);
-    QList<qint64> cost(n);
-    QHash<QString, qint64> folderCost;
-    QHash<QString, qsizetype> folderFirst;
-    qint64 total = 0;
-    for (qsizetype i = 0; i < n; ++i) {
-        const QFileInfo file(rows[i]);
-        folder[i] = file.path();
-        key[i] = ClaimKey(rows[i], subfolders);
-        cost[i] = file.size() + kRowCost;
-        folderCost[folder[i]] += cost[i];
-        folderFirst.insert(folder[i], folderFirst.value(folder[i], i));
-        total += cost[i];
-    }
-    const qint64 share = total / qMax(1, jobs);
-    // A folder more than a job's share is cut into its rows, which the jobs
-    // take side by side; so are the smallest folders, up to half a share,
-    // which the jobs take last, so that they end close together.
-    QSet<QString> cut;
-    QStringList bySize = folderCost.keys();
-    std::sort(bySize.begin(), bySize.end(), [&](const QString& a, const QString& b) {
-        return folderCost.value(a) != folderCost.value(b) ? folderCost.value(a) < folderCost.value(b)
-                                                          : folderFirst.value(a) > folderFirst.value(b);
-    });
-    qint64 filler = 0;
-    for (const QString& f : std::as_const(bySize)) {
-        if (folderCost.value(f) > share || (filler += folderCost.value(f)) <= share / 2)
-            cut.insert(f);
-    }
-    // The units a job claims: rows of one PDF, and every row of a folder
-    // not cut; a unit larger than a share has its folders cut.
-    QList<qsizetype> unit(n);
-    const auto find = [&](qsizetype i) {
-        while (unit[i] != i)
-            i = unit[i] = unit[unit[i]];
-        return i;
-    };
-    for (;;) {
-        std::iota(unit.begin(), unit.end(), 0);
-        QHash<QString, qsizetype> byKey, byFolder;
-        for (qsizetype i = 0; i < n; ++i) {
-            unit[find(i)] = find(byKey.value(key[i], i));
-            byKey.insert(key[i], i);
-            if (!cut.contains(folder[i])) {
-                unit[find(i)] = find(byFolder.value(folder[i], i));
-                byFolder.insert(folder[i], i);
-            }
-        }
-        QHash<qsizetype, qint64> unitCost;
-        for (qsizetype i = 0; i < n; ++i)
-            unitCost[find(i)] += cost[i];
-        bool more = false;
-        for (qsizetype i = 0; i < n; ++i) {
-            if (unitCost.value(find(i)) > share && !cut.contains(folder[i])) {
-                cut.insert(folder[i]);
-                more = true;
-            }
-        }
-        if (!more)
-            break;
-    }
-    // The units that hold a whole folder first, largest first, each in the
-    // order its rows are listed; then the rows of cut folders, a folder's
-    // together, the largest folders and rows first.
-    QHash<qsizetype, qint64> wholeCost;
-    for (qsizetype i = 0; i < n; ++i) {
-        if (!cut.contains(folder[i]))
-            wholeCost.insert(find(i), 0);
-    }
-    for (qsizetype i = 0; i < n; ++i) {
-        if (wholeCost.contains(find(i)))
-            wholeCost[find(i)] += cost[i];
-    }
-    QList<qsizetype> order(n);
-    std::iota(order.begin(), order.end(), 0);
-    QHash<qsizetype, qsizetype> unitFirst;
-    for (qsizetype i = n - 1; i >= 0; --i)
-        unitFirst.insert(find(i), i);
-    std::stable_sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
-        const qsizetype ua = find(a), ub = find(b);
-        const bool wa = wholeCost.contains(ua), wb = wholeCost.contains(ub);
-        if (wa != wb)
-            return wa;
-        if (wa) {
-            if (ua == ub)
-                return false;
-            return wholeCost.value(ua) != wholeCost.value(ub) ? wholeCost.value(ua) > wholeCost.value(ub)
-                                                              : unitFirst.value(ua) < unitFirst.value(ub);
-        }
-        if (folder[a] != folder[b]) {
-            const qint64 x = folderCost.value(folder[a]), y = folderCost.value(folder[b]);
-            return x != y ? x > y : folderFirst.value(folder[a]) < folderFirst.value(folder[b]);
-        }
-        return cost[a] > cost[b];
-    });
-    // Rows that write one PDF keep the places the sort gave them, but take
-    // them in the order the run lists them: the one job that claims them
-    // writes them in that order, and the last listed is the PDF that stays.
-    QHash<QString, QList<qsizetype>> places;
-    for (qsizetype at = 0; at < n; ++at)
-        places[key[order[at]]] << at;
-    ClaimPlan plan;
-    plan.order.resize(n);
-    for (const QList<qsizetype>& at : std::as_const(places)) {
-        QList<qsizetype> listed;
-        for (qsizetype place : at)
-            listed << order[place];
-        std::sort(listed.begin(), listed.end());
-        for (qsizetype k = 0; k < at.size(); ++k)
-            plan.order[at[k]] = rows[listed[k]];
-    }
-    for (qsizetype i = 0; i < n; ++i)
-        plan.units.insert(rows[i], QStringLiteral("unit-%1").arg(find(i)));
-    return plan;
-}
-
 int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
 {
     // Every job is given every row and takes the next one no other job has
@@ -199,22 +71,16 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
     }
     // Which unit each row belongs to, for every job alike: a job that
     // claims a unit takes all its rows.
-    QFile units(claims + QLatin1Char('/') + QLatin1String(kUnitsFile));
-    if (!units.open(QIODevice::WriteOnly)) {
+    if (!WritePairs(claims + QLatin1Char('/') + QLatin1String(kUnitsFile), plan.units)) {
         err << "pradelux: the temporary folder " << QDir::tempPath() << " cannot be written.\n";
         return 2;
     }
-    for (auto it = plan.units.cbegin(); it != plan.units.cend(); ++it)
-        units.write(QFile::encodeName(it.key()) + '\0' + it.value().toUtf8() + '\0');
-    units.close();
     // The rows' folders below the output folder, for every job alike.
     QStringList passOn = run.passOn;
     if (!run.subfolders.isEmpty()) {
-        QFile pairs(folder.path() + QStringLiteral("/subfolders"));
-        if (pairs.open(QIODevice::WriteOnly))
-            for (auto it = run.subfolders.cbegin(); it != run.subfolders.cend(); ++it)
-                pairs.write(QFile::encodeName(it.key()) + '\0' + QFile::encodeName(it.value()) + '\0');
-        passOn << QStringLiteral("--subfolders-from") << pairs.fileName();
+        const QString pairs = folder.path() + QStringLiteral("/subfolders");
+        WritePairs(pairs, run.subfolders);
+        passOn << QStringLiteral("--subfolders-from") << pairs;
     }
     std::vector<std::unique_ptr<Job>> jobs;
     for (int j = 0; j < run.jobs && j < run.rows.size(); ++j) {

@@ -31,25 +31,6 @@ struct JobsRun
 inline constexpr const char* SameNamesHint =
     "Rows of the same name replace each other; --keep-folders keeps each folder's PDFs apart.";
 
-// The PDF a row writes, below the output folder: rows of one key go to one
-// job, in the order they are listed.
-QString ClaimKey(const QString& row, const QHash<QString, QString>& subfolders);
-
-// What the jobs claim: units of rows, each taken whole by one job. A unit is
-// a folder's rows, with the rows elsewhere that write the same PDFs, so that
-// a job's rows come from one folder, which its LibreOffice serves, as long
-// as they can; folders larger than a job's share, and the smallest folders,
-// are cut into their rows, which the jobs take side by side at the end.
-struct ClaimPlan
-{
-    QStringList order;             // how every job walks the rows
-    QHash<QString, QString> units; // each row's unit
-};
-ClaimPlan PlanClaims(const QStringList& rows, const QHash<QString, QString>& subfolders, int jobs);
-
-// In the claims folder: each row's unit, NUL-separated pairs.
-inline constexpr char kUnitsFile[] = "units";
-
 // Runs the jobs and returns the exit status, as a single run would.
 int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err);
 

@@ -34,11 +34,8 @@ bool isPicture(int pathFd)
     return got > 0 && boundary::IsPicture(QByteArrayView(head, got));
 }
 
-// Whether user could read relative below folder by the permission bits, as
-// the kernel would judge that user: run as root, the renderer's service
-// could read anything itself. Every folder on the way must let the user
-// through.
-bool ownerCanRead(int folder, const QString& relative, uid_t user)
+// The groups user is a member of, as the system lists them.
+QList<gid_t> groupsOf(uid_t user)
 {
     const passwd* entry = ::getpwuid(user);
     QList<gid_t> groups;
@@ -51,6 +48,15 @@ bool ownerCanRead(int folder, const QString& relative, uid_t user)
         }
         groups.resize(count);
     }
+    return groups;
+}
+
+// Whether user (a member of groups) could read relative below folder by the
+// permission bits, as the kernel would judge that user: run as root, the
+// renderer's service could read anything itself. Every folder on the way
+// must let the user through.
+bool ownerCanRead(int folder, const QString& relative, uid_t user, const QList<gid_t>& groups)
+{
     const auto allows = [&](const struct stat& st, mode_t owner, mode_t group, mode_t other) {
         if (user == 0)
             return true;
@@ -124,6 +130,7 @@ bool Deck::open(const QString& presentation, const QStringList& links, QString* 
     struct stat deckStat = {};
     ::fstat(deck, &deckStat);
     const bool asRoot = ::geteuid() == 0;
+    const QList<gid_t> ownerGroups = asRoot && !links.isEmpty() ? groupsOf(deckStat.st_uid) : QList<gid_t>();
     QStringList seen = {real};
     for (const QString& link : links) {
         const QString relative = ShowableLink(link);
@@ -136,7 +143,7 @@ bool Deck::open(const QString& presentation, const QStringList& links, QString* 
         boundary::LinkedFile linked = {};
         ::fstat(fd, &linked.file);
         linked.deckOwner = deckStat.st_uid;
-        linked.ownerCanRead = asRoot ? ownerCanRead(folder, relative, deckStat.st_uid)
+        linked.ownerCanRead = asRoot ? ownerCanRead(folder, relative, deckStat.st_uid, ownerGroups)
                                      : ::faccessat(folder, QFile::encodeName(relative).constData(), R_OK, 0) == 0;
         if (boundary::MayShowLinkedFile(linked, asRoot) && isPicture(fd)) {
             m_files.append({path, fd});

@@ -1,5 +1,5 @@
 // How the jobs of --jobs share the rows out.
-#include "ParallelExport.h"
+#include "ClaimPlan.h"
 
 #include <QDir>
 #include <QFile>

@@ -691,12 +691,6 @@ TEST_F(CommandLineTest, WrongUsageExportsNothingAndSaysWhatIsWrong)
 // embedded, and the report saying what each PDF is.
 TEST_F(CommandLineTest, PdfsAreTaggedByDefaultAndArchivesAndAccessibilityGetTheirMarks)
 {
-    const auto tool = [](const QString& program, const QStringList& arguments) {
-        QProcess p;
-        p.start(program, arguments);
-        p.waitForFinished(60000);
-        return QString::fromUtf8(p.readAllStandardOutput());
-    };
     const struct
     {
         QStringList options;
@@ -736,11 +730,11 @@ TEST_F(CommandLineTest, PdfsAreTaggedByDefaultAndArchivesAndAccessibilityGetThei
                                       renderer);
             ASSERT_EQ(r.status, 0) << what << r.errors.toStdString();
             const QString pdf = folder + QStringLiteral("/Quarterly talk.pdf");
-            const QString info = tool(QStringLiteral("pdfinfo"), {pdf});
-            const QString meta = tool(QStringLiteral("pdfinfo"), {QStringLiteral("-meta"), pdf});
+            const QString info = test::outputOf(QStringLiteral("pdfinfo"), {pdf});
+            const QString meta = test::outputOf(QStringLiteral("pdfinfo"), {QStringLiteral("-meta"), pdf});
             EXPECT_EQ(info.contains(QRegularExpression(QStringLiteral("Tagged: +yes"))), c.tagged) << what;
             if (c.tagged) {
-                EXPECT_TRUE(tool(QStringLiteral("pdfinfo"), {QStringLiteral("-struct-text"), pdf})
+                EXPECT_TRUE(test::outputOf(QStringLiteral("pdfinfo"), {QStringLiteral("-struct-text"), pdf})
                                 .contains(QStringLiteral("Slide three")))
                     << what;
             }
@@ -759,7 +753,7 @@ TEST_F(CommandLineTest, PdfsAreTaggedByDefaultAndArchivesAndAccessibilityGetThei
                     << what << meta.toStdString();
                 // Every font embedded, and nothing qpdf finds wrong.
                 const QStringList fonts =
-                    tool(QStringLiteral("pdffonts"), {pdf}).split('\n', Qt::SkipEmptyParts).mid(2);
+                    test::outputOf(QStringLiteral("pdffonts"), {pdf}).split('\n', Qt::SkipEmptyParts).mid(2);
                 EXPECT_FALSE(fonts.isEmpty()) << what;
                 for (const QString& font : fonts)
                     EXPECT_EQ(font.mid(80, 3), QStringLiteral("yes")) << what << font.toStdString();

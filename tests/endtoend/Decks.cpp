@@ -64,6 +64,14 @@ QString deck(const QString& suffix)
     return path;
 }
 
+QString outputOf(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(60000);
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
 QString pdfText(const QString& pdf)
 {
     QProcess text;

@@ -16,6 +16,9 @@ QByteArray flatPresentation(const QStringList& slideTexts, const QList<int>& hid
 // .odp. Decks are made once and kept in the build's test cache.
 QString deck(const QString& suffix);
 
+// What program says on its standard output, waited for up to a minute.
+QString outputOf(const QString& program, const QStringList& arguments);
+
 // The text of a PDF (pdftotext); empty when it cannot be read.
 QString pdfText(const QString& pdf);
 

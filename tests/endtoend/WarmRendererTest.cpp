@@ -420,12 +420,6 @@ TEST_F(WarmRendererTest, TextIsPrintedInTheFontsLibreOfficeItselfWouldUse)
 TEST_F(WarmRendererTest, EveryScriptIsPrintedInAFontThatHasItsLetters)
 {
     const auto squeezed = [](QString name) { return name.remove(QLatin1Char(' ')).toCaseFolded(); };
-    const auto run = [](const QString& program, const QStringList& arguments) {
-        QProcess process;
-        process.start(program, arguments);
-        process.waitForFinished(30000);
-        return QString::fromUtf8(process.readAllStandardOutput());
-    };
     const struct
     {
         const char* fontconfig; // what fc-list is asked
@@ -458,11 +452,11 @@ TEST_F(WarmRendererTest, EveryScriptIsPrintedInAFontThatHasItsLetters)
             render::boundary::PrintsColourFontsBlank(render::boundary::FindSoffice()))
             asked += QStringLiteral(":color=False");
         QSet<QString> covering;
-        for (const QString& line : run(QStringLiteral("fc-list"), {asked, "family"}).split('\n'))
+        for (const QString& line : test::outputOf(QStringLiteral("fc-list"), {asked, "family"}).split('\n'))
             for (const QString& family : line.split(QLatin1Char(',')))
                 covering.insert(squeezed(family));
         QStringList printed;
-        for (const QString& line : run(QStringLiteral("pdffonts"), {pdf}).split('\n').mid(2)) {
+        for (const QString& line : test::outputOf(QStringLiteral("pdffonts"), {pdf}).split('\n').mid(2)) {
             const QString name = line.section(QLatin1Char(' '), 0, 0).section(QLatin1Char('+'), -1);
             if (!name.isEmpty())
                 printed << name;
