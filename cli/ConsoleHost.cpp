@@ -184,8 +184,10 @@ void ConsoleHost::rowEnded(int row, const QString& presentation, const QString& 
         line.pages = pdfprinter::RecordedPages(pdf);
         line.kind = pdfprinter::RecordedKind(pdf);
         line.standIns = pdfprinter::RecordedStandIns(pdf);
-        // A row whose text may wrap otherwise than its author saw it says so.
-        if (const QString warning = StandInWarning(line.standIns); !warning.isEmpty() && !m_output.quiet) {
+        line.lacking = pdfprinter::RecordedLacking(pdf);
+        // A row whose text may wrap otherwise than its author saw it, or
+        // lacks letters, says so.
+        if (const QString warning = FontWarning(line.standIns, line.lacking); !warning.isEmpty() && !m_output.quiet) {
             endLine();
             m_output.err << FailedRowLine(presentation, warning) << '\n';
             m_output.err.flush();
@@ -280,6 +282,22 @@ void ConsoleHost::writeReport(const Line& line)
                                      {QStringLiteral("printed"), s.printed},
                                      {QStringLiteral("sameWidths"), IsMetricTwin(s.requested, s.printed)}});
         o.insert(QStringLiteral("fonts"), fonts);
+    }
+    // The letters that no installed font has: each prints as an empty box.
+    if (!line.lacking.isEmpty()) {
+        QJsonArray letters;
+        for (const char32_t c : line.lacking) {
+            const LetterScript where = ScriptOf(c);
+            QJsonObject letter{
+                {QStringLiteral("letter"), QString::fromUcs4(&c, 1)},
+                {QStringLiteral("code"), QStringLiteral("U+%1").arg(uint(c), 4, 16, QLatin1Char('0')).toUpper()}};
+            if (!where.script.isEmpty()) {
+                letter.insert(QStringLiteral("script"), where.script);
+                letter.insert(QStringLiteral("package"), where.package);
+            }
+            letters.append(letter);
+        }
+        o.insert(QStringLiteral("lacking"), letters);
     }
     m_report.write(QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n');
 }

@@ -86,6 +86,7 @@ private:
         double seconds = 0;
         pdfprinter::PdfKind kind = {};
         QList<pdfprinter::StandInFont> standIns = {};
+        QList<char32_t> lacking = {};
     };
     void writeReport(const Line& line);
     // True when a later row's PDF would go to the same path as this row's.

@@ -157,6 +157,7 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
     QStringList failed;
     QStringList replaced;
     QStringList reflowed;
+    QStringList lacking;
     int status = 0;
     const auto relay = [&](Job& job) {
         job.pending += job.process.readAllStandardOutput();
@@ -200,6 +201,8 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
                     break;
                 }
             }
+            if (state == QLatin1String("written") && row.contains(QStringLiteral("lacking")))
+                lacking << presentation;
             ++ended;
             if (!run.quiet) {
                 err << ended << '/' << run.rows.size() << ' ' << state << ": " << FileNameOf(presentation) << '\n';
@@ -236,7 +239,7 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
     }
     if (status > 1)
         return status;
-    err << DisplayText(DoneMessage(static_cast<int>(run.rows.size()), failed, replaced, reflowed)) << '\n';
+    err << DisplayText(DoneMessage(static_cast<int>(run.rows.size()), failed, replaced, reflowed, lacking)) << '\n';
     if (!replaced.isEmpty() && !run.passOn.contains(QStringLiteral("--keep-folders")))
         err << SameNamesHint << '\n';
     err.flush();

@@ -68,7 +68,8 @@ QString listed(const QStringList& rows)
 }
 } // namespace
 
-QString DoneMessage(int rows, const QStringList& failed, const QStringList& replaced, const QStringList& reflowed)
+QString DoneMessage(int rows, const QStringList& failed, const QStringList& replaced, const QStringList& reflowed,
+                    const QStringList& lacking)
 {
     QString text = texts::kDone;
     if (!failed.isEmpty())
@@ -89,6 +90,13 @@ QString DoneMessage(int rows, const QStringList& failed, const QStringList& repl
                                                        "differently:")
                                             .arg(reflowed.size())) +
                 listed(reflowed);
+    if (!lacking.isEmpty())
+        text += (lacking.size() == 1 ? QStringLiteral("\r\n\r\n1 presentation has letters that no installed font "
+                                                      "has; they print as empty boxes:")
+                                     : QStringLiteral("\r\n\r\n%1 presentations have letters that no installed "
+                                                      "font has; they print as empty boxes:")
+                                           .arg(lacking.size())) +
+                listed(lacking);
     return text;
 }
 
@@ -140,6 +148,7 @@ void ExportRun::PushButton2_Click()
         QStringList failed;
         QStringList replaced;
         QStringList reflowed;
+        QStringList lacking;
         QStringList written;
         // What the file system calls each PDF this run wrote (device and
         // inode, so two names on a disk that ignores case are one) → its row.
@@ -230,16 +239,19 @@ void ExportRun::PushButton2_Click()
             written << pdf;
             if (!ReflowingStandIns(pdfprinter::RecordedStandIns(pdf)).isEmpty())
                 reflowed << text;
+            if (!pdfprinter::RecordedLacking(pdf).isEmpty())
+                lacking << text;
             m_host.rowEnded(i, text, pdf, RowStatus::Written);
         }
         reflowed.removeIf([&](const QString& row) { return replaced.contains(row); });
-        m_outcome = {rows, written, failed, replaced, stopped, reflowed};
+        lacking.removeIf([&](const QString& row) { return replaced.contains(row); });
+        m_outcome = {rows, written, failed, replaced, stopped, reflowed, lacking};
         m_host.exportFinished(m_outcome);
         trap(142, [&] { m_host.setMousePointer(kDefaultPointer); });
         trap(144, [&] { m_host.setProgressValue(0); });
         trap(146, [&] { m_host.setProgressText(texts::kProgressAtRest); });
         if (!stopped)
-            trap(154, [&] { m_dialogs.msgBox(DoneMessage(rows, failed, replaced, reflowed)); });
+            trap(154, [&] { m_dialogs.msgBox(DoneMessage(rows, failed, replaced, reflowed, lacking)); });
     }
     if (m_lock)
         m_lock->unlock();

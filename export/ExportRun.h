@@ -21,6 +21,7 @@ struct ExportOutcome
     QStringList replaced;      // the rows whose PDF a later row of the run overwrote
     bool stopped = false;      // ended before its last row, as its host asked
     QStringList reflowed = {}; // rows written in fonts of other widths than they ask for
+    QStringList lacking = {};  // rows written with letters that no installed font has
     bool allWritten() const { return rows > 0 && failed.isEmpty() && replaced.isEmpty(); }
 };
 
@@ -94,7 +95,7 @@ QString WhyPdfCannotGoThere(const QString& presentation, const QString& pdf);
 // "Done.", followed by how many rows gave no PDF and which, and by the rows
 // whose PDF a later row of the same name replaced.
 QString DoneMessage(int rows, const QStringList& failed, const QStringList& replaced = {},
-                    const QStringList& reflowed = {});
+                    const QStringList& reflowed = {}, const QStringList& lacking = {});
 
 class ExportRun
 {

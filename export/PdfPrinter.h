@@ -115,6 +115,37 @@ inline QList<StandInFont> RecordedStandIns(const QString& pdf)
     return standIns;
 }
 
+// The letters of a presentation's pages that no installed font has, as
+// the renderer told of them, recorded beside its pages: code points in
+// hexadecimal, a space between.
+inline constexpr const char* kLackingAttribute = "user.pradelux.lacking";
+
+inline void RecordLacking(const QString& pdf, const QList<char32_t>& lacking)
+{
+    QByteArrayList codes;
+    for (const char32_t c : lacking)
+        codes << QByteArray::number(c, 16).toUpper();
+    const QByteArray value = codes.join(' ').left(1024);
+    if (!value.isEmpty())
+        ::setxattr(QFile::encodeName(pdf).constData(), kLackingAttribute, value.constData(),
+                   static_cast<size_t>(value.size()), 0);
+}
+
+inline QList<char32_t> RecordedLacking(const QString& pdf)
+{
+    QByteArray value(1024, '\0');
+    const ssize_t size = ::getxattr(QFile::encodeName(pdf).constData(), kLackingAttribute, value.data(),
+                                    static_cast<size_t>(value.size()));
+    QList<char32_t> lacking;
+    for (const QByteArray& code : value.left(qMax<ssize_t>(0, size)).split(' ')) {
+        bool ok = false;
+        const uint c = code.toUInt(&ok, 16);
+        if (ok && c > 0x20 && c <= 0x10ffff)
+            lacking << static_cast<char32_t>(c);
+    }
+    return lacking;
+}
+
 // The pages recorded with pdf; -1 when none were.
 inline int RecordedPages(const QString& pdf)
 {

@@ -23,4 +23,24 @@ QList<pdfprinter::StandInFont> ReflowingStandIns(const QList<pdfprinter::StandIn
 // stand-in was a metric twin.
 QString StandInWarning(const QList<pdfprinter::StandInFont>& standIns);
 
+// The writing system a letter belongs to, and the Debian font package that
+// has its letters, where it is one of those that print the scripts decks
+// are written in; empty where not known.
+struct LetterScript
+{
+    QString script;
+    QString package;
+};
+LetterScript ScriptOf(char32_t letter);
+
+// What is said of a presentation with letters that no installed font has:
+// "no installed font has U+0F00 (Tibetan; fonts-noto-core has it): it
+// prints as an empty box", or for several the letters in a list; empty
+// for none.
+QString LackingWarning(const QList<char32_t>& lacking);
+
+// What a row's PDF says of its fonts, "; " between: the stand-ins' and
+// the lacking letters' warnings.
+QString FontWarning(const QList<pdfprinter::StandInFont>& standIns, const QList<char32_t>& lacking);
+
 } // namespace pradelux

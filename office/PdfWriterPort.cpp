@@ -203,6 +203,7 @@ QString PdfWriterPort::write(const PrintJob& job) const
     pdfprinter::RecordPages(target, job.pages);
     pdfprinter::RecordKind(target, job.kind);
     pdfprinter::RecordStandIns(target, job.standIns);
+    pdfprinter::RecordLacking(target, job.lacking);
     return target;
 }
 

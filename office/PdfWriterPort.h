@@ -29,6 +29,7 @@ struct PrintJob
     int pages = -1;                               // as the renderer's check counted them; -1: not known
     pdfprinter::PdfKind kind = {};                // what that check found it to be
     QList<pdfprinter::StandInFont> standIns = {}; // fonts printed in others, as the renderer told
+    QList<char32_t> lacking = {};                 // letters no installed font has, as the renderer told
     // The rendered pages as the renderer checked them, opened: read instead
     // of the path when there.
     std::shared_ptr<QIODevice> pdfFile = nullptr;

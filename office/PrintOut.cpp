@@ -212,6 +212,7 @@ void PowerPointServer::printOut(int id)
         job.kind = {rendered.facts.version, rendered.facts.pdfa, rendered.facts.tagged};
         for (const render::boundary::StandIn& standIn : rendered.standIns)
             job.standIns.append({standIn.requested, standIn.printed});
+        job.lacking = rendered.facts.lacking;
         job.pdfFile = rendered.file;
         const double seconds = ahead ? ahead->seconds : rendering.nsecsElapsed() / 1e9;
         asPrinter(job, p.path, [&] {

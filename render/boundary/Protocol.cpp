@@ -198,14 +198,20 @@ std::optional<Ready> Ready::read(const QByteArray& line)
 
 QByteArray PdfFacts::line() const
 {
+    QByteArrayList letters;
+    for (const char32_t c : lacking.first(qMin<qsizetype>(lacking.size(), kMostLacking)))
+        letters << QByteArray::number(c, 16).toUpper();
     return "pages " + QByteArray::number(pages) + " version " + version.toLatin1() + " pdfa " +
-           QByteArray::number(pdfa) + " tagged " + (tagged ? "1" : "0") + '\n';
+           QByteArray::number(pdfa) + " tagged " + (tagged ? "1" : "0") +
+           (letters.isEmpty() ? QByteArray() : " lacking " + letters.join(',')) + '\n';
 }
 
 PdfFacts PdfFacts::read(const QByteArray& line)
 {
     static const QRegularExpression kLine(
-        QStringLiteral("^pages (-1|\\d{1,7}) version ([1-2]\\.\\d) pdfa ([0-4]) tagged ([01])\\n$"));
+        QStringLiteral("^pages (-1|\\d{1,7}) version ([1-2]\\.\\d) pdfa ([0-4]) tagged ([01])"
+                       "(?: lacking ([0-9A-F]{1,6}(?:,[0-9A-F]{1,6}){0,%1}))?\\n$")
+            .arg(kMostLacking - 1));
     const QRegularExpressionMatch match = kLine.match(QString::fromLatin1(line));
     PdfFacts facts;
     if (!match.hasMatch() || match.captured(1).toInt() > kPagesMax)
@@ -214,6 +220,13 @@ PdfFacts PdfFacts::read(const QByteArray& line)
     facts.version = match.captured(2);
     facts.pdfa = match.captured(3).toInt();
     facts.tagged = match.captured(4) == QLatin1String("1");
+    for (const QString& code : match.captured(5).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const uint c = code.toUInt(nullptr, 16);
+        // A letter that prints: no control character, no surrogate.
+        if (c <= 0x20 || (c >= 0x7f && c < 0xa0) || (c >= 0xd800 && c < 0xe000) || c > 0x10ffff)
+            return PdfFacts();
+        facts.lacking << static_cast<char32_t>(c);
+    }
     return facts;
 }
 

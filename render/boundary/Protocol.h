@@ -94,15 +94,22 @@ struct Ready
     static std::optional<Ready> read(const QByteArray& line);
 };
 
+// Letters of a PDF's text that no installed font has, at most this many.
+inline constexpr int kMostLacking = 16;
+
 // What a PDF is, as its page count found it: its pages (-1: no whole PDF),
-// its version, its PDF/A part (0: none) and whether it is tagged.
+// its version, its PDF/A part (0: none), whether it is tagged, and the
+// letters of its text that no installed font has (which it shows as empty
+// boxes).
 struct PdfFacts
 {
     int pages = -1;
     QString version;
     int pdfa = 0;
     bool tagged = false;
-    // "pages N version M.N pdfa A tagged T\n"
+    QList<char32_t> lacking = {};
+    // "pages N version M.N pdfa A tagged T\n", or with "lacking C,C..."
+    // before the end, each a code point in hexadecimal.
     QByteArray line() const;
     // Pages -1 unless line is one that line() writes, and no more.
     static PdfFacts read(const QByteArray& line);
@@ -111,7 +118,7 @@ struct PdfFacts
 // How long the count of one PDF may take.
 inline constexpr int kCountMs = 60000;
 // A count's line is short.
-inline constexpr qsizetype kCountLineMax = 64;
+inline constexpr qsizetype kCountLineMax = 64 + 7 * kMostLacking;
 
 // How large a PDF may grow: PRADELUX_RENDER_PDF_LIMIT (MiB), or 2 GiB.
 qint64 PdfSizeLimit();

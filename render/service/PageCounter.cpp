@@ -5,6 +5,10 @@
 // open a file, connect anywhere, start a process or gain a privilege; its
 // memory and processor time are bounded. The most a crafted PDF
 // can do here is lie about its own pages.
+//
+// The same process reads the PDF's text for letters that no installed font
+// has: LibreOffice prints those as empty boxes and keeps the letters in the
+// text, so nothing else a reader checks would tell.
 #include "Channel.h"
 #include "ProcessTree.h"
 #include "Protocol.h"
@@ -14,12 +18,15 @@
 
 #include <poppler-qt6.h>
 
+#include <fontconfig/fontconfig.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <seccomp.h>
+#include <set>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -95,6 +102,62 @@ bool contain()
     return ok;
 }
 
+// Every letter of every installed font, gathered once by the server before
+// it forks its counts: a count can open no font.
+FcCharSet* g_installed = nullptr;
+
+FcCharSet* installedLetters()
+{
+    FcCharSet* letters = FcCharSetCreate();
+    FcPattern* any = FcPatternCreate();
+    FcObjectSet* wanted = FcObjectSetBuild(FC_CHARSET, nullptr);
+    FcFontSet* fonts = letters && any && wanted ? FcFontList(nullptr, any, wanted) : nullptr;
+    for (int i = 0; fonts && i < fonts->nfont; ++i) {
+        FcCharSet* its = nullptr;
+        if (FcPatternGetCharSet(fonts->fonts[i], FC_CHARSET, 0, &its) == FcResultMatch)
+            FcCharSetMerge(letters, its, nullptr);
+    }
+    if (fonts)
+        FcFontSetDestroy(fonts);
+    if (wanted)
+        FcObjectSetDestroy(wanted);
+    if (any)
+        FcPatternDestroy(any);
+    return letters;
+}
+
+// Spaces, controls, joiners and marks that print nothing of their own, and
+// the private use area, where LibreOffice maps symbol fonts' letters itself.
+bool printsNothing(char32_t c)
+{
+    return c <= 0x20 || (c >= 0x7f && c <= 0xa0) || c == 0xad || (c >= 0x2000 && c <= 0x200f) ||
+           (c >= 0x2028 && c <= 0x202f) || (c >= 0x205f && c <= 0x206f) || c == 0x3000 ||
+           (c >= 0xd800 && c <= 0xf8ff) || (c >= 0xfe00 && c <= 0xfe0f) || c == 0xfeff ||
+           (c >= 0xfff0 && c <= 0xfffd) || (c >= 0xe0000 && c <= 0xe01ef) || c >= 0xf0000;
+}
+
+// The letters of the document's text that no installed font has, in the
+// order of their code points; of a large PDF, the first pages' text.
+QList<char32_t> lackingLetters(const Poppler::Document& document)
+{
+    constexpr qsizetype kMostRead = 8 << 20;
+    std::set<char32_t> seen;
+    qsizetype read = 0;
+    for (int i = 0; g_installed && i < document.numPages() && read < kMostRead; ++i) {
+        const std::unique_ptr<Poppler::Page> page(document.page(i));
+        const QString text = page ? page->text(QRectF()) : QString();
+        read += text.size();
+        for (const char32_t c : text.toUcs4())
+            seen.insert(c);
+    }
+    QList<char32_t> lacking;
+    for (const char32_t c : seen) {
+        if (lacking.size() < kMostLacking && !printsNothing(c) && !FcCharSetHasChar(g_installed, c))
+            lacking << c;
+    }
+    return lacking;
+}
+
 // Whether the PDF says it is tagged: its catalog marks it, and has a
 // structure tree. Read a piece at a time, with an overlap for a name that
 // spans two.
@@ -145,6 +208,7 @@ PdfFacts factsOf(QFile& device)
             facts.pdfa = part.digitValue();
     }
     facts.tagged = markedTagged(device);
+    facts.lacking = lackingLetters(*document);
     return facts;
 }
 } // namespace
@@ -244,6 +308,7 @@ int RunPageCountServer()
     // Poppler's complaints about a PDF it repairs are no use to anyone.
     Poppler::setDebugErrorFunction([](const QString&, const QVariant&) {}, QVariant());
     const std::unique_ptr<Poppler::Document> first = Poppler::Document::loadFromData(QByteArray(kTiny));
+    g_installed = installedLetters();
     Counter next = forkCounter();
     for (;;) {
         DescriptorMessage message;

@@ -5,6 +5,7 @@
 #include "Decks.h"
 #include "FakeDialogs.h"
 #include "LibreOffice.h"
+#include "PdfPrinter.h"
 #include "PowerPoint1.h"
 #include "Registry.h"
 #include "Renderer.h"
@@ -425,6 +426,7 @@ TEST_F(WarmRendererTest, EveryScriptIsPrintedInAFontThatHasItsLetters)
         const char* fontconfig; // what fc-list is asked
         const char* family;     // the font the text asks for, as Office themes give it
         const char* text;
+        char32_t lacking = 0; // the letter no font has
     } rows[] = {
         {":lang=zh-cn", "DengXian", "简体中文：敏捷的棕色狐狸跳过了懒狗"},
         {":lang=zh-tw", "PMingLiU", "繁體中文：敏捷的棕色狐狸跳過了懶狗"},
@@ -438,6 +440,8 @@ TEST_F(WarmRendererTest, EveryScriptIsPrintedInAFontThatHasItsLetters)
         {":lang=th", "Cordia New", "ภาษาไทย: เป็นมนุษย์สุดประเสริฐเลิศคุณค่า"},
         {":lang=he", "Arial", "עברית: דג סקרן שט בים מאוכזב"},
         {":charset=1f600", "Segoe UI Emoji", "\U0001F600 \U0001F389 \U0001F44D"},
+        // Khitan, which no font of Debian's has: the row tells of it.
+        {":charset=18b00", "Calibri", "Khitan \U00018B00", 0x18b00},
     };
     for (const auto& row : rows) {
         const QString deck = config.path(QString::fromLatin1(row.fontconfig).mid(1).replace('=', '-') + ".fodp");
@@ -445,6 +449,11 @@ TEST_F(WarmRendererTest, EveryScriptIsPrintedInAFontThatHasItsLetters)
             deck, {}, test::flatPresentation({QString::fromUtf8(row.text)}, {}, QString::fromLatin1(row.family))));
         const QString pdf = out + QLatin1Char('/') + QFileInfo(deck).completeBaseName() + QStringLiteral(".pdf");
         ASSERT_TRUE(export1(deck, pdf)) << row.fontconfig;
+        // Only a letter that no installed font has is told of.
+        EXPECT_EQ(pdfprinter::RecordedLacking(pdf), row.lacking ? QList<char32_t>{row.lacking} : QList<char32_t>())
+            << row.fontconfig;
+        if (row.lacking)
+            continue;
         // A LibreOffice that prints colour fonts blank must print emoji in
         // another font.
         QString asked = QLatin1String(row.fontconfig);
