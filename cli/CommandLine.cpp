@@ -58,6 +58,10 @@ struct Options
     bool windowChoices = false; // the window's PDF choices under the options given
     QString subfoldersFrom;     // a job's: each row's folder below the output folder
     QString filesFrom;
+    QString passwordFile;
+    bool passwordsAfterRows = false; // a job's: its passwords follow its rows on the standard input
+    // For presentations protected by a password, tried on each in turn.
+    QStringList passwords;
     QString report;
     int share = 1; // --shard K/N: the K-th of N shares
     int shares = 1;
@@ -80,7 +84,9 @@ int shareOf(const QString& path, int shares)
 
 // The paths listed in a file (or on the standard input for "-"): one a line,
 // or NUL-separated.
-std::optional<QStringList> readList(const QString& from, bool null)
+// rest: when given, the entries after the first empty one (a job's
+// passwords, after its rows).
+std::optional<QStringList> readList(const QString& from, bool null, QStringList* rest = nullptr)
 {
     QFile file;
     const bool opened = from == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
@@ -88,12 +94,34 @@ std::optional<QStringList> readList(const QString& from, bool null)
     if (!opened)
         return std::nullopt;
     QStringList paths;
+    QStringList* into = &paths;
     for (const QByteArray& entry : file.readAll().split(null ? '\0' : '\n')) {
         const QByteArray path = null ? entry : entry.trimmed();
-        if (!path.isEmpty())
-            paths << QFile::decodeName(path);
+        if (path.isEmpty() && rest && null)
+            into = rest;
+        else if (!path.isEmpty())
+            *into << (into == &paths ? QFile::decodeName(path) : QString::fromUtf8(path));
     }
     return paths;
+}
+
+// The passwords of a file, one a line, as they stand: only the line's end
+// (and a carriage return before it) is not the password's.
+std::optional<QStringList> readPasswords(const QString& from)
+{
+    QFile file;
+    const bool opened = from == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
+                                                   : (file.setFileName(from), file.open(QIODevice::ReadOnly));
+    if (!opened)
+        return std::nullopt;
+    QStringList passwords;
+    for (QByteArray line : file.readAll().split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (!line.isEmpty())
+            passwords << QString::fromUtf8(line);
+    }
+    return passwords;
 }
 
 // The options as GNU tools take them: --name VALUE or --name=VALUE, -0,
@@ -130,6 +158,8 @@ struct Parser
     QCommandLineOption output{{QStringLiteral("o"), QStringLiteral("output")}, {}, QStringLiteral("DIR")};
     QCommandLineOption extension{QStringLiteral("extension"), {}, QStringLiteral("EXT")};
     QCommandLineOption filesFrom{QStringLiteral("files-from"), {}, QStringLiteral("FILE")};
+    QCommandLineOption passwordFile{QStringLiteral("password-file"), {}, QStringLiteral("FILE")};
+    QCommandLineOption passwordsAfterRows{QStringLiteral("passwords-after-rows")};
     QCommandLineOption report{QStringLiteral("report"), {}, QStringLiteral("FILE")};
     QCommandLineOption jobs{{QStringLiteral("j"), QStringLiteral("jobs")}, {}, QStringLiteral("N")};
     QCommandLineOption shard{QStringLiteral("shard"), {}, QStringLiteral("K/N")};
@@ -139,7 +169,7 @@ struct Parser
 
     Parser()
     {
-        for (QCommandLineOption* hidden : {&job, &claims, &subfoldersFrom})
+        for (QCommandLineOption* hidden : {&job, &claims, &subfoldersFrom, &passwordsAfterRows})
             hidden->setFlags(QCommandLineOption::HiddenFromHelp);
         parser.addOptions({help,
                            version,
@@ -156,6 +186,8 @@ struct Parser
                            output,
                            extension,
                            filesFrom,
+                           passwordFile,
+                           passwordsAfterRows,
                            report,
                            isolateRows,
                            jobs,
@@ -314,6 +346,8 @@ QStringList parse(const QStringList& arguments, Options& options, QStringList& b
     options.output = given.value(p.output);
     options.extension = given.value(p.extension);
     options.filesFrom = given.value(p.filesFrom);
+    options.passwordFile = given.value(p.passwordFile);
+    options.passwordsAfterRows = given.isSet(p.passwordsAfterRows);
     options.report = given.value(p.report);
     options.claims = given.value(p.claims);
     options.subfoldersFrom = given.value(p.subfoldersFrom);
@@ -369,6 +403,9 @@ QString CommandLineUsage()
                           "  --extension EXT     take only files ending in .EXT from folders ('*': every file)\n"
                           "  --files-from FILE   export the paths listed in FILE, one a line ('-': standard\n"
                           "                      input), besides the PATHs\n"
+                          "  --password-file FILE  open presentations protected by a password with the\n"
+                          "                      passwords in FILE, one a line ('-': standard input),\n"
+                          "                      each tried in turn\n"
                           "  -0, --null          paths end with a NUL byte instead of a new line, written\n"
                           "                      and read (--files-from)\n"
                           "  --report FILE       one JSON object a line for each row as it ends: presentation,\n"
@@ -517,10 +554,19 @@ std::optional<int> readOptions(const QStringList& arguments, Options& options, C
     }
     const bool parsed = problems.isEmpty();
     if (!options.filesFrom.isEmpty()) {
-        if (const auto listed = readList(options.filesFrom, options.null))
+        if (const auto listed =
+                readList(options.filesFrom, options.null, options.passwordsAfterRows ? &options.passwords : nullptr))
             options.paths << *listed;
         else
             problems << QStringLiteral("The list of files cannot be read: %1").arg(options.filesFrom);
+    }
+    if (!options.passwordFile.isEmpty()) {
+        if (options.passwordFile == QLatin1String("-") && options.filesFrom == QLatin1String("-"))
+            problems << QStringLiteral("--files-from - and --password-file - cannot both read the standard input.");
+        else if (const auto passwords = readPasswords(options.passwordFile))
+            options.passwords << *passwords;
+        else
+            problems << QStringLiteral("The passwords cannot be read: %1").arg(options.passwordFile);
     }
     if (parsed && options.paths.isEmpty() && options.filesFrom.isEmpty())
         problems << QStringLiteral("No presentation or folder was given.");
@@ -681,7 +727,7 @@ int runInJobs(const Options& options, const Rows& rows, const QString& folder, C
         passOn << (*options.answer ? QStringLiteral("--yes") : QStringLiteral("--no"));
     return RunInJobs({rows.files, options.jobs, folder, passOn, rows.subfolders, options.report,
                       options.null ? '\0' : '\n', services.printersFile, render::boundary::DefaultProfileTemplate(),
-                      services.outIsTerminal, options.quiet},
+                      services.outIsTerminal, options.quiet, options.passwords},
                      services.out, services.err);
 }
 
@@ -743,6 +789,12 @@ int runHere(const Options& options, const Rows& rows, const QString& folder, Con
                           PowerPoint1::defaults(services.automation, services.registry, dialogs);
                       steps.fixedPauses = false;
                       steps.keepApplication = [&](ObjectRef kept) { application = std::move(kept); };
+                      // All of --password-file's at once: one LibreOffice tries them in turn.
+                      steps.passwords = [&](const QString&, int attempt) -> std::optional<QString> {
+                          if (attempt > 0 || options.passwords.isEmpty())
+                              return std::nullopt;
+                          return options.passwords.join(QLatin1Char('\n'));
+                      };
                       ApplyPrintChoices(options.choices, services.registry, steps);
                       return PowerPoint1(steps).DoPPT(presentation, pdf);
                   });

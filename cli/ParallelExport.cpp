@@ -126,9 +126,16 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
                                        QStringLiteral("--files-from"), QStringLiteral("-"), QStringLiteral("--output"),
                                        run.output, QStringLiteral("--report"), base + QStringLiteral("/report.jsonl"),
                                        QStringLiteral("--claims"), claims} +
-                               passOn);
+                               passOn +
+                               (run.passwords.isEmpty() ? QStringList() : QStringList{"--passwords-after-rows"}));
         for (const QString& row : plan.order)
             job->process.write(QFile::encodeName(row) + '\0');
+        // An empty entry, then the passwords.
+        if (!run.passwords.isEmpty()) {
+            job->process.write(QByteArray(1, '\0'));
+            for (const QString& password : run.passwords)
+                job->process.write(password.toUtf8() + '\0');
+        }
         job->process.closeWriteChannel();
     }
 

@@ -25,6 +25,9 @@ struct JobsRun
     QString renderProfile;              // the template of LibreOffice's profile, copied too
     bool outIsTerminal = false;         // paths shown with their control characters escaped
     bool quiet = false;                 // no progress lines
+    // --password-file's: each job reads them after its rows, on its
+    // standard input, and from nowhere else.
+    QStringList passwords = {};
 };
 
 // Said after the final message when rows of one name replaced each other.

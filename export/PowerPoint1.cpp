@@ -74,8 +74,32 @@ bool PowerPoint1::DoPPT(const QString& presentationPath, const QString& outputPa
     trap(114, [&] { running = m_services.automation.getObject(kPowerPointClass); });
     trap(116, [&] { need(application).put(QStringLiteral("Visible"), Value::boolean(true)); });
     const bool opened = trap(118, [&] {
-        need(need(running).object(QStringLiteral("Presentations")))
-            .call(QStringLiteral("Open"), {Argument{presentationPath, QStringLiteral("fileName")}});
+        const ObjectRef presentations = need(running).object(QStringLiteral("Presentations"));
+        try {
+            need(presentations).call(QStringLiteral("Open"), {Argument{presentationPath, QStringLiteral("fileName")}});
+        } catch (const Failure& protectedOne) {
+            // A presentation protected by a password is opened with those
+            // the run has, or is given, until one opens it.
+            if (!m_services.passwords || !protectedOne.description().endsWith(failure::kProtectedByPassword + '.'))
+                throw;
+            for (int attempt = 0;; ++attempt) {
+                const std::optional<QString> passwords = m_services.passwords(presentationPath, attempt);
+                if (!passwords)
+                    throw attempt == 0
+                        ? protectedOne
+                        : Failure(protectedOne.number(),
+                                  QStringLiteral("PowerPoint can't open %1: %2, and %3.")
+                                      .arg(presentationPath, failure::kProtectedByPassword, failure::kNoPasswordOpens));
+                try {
+                    presentations->call(QStringLiteral("Open"), {Argument{presentationPath, QStringLiteral("fileName")},
+                                                                 Argument{*passwords, QStringLiteral("Passwords")}});
+                    return;
+                } catch (const Failure& wrong) {
+                    if (!wrong.description().contains(failure::kNoPasswordOpens))
+                        throw;
+                }
+            }
+        }
     });
     trap(120, [&] { pace(0.2); });
 

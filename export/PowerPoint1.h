@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <functional>
+#include <optional>
 
 namespace pradelux {
 
@@ -43,6 +44,11 @@ struct PowerPoint1Services
     qint16 outputType = printoutput::kSlides;
     // The slides printed, numbered as in the presentation; none: every one.
     QList<printoutput::SlideRange> slides = {};
+    // For a presentation protected by a password: the passwords to open it
+    // with, one a line, asked again (attempt 1, 2…) while none opens it;
+    // nothing when there are no more to try, and the row fails as
+    // protected. Unset: none are ever tried.
+    std::function<std::optional<QString>(const QString& presentation, int attempt)> passwords = {};
 };
 
 struct PrintChoices;

@@ -300,11 +300,18 @@ QVariant PowerPointServer::open(const QList<Named>& args)
 {
     QString file;
     bool found = false;
+    // For a presentation protected by a password, the passwords to try, one
+    // a line: never a property, never written anywhere.
+    QStringList passwords;
     for (int i = 0; i < args.size(); ++i) {
         const Named& a = args[i];
         if ((a.name.isEmpty() && i == 0) || a.name.compare(QLatin1String("fileName"), Qt::CaseInsensitive) == 0) {
             file = expect(QStringLiteral("FileName"), a.value, QMetaType::QString).toString();
             found = true;
+        } else if (a.name.compare(QLatin1String("passwords"), Qt::CaseInsensitive) == 0) {
+            passwords = expect(QStringLiteral("Passwords"), a.value, QMetaType::QString)
+                            .toString()
+                            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         } else if (!a.name.isEmpty()) {
             throw Failure(failure::kNamedArgumentNotFound, QStringLiteral("Named argument not found: %1").arg(a.name));
         } else {
@@ -344,9 +351,25 @@ QVariant PowerPointServer::open(const QList<Named>& args)
     if (kind.verdict == FileKind::NotPresentation)
         throw Failure(failure::kAutomationError,
                       QStringLiteral("PowerPoint can't open %1: the file is not a presentation.").arg(file));
-    if (kind.verdict == FileKind::Protected)
-        throw Failure(failure::kAutomationError,
-                      QStringLiteral("PowerPoint can't open %1: %2.").arg(file, failure::kProtectedByPassword));
+    if (kind.verdict == FileKind::Protected) {
+        // Where LibreOffice opens no such file, or the renderer cannot pass
+        // a password, none is tried.
+        if (!kind.why.isEmpty())
+            throw Failure(failure::kAutomationError,
+                          QStringLiteral("PowerPoint can't open %1: %2, and LibreOffice cannot open %3 protected by a "
+                                         "password.")
+                              .arg(file, failure::kProtectedByPassword, kind.why));
+        if (!passwords.isEmpty() && !m_renderer.takesPasswords())
+            throw Failure(failure::kAutomationError,
+                          QStringLiteral("PowerPoint can't open %1: %2, which LibreOffice's own converter "
+                                         "(PRADELUX_OFFICE_RENDERER=soffice) cannot be given.")
+                              .arg(file, failure::kProtectedByPassword));
+        if (passwords.isEmpty())
+            throw Failure(failure::kAutomationError,
+                          QStringLiteral("PowerPoint can't open %1: %2.").arg(file, failure::kProtectedByPassword));
+    } else {
+        passwords.clear();
+    }
     if (kind.verdict == FileKind::Damaged)
         throw Failure(failure::kAutomationError,
                       QStringLiteral("PowerPoint can't open %1: the file is damaged (%2).").arg(file, kind.why));
@@ -357,9 +380,28 @@ QVariant PowerPointServer::open(const QList<Named>& args)
     // What it links to beside and below itself is shown to LibreOffice with it.
     p.links = LocalLinks(kind.links, QFileInfo(p.path).absolutePath());
     p.print.activePrinter = m_printers.defaultPrinter();
+    p.passwords = passwords;
     m_presentations[id] = p;
-    m_active = id;
     renderAhead(id);
+    // A protected presentation opens only when one of its passwords does:
+    // the rendering started ahead says so before Open returns, so that
+    // the caller can try others.
+    if (!passwords.isEmpty() && m_ahead && m_ahead->id == id) {
+        m_ahead->thread->wait();
+        if (m_ahead->failure) {
+            try {
+                std::rethrow_exception(m_ahead->failure);
+            } catch (const Failure& f) {
+                if (f.description().contains(failure::kNoPasswordOpens)) {
+                    dropAhead();
+                    m_presentations.erase(id);
+                    throw;
+                }
+            } catch (...) {
+            }
+        }
+    }
+    m_active = id;
     return objectAt(kPresentationsPath + QLatin1Char('/') + QString::number(id));
 }
 

@@ -81,6 +81,9 @@ private:
         QString path;
         int slides = -1;   // as its file lists them; -1: not known
         QStringList links; // the files it links to below its folder, relative to it
+        // For one protected by a password: those it is opened with, kept
+        // until it is closed, with the application.
+        QStringList passwords;
         PrintSettings print;
     };
     struct Named

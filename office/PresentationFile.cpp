@@ -689,6 +689,7 @@ FileKind inspectCompound(Bytes& b)
         return damaged(QStringLiteral("it is cut short"));
     bool presentation = false;
     bool encryptedPackage = false;
+    bool encryptedSlides = false;
     quint64 streamStart = 0;
     quint64 streamSize = 0;
     for (quint64 sector : directory) {
@@ -704,15 +705,19 @@ FileKind inspectCompound(Bytes& b)
                 streamSize = b.le(entry + 120, 4);
             } else if (name == QLatin1String("PP40")) {
                 presentation = true; // PowerPoint 4, which LibreOffice opens too
-            } else if (name == QLatin1String("EncryptedPackage") || name == QLatin1String("EncryptedSummary")) {
-                // An OOXML package encrypted whole, or a .ppt whose summary
-                // PowerPoint encrypted with its slides.
+            } else if (name == QLatin1String("EncryptedPackage")) {
+                // An OOXML package encrypted whole.
                 encryptedPackage = true;
+            } else if (name == QLatin1String("EncryptedSummary")) {
+                // A .ppt whose summary PowerPoint encrypted with its slides.
+                encryptedSlides = true;
             }
         }
     }
     if (encryptedPackage)
         return {FileKind::Protected, {}};
+    if (encryptedSlides)
+        return {FileKind::Protected, QStringLiteral("a PowerPoint 97–2003 presentation")};
     if (!presentation)
         return {FileKind::NotPresentation, {}};
     if (streamSize >= 4096) {

@@ -20,7 +20,9 @@ struct FileKind
     // encryption data, a .ppt with an encrypted summary).
     enum Verdict { Presentation, NotPresentation, Damaged, NotRegular, TookTooLong, Protected };
     Verdict verdict = NotPresentation;
-    QString why; // for Damaged: what is wrong, in words
+    // For Damaged: what is wrong, in words. For Protected: the kind of file
+    // where LibreOffice opens none of that kind protected, with any password.
+    QString why;
     // For a Presentation: how many slides it has, hidden ones too, as its
     // own list of slides says; -1 when that list could not be read.
     int slides = -1;

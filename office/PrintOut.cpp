@@ -70,6 +70,7 @@ RenderRequest PowerPointServer::requestFor(const Presentation& p, const PdfSetti
     if (p.print.rangeType == printoutput::kRangeSlides)
         request.slides = printoutput::SlidesText(p.print.ranges);
     request.isolated = officeoptions::IsolateRows(m_registry);
+    request.passwords = p.passwords;
     request.pdf = pdf;
     return request;
 }
@@ -90,16 +91,20 @@ void PowerPointServer::renderAhead(int id)
     const QStringList last = m_registry.readString(officeoptions::kKey, officeoptions::kLastPrint)
                                  .value_or(QString())
                                  .split(QLatin1Char('\n'));
-    if (last.size() != 4)
-        return;
     Presentation guess = m_presentations[id];
     PrintSettings& print = guess.print;
-    print.activePrinter = last[0];
-    print.printHiddenSlides = static_cast<qint16>(last[1].toShort());
-    print.outputType = static_cast<qint16>(last[2].toShort());
-    QString why;
-    print.ranges = last[3].isEmpty() ? QList<printoutput::SlideRange>() : printoutput::ParseSlides(last[3], &why);
-    print.rangeType = last[3].isEmpty() ? printoutput::kRangeAll : printoutput::kRangeSlides;
+    // With nothing printed before, a protected presentation is rendered as
+    // it stands: the rendering tells whether its passwords open it.
+    if (last.size() != 4 && guess.passwords.isEmpty())
+        return;
+    if (last.size() == 4) {
+        print.activePrinter = last[0];
+        print.printHiddenSlides = static_cast<qint16>(last[1].toShort());
+        print.outputType = static_cast<qint16>(last[2].toShort());
+        QString why;
+        print.ranges = last[3].isEmpty() ? QList<printoutput::SlideRange>() : printoutput::ParseSlides(last[3], &why);
+        print.rangeType = last[3].isEmpty() ? printoutput::kRangeAll : printoutput::kRangeSlides;
+    }
     // Nothing is rendered that its PrintOut would refuse before rendering.
     try {
         checkPrintable(guess, print.activePrinter);

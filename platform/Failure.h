@@ -30,6 +30,9 @@ constexpr int kObjectNotSet = 91;
 // and the command line say it; the report marks such a row apart from a
 // damaged one by these words.
 inline const QString kProtectedByPassword = QStringLiteral("it is protected by a password");
+// What a row says when the passwords it was given do not open it; the
+// window then asks once more.
+inline const QString kNoPasswordOpens = QStringLiteral("none of the passwords given opens it");
 } // namespace failure
 
 class Failure : public std::exception

@@ -13,7 +13,7 @@ packages=(
   # Not the package's: a desktop's colour emoji, which LibreOffice 7.4 prints blank, for the tests.
   fonts-noto-color-emoji
   poppler-utils qpdf libpoppler-qt6-dev libreofficekit-dev libreoffice-dev zlib1g-dev
-  bubblewrap libseccomp-dev libfontconfig-dev libgoogle-perftools-dev clang libclang-rt-dev strace
+  python3-uno bubblewrap libseccomp-dev libfontconfig-dev libgoogle-perftools-dev clang libclang-rt-dev strace
 )
 missing=()
 for p in "${packages[@]}"; do

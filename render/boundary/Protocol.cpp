@@ -22,9 +22,9 @@ struct ResultName
     const char* name;
 };
 constexpr ResultName kResults[] = {
-    {Result::Printed, "printed"},       {Result::NotLoaded, "load"}, {Result::NotAPresentation, "type"},
-    {Result::NotSaved, "save"},         {Result::TooLarge, "size"},  {Result::BadRequest, "request"},
-    {Result::OutOfStep, "out of step"},
+    {Result::Printed, "printed"},       {Result::NotLoaded, "load"},         {Result::NotAPresentation, "type"},
+    {Result::NotSaved, "save"},         {Result::TooLarge, "size"},          {Result::BadRequest, "request"},
+    {Result::OutOfStep, "out of step"}, {Result::WrongPassword, "password"},
 };
 
 QString nameOf(Result result)
@@ -64,6 +64,7 @@ const QString kPresentation = QStringLiteral("presentation");
 const QString kLinks = QStringLiteral("links");
 const QString kFilter = QStringLiteral("filter");
 const QString kAlone = QStringLiteral("alone");
+const QString kPasswords = QStringLiteral("passwords");
 const QString kResult = QStringLiteral("result");
 const QString kSuccessor = QStringLiteral("successor");
 const QString kId = QStringLiteral("id");
@@ -108,10 +109,13 @@ std::optional<QList<StandIn>> standInsOf(const QJsonValue& value)
 
 QByteArray Request::line() const
 {
-    return lineOf({{kPresentation, presentation},
-                   {kLinks, QJsonArray::fromStringList(links)},
-                   {kFilter, filter},
-                   {kAlone, alone}});
+    QJsonObject o{{kPresentation, presentation},
+                  {kLinks, QJsonArray::fromStringList(links)},
+                  {kFilter, filter},
+                  {kAlone, alone || !passwords.isEmpty()}};
+    if (!passwords.isEmpty())
+        o.insert(kPasswords, QJsonArray::fromStringList(passwords));
+    return lineOf(o);
 }
 
 std::optional<Request> Request::read(const QByteArray& line)
@@ -122,6 +126,10 @@ std::optional<Request> Request::read(const QByteArray& line)
     Request request{o->value(kPresentation).toString(), {}, o->value(kFilter).toString(), o->value(kAlone).toBool()};
     for (const QJsonValue& link : o->value(kLinks).toArray())
         request.links << link.toString();
+    for (const QJsonValue& password : o->value(kPasswords).toArray())
+        request.passwords << password.toString();
+    // A protected presentation is printed alone, whatever the line says.
+    request.alone = request.alone || !request.passwords.isEmpty();
     return request;
 }
 
@@ -147,7 +155,10 @@ std::optional<Answer> Answer::read(const QByteArray& line)
 
 QByteArray Job::line() const
 {
-    return lineOf({{kId, id}, {kPresentation, presentation}, {kPdf, pdf}, {kFilter, filter}});
+    QJsonObject o{{kId, id}, {kPresentation, presentation}, {kPdf, pdf}, {kFilter, filter}};
+    if (!passwords.isEmpty())
+        o.insert(kPasswords, QJsonArray::fromStringList(passwords));
+    return lineOf(o);
 }
 
 std::optional<Job> Job::read(const QByteArray& line)
@@ -157,6 +168,8 @@ std::optional<Job> Job::read(const QByteArray& line)
         return std::nullopt;
     Job job{o->value(kId).toInteger(), o->value(kPresentation).toString(), o->value(kPdf).toString(),
             o->value(kFilter).toString()};
+    for (const QJsonValue& password : o->value(kPasswords).toArray())
+        job.passwords << password.toString();
     if (job.presentation.isEmpty() || job.pdf.isEmpty())
         return std::nullopt;
     return job;

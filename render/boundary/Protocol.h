@@ -28,6 +28,7 @@ enum class Result {
     TooLarge,         // what the rendering wrote passed the PDF's bound
     BadRequest,       // the request was not one
     OutOfStep,        // the worker answered what was not asked
+    WrongPassword,    // none of the passwords it was given opened it
 };
 
 // A font a presentation asked for that LibreOffice printed in another,
@@ -50,6 +51,9 @@ struct Request
     QStringList links;    // the local files it links to, relative to its folder
     QString filter;       // LibreOffice's PDF filter options
     bool alone = false;   // printed by a LibreOffice that printed nothing before, and nothing after
+    // For a presentation protected by a password: those to open it with,
+    // tried in turn (it is then printed alone).
+    QStringList passwords = {};
     QByteArray line() const;
     static std::optional<Request> read(const QByteArray& line);
 };
@@ -71,6 +75,7 @@ struct Job
     QString presentation;
     QString pdf;
     QString filter;
+    QStringList passwords = {};
     QByteArray line() const;
     static std::optional<Job> read(const QByteArray& line);
 };

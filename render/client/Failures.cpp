@@ -37,6 +37,13 @@ void ThrowUnreadable(const QString& presentation)
                       .arg(presentation));
 }
 
+void ThrowWrongPassword(const QString& presentation)
+{
+    throw Failure(failure::kAutomationError,
+                  QStringLiteral("PowerPoint can't open %1: %2, and %3.")
+                      .arg(presentation, failure::kProtectedByPassword, failure::kNoPasswordOpens));
+}
+
 void ThrowAbandoned(const QString& presentation)
 {
     throw Failure(

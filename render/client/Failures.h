@@ -10,6 +10,7 @@ namespace pradelux::render::client {
 [[noreturn]] void ThrowCrashed(const QString& presentation, const QString& how);
 [[noreturn]] void ThrowTimedOut(const QString& presentation, int timeoutMs);
 [[noreturn]] void ThrowUnreadable(const QString& presentation);
+[[noreturn]] void ThrowWrongPassword(const QString& presentation);
 [[noreturn]] void ThrowTooMuchMemory(const QString& presentation, qint64 limit);
 [[noreturn]] void ThrowTooLarge(const QString& presentation, qint64 limit);
 [[noreturn]] void ThrowAbandoned(const QString& presentation);

@@ -29,6 +29,9 @@ struct RenderRequest
     PdfSettings pdf = {};
     // The local files it links to, relative to its folder: shown with it.
     QStringList links = {};
+    // For a presentation protected by a password: those to open it with.
+    // They go to the renderer and LibreOffice's load, and nowhere else.
+    QStringList passwords = {};
 
     bool operator==(const RenderRequest&) const = default;
 };
@@ -47,6 +50,8 @@ public:
     virtual ~PdfRenderer() = default;
     // Renders into workFolder and returns the PDF.
     virtual RenderedPdf render(const RenderRequest& request, const QString& workFolder) const = 0;
+    // Whether it can open a presentation protected by a password.
+    virtual bool takesPasswords() const { return false; }
 
     // PRADELUX_RENDER_MEMORY_LIMIT (MiB) when set; otherwise half of the
     // machine's memory or of the run's own limit (its cgroup's, as a Slurm

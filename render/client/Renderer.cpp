@@ -37,6 +37,12 @@ RenderedPdf Renderer::render(const RenderRequest& request, const QString& workFo
     // LibreOffice names its PDF after the presentation, in a folder that
     // holds nothing else.
     const QString outFolder = workFolder + QStringLiteral("/pdf");
+    // Its command line, which every user of the machine can read, takes no
+    // password.
+    if (!request.passwords.isEmpty())
+        throw Failure(failure::kAutomationError,
+                      QStringLiteral("PowerPoint can't open %1: %2, which LibreOffice's own converter cannot be given.")
+                          .arg(request.presentation, failure::kProtectedByPassword));
     RemoveTree(outFolder);
     if (!QDir().mkpath(outFolder))
         throw Failure(failure::kPathFileAccess,

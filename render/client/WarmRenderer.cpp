@@ -242,7 +242,9 @@ RenderedPdf WarmRenderer::render(const RenderRequest& request, const QString& wo
                           QStringLiteral("%1 could not be printed: LibreOffice could not be started (%2).")
                               .arg(request.presentation, why));
         // The request names no folder: the PDF comes back as a descriptor.
-        socket.write(Request{request.presentation, request.links, PdfFilterOptions(request), request.isolated}.line());
+        socket.write(
+            Request{request.presentation, request.links, PdfFilterOptions(request), request.isolated, request.passwords}
+                .line());
         socket.flush();
         // The answer is read from the socket itself, so that the descriptor
         // beside it is taken.
@@ -292,6 +294,8 @@ RenderedPdf WarmRenderer::render(const RenderRequest& request, const QString& wo
                                   .arg(request.presentation));
             if (said && said->result == Result::TooLarge)
                 ThrowTooLarge(request.presentation, PdfSizeLimit());
+            if (said && said->result == Result::WrongPassword)
+                ThrowWrongPassword(request.presentation);
             ThrowUnreadable(request.presentation);
         }
         RenderedPdf rendered =

@@ -26,6 +26,7 @@ public:
     ~WarmRenderer() override;
 
     RenderedPdf render(const RenderRequest& request, const QString& workFolder) const override;
+    bool takesPasswords() const override { return true; }
 
     // Starts the renderer where none answers, without waiting for it:
     // LibreOffice loads while the caller gets on with its own start. The

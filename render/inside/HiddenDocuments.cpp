@@ -42,12 +42,20 @@ std::unique_ptr<HiddenDocuments> HiddenDocuments::connect(const QString& program
 }
 
 HiddenDocuments::Result HiddenDocuments::print(const QString& presentation, const QString& pdf,
-                                               const QByteArray& filterOptions, QList<boundary::StandIn>* standIns)
+                                               const QByteArray& filterOptions, const QStringList& passwords,
+                                               QList<boundary::StandIn>* standIns)
 {
     QByteArray said(8192, '\0');
-    const auto result =
-        static_cast<Result>(m_print(m_desktop, presentation.toUtf8().constData(), pdf.toUtf8().constData(),
-                                    filterOptions.constData(), said.data(), static_cast<int>(said.size() - 1)));
+    QByteArray given;
+    for (const QString& password : passwords) {
+        if (!password.isEmpty())
+            given += password.toUtf8() + '\0';
+    }
+    given += '\0';
+    const auto result = static_cast<Result>(m_print(m_desktop, presentation.toUtf8().constData(),
+                                                    pdf.toUtf8().constData(), filterOptions.constData(),
+                                                    given.constData(), said.data(), static_cast<int>(said.size() - 1)));
+    given.fill('\0');
     said.truncate(static_cast<qsizetype>(qstrlen(said.constData())));
     for (const QByteArray& line : said.split('\n')) {
         const QList<QByteArray> names = line.split('\t');

@@ -28,6 +28,7 @@ public:
         NotLoaded,        // LibreOffice could not open it
         NotAPresentation, // it opened as another kind of document
         NotSaved,         // the PDF could not be made
+        WrongPassword,    // none of the passwords it was given opened it
     };
 
     // Before the sandbox, while both folders can be seen: loads the module
@@ -44,13 +45,15 @@ public:
     // A presentation without a title gets its file's name as its PDF's.
     // standIns: the fonts it asked for that LibreOffice laid out in others
     // (the first kMostStandIns, their names cut to kStandInNameMax).
+    // passwords: for a presentation protected by a password, tried in turn.
     Result print(const QString& presentation, const QString& pdf, const QByteArray& filterOptions,
-                 QList<boundary::StandIn>* standIns);
+                 const QStringList& passwords, QList<boundary::StandIn>* standIns);
     void close();
 
 private:
     // The stand-ins come back in text, a line "requested\tprinted" each.
-    using Print = int (*)(void*, const char*, const char*, const char*, char*, int);
+    // The passwords come NUL-terminated one after another, an empty one last.
+    using Print = int (*)(void*, const char*, const char*, const char*, const char*, char*, int);
     using Close = void (*)(void*);
     HiddenDocuments(void* desktop, Print print, Close close) : m_desktop(desktop), m_print(print), m_close(close) {}
     void* m_desktop;

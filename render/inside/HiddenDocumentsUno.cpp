@@ -181,8 +181,10 @@ private:
     uno::Reference<awt::XFontMappingUse> m_fonts;
 };
 
+// passwords: NUL-terminated one after another, an empty one last; for a
+// presentation protected by a password, each is tried in turn.
 Result print(Desktop& desktop, const QString& presentation, const QString& pdf, const char* options,
-             QByteArray* standIns)
+             const char* passwords, QByteArray* standIns)
 {
     desktop.last.reset();
     FontTracking tracking(desktop.fonts);
@@ -194,14 +196,26 @@ Result print(Desktop& desktop, const QString& presentation, const QString& pdf, 
     load[2] = property("MacroExecutionMode", uno::Any(document::MacroExecMode::NEVER_EXECUTE));
     load[3] = property("UpdateDocMode", uno::Any(document::UpdateDocMode::NO_UPDATE));
     load[4] = property("Silent", uno::Any(true));
+    const bool protectedByPassword = *passwords != '\0';
     uno::Reference<lang::XComponent> loaded;
-    try {
-        loaded = desktop.desktop->loadComponentFromURL(fileUrl(presentation), "_blank", 0, load);
-    } catch (const uno::Exception&) {
-        return Result::NotLoaded;
+    // Without a password it loads once; with passwords, once for each
+    // until one opens it.
+    for (const char* password = passwords; !loaded.is() && (password == passwords || *password);
+         password += std::strlen(password) + 1) {
+        uno::Sequence<beans::PropertyValue> given(load);
+        if (protectedByPassword) {
+            given.realloc(6);
+            given[5] = property("Password", uno::Any(toOUString(QString::fromUtf8(password))));
+        }
+        try {
+            loaded = desktop.desktop->loadComponentFromURL(fileUrl(presentation), "_blank", 0, given);
+        } catch (const uno::Exception&) {
+        }
+        if (!protectedByPassword)
+            break;
     }
     if (!loaded.is())
-        return Result::NotLoaded;
+        return protectedByPassword ? Result::WrongPassword : Result::NotLoaded;
     desktop.last = std::make_unique<OpenDocument>(loaded);
     const OpenDocument& document = *desktop.last;
     try {
@@ -277,12 +291,13 @@ extern "C" __attribute__((visibility("default"))) void* pradelux_hidden_connect(
 // as size bytes hold, NUL-terminated.
 extern "C" __attribute__((visibility("default"))) int pradelux_hidden_print(void* desktop, const char* presentation,
                                                                             const char* pdf, const char* filterOptions,
-                                                                            char* standIns, int size)
+                                                                            const char* passwords, char* standIns,
+                                                                            int size)
 {
     QByteArray said;
-    const int result = static_cast<int>(pradelux::render::inside::print(*static_cast<Desktop*>(desktop),
-                                                                        QString::fromUtf8(presentation),
-                                                                        QString::fromUtf8(pdf), filterOptions, &said));
+    const int result = static_cast<int>(
+        pradelux::render::inside::print(*static_cast<Desktop*>(desktop), QString::fromUtf8(presentation),
+                                        QString::fromUtf8(pdf), filterOptions, passwords, &said));
     if (said.size() >= size)
         said.truncate(said.lastIndexOf('\n', size - 1) + 1);
     std::memcpy(standIns, said.constData(), static_cast<size_t>(said.size()));

@@ -152,7 +152,7 @@ Result render(lok::Office* office, HiddenDocuments* hidden, const Job& job, QLis
     // The PDF filter's options (see PdfFilterOptions).
     const QByteArray options = job.filter.toUtf8();
     if (hidden) {
-        switch (hidden->print(job.presentation, job.pdf, options, standIns)) {
+        switch (hidden->print(job.presentation, job.pdf, options, job.passwords, standIns)) {
         case HiddenDocuments::Result::Printed:
             return Result::Printed;
         case HiddenDocuments::Result::NotLoaded:
@@ -161,9 +161,13 @@ Result render(lok::Office* office, HiddenDocuments* hidden, const Job& job, QLis
             return Result::NotAPresentation;
         case HiddenDocuments::Result::NotSaved:
             return Result::NotSaved;
+        case HiddenDocuments::Result::WrongPassword:
+            return Result::WrongPassword;
         }
     }
-    if (!office)
+    // The kit's own load asks for a password through a callback that no
+    // one here answers.
+    if (!office || !job.passwords.isEmpty())
         return Result::NotLoaded;
     std::unique_ptr<lok::Document> document(
         office->documentLoad(QUrl::fromLocalFile(job.presentation).toEncoded().constData(), ""));

@@ -216,7 +216,7 @@ std::optional<Answer> RenderService::render(const Request& request, int* pdf)
     // A job's number is drawn at random: nothing inside can answer one
     // ahead of time.
     const Job job{qint64(QRandomGenerator::system()->bounded(quint64(1) << 52)) + 1, deck.path(),
-                  QString::fromLatin1(kInsideOutput) + QStringLiteral("/deck.pdf"), request.filter};
+                  QString::fromLatin1(kInsideOutput) + QStringLiteral("/deck.pdf"), request.filter, request.passwords};
     const QString folder = m_root.newJobFolder();
     m_drain.allowMore();
     ++m_documents;
@@ -251,7 +251,10 @@ std::optional<Answer> RenderService::render(const Request& request, int* pdf)
     } else if (tooLarge) {
         result = Result::TooLarge;
     } else if (done->result != Result::Printed) {
-        result = done->result == Result::NotAPresentation ? Result::NotAPresentation : Result::NotLoaded;
+        // Only a worker given passwords can say none of them opened it.
+        result = done->result == Result::NotAPresentation                                ? Result::NotAPresentation
+                 : done->result == Result::WrongPassword && !request.passwords.isEmpty() ? Result::WrongPassword
+                                                                                         : Result::NotLoaded;
     } else if (!sound) {
         result = Result::NotLoaded;
     }

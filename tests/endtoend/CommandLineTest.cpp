@@ -11,6 +11,7 @@
 #include <QBuffer>
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
@@ -1225,6 +1226,54 @@ TEST_F(CommandLineTest, FontsPrintedInOthersOfOtherWidthsAreToldOnceAndTwinsAreN
             }
             EXPECT_TRUE(standIn) << deck.font;
             EXPECT_EQ(twin, !deck.warned) << deck.font;
+        }
+    }
+}
+
+// Presentations protected by a password: named so without passwords, opened
+// with --password-file (a wrong one first) by one run and by jobs, and the
+// password is in nothing a run prints or leaves, the user's settings and
+// cache among them.
+TEST_F(CommandLineTest, ProtectedDecksOpenWithThePasswordFileAndItsPasswordsStaySecret)
+{
+    QDir().mkpath(in);
+    for (const QString suffix : {"odp", "pptx"})
+        ASSERT_TRUE(QFile::copy(test::protectedDeck(suffix), in + "/locked " + suffix + "." + suffix))
+            << suffix.toStdString();
+    const QString passwords = config.path(QStringLiteral("keys/passwords"));
+    const QByteArray secret = test::kDeckPassword.toUtf8();
+    ASSERT_TRUE(test::writeFile(passwords, {}, "Kestrel 2025\n" + secret + "\r\n"));
+    const struct
+    {
+        QStringList extra;
+        bool opened;
+    } runs[] = {
+        {{}, false}, {{"--password-file", passwords}, true}, {{"--jobs", "2", "--password-file", passwords}, true}};
+    QString said;
+    for (const auto& run : runs) {
+        QDir(out).removeRecursively();
+        QDir().mkpath(out);
+        const Result r =
+            this->run(QStringList{"--export", "--report", out + "/report.jsonl", "--output", out, in} + run.extra);
+        said += r.errors + r.written.join('\n') + test::readFile(out + "/report.jsonl");
+        EXPECT_EQ(r.status, run.opened ? 0 : 1) << r.errors.toStdString();
+        for (const QString suffix : {"odp", "pptx"}) {
+            const QString name = "locked " + suffix;
+            EXPECT_EQ(test::pdfPages(out + '/' + name + ".pdf"), run.opened ? 3 : -1) << suffix.toStdString();
+            EXPECT_EQ(r.errors.contains(in + '/' + name + '.' + suffix + ": it is protected by a password."),
+                      !run.opened)
+                << r.errors.toStdString();
+        }
+        EXPECT_EQ(test::readFile(out + "/report.jsonl").count("\"protected\":true"), run.opened ? 0 : 2);
+    }
+    EXPECT_FALSE(said.contains(test::kDeckPassword));
+    for (const QString& folder : {config.path(QString()), QStringLiteral(PRADELUX_TEST_CACHE)}) {
+        QDirIterator files(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            QFile file(files.next());
+            if (file.fileName() != passwords && file.size() < (64 << 20) && file.open(QIODevice::ReadOnly)) {
+                EXPECT_FALSE(file.readAll().contains(secret)) << file.fileName().toStdString();
+            }
         }
     }
 }

@@ -64,6 +64,19 @@ QString deck(const QString& suffix)
     return path;
 }
 
+QString protectedDeck(const QString& suffix)
+{
+    if (suffix == QLatin1String("pptx"))
+        return QStringLiteral(PRADELUX_SOURCE_DIR "/tests/endtoend/protected.pptx");
+    const QString folder = QStringLiteral(PRADELUX_TEST_CACHE "/decks");
+    const QString path = folder + QStringLiteral("/protected.odp");
+    if (!QFile::exists(path))
+        QProcess::execute(QStringLiteral("/usr/bin/python3"),
+                          {QStringLiteral(PRADELUX_SOURCE_DIR "/tests/endtoend/protected_decks.py"),
+                           deck(QStringLiteral("fodp")), kDeckPassword, folder});
+    return path;
+}
+
 QString outputOf(const QString& program, const QStringList& arguments)
 {
     QProcess process;

@@ -16,6 +16,11 @@ QByteArray flatPresentation(const QStringList& slideTexts, const QList<int>& hid
 // .odp. Decks are made once and kept in the build's test cache.
 QString deck(const QString& suffix);
 
+// The three-slide deck protected by kDeckPassword: "odp" saved so by
+// LibreOffice, "pptx" encrypted as PowerPoint encrypts it.
+inline const QString kDeckPassword = QStringLiteral("Kestrel 2026 \u00fc");
+QString protectedDeck(const QString& suffix);
+
 // What program says on its standard output, waited for up to a minute.
 QString outputOf(const QString& program, const QStringList& arguments);
 
