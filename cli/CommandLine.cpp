@@ -18,6 +18,7 @@
 #include "ProfileTemplate.h"
 #include "Registry.h"
 #include "RunLock.h"
+#include "RunPasswords.h"
 #include "SettingsStore.h"
 #include "Startup.h"
 #include "TerminalText.h"
@@ -782,6 +783,7 @@ int runHere(const Options& options, const Rows& rows, const QString& folder, Con
     // go of it at the end ends it. While the one the checks started is
     // held, no other can be running, so nobody is asked about one.
     ObjectRef application = std::move(services.startedApplication);
+    RunPasswords passwords(options.passwords);
     ExportRun run(host, dialogs, application ? nullptr : &services.automation,
                   [&](const QString& presentation, const QString& pdf) {
                       // A script waits for no one: the window's fixed pauses are left out.
@@ -789,12 +791,7 @@ int runHere(const Options& options, const Rows& rows, const QString& folder, Con
                           PowerPoint1::defaults(services.automation, services.registry, dialogs);
                       steps.fixedPauses = false;
                       steps.keepApplication = [&](ObjectRef kept) { application = std::move(kept); };
-                      // All of --password-file's at once: one LibreOffice tries them in turn.
-                      steps.passwords = [&](const QString&, int attempt) -> std::optional<QString> {
-                          if (attempt > 0 || options.passwords.isEmpty())
-                              return std::nullopt;
-                          return options.passwords.join(QLatin1Char('\n'));
-                      };
+                      steps.passwords = [&](const QString& deck, int attempt) { return passwords.next(deck, attempt); };
                       ApplyPrintChoices(options.choices, services.registry, steps);
                       return PowerPoint1(steps).DoPPT(presentation, pdf);
                   });

@@ -190,7 +190,12 @@ void Form1::createControls()
     connect(m_buttons[3], &QPushButton::clicked, this, &Form1::ShowHelp);
     connect(m_buttons[1], &QPushButton::clicked, this, [this] { PushButton1_Click(m_listContext, m_commonDialog); });
     connect(m_buttons[4], &QPushButton::clicked, this, [this] { PushButton4_Click(m_listContext); });
-    connect(m_buttons[2], &QPushButton::clicked, this, [this] { m_exportRun.PushButton2_Click(); });
+    connect(m_buttons[2], &QPushButton::clicked, this, [this] {
+        m_exportRun.PushButton2_Click();
+        // A click while a run goes on starts none, and ends none.
+        if (m_services.runEnded && !m_exportRun.ExportInProgress)
+            m_services.runEnded();
+    });
     connect(m_buttons[6], &QPushButton::clicked, this, [this] { PushButton6_Click(m_sampleContext); });
     connect(m_listView, &QTableWidget::itemPressed, this,
             [this](QTableWidgetItem* item) { ListView1_ItemClick(item ? item->row() + 1 : 0); });

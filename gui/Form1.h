@@ -55,6 +55,8 @@ struct Form1Services
     RunLock* exportLock = nullptr;
     // The task bar's progress and the notification at the end of an export.
     DesktopSignals* desktopSignals = nullptr;
+    // Told when an export run has ended, however it ended.
+    std::function<void()> runEnded = {};
 };
 
 // The start-up calls that other parts of the program hand to the window:

@@ -33,6 +33,25 @@ QString QtDialogs::askText(const QString& prompt, const QString& title, const QS
     return ok ? answer : QString();
 }
 
+std::optional<QString> QtDialogs::askPassword(const QString& presentation, bool again)
+{
+    QInputDialog ask(m_parent);
+    ask.setWindowTitle(applicationTitle());
+    ask.setLabelText(again ? QStringLiteral("That password does not open %1.\nType its password:").arg(presentation)
+                           : QStringLiteral("%1 is protected by a password.\nType its password:").arg(presentation));
+    ask.setTextEchoMode(QLineEdit::Password);
+    ask.setOkButtonText(QStringLiteral("OK"));
+    ask.setCancelButtonText(QStringLiteral("Skip"));
+    ask.setInputMethodHints(Qt::ImhHiddenText | Qt::ImhSensitiveData | Qt::ImhNoPredictiveText);
+    const bool given = ask.exec() == QDialog::Accepted;
+    QString typed = ask.textValue();
+    // The field's own copy goes with the dialog.
+    ask.setTextValue(QString());
+    if (!given)
+        return std::nullopt;
+    return typed;
+}
+
 QStringList QtDialogs::qtNameFilters(const QString& filter)
 {
     // "Description|pattern;pattern|..." becomes Qt's "Description (pattern pattern)"

@@ -16,6 +16,7 @@ public:
 
     QStringList openFiles(const OpenFileRequest& request) override;
     QString browseForFolder(const QString& prompt, const QString& startFolder) override;
+    std::optional<QString> askPassword(const QString& presentation, bool again) override;
 
     // The open-file filter text as Qt's name filters.
     static QStringList qtNameFilters(const QString& filter);

@@ -14,6 +14,7 @@
 #include "QtDialogs.h"
 #include "Registry.h"
 #include "RunLock.h"
+#include "RunPasswords.h"
 #include "SampleFiles.h"
 #include "SettingsStore.h"
 #include "Shell.h"
@@ -52,22 +53,29 @@ int RunWindow(int argc, char* argv[])
     // Every setting is already stored, so the program can end on the spot.
     const auto exitProgram = [](int code) { std::_Exit(code); };
 
-    Form1Services services{
-        dialogs,
-        shell,
-        settings,
-        AppFolder(),
-        TimeSeededRandom,
-        XdgDesktopFolder,
-        exitProgram,
-        &automation,
-        [&](const QString& presentation, const QString& pdf) {
-            // The window's choices (PDF Options), as they stand at each row.
-            PowerPoint1Services steps = PowerPoint1::defaults(automation, registry, dialogs);
-            ApplyPrintChoices(ReadPdfChoices(settings), registry, steps);
-            return PowerPoint1(steps).DoPPT(presentation, pdf);
-        }};
+    // The passwords typed in during a run, tried first on its later
+    // presentations, and forgotten when it ends.
+    RunPasswords passwords(
+        {}, [&](const QString& presentation, bool again) { return dialogs.askPassword(presentation, again); });
+    Form1Services services{dialogs,
+                           shell,
+                           settings,
+                           AppFolder(),
+                           TimeSeededRandom,
+                           XdgDesktopFolder,
+                           exitProgram,
+                           &automation,
+                           [&](const QString& presentation, const QString& pdf) {
+                               // The window's choices (PDF Options), as they stand at each row.
+                               PowerPoint1Services steps = PowerPoint1::defaults(automation, registry, dialogs);
+                               ApplyPrintChoices(ReadPdfChoices(settings), registry, steps);
+                               steps.passwords = [&](const QString& deck, int attempt) {
+                                   return passwords.next(deck, attempt);
+                               };
+                               return PowerPoint1(steps).DoPPT(presentation, pdf);
+                           }};
     services.exportLock = &exportLock;
+    services.runEnded = [&] { passwords.forget(); };
     SessionDesktopSignals desktopSignals(QDBusConnection::sessionBus(),
                                          QStringLiteral("org.pradelux.Pradelux.desktop"));
     services.desktopSignals = &desktopSignals;

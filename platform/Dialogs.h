@@ -3,6 +3,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 namespace pradelux {
 
@@ -44,6 +45,10 @@ public:
     virtual QStringList openFiles(const OpenFileRequest& request) = 0;
     // The chosen folder, or empty text when cancelled.
     virtual QString browseForFolder(const QString& prompt, const QString& startFolder) = 0;
+    // The password of a presentation protected by one, typed into a field
+    // that shows none of it; again when one typed before did not open it.
+    // Nothing when the user skips it; nobody to ask answers nothing.
+    virtual std::optional<QString> askPassword(const QString& /*presentation*/, bool /*again*/) { return std::nullopt; }
 
     void setApplicationTitle(const QString& title) { m_applicationTitle = title; }
     const QString& applicationTitle() const { return m_applicationTitle; }

@@ -8,6 +8,7 @@
 #include "PowerPoint1.h"
 #include "Prerequisites.h"
 #include "Registry.h"
+#include "RunPasswords.h"
 #include "SampleFiles.h"
 #include "ServerFixture.h"
 #include "SettingsStore.h"
@@ -34,20 +35,28 @@ protected:
     QString in = config.path(QStringLiteral("Präsentationen"));
     QString out = config.path(QStringLiteral("PDF out"));
 
+    // The window's passwords, asked of dialogs as its rows come.
+    RunPasswords passwords{
+        {}, [this](const QString& presentation, bool again) { return dialogs.askPassword(presentation, again); }};
+
     std::unique_ptr<Form1> makeForm(StartupSteps steps = {})
     {
-        Form1Services services{
-            dialogs,
-            shell,
-            settings,
-            QStringLiteral(PRADELUX_APPFOLDER),
-            [] { return 0.5; },
-            [this] { return config.path(QStringLiteral("Desktop")); },
-            [this](int code) { exits << code; },
-            &automation,
-            [this](const QString& presentation, const QString& pdf) {
-                return PowerPoint1(PowerPoint1::defaults(automation, registry, dialogs)).DoPPT(presentation, pdf);
-            }};
+        Form1Services services{dialogs,
+                               shell,
+                               settings,
+                               QStringLiteral(PRADELUX_APPFOLDER),
+                               [] { return 0.5; },
+                               [this] { return config.path(QStringLiteral("Desktop")); },
+                               [this](int code) { exits << code; },
+                               &automation,
+                               [this](const QString& presentation, const QString& pdf) {
+                                   PowerPoint1Services steps = PowerPoint1::defaults(automation, registry, dialogs);
+                                   steps.passwords = [this](const QString& deck, int attempt) {
+                                       return passwords.next(deck, attempt);
+                                   };
+                                   return PowerPoint1(steps).DoPPT(presentation, pdf);
+                               }};
+        services.runEnded = [this] { passwords.forget(); };
         auto form = std::make_unique<Form1>(services, steps);
         form->Form_Load();
         return form;
@@ -124,6 +133,41 @@ TEST_F(ExportRunEndToEndTest, FinalMessageNamesTheFailedBlockedAndReplacedRowsAn
     EXPECT_TRUE(
         texts.filter(QStringLiteral("PowerPoint can't open %1: the file does not exist.").arg(missing)).size() == 1);
     EXPECT_EQ(texts.filter(QStringLiteral("The earlier %1/blocked.pdf cannot be replaced").arg(out)).size(), 1);
+    EXPECT_TRUE(waitUntilGone(5000));
+}
+
+// The window asks for a protected presentation's password as its row
+// comes, again while one does not open it, tries those given earlier in the
+// run first, and keeps none once the run has ended: Skip then fails the row
+// as protected.
+TEST_F(ExportRunEndToEndTest, WindowAsksForPasswordsAndKeepsThemForTheRunAlone)
+{
+    QDir().mkpath(in);
+    QDir().mkpath(out);
+    const QString odp = in + QStringLiteral("/locked.odp");
+    const QString pptx = in + QStringLiteral("/locked deck.pptx");
+    ASSERT_TRUE(QFile::copy(test::protectedDeck(QStringLiteral("odp")), odp));
+    ASSERT_TRUE(QFile::copy(test::protectedDeck(QStringLiteral("pptx")), pptx));
+    auto form = makeForm();
+    form->presentations().AppendEntry(odp);
+    form->presentations().AppendEntry(pptx);
+    form->findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(out);
+    dialogs.passwordAnswers = {QStringLiteral("Kestrel 2025"), test::kDeckPassword};
+    auto* start = form->findChild<QPushButton*>(QStringLiteral("PushButton2"));
+    start->click();
+    EXPECT_EQ(test::pdfPages(out + QStringLiteral("/locked.pdf")), 3);
+    EXPECT_EQ(test::pdfPages(out + QStringLiteral("/locked deck.pdf")), 3);
+    EXPECT_EQ(dialogs.passwordRequests, (QList<std::pair<QString, bool>>{{odp, false}, {odp, true}}));
+    EXPECT_EQ(dialogs.texts(), QStringList({"Done."}));
+
+    // The next run knows none of them: the user skips the row.
+    form = makeForm();
+    form->presentations().AppendEntry(pptx);
+    form->findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(out);
+    form->findChild<QPushButton*>(QStringLiteral("PushButton2"))->click();
+    EXPECT_EQ(dialogs.passwordRequests.size(), 3);
+    EXPECT_EQ(dialogs.passwordRequests.constLast(), std::make_pair(pptx, false));
+    EXPECT_FALSE(dialogs.texts().filter(QStringLiteral("%1: it is protected by a password.").arg(pptx)).isEmpty());
     EXPECT_TRUE(waitUntilGone(5000));
 }
 

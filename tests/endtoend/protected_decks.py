@@ -11,6 +11,7 @@ script is kept as it was made, in Debian 13, from the three-slide test deck:
   msoffcrypto-tool -e -p "Kestrel 2026 ü" three-slides-one-hidden.pptx protected.pptx
 """
 import os
+import signal
 import subprocess
 import sys
 import tempfile
@@ -32,9 +33,13 @@ def prop(name, value):
 
 with tempfile.TemporaryDirectory() as profile:
     pipe = "pradelux-protected-%d" % os.getpid()
+    # A group of its own, ended whole: LibreOffice's launcher leaves
+    # soffice.bin running behind it, holding the test's output open.
     office = subprocess.Popen(["soffice", "--headless", "--invisible", "--norestore",
                                "-env:UserInstallation=" + uno.systemPathToFileUrl(profile),
-                               "--accept=pipe,name=%s;urp;" % pipe])
+                               "--accept=pipe,name=%s;urp;" % pipe],
+                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              start_new_session=True)
     try:
         local = uno.getComponentContext()
         resolver = local.ServiceManager.createInstanceWithContext("com.sun.star.bridge.UnoUrlResolver", local)
@@ -51,5 +56,15 @@ with tempfile.TemporaryDirectory() as profile:
                             (prop("FilterName", "impress8"), prop("Password", password)))
         document.close(True)
     finally:
-        office.kill()
+        try:
+            os.killpg(office.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
         office.wait()
+        # Until soffice.bin, in the same group, has gone too.
+        for _ in range(100):
+            try:
+                os.killpg(office.pid, 0)
+            except ProcessLookupError:
+                break
+            time.sleep(0.05)

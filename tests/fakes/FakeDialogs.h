@@ -7,6 +7,7 @@
 #include <QList>
 #include <QStringList>
 #include <functional>
+#include <optional>
 
 namespace pradelux::test {
 
@@ -37,12 +38,19 @@ public:
     QStringList inputAnswers; // answers of input boxes, in order; empty when none left
     QList<QStringList> fileAnswers;
     QStringList folderAnswers;
-    std::function<void(const ShownBox&)> onBox; // runs while a box is "open"
+    std::function<void(const ShownBox&)> onBox;       // runs while a box is "open"
+    QList<std::optional<QString>> passwordAnswers;    // typed in, in order; skipped when none left
+    QList<std::pair<QString, bool>> passwordRequests; // presentation, again
 
     QStringList openFiles(const OpenFileRequest& request) override
     {
         fileRequests.append(request);
         return fileAnswers.isEmpty() ? QStringList() : fileAnswers.takeFirst();
+    }
+    std::optional<QString> askPassword(const QString& presentation, bool again) override
+    {
+        passwordRequests.append({presentation, again});
+        return passwordAnswers.isEmpty() ? std::nullopt : passwordAnswers.takeFirst();
     }
     QString browseForFolder(const QString& prompt, const QString& startFolder) override
     {
