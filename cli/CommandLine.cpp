@@ -87,16 +87,23 @@ int shareOf(const QString& path, int shares)
 // or NUL-separated.
 // rest: when given, the entries after the first empty one (a job's
 // passwords, after its rows).
-std::optional<QStringList> readList(const QString& from, bool null, QStringList* rest = nullptr)
+// What a file of the command line's holds (the standard input for "-").
+std::optional<QByteArray> readInput(const QString& from)
 {
     QFile file;
     const bool opened = from == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
                                                    : (file.setFileName(from), file.open(QIODevice::ReadOnly));
-    if (!opened)
+    return opened ? std::optional<QByteArray>(file.readAll()) : std::nullopt;
+}
+
+std::optional<QStringList> readList(const QString& from, bool null, QStringList* rest = nullptr)
+{
+    const std::optional<QByteArray> listed = readInput(from);
+    if (!listed)
         return std::nullopt;
     QStringList paths;
     QStringList* into = &paths;
-    for (const QByteArray& entry : file.readAll().split(null ? '\0' : '\n')) {
+    for (const QByteArray& entry : listed->split(null ? '\0' : '\n')) {
         const QByteArray path = null ? entry : entry.trimmed();
         if (path.isEmpty() && rest && null)
             into = rest;
@@ -110,18 +117,18 @@ std::optional<QStringList> readList(const QString& from, bool null, QStringList*
 // (and a carriage return before it) is not the password's.
 std::optional<QStringList> readPasswords(const QString& from)
 {
-    QFile file;
-    const bool opened = from == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
-                                                   : (file.setFileName(from), file.open(QIODevice::ReadOnly));
-    if (!opened)
+    std::optional<QByteArray> given = readInput(from);
+    if (!given)
         return std::nullopt;
     QStringList passwords;
-    for (QByteArray line : file.readAll().split('\n')) {
+    for (QByteArray line : given->split('\n')) {
         if (line.endsWith('\r'))
             line.chop(1);
         if (!line.isEmpty())
             passwords << QString::fromUtf8(line);
+        line.fill('\0');
     }
+    given->fill('\0');
     return passwords;
 }
 

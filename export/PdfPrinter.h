@@ -100,14 +100,20 @@ inline void RecordStandIns(const QString& pdf, const QList<StandInFont>& standIn
                static_cast<size_t>(value.size()), 0);
 }
 
+// The value of pdf's attribute, at most most bytes; empty when it has none.
+inline QByteArray RecordedValue(const QString& pdf, const char* attribute, qsizetype most)
+{
+    QByteArray value(most, '\0');
+    const ssize_t size =
+        ::getxattr(QFile::encodeName(pdf).constData(), attribute, value.data(), static_cast<size_t>(value.size()));
+    return value.left(qMax<ssize_t>(0, size));
+}
+
 // What was recorded with pdf; nothing when nothing was.
 inline QList<StandInFont> RecordedStandIns(const QString& pdf)
 {
-    QByteArray value(4096, '\0');
-    const ssize_t size = ::getxattr(QFile::encodeName(pdf).constData(), kStandInsAttribute, value.data(),
-                                    static_cast<size_t>(value.size()));
     QList<StandInFont> standIns;
-    for (const QByteArray& line : value.left(qMax<ssize_t>(0, size)).split('\n')) {
+    for (const QByteArray& line : RecordedValue(pdf, kStandInsAttribute, 4096).split('\n')) {
         const QList<QByteArray> names = line.split('\t');
         if (names.size() == 2)
             standIns.append({QString::fromUtf8(names[0]), QString::fromUtf8(names[1])});
@@ -133,11 +139,8 @@ inline void RecordLacking(const QString& pdf, const QList<char32_t>& lacking)
 
 inline QList<char32_t> RecordedLacking(const QString& pdf)
 {
-    QByteArray value(1024, '\0');
-    const ssize_t size = ::getxattr(QFile::encodeName(pdf).constData(), kLackingAttribute, value.data(),
-                                    static_cast<size_t>(value.size()));
     QList<char32_t> lacking;
-    for (const QByteArray& code : value.left(qMax<ssize_t>(0, size)).split(' ')) {
+    for (const QByteArray& code : RecordedValue(pdf, kLackingAttribute, 1024).split(' ')) {
         bool ok = false;
         const uint c = code.toUInt(&ok, 16);
         if (ok && c > 0x20 && c <= 0x10ffff)

@@ -145,6 +145,8 @@ QList<char32_t> lackingLetters(const Poppler::Document& document)
     qsizetype read = 0;
     for (int i = 0; g_installed && i < document.numPages() && read < kMostRead; ++i) {
         const std::unique_ptr<Poppler::Page> page(document.page(i));
+        // Poppler's text in the order it is drawn leaves out letters drawn
+        // as LibreOffice draws those that no font has.
         const QString text = page ? page->text(QRectF()) : QString();
         read += text.size();
         for (const char32_t c : text.toUcs4())
