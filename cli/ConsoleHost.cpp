@@ -288,9 +288,8 @@ void ConsoleHost::writeReport(const Line& line)
         QJsonArray letters;
         for (const char32_t c : line.lacking) {
             const LetterScript where = ScriptOf(c);
-            QJsonObject letter{
-                {QStringLiteral("letter"), QString::fromUcs4(&c, 1)},
-                {QStringLiteral("code"), QStringLiteral("U+%1").arg(uint(c), 4, 16, QLatin1Char('0')).toUpper()}};
+            QJsonObject letter{{QStringLiteral("letter"), QString::fromUcs4(&c, 1)},
+                               {QStringLiteral("code"), LetterCode(c)}};
             if (!where.script.isEmpty()) {
                 letter.insert(QStringLiteral("script"), where.script);
                 letter.insert(QStringLiteral("package"), where.package);

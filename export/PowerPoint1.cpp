@@ -82,14 +82,13 @@ bool PowerPoint1::DoPPT(const QString& presentationPath, const QString& outputPa
             // the run has, or is given, until one opens it.
             if (!m_services.passwords || !protectedOne.description().endsWith(failure::kProtectedByPassword + '.'))
                 throw;
+            // The row fails as the last Open said: protected, or none of
+            // the passwords opens it.
+            Failure last = protectedOne;
             for (int attempt = 0;; ++attempt) {
                 const std::optional<QString> passwords = m_services.passwords(presentationPath, attempt);
                 if (!passwords)
-                    throw attempt == 0
-                        ? protectedOne
-                        : Failure(protectedOne.number(),
-                                  QStringLiteral("PowerPoint can't open %1: %2, and %3.")
-                                      .arg(presentationPath, failure::kProtectedByPassword, failure::kNoPasswordOpens));
+                    throw last;
                 try {
                     presentations->call(QStringLiteral("Open"), {Argument{presentationPath, QStringLiteral("fileName")},
                                                                  Argument{*passwords, QStringLiteral("Passwords")}});
@@ -97,6 +96,7 @@ bool PowerPoint1::DoPPT(const QString& presentationPath, const QString& outputPa
                 } catch (const Failure& wrong) {
                     if (!wrong.description().contains(failure::kNoPasswordOpens))
                         throw;
+                    last = wrong;
                 }
             }
         }

@@ -118,11 +118,12 @@ constexpr Block kBlocks[] = {
     {0x20000, 0x3134f, "Chinese", "fonts-noto-cjk"},
 };
 
-QString codeOf(char32_t letter)
+} // namespace
+
+QString LetterCode(char32_t letter)
 {
     return QStringLiteral("U+%1").arg(static_cast<uint>(letter), 4, 16, QLatin1Char('0')).toUpper();
 }
-} // namespace
 
 LetterScript ScriptOf(char32_t letter)
 {
@@ -137,7 +138,7 @@ QString LackingWarning(const QList<char32_t>& lacking)
 {
     const auto told = [](char32_t letter, bool package) {
         const LetterScript where = ScriptOf(letter);
-        QString text = codeOf(letter);
+        QString text = LetterCode(letter);
         if (!where.script.isEmpty())
             text += QStringLiteral(" (") + where.script +
                     (package ? QStringLiteral("; ") + where.package + QStringLiteral(" has it") : QString()) +

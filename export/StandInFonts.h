@@ -32,6 +32,8 @@ struct LetterScript
     QString package;
 };
 LetterScript ScriptOf(char32_t letter);
+// How a letter is named by its code point: "U+0F00".
+QString LetterCode(char32_t letter);
 
 // What is said of a presentation with letters that no installed font has:
 // "no installed font has U+0F00 (Tibetan; fonts-noto-core has it): it
