@@ -47,8 +47,13 @@ qint64 UnpackLimit();
 // anything but a regular file is NotRegular.
 FileKind InspectPresentationFile(int fd, qint64 unpackLimit);
 // The same in a process of its own that is stopped after timeoutMs
-// (TookTooLong), so that no file can hold up the application for longer.
-FileKind InspectPresentationApart(int fd, qint64 unpackLimit, int timeoutMs);
+// (TookTooLong), so that no file can hold up the application for longer. The
+// process may read fd and write its answer, within bounds of memory and
+// processor time; a check that tries anything else is killed, and the file
+// is Damaged, as one that could not be read to the end. check: the check
+// that runs there.
+using FileCheck = FileKind (*)(int fd, qint64 unpackLimit);
+FileKind InspectPresentationApart(int fd, qint64 unpackLimit, int timeoutMs, FileCheck check = InspectPresentationFile);
 // The same for the file's bytes.
 FileKind InspectPresentationData(const QByteArray& data, qint64 unpackLimit);
 

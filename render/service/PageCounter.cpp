@@ -10,6 +10,7 @@
 // has: LibreOffice prints those as empty boxes and keeps the letters in the
 // text, so nothing else a reader checks would tell.
 #include "Channel.h"
+#include "Confinement.h"
 #include "ProcessTree.h"
 #include "Protocol.h"
 #include "Service.h"
@@ -25,28 +26,10 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <seccomp.h>
 #include <set>
-#include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-// Built with the sanitizers (the tests' build): their shadow memory takes
-// terabytes of address space, so no bound on it can be set, and their check
-// of an object's type writes to a pipe of its own to see whether memory can
-// be read.
-#if defined(__SANITIZE_ADDRESS__)
-#define PRADELUX_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define PRADELUX_SANITIZED 1
-#endif
-#endif
-#ifndef PRADELUX_SANITIZED
-#define PRADELUX_SANITIZED 0
-#endif
 
 namespace pradelux::render::service {
 
@@ -60,46 +43,11 @@ const char kTiny[] = "%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n2 0 
                      "1>>endobj\n3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 10 10]>>endobj\ntrailer<</Root 1 0 "
                      "R>>\n%%EOF\n";
 
-bool bound(int resource, rlim_t value)
-{
-    const rlimit limit{value, value};
-    return ::setrlimit(resource, &limit) == 0;
-}
-
 // What the count may still do: read what it has open, use memory, write to
 // its standard output and error, and end.
 bool contain()
 {
-    if ((!PRADELUX_SANITIZED && !bound(RLIMIT_AS, rlim_t(2) << 30)) || !bound(RLIMIT_CPU, 30) ||
-        !bound(RLIMIT_CORE, 0) || ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
-        return false;
-    scmp_filter_ctx filter = ::seccomp_init(SCMP_ACT_ERRNO(EPERM));
-    if (!filter)
-        return false;
-    bool ok = true;
-    const char* const allowed[] = {
-        "read",         "pread64",        "readv",         "lseek",        "fstat",        "newfstatat",
-        "statx",        "mmap",           "munmap",        "mremap",       "mprotect",     "brk",
-        "madvise",      "futex",          "exit",          "exit_group",   "rt_sigreturn", "rt_sigprocmask",
-        "rt_sigaction", "sigaltstack",    "clock_gettime", "clock_getres", "gettimeofday", "getpid",
-        "gettid",       "getrandom",      "close",         "fcntl",        "sched_yield",  "nanosleep",
-        "rseq",         "restart_syscall"};
-    for (const char* name : allowed) {
-        const int call = ::seccomp_syscall_resolve_name(name);
-        if (call >= 0)
-            ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0) == 0;
-    }
-    if (PRADELUX_SANITIZED) {
-        for (const char* name : {"pipe", "pipe2", "write"}) {
-            const int call = ::seccomp_syscall_resolve_name(name);
-            ok = ok && (call < 0 || ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0) == 0);
-        }
-    }
-    for (const scmp_datum_t fd : {scmp_datum_t(STDOUT_FILENO), scmp_datum_t(STDERR_FILENO)})
-        ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(write), 1, SCMP_A0(SCMP_CMP_EQ, fd)) == 0;
-    ok = ok && ::seccomp_load(filter) == 0;
-    ::seccomp_release(filter);
-    return ok;
+    return platform::Confine({{}, {STDOUT_FILENO, STDERR_FILENO}, rlim_t(2) << 30, 30, platform::Confinement::Refused});
 }
 
 // Every letter of every installed font, gathered once by the server before

@@ -108,7 +108,9 @@ TEST_F(ExportRunGuiTest, SlidesPastEveryPresentationsLastAreSaidBeforeAnythingRu
     const QString deck = config.path(QStringLiteral("three.fodp"));
     ASSERT_TRUE(test::writeFile(deck, {},
                                 "<?xml version=\"1.0\"?><office:document office:mimetype=\"application/"
-                                "vnd.oasis.opendocument.presentation\"><office:body><office:presentation>"
+                                "vnd.oasis.opendocument.presentation\" "
+                                "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+                                "xmlns:draw=\"urn:oasis:names:tc:opendocument:xmlns:drawing:1.0\"><office:body><office:presentation>"
                                 "<draw:page/><draw:page/><draw:page/></office:presentation></office:body>"
                                 "</office:document>"));
     for (const auto& [ranges, runs] : {std::pair{"2,4-5", false}, {"3-9", true}}) {

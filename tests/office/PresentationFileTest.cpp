@@ -7,11 +7,19 @@
 using namespace pradelux::office;
 
 namespace {
+const QByteArray kNamespaces = "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+                               "xmlns:draw=\"urn:oasis:names:tc:opendocument:xmlns:drawing:1.0\" "
+                               "xmlns:style=\"urn:oasis:names:tc:opendocument:xmlns:style:1.0\" "
+                               "xmlns:presentation=\"urn:oasis:names:tc:opendocument:xmlns:presentation:1.0\" "
+                               "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" "
+                               "xmlns:xlink=\"http://www.w3.org/1999/xlink\"";
+
 QByteArray flat(const QByteArray& body)
 {
     return "<?xml version=\"1.0\"?>\n<office:document office:mimetype=\"application/vnd.oasis.opendocument."
-           "presentation\"><office:body><office:presentation>" +
-           body + "</office:presentation></office:body></office:document>\n";
+           "presentation\" " +
+           kNamespaces + "><office:body><office:presentation>" + body +
+           "</office:presentation></office:body></office:document>\n";
 }
 } // namespace
 

@@ -1,0 +1,229 @@
+// What the file check says of packages made for each verdict, and the
+// process it runs in, which a check that reaches for anything but its file
+// does not survive.
+#include "PresentationFile.h"
+
+#include <QFile>
+#include <QTemporaryFile>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace pradelux::office;
+
+namespace {
+QByteArray le(quint64 value, int bytes)
+{
+    QByteArray out;
+    for (int i = 0; i < bytes; ++i)
+        out += char((value >> (8 * i)) & 0xFF);
+    return out;
+}
+
+quint32 crc32Of(const QByteArray& data)
+{
+    quint32 crc = 0xFFFFFFFF;
+    for (const char c : data) {
+        crc ^= static_cast<uchar>(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    return ~crc;
+}
+
+struct Part
+{
+    QByteArray name;
+    QByteArray data;
+    bool deflated = false; // as one stored block of deflate, which needs no compressor
+};
+
+enum class Fault { None, WrongCrc, SecondPartOverFirst, Zip64 };
+
+QByteArray zipOf(const QList<Part>& parts, Fault fault = Fault::None)
+{
+    QByteArray body;
+    QByteArray directory;
+    QList<qint64> offsets;
+    for (const Part& p : parts) {
+        const QByteArray packed =
+            p.deflated ? "\x01" + le(p.data.size(), 2) + le(~p.data.size() & 0xFFFF, 2) + p.data : p.data;
+        const quint32 crc = crc32Of(p.data) ^ (fault == Fault::WrongCrc ? 1 : 0);
+        const QByteArray sizes = le(crc, 4) + le(packed.size(), 4) + le(p.data.size(), 4) + le(p.name.size(), 2);
+        const qint64 offset = fault == Fault::SecondPartOverFirst && !offsets.isEmpty() ? offsets[0] : body.size();
+        offsets << offset;
+        body += le(0x04034b50, 4) + le(20, 2) + le(0, 2) + le(p.deflated ? 8 : 0, 2) + le(0, 4) + sizes + le(0, 2) +
+                p.name + packed;
+        directory += le(0x02014b50, 4) + le(20, 2) + le(20, 2) + le(0, 2) + le(p.deflated ? 8 : 0, 2) + le(0, 4) +
+                     sizes + le(0, 2) + le(0, 2) + le(0, 2) + le(0, 2) + le(0, 4) + le(offset, 4) + p.name;
+    }
+    const qint64 at = body.size();
+    QByteArray tail;
+    if (fault == Fault::Zip64) {
+        const qint64 record = at + directory.size();
+        tail = le(0x06064b50, 4) + le(44, 8) + le(45, 2) + le(45, 2) + le(0, 8) + le(parts.size(), 8) +
+               le(parts.size(), 8) + le(directory.size(), 8) + le(at, 8) + le(0x07064b50, 4) + le(0, 4) +
+               le(record, 8) + le(1, 4) + le(0x06054b50, 4) + le(0, 4) + le(0xFFFF, 2) + le(0xFFFF, 2) +
+               le(0xFFFFFFFF, 4) + le(0xFFFFFFFF, 4) + le(0, 2);
+    } else {
+        tail = le(0x06054b50, 4) + le(0, 4) + le(parts.size(), 2) + le(parts.size(), 2) + le(directory.size(), 4) +
+               le(at, 4) + le(0, 2);
+    }
+    return body + directory + tail;
+}
+
+const QByteArray kOdfNamespaces = "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+                                  "xmlns:xlink=\"http://www.w3.org/1999/xlink\"";
+
+QByteArray odp(const QByteArray& presentation, bool encrypted = false)
+{
+    QList<Part> parts{{"mimetype", "application/vnd.oasis.opendocument.presentation"},
+                      {"content.xml",
+                       "<?xml version=\"1.0\"?><office:document-content " + kOdfNamespaces +
+                           "><office:body><office:presentation>" + presentation +
+                           "</office:presentation></office:body></office:document-content>",
+                       true}};
+    if (encrypted)
+        parts << Part{"META-INF/manifest.xml", "<manifest><file-entry><encryption-data/></file-entry></manifest>",
+                      true};
+    return zipOf(parts);
+}
+
+QByteArray pptx(const QByteArray& prefix, const QByteArray& uri, int slides, Fault fault = Fault::None)
+{
+    QByteArray ids;
+    for (int i = 0; i < slides; ++i)
+        ids += "<" + prefix + "sldId id=\"" + QByteArray::number(256 + i) + "\"/>";
+    const QByteArray colon = prefix.isEmpty() ? "" : ":" + prefix.chopped(1);
+    return zipOf({{"ppt/presentation.xml",
+                   "<?xml version=\"1.0\"?><" + prefix + "presentation xmlns" + colon + "=\"" + uri + "\"><" + prefix +
+                       "sldIdLst>" + ids + "</" + prefix + "sldIdLst></" + prefix + "presentation>",
+                   true},
+                  {"ppt/slides/_rels/slide1.xml.rels",
+                   "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                   "<Relationship Id=\"r1\" TargetMode=\"External\" Type=\"http://x/image\" Target=\"&#x2e;&#x2e;/"
+                   "far.png\"/><Relationship Id=\"r2\" Target=\"in.png\" Type=\"http://x/image\"/></Relationships>"}},
+                 fault);
+}
+
+const QByteArray kTransitional = "http://schemas.openxmlformats.org/presentationml/2006/main";
+const QByteArray kDrawing = "urn:oasis:names:tc:opendocument:xmlns:drawing:1.0";
+} // namespace
+
+// Each verdict, from packages made for it: slides counted by their
+// namespace, whatever the prefix; links with references decoded; pages in
+// comments and CDATA not counted; and the faults a package can have.
+TEST(FileCheck, PackagesGetTheVerdictTheirBytesEarn)
+{
+    const QByteArray page = "<d:page xmlns:d=\"" + kDrawing + "\"/>";
+    const QByteArray far = "<d:image xmlns:d=\"" + kDrawing + "\" xlink:href=\"&#x2e;&#x2e;/p&#105;c.png\"/>";
+    const QByteArray good = odp(page + page);
+    QFile protectedPptx(QStringLiteral(PRADELUX_SOURCE_DIR "/tests/endtoend/protected.pptx"));
+    ASSERT_TRUE(protectedPptx.open(QIODevice::ReadOnly));
+    const struct
+    {
+        const char* what;
+        QByteArray bytes;
+        FileKind::Verdict verdict;
+        int slides;
+        QString why = {};
+        QStringList links = {};
+    } cases[] = {
+        {"the drawing namespace under another prefix", good, FileKind::Presentation, 2},
+        {"a picture beside it named by character references",
+         odp(page + far),
+         FileKind::Presentation,
+         1,
+         {},
+         {"pic.png"}},
+        {"pages in a comment and in CDATA", odp(page + "<!-- <draw:page/> --><![CDATA[<draw:page/>]]>"),
+         FileKind::Presentation, 1},
+        {"a page in an unknown namespace", odp(page + "<d:page xmlns:d=\"urn:elsewhere\"/>"), FileKind::Presentation,
+         1},
+        {"XML that breaks off into nonsense", odp(page + "<d:page </>"), FileKind::Presentation, -1},
+        {"slide ids, transitional", pptx("p:", kTransitional, 3), FileKind::Presentation, 3, {}, {"../far.png"}},
+        {"slide ids in the default namespace",
+         pptx("", kTransitional, 2),
+         FileKind::Presentation,
+         2,
+         {},
+         {"../far.png"}},
+        {"slide ids, strict",
+         pptx("x:", "http://purl.oclc.org/ooxml/presentationml/main", 4),
+         FileKind::Presentation,
+         4,
+         {},
+         {"../far.png"}},
+        {"slide ids of another namespace",
+         pptx("p:", "urn:elsewhere", 3),
+         FileKind::Presentation,
+         0,
+         {},
+         {"../far.png"}},
+        {"zip64", pptx("p:", kTransitional, 5, Fault::Zip64), FileKind::Presentation, 5, {}, {"../far.png"}},
+        {"a part whose checksum is wrong", pptx("p:", kTransitional, 1, Fault::WrongCrc), FileKind::Damaged, -1,
+         "parts of it do not match their checksums"},
+        {"two parts in the same bytes", pptx("p:", kTransitional, 1, Fault::SecondPartOverFirst), FileKind::Damaged, -1,
+         "the part \"ppt/presentation.xml\" and the part \"ppt/slides/_rels/slide1.xml.rels\" overlap"},
+        {"cut short", good.first(good.size() - 30), FileKind::Damaged, -1, "it is cut short"},
+        {"an encrypted OpenDocument package", odp(page, true), FileKind::Protected, -1},
+        {"a compound file that holds an encrypted package", protectedPptx.readAll(), FileKind::Protected, -1},
+        {"a text document", zipOf({{"mimetype", "application/vnd.oasis.opendocument.text"}}), FileKind::NotPresentation,
+         -1},
+    };
+    for (const auto& c : cases) {
+        const FileKind kind = InspectPresentationData(c.bytes, 1 << 20);
+        EXPECT_EQ(kind.verdict, c.verdict) << c.what;
+        EXPECT_EQ(kind.slides, c.slides) << c.what;
+        EXPECT_EQ(kind.why, c.why) << c.what;
+        EXPECT_EQ(kind.links, c.links) << c.what;
+    }
+    EXPECT_EQ(InspectPresentationData(good, 100).why, "it unpacks to more than 0 MiB");
+}
+
+namespace {
+FileKind opensAFile(int, qint64)
+{
+    const int fd = ::open("/etc/hostname", O_RDONLY | O_CLOEXEC);
+    return {FileKind::Presentation, QString::number(fd)};
+}
+FileKind opensASocket(int, qint64)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    return {FileKind::Presentation, QString::number(fd)};
+}
+FileKind writesToTheTerminal(int, qint64)
+{
+    (void)!::write(STDOUT_FILENO, "x", 1);
+    return {FileKind::Presentation, {}};
+}
+FileKind readsAnotherDescriptor(int, qint64)
+{
+    struct stat st;
+    return {::fstat(STDERR_FILENO, &st) == 0 ? FileKind::Presentation : FileKind::NotRegular, {}};
+}
+} // namespace
+
+// The check runs where it may read its file and write its answer and
+// nothing else: the real check of a real package gets its answer out; one
+// that opens a file or a socket, or writes or looks elsewhere, is killed
+// before it can, and the file is one that could not be read.
+TEST(FileCheck, RunsWhereReachingForAnythingButItsFileKillsIt)
+{
+    QTemporaryFile file;
+    ASSERT_TRUE(file.open());
+    file.write(pptx("p:", kTransitional, 3));
+    file.flush();
+    const FileKind real = InspectPresentationApart(file.handle(), 1 << 20, 20000);
+    EXPECT_EQ(real.verdict, FileKind::Presentation);
+    EXPECT_EQ(real.slides, 3);
+    EXPECT_EQ(real.links, QStringList{"../far.png"});
+    for (const FileCheck check : {opensAFile, opensASocket, writesToTheTerminal, readsAnotherDescriptor}) {
+        const FileKind kind = InspectPresentationApart(file.handle(), 1 << 20, 20000, check);
+        EXPECT_EQ(kind.verdict, FileKind::Damaged) << kind.why.toStdString();
+        EXPECT_EQ(kind.why, "it could not be read to the end");
+    }
+}
