@@ -19,6 +19,16 @@ bool isPresentationMl(QStringView uri)
     return uri == u"http://schemas.openxmlformats.org/presentationml/2006/main" ||
            uri == u"http://purl.oclc.org/ooxml/presentationml/main";
 }
+// PowerPoint's automatic numbers that are digits, Latin letters or Roman
+// numerals.
+bool numberedInAscii(QStringView type)
+{
+    for (const char* ascii : {"arabicPeriod", "arabicParen", "arabicPlain", "alpha", "roman"}) {
+        if (type.startsWith(QLatin1StringView(ascii)))
+            return true;
+    }
+    return false;
+}
 constexpr QLatin1StringView kXlink("http://www.w3.org/1999/xlink");
 constexpr QStringView kRelationships = u"http://schemas.openxmlformats.org/package/2006/relationships";
 } // namespace
@@ -31,7 +41,25 @@ void AddLinks(QStringList& links, const QStringList& more)
     }
 }
 
-DeckXml::DeckXml(Part part) : m_part(part)
+void DeckLetters::add(QStringView text)
+{
+    for (const char32_t c : text.toUcs4()) {
+        if (c < 0x80 || !m_known)
+            continue;
+        m_seen.insert(c);
+        if (qsizetype(m_seen.size()) > kMost)
+            unknown();
+    }
+}
+
+std::optional<QList<char32_t>> DeckLetters::letters() const
+{
+    if (!m_known)
+        return std::nullopt;
+    return QList<char32_t>(m_seen.begin(), m_seen.end());
+}
+
+DeckXml::DeckXml(Part part, DeckLetters* letters) : m_part(part), m_letters(letters)
 {
     m_reader.setNamespaceProcessing(true);
 }
@@ -42,11 +70,16 @@ void DeckXml::feed(QByteArrayView piece)
         return;
     m_reader.addData(piece.toByteArray());
     while (!m_reader.atEnd()) {
-        if (m_reader.readNext() == QXmlStreamReader::StartElement)
+        const QXmlStreamReader::TokenType token = m_reader.readNext();
+        if (token == QXmlStreamReader::StartElement)
             take();
+        else if (token == QXmlStreamReader::Characters && m_letters)
+            m_letters->add(m_reader.text());
     }
     // The reader stops where a piece ends and goes on with the next.
     m_broken = m_reader.hasError() && m_reader.error() != QXmlStreamReader::PrematureEndOfDocumentError;
+    if (m_broken && m_letters)
+        m_letters->unknown();
 }
 
 void DeckXml::take()
@@ -54,6 +87,20 @@ void DeckXml::take()
     const QStringView uri = m_reader.namespaceUri();
     const QStringView name = m_reader.name();
     const QXmlStreamAttributes attributes = m_reader.attributes();
+    if (m_letters) {
+        // The names of fonts and shapes print nothing.
+        for (const QXmlStreamAttribute& attribute : attributes) {
+            const QStringView what = attribute.name();
+            if (what != u"typeface" && what != u"name" && !what.contains(u"font"))
+                m_letters->add(attribute.value());
+        }
+        // Pictures kept in the XML itself may be metafiles that draw text;
+        // numbering PowerPoint makes of letters it does not hold (Chinese,
+        // Hebrew, Thai numbers, digits of full width).
+        if (name == u"binary-data" ||
+            (name == u"buAutoNum" && !numberedInAscii(attributes.value(QLatin1StringView("type")))))
+            m_letters->unknown();
+    }
     switch (m_part) {
     case Part::Content:
         if (name == u"page" && isDrawing(uri)) {
@@ -67,6 +114,8 @@ void DeckXml::take()
     case Part::SlideList:
         if (name == u"sldId" && isPresentationMl(uri))
             ++m_count;
+        break;
+    case Part::Text:
         break;
     case Part::Relationships:
         if (name == u"Relationship" && uri == kRelationships &&

@@ -5,10 +5,32 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <QList>
 #include <QStringList>
 #include <QXmlStreamReader>
 
+#include <optional>
+#include <set>
+
 namespace pradelux::office {
+
+// The letters beyond ASCII that a deck's XML holds, in its text and in its
+// attributes' values (bullets, numbering, the names of its fonts), each
+// once; not known once a part that draws letters of its own is met, or more
+// than kMost of them.
+class DeckLetters
+{
+public:
+    static constexpr qsizetype kMost = 256;
+    void add(QStringView text);
+    // A part whose letters are not read: a metafile, a drawing, an object.
+    void unknown() { m_known = false; }
+    std::optional<QList<char32_t>> letters() const;
+
+private:
+    std::set<char32_t> m_seen;
+    bool m_known = true;
+};
 
 class DeckXml
 {
@@ -22,8 +44,11 @@ public:
         SlideList,
         // A relationships part: the targets of external picture relationships.
         Relationships,
+        // Any other part that may print letters (slides, masters, charts).
+        Text,
     };
-    explicit DeckXml(Part part);
+    // letters, when given, gathers the letters of the part.
+    explicit DeckXml(Part part, DeckLetters* letters = nullptr);
 
     void feed(QByteArrayView piece);
     // The elements counted so far: pages or slide ids.
@@ -37,6 +62,7 @@ private:
     void take();
 
     Part m_part;
+    DeckLetters* m_letters;
     QXmlStreamReader m_reader;
     int m_count = 0;
     QStringList m_links;

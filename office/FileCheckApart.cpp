@@ -4,6 +4,7 @@
 #include "PresentationFile.h"
 
 #include "Confinement.h"
+#include "DeckXml.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -27,10 +28,13 @@ FileKind notCheckable()
 }
 
 // The answer as it crosses the pipe: the verdict and the slides, the reason,
-// then each link after a NUL (which neither holds).
+// the letters ("?" when not known), then each link, each after a NUL (which
+// none holds).
 QByteArray answerOf(const FileKind& kind)
 {
-    QByteArray answer = char('0' + kind.verdict) + QByteArray::number(kind.slides) + '|' + kind.why.toUtf8();
+    QByteArray answer =
+        char('0' + kind.verdict) + QByteArray::number(kind.slides) + '|' + kind.why.toUtf8() + '\0' +
+        (kind.letters ? QString::fromUcs4(kind.letters->constData(), kind.letters->size()).toUtf8() : QByteArray("?"));
     for (const QString& link : kind.links)
         answer += '\0' + link.toUtf8();
     return answer;
@@ -44,10 +48,20 @@ FileKind kindOf(const QByteArray& answer)
     if (answer.isEmpty() || answer[0] < '0' || answer[0] > '0' + FileKind::Protected || !counted)
         return notCheckable();
     const QList<QByteArray> parts = answer.mid(bar + 1).split('\0');
+    if (parts.size() < 2)
+        return notCheckable();
     QStringList links;
-    for (qsizetype i = 1; i < parts.size() && links.size() < kLinksMax; ++i)
+    for (qsizetype i = 2; i < parts.size() && links.size() < kLinksMax; ++i)
         links << QString::fromUtf8(parts[i]);
-    return {static_cast<FileKind::Verdict>(answer[0] - '0'), QString::fromUtf8(parts[0]), slides, links};
+    std::optional<QList<char32_t>> letters;
+    if (parts[1] != "?") {
+        letters.emplace();
+        for (const uint c : QString::fromUtf8(parts[1]).toUcs4()) {
+            if (letters->size() < DeckLetters::kMost)
+                *letters << static_cast<char32_t>(c);
+        }
+    }
+    return {static_cast<FileKind::Verdict>(answer[0] - '0'), QString::fromUtf8(parts[0]), slides, links, letters};
 }
 } // namespace
 

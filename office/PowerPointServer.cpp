@@ -379,6 +379,7 @@ QVariant PowerPointServer::open(const QList<Named>& args)
     p.slides = kind.slides;
     // What it links to beside and below itself is shown to LibreOffice with it.
     p.links = LocalLinks(kind.links, QFileInfo(p.path).absolutePath());
+    p.letters = kind.letters;
     p.print.activePrinter = m_printers.defaultPrinter();
     p.passwords = passwords;
     m_presentations[id] = p;

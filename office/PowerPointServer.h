@@ -79,8 +79,9 @@ private:
     struct Presentation
     {
         QString path;
-        int slides = -1;   // as its file lists them; -1: not known
-        QStringList links; // the files it links to below its folder, relative to it
+        int slides = -1;                        // as its file lists them; -1: not known
+        QStringList links;                      // the files it links to below its folder, relative to it
+        std::optional<QList<char32_t>> letters; // beyond ASCII, when its check read them all
         // For one protected by a password: those it is opened with, kept
         // until it is closed, with the application.
         QStringList passwords;

@@ -51,13 +51,15 @@ FileKind inspect(Bytes& b, qint64 unpackLimit)
         if (head.startsWith("<?xml") || head.startsWith("<office:document"))
             kind = inspectFlat(head);
         if (kind.verdict == FileKind::Presentation) {
-            DeckXml content(DeckXml::Part::Content);
+            DeckLetters letters;
+            DeckXml content(DeckXml::Part::Content, &letters);
             b.stream(0, b.size(), [&](QByteArrayView piece) {
                 content.feed(piece);
                 return true;
             });
             kind.slides = content.broken() ? -1 : content.count();
             kind.links = content.links();
+            kind.letters = letters.letters();
         }
     }
     if (b.shrank())

@@ -71,6 +71,7 @@ RenderRequest PowerPointServer::requestFor(const Presentation& p, const PdfSetti
         request.slides = printoutput::SlidesText(p.print.ranges);
     request.isolated = officeoptions::IsolateRows(m_registry);
     request.passwords = p.passwords;
+    request.letters = p.letters;
     request.pdf = pdf;
     return request;
 }

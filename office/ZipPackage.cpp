@@ -12,6 +12,40 @@
 namespace pradelux::office {
 
 namespace {
+// Whether an XML part may print letters: not the package's own records, its
+// properties and settings, or a theme (which names a font for every script).
+bool mayPrintLetters(const QString& name)
+{
+    for (const char* apart : {"META-INF/", "docProps/", "customXml/", "ppt/theme/", "ppt/printerSettings/",
+                              "ppt/comments/", "Configurations2/"}) {
+        if (name.startsWith(QLatin1StringView(apart), Qt::CaseInsensitive))
+            return false;
+    }
+    for (const char* apart : {"[Content_Types].xml", "meta.xml", "settings.xml", "ppt/presProps.xml",
+                              "ppt/viewProps.xml", "ppt/tableStyles.xml", "ppt/commentAuthors.xml"}) {
+        if (name.compare(QLatin1StringView(apart), Qt::CaseInsensitive) == 0)
+            return false;
+    }
+    return true;
+}
+
+// Whether a part may draw letters that no XML of the deck holds: a metafile
+// or a drawing (they hold text of their own), an embedded object, or a part
+// of no known kind.
+bool drawsLettersOfItsOwn(const QString& name)
+{
+    if (name.endsWith(QLatin1Char('/')) || name == QLatin1String("mimetype"))
+        return false;
+    const QString last = name.section(QLatin1Char('/'), -1).toLower();
+    const QString kind = last.contains(QLatin1Char('.')) ? last.section(QLatin1Char('.'), -1) : QString();
+    for (const char* picture : {"png", "jpg", "jpeg", "gif", "bmp", "tif", "tiff",    "webp",  "rdf", "xml", "rels",
+                                "mp3", "mp4", "wav",  "m4a", "mov", "avi", "fntdata", "odttf", "ttf", "otf"}) {
+        if (kind == QLatin1StringView(picture))
+            return false;
+    }
+    return true;
+}
+
 // Inflates (or takes as stored) one entry and checks its size and CRC-32
 // without keeping what it unpacks, so a part that unpacks to gigabytes costs
 // time, not memory. Never unpacks more than the size the entry declares.
@@ -183,6 +217,7 @@ FileKind InspectZip(Bytes& b, qint64 unpackLimit)
     std::optional<DeckXml> content;
     std::optional<DeckXml> slideList;
     QStringList external;
+    DeckLetters letters;
     for (const Entry& e : entries) {
         if (e.name == QLatin1String("mimetype") && e.method == 0 && e.packedSize < 256)
             mimetype = b.at(e.data, static_cast<qint64>(e.packedSize)).trimmed();
@@ -204,12 +239,17 @@ FileKind InspectZip(Bytes& b, qint64 unpackLimit)
         }
         std::optional<DeckXml> relationships;
         DeckXml* reader = nullptr;
+        std::optional<DeckXml> text;
         if (e.name == QLatin1String("content.xml"))
-            reader = &content.emplace(DeckXml::Part::Content);
+            reader = &content.emplace(DeckXml::Part::Content, &letters);
         else if (e.name.compare(QLatin1String("ppt/presentation.xml"), Qt::CaseInsensitive) == 0)
             reader = &slideList.emplace(DeckXml::Part::SlideList);
         else if (e.name.endsWith(QLatin1String(".rels"), Qt::CaseInsensitive))
             reader = &relationships.emplace(DeckXml::Part::Relationships);
+        else if (e.name.endsWith(QLatin1String(".xml"), Qt::CaseInsensitive) && mayPrintLetters(e.name))
+            reader = &text.emplace(DeckXml::Part::Text, &letters);
+        else if (drawsLettersOfItsOwn(e.name))
+            letters.unknown();
         if (!entryIsWhole(b, e.data, static_cast<qint64>(e.packedSize), e.method, e.crc, e.size, reader))
             broken = true;
         if (relationships)
@@ -237,10 +277,14 @@ FileKind InspectZip(Bytes& b, qint64 unpackLimit)
             else if (href.contains(QLatin1Char(':')))
                 links << href;
         }
-        return {FileKind::Presentation, {}, content && !content->broken() ? content->count() : -1, links};
+        return {FileKind::Presentation,
+                {},
+                content && !content->broken() ? content->count() : -1,
+                links,
+                letters.letters()};
     }
     if (slideList)
-        return {FileKind::Presentation, {}, slideList->broken() ? -1 : slideList->count(), external};
+        return {FileKind::Presentation, {}, slideList->broken() ? -1 : slideList->count(), external, letters.letters()};
     return {FileKind::NotPresentation, {}};
 }
 

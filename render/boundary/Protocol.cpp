@@ -209,6 +209,31 @@ std::optional<Ready> Ready::read(const QByteArray& line)
     return Ready{o->value(kReady).toBool(), o->value(kError).toString()};
 }
 
+QByteArray CountAsk::line() const
+{
+    if (!letters)
+        return "count\n";
+    QByteArrayList codes;
+    for (const char32_t c : letters->first(qMin<qsizetype>(letters->size(), kMostDeckLetters)))
+        codes << QByteArray::number(c, 16).toUpper();
+    return "count letters" + (codes.isEmpty() ? QByteArray() : ' ' + codes.join(',')) + '\n';
+}
+
+std::optional<CountAsk> CountAsk::read(const QByteArray& line)
+{
+    if (line == "count\n")
+        return CountAsk{};
+    static const QRegularExpression kLine(
+        QStringLiteral("^count letters(?: ([0-9A-F]{1,6}(?:,[0-9A-F]{1,6}){0,%1}))?\n$").arg(kMostDeckLetters - 1));
+    const QRegularExpressionMatch match = kLine.match(QString::fromLatin1(line));
+    if (!match.hasMatch())
+        return std::nullopt;
+    QList<char32_t> letters;
+    for (const QString& code : match.captured(1).split(QLatin1Char(','), Qt::SkipEmptyParts))
+        letters << static_cast<char32_t>(code.toUInt(nullptr, 16));
+    return CountAsk{letters};
+}
+
 QByteArray PdfFacts::line() const
 {
     QByteArrayList letters;

@@ -120,6 +120,22 @@ struct PdfFacts
     static PdfFacts read(const QByteArray& line);
 };
 
+// What the page count is asked with a PDF: the letters beyond ASCII of the
+// deck it was printed from, when its file check read them all (at most
+// kMostDeckLetters), so that it reads the PDF's text only when one of them
+// is in no installed font; nothing known: it reads the text.
+inline constexpr int kMostDeckLetters = 256;
+struct CountAsk
+{
+    std::optional<QList<char32_t>> letters = std::nullopt;
+    // "count\n", or "count letters C,C...\n" (code points in hexadecimal,
+    // none for a deck of ASCII alone).
+    QByteArray line() const;
+    // Nothing unless line is one that line() writes.
+    static std::optional<CountAsk> read(const QByteArray& line);
+};
+inline constexpr qsizetype kCountAskMax = 16 + 7 * kMostDeckLetters;
+
 // How long the count of one PDF may take.
 inline constexpr int kCountMs = 60000;
 // A count's line is short.

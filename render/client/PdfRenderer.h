@@ -9,7 +9,9 @@
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+
 #include <functional>
+#include <optional>
 
 namespace pradelux::render::client {
 
@@ -32,6 +34,9 @@ struct RenderRequest
     // For a presentation protected by a password: those to open it with.
     // They go to the renderer and LibreOffice's load, and nowhere else.
     QStringList passwords = {};
+    // The letters beyond ASCII its file holds, when its check read them all:
+    // the page count reads the PDF's text only when one is in no font.
+    std::optional<QList<char32_t>> letters = std::nullopt;
 
     bool operator==(const RenderRequest&) const = default;
 };

@@ -116,7 +116,7 @@ RenderedPdf Renderer::render(const RenderRequest& request, const QString& workFo
         ThrowCrashed(request.presentation, crashed ? QStringLiteral("crashed")
                                                    : QStringLiteral("failed (exit status %1)").arg(process.exitCode()));
     }
-    return TakePdf(outFolder, QString(), request.presentation, PageCounterBeside(m_sandbox));
+    return TakePdf(outFolder, QString(), request.presentation, PageCounterBeside(m_sandbox), {request.letters});
 }
 
 } // namespace pradelux::render::client

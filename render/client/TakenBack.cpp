@@ -92,7 +92,8 @@ int copyOut(int from, qint64 size, const QString& folder)
 }
 } // namespace
 
-RenderedPdf TakePdf(const QString& folder, const QString& name, const QString& presentation, const QString& counter)
+RenderedPdf TakePdf(const QString& folder, const QString& name, const QString& presentation, const QString& counter,
+                    const CountAsk& ask)
 {
     // All the rendering wrote counts, not its PDF alone.
     if (TreeBytes(folder) > PdfSizeLimit())
@@ -107,10 +108,11 @@ RenderedPdf TakePdf(const QString& folder, const QString& name, const QString& p
     // never what it leads to.
     if (dir.get() >= 0 && !pdfName.isEmpty())
         ::unlinkat(dir.get(), pdfName.constData(), 0);
-    return TakePdfFrom(pdf, folder + QLatin1Char('/') + QFile::decodeName(pdfName), presentation, counter);
+    return TakePdfFrom(pdf, folder + QLatin1Char('/') + QFile::decodeName(pdfName), presentation, counter, ask);
 }
 
-RenderedPdf TakePdfFrom(int fd, const QString& path, const QString& presentation, const QString& counter)
+RenderedPdf TakePdfFrom(int fd, const QString& path, const QString& presentation, const QString& counter,
+                        const CountAsk& ask)
 {
     const Descriptor pdf(fd);
     struct stat st = {};
@@ -121,7 +123,7 @@ RenderedPdf TakePdfFrom(int fd, const QString& path, const QString& presentation
     if (st.st_size > PdfSizeLimit())
         ThrowTooLarge(presentation, PdfSizeLimit());
     const int copy = copyOut(pdf.get(), st.st_size, QFileInfo(path).path());
-    const PdfFacts facts = copy < 0 ? PdfFacts() : CountPages(copy, counter);
+    const PdfFacts facts = copy < 0 ? PdfFacts() : CountPages(copy, counter, ask);
     const int pages = facts.pages;
     auto file = std::make_shared<QFile>();
     if (copy >= 0)
@@ -145,16 +147,15 @@ public:
 
     // What the PDF at fd is; nothing when the server failed (it is stopped
     // then).
-    std::optional<PdfFacts> count(int fd, const QString& program)
+    std::optional<PdfFacts> count(int fd, const QString& program, const CountAsk& ask)
     {
         if (m_pid > 0 && (program != m_program || ::waitpid(m_pid, nullptr, WNOHANG) != 0))
             stop();
         if (m_pid <= 0 && !start(program))
             return std::nullopt;
-        // The PDF's descriptor goes to the server; the count comes back.
-        DescriptorMessage message;
-        message.carry(fd);
-        const QByteArray said = ::sendmsg(m_socket, message.header(), MSG_NOSIGNAL) == 1
+        // The PDF's descriptor goes to the server with what it is asked; the
+        // count comes back.
+        const QByteArray said = SendWith(m_socket, ask.line(), fd)
                                     ? ReadLineWithin(m_socket, kCountMs + 5000, kCountLineMax)
                                     : QByteArray();
         if (said.isEmpty()) {
@@ -220,7 +221,7 @@ QString PageCounterBeside(const QString& renderProgram)
     return QFileInfo(renderProgram).path() + QStringLiteral("/pradelux-pages");
 }
 
-PdfFacts CountPages(int fd, const QString& counter)
+PdfFacts CountPages(int fd, const QString& counter, const CountAsk& ask)
 {
     if (::lseek(fd, 0, SEEK_SET) != 0)
         return {};
@@ -229,7 +230,7 @@ PdfFacts CountPages(int fd, const QString& counter)
     const std::lock_guard<std::mutex> lock(serving);
     // A server that ended or hung is replaced once.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (const std::optional<PdfFacts> facts = server.count(fd, counter))
+        if (const std::optional<PdfFacts> facts = server.count(fd, counter, ask))
             return *facts;
     }
     return {};

@@ -25,6 +25,7 @@
 
 namespace pradelux::render::client {
 
+using boundary::CountAsk;
 using boundary::PdfFacts;
 
 // A PDF a renderer made, and its pages as they were counted outside.
@@ -43,18 +44,20 @@ struct RenderedPdf
 // Takes the PDF named name (empty: the one *.pdf there is) in folder, which
 // the rendering could write: checks it and the folder, copies it beside the
 // folder (and removes it there) and counts its pages with counter
-// (pradelux-pages). Throws a
+// (pradelux-pages), which reads its text only as ask says. Throws a
 // Failure naming the presentation when it is no whole PDF with pages, or the
 // folder holds more than the bound.
-RenderedPdf TakePdf(const QString& folder, const QString& name, const QString& presentation, const QString& counter);
+RenderedPdf TakePdf(const QString& folder, const QString& name, const QString& presentation, const QString& counter,
+                    const CountAsk& ask = {});
 // The same for a PDF open at fd (which is taken) whose name is gone, as the
 // kept renderer hands it back; path names where it was made, and the copy
 // goes beside it.
-RenderedPdf TakePdfFrom(int fd, const QString& path, const QString& presentation, const QString& counter);
+RenderedPdf TakePdfFrom(int fd, const QString& path, const QString& presentation, const QString& counter,
+                        const CountAsk& ask = {});
 // The pages of the PDF open at fd (read from its start), as counted by
 // counter (pradelux-pages), which is started once and kept; -1 for a
 // PDF that is cut short, damaged or locked, or a count that did not come.
-PdfFacts CountPages(int fd, const QString& counter);
+PdfFacts CountPages(int fd, const QString& counter, const CountAsk& ask = {});
 // The page counter beside the renderer's program.
 QString PageCounterBeside(const QString& renderProgram);
 } // namespace pradelux::render::client

@@ -298,8 +298,8 @@ RenderedPdf WarmRenderer::render(const RenderRequest& request, const QString& wo
                 ThrowWrongPassword(request.presentation);
             ThrowUnreadable(request.presentation);
         }
-        RenderedPdf rendered =
-            TakePdfFrom(answer.takeDescriptor(), output, request.presentation, PageCounterBeside(m_program));
+        RenderedPdf rendered = TakePdfFrom(answer.takeDescriptor(), output, request.presentation,
+                                           PageCounterBeside(m_program), {request.letters});
         rendered.standIns = said->standIns;
         return rendered;
     }

@@ -74,6 +74,10 @@ FcCharSet* installedLetters()
     return letters;
 }
 
+// How the server tells a count whether to read the PDF's text.
+constexpr char kReadText = 'T';
+constexpr char kPagesOnly = 'P';
+
 // Spaces, controls, joiners and marks that print nothing of their own, and
 // the private use area, where LibreOffice maps symbol fonts' letters itself.
 bool printsNothing(char32_t c)
@@ -82,6 +86,19 @@ bool printsNothing(char32_t c)
            (c >= 0x2028 && c <= 0x202f) || (c >= 0x205f && c <= 0x206f) || c == 0x3000 ||
            (c >= 0xd800 && c <= 0xf8ff) || (c >= 0xfe00 && c <= 0xfe0f) || c == 0xfeff ||
            (c >= 0xfff0 && c <= 0xfffd) || (c >= 0xe0000 && c <= 0xe01ef) || c >= 0xf0000;
+}
+
+// Whether a deck with these letters may print one that no installed font
+// has; not knowing them, it may.
+bool mayLack(const std::optional<QList<char32_t>>& letters)
+{
+    if (!letters || !g_installed)
+        return true;
+    for (const char32_t c : *letters) {
+        if (!printsNothing(c) && !FcCharSetHasChar(g_installed, c))
+            return true;
+    }
+    return false;
 }
 
 // The letters of the document's text that no installed font has, in the
@@ -130,7 +147,7 @@ bool markedTagged(QFile& device)
 
 // The pages of the PDF in device, every one of which Poppler can read (-1
 // for none, a locked one, or one that is cut short), and what it is.
-PdfFacts factsOf(QFile& device)
+PdfFacts factsOf(QFile& device, bool readText)
 {
     PdfFacts facts;
     if (!device.read(5).startsWith("%PDF-") || !device.seek(qMax<qint64>(0, device.size() - 1024)) ||
@@ -158,7 +175,8 @@ PdfFacts factsOf(QFile& device)
             facts.pdfa = part.digitValue();
     }
     facts.tagged = markedTagged(device);
-    facts.lacking = lackingLetters(*document);
+    if (readText)
+        facts.lacking = lackingLetters(*document);
     return facts;
 }
 } // namespace
@@ -194,6 +212,8 @@ Counter forkCounter()
         if (!DiesWithParent(server))
             std::_Exit(3);
         DescriptorMessage message;
+        char mode = 0;
+        message.setData(&mode, 1);
         const int pdf = ::recvmsg(pass[1], message.header(), 0) == 1 ? message.carried() : -1;
         if (pdf < 0 || ::dup2(pdf, STDIN_FILENO) < 0 || ::dup2(out[1], STDOUT_FILENO) < 0)
             std::_Exit(3);
@@ -202,7 +222,7 @@ Counter forkCounter()
         QFile in;
         if (!in.open(STDIN_FILENO, QIODevice::ReadOnly, QFileDevice::DontCloseHandle) || !contain())
             std::_Exit(3);
-        PdfFacts facts = factsOf(in);
+        PdfFacts facts = factsOf(in, mode == kReadText);
         if (facts.version.isEmpty())
             facts.version = QStringLiteral("1.0");
         const QByteArray line = facts.line();
@@ -225,11 +245,13 @@ Counter forkCounter()
 // said nothing whole in time. Its line is all it says: the process is ended
 // and reaped by endCounter once the answer is out, so that no row waits
 // for a process's end.
-QByteArray countWith(const Counter& counter, int pdf)
+QByteArray countWith(const Counter& counter, int pdf, bool readText)
 {
     QByteArray said;
     if (counter.pid > 0) {
         DescriptorMessage message;
+        char mode = readText ? kReadText : kPagesOnly;
+        message.setData(&mode, 1);
         message.carry(pdf);
         if (::sendmsg(counter.pass, message.header(), MSG_NOSIGNAL) == 1)
             said = ReadLineWithin(counter.out, kCountMs, kCountLineMax);
@@ -262,6 +284,8 @@ int RunPageCountServer()
     Counter next = forkCounter();
     for (;;) {
         DescriptorMessage message;
+        QByteArray line(kCountAskMax, Qt::Uninitialized);
+        message.setData(line.data(), static_cast<size_t>(line.size()));
         const ssize_t got = ::recvmsg(STDIN_FILENO, message.header(), MSG_CMSG_CLOEXEC);
         if (got < 0 && errno == EINTR)
             continue;
@@ -272,7 +296,19 @@ int RunPageCountServer()
             return 0;
         }
         const int pdf = message.carried();
-        QByteArray said = pdf >= 0 ? countWith(next, pdf) : QByteArray();
+        line.truncate(got);
+        // The rest of a line that came in two pieces.
+        while (!line.endsWith('\n') && line.size() < kCountAskMax) {
+            char more[512];
+            const ssize_t n = ::read(STDIN_FILENO, more, qMin<qsizetype>(sizeof more, kCountAskMax - line.size()));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            line.append(more, n);
+        }
+        const std::optional<CountAsk> ask = CountAsk::read(line);
+        QByteArray said = pdf >= 0 ? countWith(next, pdf, !ask || mayLack(ask->letters)) : QByteArray();
         if (PdfFacts::read(said).pages < 0)
             said = PdfFacts{-1, QStringLiteral("1.0"), 0, false}.line();
         const bool answered = ::write(STDOUT_FILENO, said.constData(), static_cast<size_t>(said.size())) == said.size();

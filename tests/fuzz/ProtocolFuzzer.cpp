@@ -30,6 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     roundTrip<Job>(line);
     roundTrip<Done>(line);
     roundTrip<Ready>(line);
+    roundTrip<CountAsk>(line);
     const PdfFacts facts = PdfFacts::read(line);
     if (facts.pages >= 0 && PdfFacts::read(facts.line()).line() != facts.line())
         std::abort();

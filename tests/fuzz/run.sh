@@ -27,5 +27,6 @@ printf '%s\n' '{"id":7,"result":"printed","standIns":[["Segoe UI","Noto Sans"],[
   >"$protocol/fonts"
 printf '%s\n' '{"ready":false,"error":"no"}' >"$protocol/ready"
 printf '%s\n' 'pages 3 version 1.7 pdfa 2 tagged 1 lacking 18B00,F00' >"$protocol/count"
+printf '%s\n' 'count letters E9,3B1,18B00' >"$protocol/ask"
 ASAN_OPTIONS=quarantine_size_mb=16 $build/protocol_fuzzer -max_total_time="$((seconds / 3))" -timeout=1 -rss_limit_mb=512 -max_len=8192 \
   -print_final_stats=1 "$protocol" 2>&1 | tail -n 12

@@ -109,3 +109,50 @@ TEST(TakenBackTest, OnlyTheBytesOfAWholePdfOfTheRenderersOwnAreTakenAndCountedOu
 }
 
 } // namespace
+
+namespace {
+// A page whose one letter the PDF's text says is U+18B00, Khitan, which no
+// font Debian packages has.
+QByteArray pdfWithKhitan()
+{
+    const QByteArray text = "BT /F1 12 Tf 10 20 Td (A) Tj ET\n";
+    const QByteArray map = "/CIDInit /ProcSet findresource begin 12 dict begin begincmap /CMapName /K def "
+                           "/CMapType 2 def\n1 begincodespacerange <00> <FF> endcodespacerange\n1 beginbfchar <41> "
+                           "<D822DF00> endbfchar\nendcmap CMapName currentdict /CMap defineresource pop end end\n";
+    return "%PDF-1.4\n1 0 obj <</Type /Catalog /Pages 2 0 R>> endobj\n2 0 obj <</Type /Pages /Kids [3 0 R] /Count 1>> "
+           "endobj\n3 0 obj <</Type /Page /Parent 2 0 R /MediaBox [0 0 200 50] /Resources <</Font <</F1 5 0 R>>>> "
+           "/Contents 4 0 R>> endobj\n4 0 obj <</Length " +
+           QByteArray::number(text.size()) + ">> stream\n" + text +
+           "endstream endobj\n5 0 obj <</Type /Font /Subtype /Type1 /BaseFont /Helvetica /ToUnicode 6 0 R>> endobj\n"
+           "6 0 obj <</Length " +
+           QByteArray::number(map.size()) + ">> stream\n" + map + "endstream endobj\ntrailer <</Root 1 0 R>>\n%%EOF\n";
+}
+} // namespace
+
+// The count reads a PDF's text for letters that no font has unless the
+// deck's own letters, all known, are in installed fonts.
+TEST(TakenBackTest, ThePdfsTextIsReadUnlessEveryLetterOfItsDeckIsInAFont)
+{
+    const test::TempConfig dir;
+    const QString pdf = dir.path(QStringLiteral("khitan.pdf"));
+    ASSERT_TRUE(test::writeFile(pdf, {}, pdfWithKhitan()));
+    const struct
+    {
+        const char* what;
+        CountAsk ask;
+        QList<char32_t> lacking;
+    } cases[] = {
+        {"letters not known", {}, {0x18B00}},
+        {"a deck with a letter of no font", {QList<char32_t>{0xE9, 0x18B00}}, {0x18B00}},
+        {"a deck of ASCII alone", {QList<char32_t>{}}, {}},
+        {"a deck whose letters fonts have", {QList<char32_t>{0xE9, 0x3B1}}, {}},
+    };
+    for (const auto& c : cases) {
+        const int fd = ::open(QFile::encodeName(pdf).constData(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        const PdfFacts facts = CountPages(fd, kCounter, c.ask);
+        ::close(fd);
+        EXPECT_EQ(facts.pages, 1) << c.what;
+        EXPECT_EQ(facts.lacking, c.lacking) << c.what;
+    }
+}
