@@ -679,16 +679,14 @@ void takeShare(Rows& rows, const Options& options)
 std::optional<int> checkSlides(const Options& options, const Rows& rows, CommandLineServices& services)
 {
     const QList<printoutput::SlideRange>& slides = options.choices.slides;
-    if (slides.isEmpty() || options.job)
+    if (options.job)
         return std::nullopt;
-    const int highest = printoutput::HighestStart(slides);
-    // Apart and bounded, as the presentation application checks a file.
-    const int longest = office::MostSlidesBelow(rows.files, highest, 60000);
-    if (longest < 0)
+    const std::optional<office::SlidesPastTheEnd> past = office::SlidesPastEveryEnd(rows.files, slides);
+    if (!past)
         return std::nullopt;
     services.err << "pradelux: --slides " << printoutput::SlidesText(slides)
-                 << " starts past the last slide of every presentation: slide " << highest
-                 << " was asked for, and the longest has " << longest << (longest == 1 ? " slide" : " slides")
+                 << " starts past the last slide of every presentation: slide " << past->first
+                 << " was asked for, and the longest has " << past->most << (past->most == 1 ? " slide" : " slides")
                  << ". Nothing was exported.\n";
     services.err.flush();
     return exitcode::kUsage;

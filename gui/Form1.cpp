@@ -302,22 +302,17 @@ QString Form1::outputFolder() const
 QString Form1::whyNothingCanBePrinted() const
 {
     const PrintChoices choices = ReadPdfChoices(m_services.settings);
-    if (choices.slides.isEmpty())
-        return QString();
     QStringList files;
     for (int row = 1; row <= m_list.Count(); ++row)
         files << m_list.Entry(row);
-    const int first = printoutput::HighestStart(choices.slides);
-    // Each file is read apart and bounded, as the presentation application
-    // reads it.
-    const int most = office::MostSlidesBelow(files, first, 60000);
-    if (most < 0)
+    const std::optional<office::SlidesPastTheEnd> past = office::SlidesPastEveryEnd(files, choices.slides);
+    if (!past)
         return QString();
     return QStringLiteral("The slides chosen in PDF Options (%1) start past the last slide of every presentation in "
                           "the list: slide %2 was chosen, and the longest has %3. Nothing was exported.")
         .arg(printoutput::SlidesText(choices.slides))
-        .arg(first)
-        .arg(most == 1 ? QStringLiteral("1 slide") : QStringLiteral("%1 slides").arg(most));
+        .arg(past->first)
+        .arg(past->most == 1 ? QStringLiteral("1 slide") : QStringLiteral("%1 slides").arg(past->most));
 }
 
 void Form1::setProgressValue(int value)

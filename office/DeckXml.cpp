@@ -69,15 +69,22 @@ void DeckXml::feed(QByteArrayView piece)
     if (m_broken)
         return;
     m_reader.addData(piece.toByteArray());
+    m_pending += piece.size();
     while (!m_reader.atEnd()) {
         const QXmlStreamReader::TokenType token = m_reader.readNext();
+        if (token != QXmlStreamReader::Invalid)
+            m_pending = 0;
         if (token == QXmlStreamReader::StartElement)
             take();
         else if (token == QXmlStreamReader::Characters && m_letters)
             m_letters->add(m_reader.text());
     }
-    // The reader stops where a piece ends and goes on with the next.
-    m_broken = m_reader.hasError() && m_reader.error() != QXmlStreamReader::PrematureEndOfDocumentError;
+    // The reader stops where a piece ends and goes on with the next; it
+    // holds a token whole, so one that runs on past kLongestToken (a text
+    // of hundreds of MiB) ends the reading, as XML that is not well formed
+    // does.
+    m_broken = (m_reader.hasError() && m_reader.error() != QXmlStreamReader::PrematureEndOfDocumentError) ||
+               m_pending > kLongestToken;
     if (m_broken && m_letters)
         m_letters->unknown();
 }

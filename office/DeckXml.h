@@ -55,8 +55,10 @@ public:
     int count() const { return m_count; }
     // The links found so far, each once, at most kLinksMax.
     const QStringList& links() const { return m_links; }
-    // True when the XML is not well formed (what came before still counts).
+    // True when the XML is not well formed, or holds a token (a text, a
+    // tag) longer than kLongestToken bytes; what came before still counts.
     bool broken() const { return m_broken; }
+    static constexpr qint64 kLongestToken = 64 << 20;
 
 private:
     void take();
@@ -64,6 +66,7 @@ private:
     Part m_part;
     DeckLetters* m_letters;
     QXmlStreamReader m_reader;
+    qint64 m_pending = 0; // bytes given since the last whole token
     int m_count = 0;
     QStringList m_links;
     bool m_broken = false;

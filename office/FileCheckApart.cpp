@@ -114,22 +114,28 @@ FileKind InspectPresentationApart(int fd, qint64 unpackLimit, int timeoutMs, Fil
     return kindOf(answer);
 }
 
-int MostSlidesBelow(const QStringList& files, int first, int timeoutMs)
+std::optional<SlidesPastTheEnd> SlidesPastEveryEnd(const QStringList& files,
+                                                   const QList<printoutput::SlideRange>& slides)
 {
+    if (slides.isEmpty())
+        return std::nullopt;
+    const int first = printoutput::HighestStart(slides);
     int most = -1;
     for (const QString& file : files) {
         const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
         if (fd < 0)
             continue;
-        const FileKind kind = InspectPresentationApart(fd, UnpackLimit(), timeoutMs);
+        const FileKind kind = InspectPresentationApart(fd, UnpackLimit(), 60000);
         ::close(fd);
         if (kind.verdict != FileKind::Presentation)
             continue;
         if (kind.slides < 0 || kind.slides >= first)
-            return -1;
+            return std::nullopt;
         most = qMax(most, kind.slides);
     }
-    return most;
+    if (most < 0)
+        return std::nullopt;
+    return SlidesPastTheEnd{first, most};
 }
 
 } // namespace pradelux::office

@@ -11,6 +11,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "PrintOutput.h"
+
 #include <optional>
 
 namespace pradelux::office {
@@ -66,11 +68,18 @@ FileKind InspectPresentationApart(int fd, qint64 unpackLimit, int timeoutMs, Fil
 // The same for the file's bytes.
 FileKind InspectPresentationData(const QByteArray& data, qint64 unpackLimit);
 
-// For a list of slides that starts at slide first: the most slides any of
-// the files that are presentations has, when every one of them has fewer
-// than first, so that none has a slide to print; -1 when one has at least
-// first, or cannot be counted, or none is a presentation. Each file is
-// checked apart, as above, and the first long enough ends the look.
-int MostSlidesBelow(const QStringList& files, int first, int timeoutMs);
+// For the slides chosen to print: when every file that is a presentation
+// has fewer slides than the first chosen, so that none has a slide to
+// print, that first slide and the most slides any has; nothing when one has
+// enough, or cannot be counted, or none is a presentation, or every slide
+// is chosen. Each file is checked apart, as above, and the first long
+// enough ends the look.
+struct SlidesPastTheEnd
+{
+    int first = 0;
+    int most = 0;
+};
+std::optional<SlidesPastTheEnd> SlidesPastEveryEnd(const QStringList& files,
+                                                   const QList<printoutput::SlideRange>& slides);
 
 } // namespace pradelux::office
