@@ -650,6 +650,7 @@ TEST_F(CommandLineTest, WrongUsageExportsNothingAndSaysWhatIsWrong)
     QList<QPair<QStringList, QString>> cases = {
         {{"--export", "--output", out, deck, in + "/missing.pptx"}, "No such file or folder: " + in + "/missing.pptx"},
         {{"--export", "--colour", deck}, "Unknown option: --colour"},
+        {{"--export", deck, "-j"}, "-j needs a value."},
         {{"--export", "--output", in + "/nowhere", deck}, "The output folder does not exist: " + in + "/nowhere"},
         {{"--export"}, "No presentation or folder was given."},
         // What LibreOffice would refuse, or quietly make otherwise.
