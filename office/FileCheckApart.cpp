@@ -3,6 +3,7 @@
 // answer, and is killed for anything else.
 #include "PresentationFile.h"
 
+#include "ChildStart.h"
 #include "Confinement.h"
 #include "DeckXml.h"
 
@@ -71,33 +72,28 @@ FileKind InspectPresentationApart(int fd, qint64 unpackLimit, int timeoutMs, Fil
     // No process, no check: the file is not read here.
     if (::pipe2(pipe, O_CLOEXEC) != 0)
         return notCheckable();
-    const pid_t child = ::fork();
-    if (child == 0) {
-        // Only this file's check runs here: no lock another thread may hold
-        // is taken, and the process ends without unwinding anything.
-        ::close(pipe[0]);
+    const UniqueFd answers(pipe[0]);
+    const pid_t child = ForkChild({{{fd, fd}, {pipe[1], pipe[1]}}}, [&] {
         const rlim_t seconds = rlim_t(timeoutMs / 1000 + 1);
         if (!platform::Confine({{fd}, {pipe[1]}, kCheckMemory, seconds, platform::Confinement::Killed}))
-            ::_exit(3);
+            return 3;
         const QByteArray answer = answerOf(check(fd, unpackLimit));
         (void)!::write(pipe[1], answer.constData(), static_cast<size_t>(answer.size()));
-        ::_exit(0);
-    }
+        return 0;
+    });
     ::close(pipe[1]);
-    if (child < 0) {
-        ::close(pipe[0]);
+    if (child < 0)
         return notCheckable();
-    }
     QByteArray answer;
     QElapsedTimer clock;
     clock.start();
     for (;;) {
-        pollfd p{pipe[0], POLLIN, 0};
+        pollfd p{answers.get(), POLLIN, 0};
         const qint64 left = timeoutMs - clock.elapsed();
         if (left <= 0 || (::poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR))
             break;
         char chunk[4096];
-        const ssize_t n = (p.revents & (POLLIN | POLLHUP)) ? ::read(pipe[0], chunk, sizeof chunk) : 0;
+        const ssize_t n = (p.revents & (POLLIN | POLLHUP)) ? ::read(answers.get(), chunk, sizeof chunk) : 0;
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0 && (p.revents & (POLLIN | POLLHUP)))
@@ -105,7 +101,6 @@ FileKind InspectPresentationApart(int fd, qint64 unpackLimit, int timeoutMs, Fil
         answer.append(chunk, n > 0 ? n : 0);
     }
     const bool late = clock.elapsed() >= timeoutMs;
-    ::close(pipe[0]);
     ::kill(child, SIGKILL);
     while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
     }

@@ -1,6 +1,8 @@
 // LibreOffice's profile, as every rendering starts with it.
 #include "ProfileTemplate.h"
 
+#include "ChildStart.h"
+
 #include "Files.h"
 #include "ProcessTree.h"
 
@@ -164,21 +166,10 @@ bool EnsureProfileTemplate(const QString& folder, const QString& soffice, const 
         return false;
     }
     const QString fresh = QFile::decodeName(made);
-    const QByteArray program = QFile::encodeName(renderProgram);
-    const QByteArray sofficePath = QFile::encodeName(soffice);
-    char* argv[] = {const_cast<char*>(program.constData()), const_cast<char*>("--make-profile"), made.data(),
-                    const_cast<char*>(sofficePath.constData()), nullptr};
     // The maker dies with this process: a renderer killed as it makes a
     // template leaves no LibreOffice making one.
-    const pid_t self = ::getpid();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-        if (null < 0 || ::dup2(null, STDIN_FILENO) < 0 || ::dup2(null, STDOUT_FILENO) < 0 || !DiesWithParent(self))
-            ::_exit(127);
-        ::execv(argv[0], argv);
-        ::_exit(127);
-    }
+    const pid_t pid =
+        StartProgram({QFile::encodeName(renderProgram), "--make-profile", made, QFile::encodeName(soffice)}, {});
     const bool spawned = pid > 0;
     const int status = spawned ? WaitForExit(pid, kMakeMs, &g_stopMaking) : kWaitTimedOut;
     // Told to end meanwhile: nothing half made stays.

@@ -1,6 +1,8 @@
 // What the outside takes back from a rendering.
 #include "TakenBack.h"
 
+#include "ChildStart.h"
+
 #include "Channel.h"
 #include "Failure.h"
 #include "Failures.h"
@@ -17,7 +19,6 @@
 #include <mutex>
 #include <optional>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -30,24 +31,6 @@ namespace pradelux::render::client {
 using namespace boundary;
 
 namespace {
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd = -1) : m_fd(fd) {}
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return m_fd; }
-    int release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
-
 // The one name ending in ".pdf" in the open folder dir; empty when there is
 // none or more than one.
 QByteArray onlyPdfIn(int dir)
@@ -77,7 +60,7 @@ int copyOut(int from, qint64 size, const QString& folder)
         if (fd >= 0)
             ::unlink(name.constData());
     }
-    Descriptor to(fd);
+    UniqueFd to(fd);
     QByteArray data(1 << 20, Qt::Uninitialized);
     qint64 copied = 0;
     while (to.get() >= 0 && copied < size) {
@@ -98,8 +81,7 @@ RenderedPdf TakePdf(const QString& folder, const QString& name, const QString& p
     // All the rendering wrote counts, not its PDF alone.
     if (TreeBytes(folder) > PdfSizeLimit())
         ThrowTooLarge(presentation, PdfSizeLimit());
-    const Descriptor dir(
-        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const UniqueFd dir(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     const QByteArray pdfName = dir.get() < 0 ? QByteArray() : name.isEmpty() ? onlyPdfIn(dir.get()) : name.toUtf8();
     const int pdf = pdfName.isEmpty()
                         ? -1
@@ -114,7 +96,7 @@ RenderedPdf TakePdf(const QString& folder, const QString& name, const QString& p
 RenderedPdf TakePdfFrom(int fd, const QString& path, const QString& presentation, const QString& counter,
                         const CountAsk& ask)
 {
-    const Descriptor pdf(fd);
+    const UniqueFd pdf(fd);
     struct stat st = {};
     // Not a link, a pipe, a folder, a file with a name left (another name
     // of a file outside), a file of another user's or a sparse one.
@@ -171,22 +153,12 @@ private:
         int pair[2];
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
             return false;
-        posix_spawn_file_actions_t actions;
-        ::posix_spawn_file_actions_init(&actions);
-        ::posix_spawn_file_actions_adddup2(&actions, pair[1], STDIN_FILENO);
-        ::posix_spawn_file_actions_adddup2(&actions, pair[1], STDOUT_FILENO);
-        ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawnattr_t attributes;
-        ::posix_spawnattr_init(&attributes);
-        sigset_t none;
-        sigemptyset(&none);
-        ::posix_spawnattr_setsigmask(&attributes, &none);
-        ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-        const QByteArray path = QFile::encodeName(program);
-        char* argv[] = {const_cast<char*>(path.constData()), nullptr};
-        const int spawned = ::posix_spawn(&m_pid, path.constData(), &actions, &attributes, argv, environ);
-        ::posix_spawn_file_actions_destroy(&actions);
-        ::posix_spawnattr_destroy(&attributes);
+        // The socket is its standard input and output; what it says on its
+        // error output is of no use to anyone.
+        m_pid = StartProgram(
+            {QFile::encodeName(program)},
+            {{{pair[1], STDIN_FILENO}, {pair[1], STDOUT_FILENO}, {ChildStart::kNull, STDERR_FILENO}}, false});
+        const int spawned = m_pid > 0 ? 0 : -1;
         ::close(pair[1]);
         if (spawned != 0) {
             ::close(pair[0]);

@@ -1,6 +1,8 @@
 // What runs inside the sandbox before LibreOffice: its bounds and its copy
 // of the profile.
 #include "Inside.h"
+
+#include "ChildStart.h"
 #include "LibreOffice.h"
 #include "ProcessTree.h"
 #include "RenderWorker.h"
@@ -118,16 +120,13 @@ int RunProgram(int argc, char* argv[])
     // anew (from a template that holds the settings alone).
     int status = boundary::kRestartStatus;
     for (int start = 0; start < 2 && status == boundary::kRestartStatus; ++start) {
-        const pid_t self = ::getpid();
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            const int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-            if (null < 0 || ::dup2(null, STDIN_FILENO) < 0 || !DiesWithParent(self))
-                ::_exit(127);
-            ::execv(program[0], program);
+        QList<QByteArray> arguments;
+        for (char** a = program; *a; ++a)
+            arguments << *a;
+        // Its output is the sandbox's; its input none.
+        const pid_t pid = StartProgram(arguments, {{{STDOUT_FILENO, STDOUT_FILENO}}});
+        if (pid < 0)
             std::fprintf(stderr, "pradelux-render: %s could not be started: %s\n", program[0], std::strerror(errno));
-            ::_exit(127);
-        }
         status = pid < 0 ? 127 : waitWhileOutsideLives(pid);
     }
     return status;

@@ -2,6 +2,7 @@
 #include "RenderWorker.h"
 
 #include "Channel.h"
+#include "ChildStart.h"
 #include "Files.h"
 #include "HiddenDocuments.h"
 #include "Inside.h"
@@ -67,42 +68,13 @@ pid_t StartOffice(const QString& programFolder, const QString& profileFolder, co
     arguments << "--invisible"
               << "--nodefault"
               << "--accept=pipe,name=" + pipe.toUtf8() + ";urp;StarOffice.ComponentContext";
-    std::vector<char*> argv;
-    for (const QByteArray& a : arguments)
-        argv.push_back(const_cast<char*>(a.constData()));
-    argv.push_back(nullptr);
     const QByteArray allocator = fastAllocator();
     const QByteArray preload = "LD_PRELOAD=" + allocator;
-    // Whether the program could be started is told by the close of a pipe
-    // on exec, or by the error number written into it.
-    int told[2];
-    if (::pipe2(told, O_CLOEXEC) != 0)
-        return -1;
-    const pid_t parent = ::getpid();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(told[0]);
-        if (!DiesWithParent(parent))
-            ::_exit(127);
-        if (!allocator.isEmpty())
-            ::putenv(const_cast<char*>(preload.constData()));
-        ::execv(argv[0], argv.data());
-        const int error = errno;
-        (void)!::write(told[1], &error, sizeof error);
-        ::_exit(127);
-    }
-    ::close(told[1]);
-    int error = 0;
-    ssize_t n;
-    while ((n = ::read(told[0], &error, sizeof error)) < 0 && errno == EINTR) {
-    }
-    ::close(told[0]);
-    if (pid < 0 || n != 0) {
-        if (pid > 0)
-            ::waitpid(pid, nullptr, 0);
-        return -1;
-    }
-    return pid;
+    // Its standard streams are the worker's; nothing else of the worker's
+    // is.
+    ChildStart how{{{STDIN_FILENO, STDIN_FILENO}, {STDOUT_FILENO, STDOUT_FILENO}}};
+    how.prepare = [&] { return allocator.isEmpty() || ::putenv(const_cast<char*>(preload.constData())) == 0; };
+    return StartProgram(arguments, how);
 }
 
 // Waits for LibreOffice to answer on its bridge. Null when it ended first

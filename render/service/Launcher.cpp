@@ -3,6 +3,7 @@
 // predecessor.
 #include "Service.h"
 
+#include "ChildStart.h"
 #include "Files.h"
 #include "ProcessTree.h"
 
@@ -49,38 +50,24 @@ constexpr int kLauncherFd = 3;
 // to the launcher. Its process id, or 0.
 qint64 startAfter(const QByteArray& program, qint64 predecessor, int launcher)
 {
-    const QByteArray after = QByteArray::number(predecessor);
-    const QByteArray fd = QByteArray::number(kLauncherFd);
-    char* const argv[] = {const_cast<char*>(program.constData()), const_cast<char*>("--after"),
-                          const_cast<char*>(after.constData()), const_cast<char*>(fd.constData()), nullptr};
+    const QList<QByteArray> argv{program, "--after", QByteArray::number(predecessor), QByteArray::number(kLauncherFd)};
     int ids[2];
     if (::pipe2(ids, O_CLOEXEC) != 0)
         return 0;
-    const pid_t middle = ::fork();
-    if (middle == 0) {
-        ::setsid();
-        const pid_t successor = ::fork();
-        if (successor == 0) {
-            const int null = ::open("/dev/null", O_RDWR);
-            ::dup2(null, STDIN_FILENO);
-            ::dup2(null, STDOUT_FILENO);
-            // Nothing of the renderer's but its log, and the launcher.
-            if (::dup2(launcher, kLauncherFd) != kLauncherFd)
-                ::_exit(127);
-            ::syscall(SYS_close_range, kLauncherFd + 1U, ~0U, 0U);
-            ::chdir("/");
-            ::execv(argv[0], argv);
-            ::_exit(127);
-        }
-        const qint64 id = successor;
+    const UniqueFd told(ids[0]);
+    // Nothing of the renderer's but its log, and the launcher.
+    ChildStart successor{{{launcher, kLauncherFd}}};
+    successor.endsWithParent = false;
+    successor.prepare = [] { return ::chdir("/") == 0; };
+    const pid_t middle = ForkChild({{{ids[1], ids[1]}, {launcher, launcher}}, false, true}, [&] {
+        const qint64 id = StartProgram(argv, successor);
         (void)!::write(ids[1], &id, sizeof id);
-        ::_exit(0);
-    }
+        return 0;
+    });
     ::close(ids[1]);
     qint64 id = 0;
-    if (middle < 0 || ::read(ids[0], &id, sizeof id) != sizeof id)
+    if (middle < 0 || ::read(told.get(), &id, sizeof id) != sizeof id)
         id = 0;
-    ::close(ids[0]);
     if (middle > 0)
         ::waitpid(middle, nullptr, 0);
     return id > 0 ? id : 0;
@@ -139,15 +126,10 @@ int StartLauncher()
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0)
         return -1;
-    const QByteArray fd = QByteArray::number(pair[1]);
-    char* const argv[] = {const_cast<char*>(program.constData()), const_cast<char*>("--launcher"),
-                          const_cast<char*>(fd.constData()), nullptr};
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::fcntl(pair[1], F_SETFD, 0);
-        ::execv(argv[0], argv);
-        ::_exit(127);
-    }
+    // It keeps the standard streams it is given, and its end of the socket.
+    const pid_t pid =
+        StartProgram({program, "--launcher", QByteArray::number(pair[1])},
+                     {{{STDIN_FILENO, STDIN_FILENO}, {STDOUT_FILENO, STDOUT_FILENO}, {pair[1], pair[1]}}, false});
     ::close(pair[1]);
     if (pid < 0) {
         ::close(pair[0]);

@@ -10,8 +10,8 @@
 // has: LibreOffice prints those as empty boxes and keeps the letters in the
 // text, so nothing else a reader checks would tell.
 #include "Channel.h"
+#include "ChildStart.h"
 #include "Confinement.h"
-#include "ProcessTree.h"
 #include "Protocol.h"
 #include "Service.h"
 
@@ -202,15 +202,9 @@ Counter forkCounter()
         ::close(pass[1]);
         return {};
     }
-    const pid_t server = ::getpid();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        // One PDF, in a process of its own that holds nothing else. It waits
-        // for the PDF no longer than the server lives.
-        ::close(pass[0]);
-        ::close(out[0]);
-        if (!DiesWithParent(server))
-            std::_Exit(3);
+    // One PDF, in a process of its own that holds nothing else. It waits for
+    // the PDF no longer than the server lives.
+    const pid_t pid = ForkChild({{{pass[1], pass[1]}, {out[1], out[1]}}}, [&] {
         DescriptorMessage message;
         char mode = 0;
         message.setData(&mode, 1);
@@ -230,7 +224,8 @@ Counter forkCounter()
         // Nothing of this process needs ending well, and a sanitizer's
         // leak check could not run under the filter.
         std::_Exit(0);
-    }
+        return 0;
+    });
     ::close(pass[1]);
     ::close(out[1]);
     if (pid < 0) {

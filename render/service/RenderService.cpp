@@ -91,20 +91,12 @@ RenderService::RenderService(QString socketPath, Root& root, int worker, int out
             finish();
     });
     connect(&m_listening, &QSocketNotifier::activated, this, [this] {
-        for (int client; !m_finished && (client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;)
+        for (int client; !m_finished && (client = ::accept4(m_listener.get(), nullptr, nullptr, SOCK_CLOEXEC)) >= 0;)
             serve(client);
     });
 }
 
-RenderService::~RenderService()
-{
-    ::close(m_worker);
-    ::close(m_output);
-    if (m_listener >= 0)
-        ::close(m_listener);
-    if (m_launcher >= 0)
-        ::close(m_launcher);
-}
+RenderService::~RenderService() {}
 
 bool RenderService::start(QString* why)
 {
@@ -113,7 +105,7 @@ bool RenderService::start(QString* why)
         *why = answering;
         return false;
     }
-    const std::optional<Ready> ready = Ready::read(ReadLine(m_worker, &m_buffer, kAnswerMax, &m_drain));
+    const std::optional<Ready> ready = Ready::read(ReadLine(m_worker.get(), &m_buffer, kAnswerMax, &m_drain));
     if (!ready || !ready->ready) {
         *why = ready && !ready->error.isEmpty() ? ready->error : QStringLiteral("LibreOffice ended in its sandbox");
         return false;
@@ -142,19 +134,19 @@ bool RenderService::start(QString* why)
     const QFileInfo folder(QFileInfo(m_socketPath).path());
     const bool ours = folder.fileName().startsWith(QLatin1String("pradelux-render-"));
     const QByteArray path = QFile::encodeName(m_socketPath);
-    for (int attempt = 0; attempt < 2 && m_listener < 0; ++attempt) {
+    for (int attempt = 0; attempt < 2 && m_listener.get() < 0; ++attempt) {
         if (ours && !PrivateFolder(folder.filePath())) {
             *why = QStringLiteral("%1 is not a folder of this user's alone").arg(folder.filePath());
             return false;
         }
         ::unlink(path.constData());
-        m_listener = ListenLocal(m_socketPath);
+        m_listener.reset(ListenLocal(m_socketPath));
     }
-    if (m_listener < 0) {
+    if (m_listener.get() < 0) {
         *why = QStringLiteral("cannot listen on %1: %2").arg(m_socketPath, ReasonOf(errno));
         return false;
     }
-    m_listening.setSocket(m_listener);
+    m_listening.setSocket(m_listener.get());
     m_listening.setEnabled(true);
     m_idle.start();
     m_watchBus = QDBusConnection::sessionBus().isConnected();
@@ -162,14 +154,16 @@ bool RenderService::start(QString* why)
     return true;
 }
 
-void RenderService::serve(int client)
+void RenderService::serve(int fd)
 {
+    const UniqueFd client(fd);
     m_idle.stop();
     // Only a process outside every sandbox, of this user's, is served: code
     // running as LibreOffice that reaches this socket gets nothing.
-    const QByteArray line = PeerIsOutside(client) ? ReadLineWithin(client, kRequestWaitMs, kRequestMax) : QByteArray();
+    const QByteArray line =
+        PeerIsOutside(client.get()) ? ReadLineWithin(client.get(), kRequestWaitMs, kRequestMax) : QByteArray();
     if (line.endsWith('\n')) {
-        int pdf = -1;
+        UniqueFd pdf;
         const std::optional<Request> request = Request::read(line);
         const std::optional<Answer> answer = request ? render(*request, &pdf) : Answer{Result::BadRequest, 0, {}};
         // A renderer that serves no further row stops listening before it
@@ -179,11 +173,8 @@ void RenderService::serve(int client)
         // The PDF goes with the answer, as a descriptor: the client never
         // names a folder, and none of its own is shown.
         if (answer)
-            SendWith(client, answer->line(), pdf);
-        if (pdf >= 0)
-            ::close(pdf);
+            SendWith(client.get(), answer->line(), pdf.get());
     }
-    ::close(client);
     m_idle.start();
     // One that has grown large makes way for a fresh one too (one that
     // crashed, or served its last row, has already): the next request
@@ -192,7 +183,7 @@ void RenderService::serve(int client)
         finish();
 }
 
-std::optional<Answer> RenderService::render(const Request& request, int* pdf)
+std::optional<Answer> RenderService::render(const Request& request, UniqueFd* pdf)
 {
     if (!QFileInfo(request.presentation).isAbsolute())
         return Answer{Result::BadRequest, 0, {}};
@@ -212,7 +203,7 @@ std::optional<Answer> RenderService::render(const Request& request, int* pdf)
     m_folder = deck.folder();
     m_last = request.alone || m_documents + 1 >= m_limits.maxDocuments;
     // The one that takes over loads while this row renders.
-    const qint64 successor = m_last ? StartSuccessor(m_launcher) : 0;
+    const qint64 successor = m_last ? StartSuccessor(m_launcher.get()) : 0;
     // A job's number is drawn at random: nothing inside can answer one
     // ahead of time.
     const Job job{qint64(QRandomGenerator::system()->bounded(quint64(1) << 52)) + 1, deck.path(),
@@ -229,16 +220,17 @@ std::optional<Answer> RenderService::render(const Request& request, int* pdf)
         return Answer{Result::NotLoaded, successor, {}};
     }
     const QByteArray line = job.line();
-    const bool sent = ::send(m_worker, line.constData(), static_cast<size_t>(line.size()), MSG_NOSIGNAL) == line.size();
-    const QByteArray said = sent ? ReadLine(m_worker, &m_buffer, kAnswerMax, &m_drain) : QByteArray();
+    const bool sent =
+        ::send(m_worker.get(), line.constData(), static_cast<size_t>(line.size()), MSG_NOSIGNAL) == line.size();
+    const QByteArray said = sent ? ReadLine(m_worker.get(), &m_buffer, kAnswerMax, &m_drain) : QByteArray();
     m_root.hide();
     // What the rendering wrote, under any name, counts against the bound.
     const bool tooLarge = TreeBytes(folder) > PdfSizeLimit();
-    const int made = ::open(QFile::encodeName(folder + QStringLiteral("/deck.pdf")).constData(),
-                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    UniqueFd made(::open(QFile::encodeName(folder + QStringLiteral("/deck.pdf")).constData(),
+                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     // Looked at while it still has its name: one link, and no other.
     struct stat st = {};
-    const bool sound = made >= 0 && ::fstat(made, &st) == 0 && PdfFileSound(st, 1);
+    const bool sound = made.get() >= 0 && ::fstat(made.get(), &st) == 0 && PdfFileSound(st, 1);
     RemoveTree(folder);
     // What the worker said is taken only if it answers this job, and
     // nothing came beside it; a worker that says anything else is not
@@ -259,13 +251,11 @@ std::optional<Answer> RenderService::render(const Request& request, int* pdf)
         result = Result::NotLoaded;
     }
     if (result != Result::Printed) {
-        if (made >= 0)
-            ::close(made);
         if (said.isEmpty())
             return std::nullopt;
         return Answer{result, successor, {}};
     }
-    *pdf = made;
+    *pdf = std::move(made);
     // The fonts that stood in, as the worker said them: words for the
     // report, never acted on.
     return Answer{Result::Printed, successor, done->standIns};
@@ -276,10 +266,9 @@ void RenderService::finish()
     if (m_finished)
         return;
     m_finished = true;
-    if (m_listener >= 0) {
+    if (m_listener.get() >= 0) {
         m_listening.setEnabled(false);
-        ::close(m_listener);
-        m_listener = -1;
+        m_listener.reset();
         ::unlink(QFile::encodeName(m_socketPath).constData());
     }
     // A folder of the renderers' own in the temporary folder (where there

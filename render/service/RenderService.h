@@ -4,6 +4,8 @@
 // job to the one LibreOffice kept warm inside.
 #pragma once
 
+#include "ChildStart.h"
+
 #include "Channel.h"
 #include "Deck.h"
 #include "Protocol.h"
@@ -58,19 +60,19 @@ private:
     void serve(int client);
     // The answer to a request, with the PDF's descriptor in pdf when it
     // printed; nothing when the worker is gone or the row is for another.
-    std::optional<boundary::Answer> render(const boundary::Request& request, int* pdf);
+    std::optional<boundary::Answer> render(const boundary::Request& request, UniqueFd* pdf);
     void finish();
 
     QString m_socketPath;
     Root& m_root;
-    int m_worker;
+    UniqueFd m_worker;
     QByteArray m_buffer;
-    int m_output;
-    int m_launcher;
+    UniqueFd m_output;
+    UniqueFd m_launcher;
     boundary::OutputDrain m_drain;
     QSocketNotifier m_outputReady;
     RenderLimits m_limits;
-    int m_listener = -1; // the socket the requests come to
+    UniqueFd m_listener; // the socket the requests come to
     QSocketNotifier m_listening{QSocketNotifier::Read};
     QTimer m_idle;
     QTimer m_sessionCheck;

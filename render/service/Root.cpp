@@ -1,6 +1,8 @@
 // The sandbox's root, and the sandboxes started from it.
 #include "Root.h"
 
+#include "ChildStart.h"
+
 #include "Files.h"
 #include "LibreOffice.h"
 #include "SyscallFilter.h"
@@ -75,14 +77,12 @@ int Root::rootAsSandboxUser(uid_t user, gid_t group)
     int ready[2];
     if (::pipe2(ready, O_CLOEXEC) != 0)
         return -1;
-    const pid_t child = ::fork();
-    if (child == 0) {
+    const pid_t child = ForkChild({{{ready[0], ready[0]}}}, [&] {
         char c;
-        ::close(ready[1]);
         if (::unshare(CLONE_NEWUSER) == 0)
             (void)::read(ready[0], &c, 1); // held until the parent has the namespace
-        ::_exit(0);
-    }
+        return 0;
+    });
     ::close(ready[0]);
     int fd = -1;
     if (child > 0) {
