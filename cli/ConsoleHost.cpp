@@ -23,32 +23,6 @@
 
 namespace pradelux {
 
-QString ReportFileError(const QString& file, const QString& error)
-{
-    return QStringLiteral("The report file %1 cannot be written: %2").arg(file, error);
-}
-
-QString InterruptedText(qsizetype done, qsizetype total)
-{
-    return QStringLiteral("pradelux: interrupted after %1 of %2 presentations; every PDF written is listed above.")
-        .arg(done)
-        .arg(total);
-}
-
-QString OutputClosedText(qsizetype done, qsizetype total)
-{
-    return QStringLiteral("pradelux: the standard output was closed; stopped after %1 of %2 presentations.")
-        .arg(done)
-        .arg(total);
-}
-
-QString FailedRowLine(const QString& presentation, const QString& reason)
-{
-    const QString said = reason.trimmed();
-    return said.contains(presentation) ? QStringLiteral("pradelux: ") + said
-                                       : QStringLiteral("pradelux: %1: %2").arg(presentation, said);
-}
-
 ConsoleHost::ConsoleHost(QStringList rows, QString folder, ConsoleOutput output, ConsoleDialogs& dialogs)
     : m_rows(std::move(rows)), m_folder(std::move(folder)), m_output(output), m_dialogs(dialogs)
 {

@@ -4,6 +4,8 @@
 // the window's reports in full).
 #pragma once
 
+#include "TerminalText.h"
+
 #include "PdfPrinter.h"
 
 #include "ExportRun.h"
@@ -41,16 +43,6 @@ struct ConsoleOutput
     bool outIsTerminal = false; // paths shown with their control characters escaped
     bool quiet = false;         // no progress, only failures and the final message
 };
-
-// What the error output says of a failed row, as cp and rsync say it: one
-// line, "pradelux: FILE: reason", the file named once.
-QString FailedRowLine(const QString& presentation, const QString& reason);
-
-// Said when a report file cannot be opened, and when Ctrl+C stopped a run.
-QString ReportFileError(const QString& file, const QString& error);
-QString InterruptedText(qsizetype done, qsizetype total);
-// The final line of a run whose standard output's reader went away.
-QString OutputClosedText(qsizetype done, qsizetype total);
 
 class ConsoleHost : public ExportHost
 {

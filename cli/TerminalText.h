@@ -1,7 +1,8 @@
-// Text on its way to a terminal. A presentation's name is a stranger's: its
-// control characters would move the cursor, retitle the window or write the
-// clipboard, so on a terminal they are shown as escapes (\e, \a, \r, \x7f,
-// \u009b …), as ls quotes such names. Pipes and files get the bytes as they are.
+// Text on its way to a terminal, and the lines a run says there. A
+// presentation's name is a stranger's: its control characters would move the
+// cursor, retitle the window or write the clipboard, so on a terminal they
+// are shown as escapes (\e, \a, \r, \x7f, \u009b …), as ls quotes such
+// names. Pipes and files get the bytes as they are.
 #pragma once
 
 #include <QIODevice>
@@ -38,5 +39,15 @@ private:
     QStringList m_names; // longest first
     QStringDecoder m_decoder{QStringDecoder::Utf8};
 };
+
+// What the error output says of a failed row, as cp and rsync say it: one
+// line, "pradelux: FILE: reason", the file named once.
+QString FailedRowLine(const QString& presentation, const QString& reason);
+
+// Said when a report file cannot be opened, and when Ctrl+C stopped a run.
+QString ReportFileError(const QString& file, const QString& error);
+QString InterruptedText(qsizetype done, qsizetype total);
+// The final line of a run whose standard output's reader went away.
+QString OutputClosedText(qsizetype done, qsizetype total);
 
 } // namespace pradelux
