@@ -7,6 +7,7 @@
 #include <QTemporaryFile>
 
 #include <algorithm>
+#include <vector>
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -227,7 +228,13 @@ TEST(FileCheck, RunsWhereReachingForAnythingButItsFileKillsIt)
     EXPECT_EQ(real.verdict, FileKind::Presentation);
     EXPECT_EQ(real.slides, 3);
     EXPECT_EQ(real.links, QStringList{"../far.png"});
-    for (const FileCheck check : {opensAFile, opensASocket, writesToTheTerminal, readsAnotherDescriptor}) {
+    std::vector<FileCheck> trespassers{opensAFile, opensASocket, readsAnotherDescriptor};
+    // A build with the address sanitizer lets every process write anywhere:
+    // its check of memory writes to a pipe of its own.
+#ifndef __SANITIZE_ADDRESS__
+    trespassers.push_back(writesToTheTerminal);
+#endif
+    for (const FileCheck check : trespassers) {
         const FileKind kind = InspectPresentationApart(file.handle(), 1 << 20, 20000, check);
         EXPECT_EQ(kind.verdict, FileKind::Damaged) << kind.why.toStdString();
         EXPECT_EQ(kind.why, "it could not be read to the end");
