@@ -495,8 +495,9 @@ TEST(EscapeKitTest, CodeRunningAsLibreOfficeReachesOnlyItsPresentationTheFilesIt
                 QString why; // what the run says of a row that failed
             } misbehaving[] = {
                 {"swap", false, "damaged"},
-                // Answered twice: the kept renderer serves that row no more.
-                {"answerTwice", !renderer.isEmpty(), "LibreOffice could not print"},
+                // Answers on every socket LibreOffice holds: the worker's line
+                // to the outside is none of them, so the row prints.
+                {"answerTwice", true, QString()},
                 {"lie", false, "incomplete PDF"},
                 {"fillFolder", false, "made a PDF larger than 10 MiB"},
                 {"forkBomb", true, QString()},

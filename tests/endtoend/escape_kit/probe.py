@@ -285,8 +285,8 @@ if given.get("swap"):
     os.remove(pdf)
     os.symlink(secret, pdf)
 
-# Answers nobody asked for, on every socket it holds (the kept renderer's
-# line to the part outside among them).
+# Answers nobody asked for, on every socket it holds (were the kept
+# renderer's line to the part outside among them, the row would fail).
 if given.get("answerTwice"):
     for fd in os.listdir("/proc/self/fd"):
         try:
