@@ -112,13 +112,13 @@ struct PdfNumber
 {
     QCommandLineOption Parser::*option;
     int PdfSettings::*setting;
-    int low;
-    int high;
+    pdfsettings::Range range;
     const char* what;
 };
-const PdfNumber kPdfNumbers[] = {{&Parser::pdfa, &PdfSettings::pdfa, 1, 3, "1, 2 or 3 (PDF/A-1, 2 or 3)"},
-                                 {&Parser::imageDpi, &PdfSettings::imageDpi, 50, 2400, "a resolution from 50 to 2400"},
-                                 {&Parser::jpegQuality, &PdfSettings::jpegQuality, 1, 100, "a quality from 1 to 100"}};
+const PdfNumber kPdfNumbers[] = {
+    {&Parser::pdfa, &PdfSettings::pdfa, pdfsettings::kPdfARange, "%1, 2 or %2 (PDF/A-1, 2 or 3)"},
+    {&Parser::imageDpi, &PdfSettings::imageDpi, pdfsettings::kImageDpiRange, "a resolution from %1 to %2"},
+    {&Parser::jpegQuality, &PdfSettings::jpegQuality, pdfsettings::kJpegQualityRange, "a quality from %1 to %2"}};
 
 // How the printer is to make the PDFs; what is wrong with the values, or
 // with a combination that LibreOffice would refuse or quietly change, goes
@@ -137,9 +137,10 @@ void readPdfSettings(const Parser& p, PdfSettings& pdf, QStringList& badValues)
             continue;
         bool ok = false;
         const int value = given.value(option).toInt(&ok);
-        if (!ok || value < n.low || value > n.high)
+        if (!ok || value == 0 || !n.range.holds(value))
             badValues << QStringLiteral("--%1 takes %2: %3")
-                             .arg(option.names().constFirst(), QLatin1String(n.what), given.value(option));
+                             .arg(option.names().constFirst(),
+                                  QString::fromLatin1(n.what).arg(n.range.low).arg(n.range.high), given.value(option));
         pdf.*n.setting = ok ? value : 0;
     }
     using pdfsettings::Conflict;

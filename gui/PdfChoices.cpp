@@ -40,12 +40,12 @@ PdfChoicesDialog::PdfChoicesDialog(SettingsStore& settings, QWidget* parent) : Q
     slides = new QLineEdit(printoutput::SlidesText(now.slides), this);
     slides->setPlaceholderText(QStringLiteral("all, or a list like 1-3,7"));
     imageDpi = new QSpinBox(this);
-    imageDpi->setRange(0, 2400);
+    imageDpi->setRange(0, pdfsettings::kImageDpiRange.high);
     imageDpi->setSpecialValueText(QStringLiteral("as they are"));
     imageDpi->setSuffix(QStringLiteral(" dpi"));
     imageDpi->setValue(now.pdf.imageDpi);
     jpegQuality = new QSpinBox(this);
-    jpegQuality->setRange(0, 100);
+    jpegQuality->setRange(0, pdfsettings::kJpegQualityRange.high);
     jpegQuality->setSpecialValueText(QStringLiteral("LibreOffice's own"));
     jpegQuality->setValue(now.pdf.jpegQuality);
     lossless = new QCheckBox(QStringLiteral("Images without &loss"), this);
@@ -86,7 +86,7 @@ void PdfChoicesDialog::accept()
     pdf.tagged = tagged->isChecked();
     pdf.pdfa = pdfa->currentIndex();
     pdf.pdfua = pdfua->isChecked();
-    pdf.imageDpi = imageDpi->value() < 50 ? 0 : imageDpi->value();
+    pdf.imageDpi = imageDpi->value() < pdfsettings::kImageDpiRange.low ? 0 : imageDpi->value();
     pdf.jpegQuality = jpegQuality->value();
     pdf.losslessImages = lossless->isChecked();
     QStringList why;

@@ -23,6 +23,18 @@ struct PdfSettings
 };
 
 namespace pdfsettings {
+// The values a number may take besides 0 (none, kept, the filter's own),
+// the same wherever it is given or read.
+struct Range
+{
+    int low;
+    int high;
+    bool holds(int n) const { return n == 0 || (n >= low && n <= high); }
+};
+inline constexpr Range kPdfARange{1, 3};
+inline constexpr Range kImageDpiRange{50, 2400};
+inline constexpr Range kJpegQualityRange{1, 100};
+
 inline const QString kTagged = QStringLiteral("TaggedPdf");
 inline const QString kPdfA = QStringLiteral("PdfA");
 inline const QString kPdfUA = QStringLiteral("PdfUA");
@@ -51,20 +63,20 @@ inline void Write(const std::function<void(const QString& name, const QString& v
 inline PdfSettings Parse(const std::function<QString(const QString& name)>& value)
 {
     PdfSettings s;
-    const auto number = [&](const QString& name, int low, int high) {
+    const auto number = [&](const QString& name, Range range) {
         bool ok = false;
         const int n = value(name).toInt(&ok);
-        return ok && n >= low && n <= high ? n : 0;
+        return ok && range.holds(n) ? n : 0;
     };
     const auto flag = [&](const QString& name, bool fallback) {
         const QString text = value(name);
         return text == QLatin1String("1") ? true : text == QLatin1String("0") ? false : fallback;
     };
     s.tagged = flag(kTagged, s.tagged);
-    s.pdfa = number(kPdfA, 0, 3);
+    s.pdfa = number(kPdfA, kPdfARange);
     s.pdfua = flag(kPdfUA, false);
-    s.imageDpi = number(kImageResolution, 0, 2400);
-    s.jpegQuality = number(kJpegQuality, 0, 100);
+    s.imageDpi = number(kImageResolution, kImageDpiRange);
+    s.jpegQuality = number(kJpegQuality, kJpegQualityRange);
     s.losslessImages = flag(kLosslessImages, false);
     s.linkedPictures = flag(kLinkedPictures, true);
     return s;

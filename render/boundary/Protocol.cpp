@@ -123,7 +123,7 @@ std::optional<Request> Request::read(const QByteArray& line)
     const std::optional<QJsonObject> o = objectOf(line);
     if (!o || !o->value(kPresentation).isString())
         return std::nullopt;
-    Request request{o->value(kPresentation).toString(), {}, o->value(kFilter).toString(), o->value(kAlone).toBool()};
+    Request request{o->value(kPresentation).toString(), {}, o->value(kFilter).toObject(), o->value(kAlone).toBool()};
     for (const QJsonValue& link : o->value(kLinks).toArray())
         request.links << link.toString();
     for (const QJsonValue& password : o->value(kPasswords).toArray())
@@ -167,7 +167,7 @@ std::optional<Job> Job::read(const QByteArray& line)
     if (!o)
         return std::nullopt;
     Job job{o->value(kId).toInteger(), o->value(kPresentation).toString(), o->value(kPdf).toString(),
-            o->value(kFilter).toString()};
+            o->value(kFilter).toObject()};
     for (const QJsonValue& password : o->value(kPasswords).toArray())
         job.passwords << password.toString();
     if (job.presentation.isEmpty() || job.pdf.isEmpty())

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -49,8 +50,10 @@ struct Request
 {
     QString presentation; // its absolute path
     QStringList links;    // the local files it links to, relative to its folder
-    QString filter;       // LibreOffice's PDF filter options
-    bool alone = false;   // printed by a LibreOffice that printed nothing before, and nothing after
+    // LibreOffice's PDF filter data: each option's name, with its type and
+    // value ({"SelectPdfVersion": {"type": "long", "value": "2"}}).
+    QJsonObject filter;
+    bool alone = false; // printed by a LibreOffice that printed nothing before, and nothing after
     // For a presentation protected by a password: those to open it with,
     // tried in turn (it is then printed alone).
     QStringList passwords = {};
@@ -74,7 +77,7 @@ struct Job
     qint64 id = 0; // drawn at random for each job, so nothing inside can answer one ahead
     QString presentation;
     QString pdf;
-    QString filter;
+    QJsonObject filter; // as the request's
     QStringList passwords = {};
     QByteArray line() const;
     static std::optional<Job> read(const QByteArray& line);

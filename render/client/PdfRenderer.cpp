@@ -14,7 +14,7 @@ namespace pradelux::render::client {
 
 using boundary::PdfSizeLimit;
 
-QString PdfFilterOptions(const RenderRequest& request)
+QJsonObject PdfFilterData(const RenderRequest& request)
 {
     QJsonObject options;
     const auto set = [&](const char* name, const char* type, const QString& value) {
@@ -49,7 +49,12 @@ QString PdfFilterOptions(const RenderRequest& request)
         set("Quality", "long", QString::number(pdf.jpegQuality));
     if (pdf.losslessImages)
         flag("UseLosslessCompression", true);
-    return QString::fromUtf8(QJsonDocument(options).toJson(QJsonDocument::Compact));
+    return options;
+}
+
+QString PdfFilterOptions(const RenderRequest& request)
+{
+    return QString::fromUtf8(QJsonDocument(PdfFilterData(request)).toJson(QJsonDocument::Compact));
 }
 
 qint64 PdfRenderer::DefaultMemoryLimit()

@@ -6,6 +6,7 @@
 #include "PdfSettings.h"
 #include "TakenBack.h"
 
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -41,8 +42,11 @@ struct RenderRequest
     bool operator==(const RenderRequest&) const = default;
 };
 
-// LibreOffice's PDF filter options for the request, as its --convert-to
-// takes them after "pdf:impress_pdf_Export:" (JSON: name → type and value).
+// LibreOffice's PDF filter data for the request: each option's name, with
+// its type and value.
+QJsonObject PdfFilterData(const RenderRequest& request);
+// The same as text, as LibreOffice's --convert-to takes it after
+// "pdf:impress_pdf_Export:".
 QString PdfFilterOptions(const RenderRequest& request);
 
 // How often, in milliseconds, a rendering's time and memory are looked at.

@@ -243,7 +243,7 @@ RenderedPdf WarmRenderer::render(const RenderRequest& request, const QString& wo
                               .arg(request.presentation, why));
         // The request names no folder: the PDF comes back as a descriptor.
         socket.write(
-            Request{request.presentation, request.links, PdfFilterOptions(request), request.isolated, request.passwords}
+            Request{request.presentation, request.links, PdfFilterData(request), request.isolated, request.passwords}
                 .line());
         socket.flush();
         // The answer is read from the socket itself, so that the descriptor

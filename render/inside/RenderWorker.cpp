@@ -15,6 +15,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
 #include <QUrl>
 
 #include <cerrno>
@@ -121,8 +122,8 @@ std::unique_ptr<HiddenDocuments> ConnectOffice(pid_t soffice, const QString& pro
 Result render(lok::Office* office, HiddenDocuments* hidden, const Job& job, QList<StandIn>* standIns)
 {
     QFile::remove(job.pdf);
-    // The PDF filter's options (see PdfFilterOptions).
-    const QByteArray options = job.filter.toUtf8();
+    // The PDF filter's options, as LibreOffice takes them as text.
+    const QByteArray options = QJsonDocument(job.filter).toJson(QJsonDocument::Compact);
     if (hidden) {
         switch (hidden->print(job.presentation, job.pdf, options, job.passwords, standIns)) {
         case HiddenDocuments::Result::Printed:

@@ -19,9 +19,9 @@ ASAN_OPTIONS=quarantine_size_mb=16 $build/presentation_file_fuzzer -max_total_ti
   -print_final_stats=1 "$scratch" tests/fuzz/corpus 2>&1 | tail -n 12
 protocol=$(mktemp -d)
 trap 'rm -rf "$scratch" "$protocol"' EXIT
-printf '%s\n' '{"presentation":"/a.pptx","links":["b.png"],"filter":"{}","alone":true,"passwords":["x","y"]}' >"$protocol/request"
+printf '%s\n' '{"presentation":"/a.pptx","links":["b.png"],"filter":{"SelectPdfVersion":{"type":"long","value":"2"}},"alone":true,"passwords":["x","y"]}' >"$protocol/request"
 printf '%s\n' '{"result":"printed","successor":12}' >"$protocol/answer"
-printf '%s\n' '{"id":7,"presentation":"/a","pdf":"/run/pradelux/out/deck.pdf","filter":""}' >"$protocol/job"
+printf '%s\n' '{"id":7,"presentation":"/a","pdf":"/run/pradelux/out/deck.pdf","filter":{}}' >"$protocol/job"
 printf '%s\n' '{"id":7,"result":"type"}' >"$protocol/done"
 printf '%s\n' '{"id":7,"result":"printed","standIns":[["Segoe UI","Noto Sans"],["等线","Noto Sans CJK SC"]]}' \
   >"$protocol/fonts"
