@@ -5,6 +5,8 @@
 
 #include <QByteArray>
 
+#include <utility>
+
 namespace pradelux::office {
 
 namespace {
@@ -64,10 +66,37 @@ DeckXml::DeckXml(Part part, DeckLetters* letters) : m_part(part), m_letters(lett
     m_reader.setNamespaceProcessing(true);
 }
 
+namespace {
+// Whether XML may hold a letter beyond ASCII, or what makes letters
+// unknown: a byte beyond ASCII, a character reference, PowerPoint's
+// automatic numbers, a picture inside the XML.
+bool mayHoldLetters(QByteArrayView bytes)
+{
+    for (const char c : bytes) {
+        if (static_cast<uchar>(c) >= 0x80)
+            return true;
+    }
+    return bytes.contains("&#") || bytes.contains("buAutoNum") || bytes.contains("binary-data");
+}
+} // namespace
+
 void DeckXml::feed(QByteArrayView piece)
 {
     if (m_broken)
         return;
+    // A part read for its letters alone is read as XML only once it may
+    // hold one: most are ASCII throughout, and give none.
+    if (m_part == Part::Text && !m_reading) {
+        const qsizetype overlap = qMin<qsizetype>(m_held.size(), 16);
+        m_held.append(piece.data(), piece.size());
+        const QByteArrayView fresh = QByteArrayView(m_held).sliced(m_held.size() - piece.size() - overlap);
+        if (!mayHoldLetters(fresh) && m_held.size() < kHeldMost)
+            return;
+        m_reading = true;
+        const QByteArray held = std::exchange(m_held, QByteArray());
+        feed(held);
+        return;
+    }
     m_reader.addData(piece.toByteArray());
     m_pending += piece.size();
     while (!m_reader.atEnd()) {

@@ -67,6 +67,10 @@ private:
     DeckLetters* m_letters;
     QXmlStreamReader m_reader;
     qint64 m_pending = 0; // bytes given since the last whole token
+    // A part read for its letters alone: what came before it may hold one.
+    static constexpr qsizetype kHeldMost = 1 << 20;
+    QByteArray m_held;
+    bool m_reading = false;
     int m_count = 0;
     QStringList m_links;
     bool m_broken = false;
