@@ -20,12 +20,17 @@ void UniqueFd::reset(int fd)
     m_fd = fd;
 }
 
+bool DiesWithParent(pid_t parent)
+{
+    return ::prctl(PR_SET_PDEATHSIG, SIGKILL) == 0 && ::getppid() == parent;
+}
+
 namespace {
 // In the child: what how asks for, with keep (another descriptor: the pipe
 // that tells an exec's error) kept too. False when it could not be done.
 bool setUp(const ChildStart& how, pid_t parent, int keep)
 {
-    if (how.endsWithParent && (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent))
+    if (how.endsWithParent && !DiesWithParent(parent))
         return false;
     if (how.ownSession)
         ::setsid();

@@ -69,6 +69,10 @@ struct ChildStart
     std::function<void(pid_t)> forked = {};
 };
 
+// For a child just forked: it is killed when parent (this program's
+// process that forked it) ends; false when parent has ended already.
+bool DiesWithParent(pid_t parent);
+
 // Starts argv[0] (a path; with search, looked up in PATH) with argv and, when
 // environment is not empty, that environment ("NAME=value"). Its process
 // id; -1 with errno set when it could not be forked or the program not run.

@@ -245,11 +245,6 @@ QString MemoryText(qint64 bytes)
     return QStringLiteral("%1 MiB").arg(bytes >> 20);
 }
 
-bool DiesWithParent(pid_t parent)
-{
-    return ::prctl(PR_SET_PDEATHSIG, SIGKILL) == 0 && ::getppid() == parent;
-}
-
 int WaitForExit(pid_t pid, int ms, const volatile sig_atomic_t* stop)
 {
     for (int waited = 0;; waited += 20) {

@@ -31,11 +31,6 @@ qint64 AvailableMemory();
 // "4 GiB", "512 MiB".
 QString MemoryText(qint64 bytes);
 
-// Called in a child just forked from parent: the child is killed when
-// parent ends, and false when parent has already ended. Safe between fork
-// and exec.
-bool DiesWithParent(pid_t parent);
-
 // What WaitForExit tells besides an exit status (128 + N: ended by signal N).
 inline constexpr int kWaitTimedOut = -1; // killed after ms
 inline constexpr int kWaitStopped = -2;  // killed once *stop was set

@@ -1,6 +1,8 @@
 // Renders a presentation to PDF with LibreOffice.
 #include "Renderer.h"
 
+#include "ChildStart.h"
+
 #include "Failure.h"
 #include "Failures.h"
 #include "Files.h"
