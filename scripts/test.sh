@@ -15,7 +15,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Where the time goes: each step's end, by the clock (the Debian 13 root's
+# steps, in the background, say theirs in their own log).
+mark() { echo "== $(date +%T) $*"; }
 scripts/deps.sh
+mark "packages installed"
 # ccache (found by CMake) keeps what was compiled; with these a clone in
 # another folder finds it too.
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
@@ -54,8 +58,11 @@ sanitize_tests() {
 }
 if [ "${passes[*]}" = --sanitize-build ]; then
   # In the Debian 13 root, while the release tests run outside it.
+  mark "Debian 13 root ready"
   sanitize_configure
-  exec cmake --build $b-sanitize -j1
+  cmake --build $b-sanitize -j1
+  mark "Debian 13 sanitizer build made"
+  exit
 fi
 
 # The sanitizer build compiles on one core while the release tests, which
@@ -75,30 +82,42 @@ elif has sanitize; then
 fi
 if has release; then
   release_build
+  mark "release build made"
   (cd $b && ctest --output-on-failure --timeout 900 -j"$(nproc)")
+  mark "release tests passed"
 fi
 if [ -n "$background" ]; then
   if ! wait "$background"; then
     tail -50 "$log"
     exit 1
   fi
+  grep '^== ' "$log" || true
 fi
-has sanitize && sanitize_tests
+if has sanitize; then
+  sanitize_tests
+  mark "sanitizer tests passed"
+fi
 if [ -n "$debian13" ]; then
   echo "Debian 13: the sanitizer pass and the package"
   scripts/debian13.sh scripts/test.sh sanitize package
+  mark "Debian 13 passes passed"
 fi
 
 # The check of what a file holds, fuzzed for a minute from its corpus.
-has fuzz && tests/fuzz/run.sh 60
+if has fuzz; then
+  tests/fuzz/run.sh 60
+  mark "fuzzers ran"
+fi
 
 # The Debian package, installed and used as a new user would, then removed.
 if has package; then
   if has release; then scripts/test-package.sh $b; else scripts/test-package.sh $b-package; fi
+  mark "package tried"
 fi
 
 # The example batch script for Slurm job arrays on a one-machine cluster.
 if has cluster; then
   [ -f $b/CMakeCache.txt ] || release_build
   tests/cluster/slurm.sh $b
+  mark "cluster ran"
 fi
