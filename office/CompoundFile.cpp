@@ -1,71 +1,8 @@
 // Compound files: PowerPoint 97-2003 presentations (.ppt).
 #include "FileFormats.h"
+#include "PowerPointRecords.h"
 
 namespace pradelux::office {
-
-namespace {
-// The slides of a PowerPoint document stream: the slide persist atoms in the
-// document's list of slides (its slide list with text of instance 0). Only a
-// stream with one document record is read: one saved by fast save holds
-// older ones too, and which is current would need its edit history. -1 when
-// the records do not nest as they should, or the list is not there once.
-template <typename ByteAt> int countPptSlides(ByteAt byteAt, quint64 size)
-{
-    struct Record
-    {
-        quint64 at = 0;
-        quint64 instance = 0;
-        quint64 type = 0;
-        quint64 end = 0; // past its last byte
-    };
-    const auto le = [&](quint64 at, int n) {
-        quint64 v = 0;
-        for (int i = n - 1; i >= 0; --i)
-            v = (v << 8) | byteAt(at + quint64(i));
-        return v;
-    };
-    // The records from..to, one after the other; false when one overruns.
-    const auto each = [&](quint64 from, quint64 to, auto take) {
-        for (quint64 at = from; at < to;) {
-            if (to - at < 8)
-                return false;
-            const quint64 head = le(at, 2);
-            Record r{at, head >> 4, le(at + 2, 2), 0};
-            const quint64 length = le(at + 4, 4);
-            if (length > to - at - 8)
-                return false;
-            r.end = at + 8 + length;
-            take(r);
-            at = r.end;
-        }
-        return true;
-    };
-    constexpr quint64 kDocument = 0x03E8;
-    constexpr quint64 kSlideList = 0x0FF0;
-    constexpr quint64 kSlidePersist = 0x03F3;
-    Record document;
-    int documents = 0;
-    // The stream may end in padding after its last record.
-    each(0, size, [&](const Record& r) {
-        if (r.type == kDocument && documents++ == 0)
-            document = r;
-    });
-    if (documents != 1)
-        return -1;
-    int lists = 0;
-    int slides = 0;
-    bool nested = each(document.at + 8, document.end, [&](const Record& r) {
-        if (r.type != kSlideList || r.instance != 0)
-            return;
-        ++lists;
-        nested = each(r.at + 8, r.end, [&](const Record& inner) { slides += inner.type == kSlidePersist ? 1 : 0; }) &&
-                 nested;
-    });
-    // A document without slides has no list of them.
-    return nested && lists <= 1 ? slides : -1;
-}
-
-} // namespace
 
 FileKind InspectCompound(Bytes& b)
 {
@@ -150,13 +87,15 @@ FileKind InspectCompound(Bytes& b)
         QList<quint64> sectorsOfStream;
         if (!chain(streamStart, &sectorsOfStream) || quint64(sectorsOfStream.size()) * quint64(sectorSize) < streamSize)
             return Damaged(QStringLiteral("it is cut short"));
-        const auto byteAt = [&](quint64 at) -> quint64 {
+        const StreamByte byteAt = [&](quint64 at) -> quint64 {
             return at < streamSize ? b.le(offsetOf(sectorsOfStream[static_cast<qsizetype>(at >> shift)]) +
                                               static_cast<qint64>(at & quint64(sectorSize - 1)),
                                           1)
                                    : 0;
         };
-        return {FileKind::Presentation, {}, countPptSlides(byteAt, streamSize)};
+        DeckLetters letters;
+        GatherPptLetters(byteAt, streamSize, letters);
+        return {FileKind::Presentation, {}, PptSlides(byteAt, streamSize), {}, letters.letters()};
     }
     // A stream this small lives in the mini stream, which is not read here.
     return {FileKind::Presentation, {}};

@@ -35,12 +35,13 @@ struct FileKind
     // OpenDocument presentation's content (a package's relative to the
     // package's folder). At most kLinksMax.
     QStringList links = {};
-    // For a Presentation: the letters beyond ASCII that its XML holds, in its
-    // text and in its attributes' values (bullets, numbering), each once, in
-    // order of their code points; not known (nullopt) for a .ppt, or a
-    // package with a part that draws letters of its own (a metafile, an SVG
-    // drawing, an embedded object) or more than 256 letters. The page count
-    // reads a PDF's text only when one of them is in no installed font.
+    // For a Presentation: the letters beyond ASCII that its XML (or a .ppt's
+    // records) holds, in its text and in its bullets and numbering, each
+    // once, in order of their code points; not known (nullopt) for a deck
+    // with something that draws letters of its own (a metafile, an SVG
+    // drawing, an embedded object, WordArt in a .ppt), numbers in letters
+    // other than ASCII, or more than 256 letters. The page count reads a
+    // PDF's text only when one of them is in no installed font.
     std::optional<QList<char32_t>> letters = std::nullopt;
 };
 inline constexpr int kLinksMax = 200;

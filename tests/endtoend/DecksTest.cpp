@@ -31,6 +31,8 @@ TEST(Decks, AreMadeOnceBeforeTheGroupsRunEachAsTheTestsTakeIt)
         const FileKind kind = checked(pradelux::test::deck(QLatin1String(suffix)));
         EXPECT_EQ(kind.verdict, FileKind::Presentation) << suffix;
         EXPECT_EQ(kind.slides, 3) << suffix << ": the hidden slide is counted too";
+        // So a PDF's text is read only for a letter no font has.
+        EXPECT_TRUE(kind.letters) << suffix << ": the letters it prints are known";
     }
     for (const char* suffix : {"odp", "pptx"})
         EXPECT_EQ(checked(pradelux::test::protectedDeck(QLatin1String(suffix))).verdict, FileKind::Protected) << suffix;

@@ -120,6 +120,51 @@ QByteArray protectedPptxBytes()
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 const QByteArray kDrawing = "urn:oasis:names:tc:opendocument:xmlns:drawing:1.0";
+
+QByteArray utf16(const QString& text)
+{
+    return QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+}
+// A record of a PowerPoint document stream; a container of records when its
+// version is 0xF.
+QByteArray record(int type, const QByteArray& body, int instance = 0, int version = 0)
+{
+    return le(version | instance << 4, 2) + le(type, 2) + le(body.size(), 4) + body;
+}
+QByteArray container(int type, const QByteArray& records)
+{
+    return record(type, records, 0, 0xF);
+}
+// A compound file that holds a PowerPoint document stream of these records,
+// padded with empty records to the 4096 bytes below which it would be kept
+// in the mini stream: a header, the allocation table, the directory, the
+// stream.
+QByteArray pptOf(QByteArray stream)
+{
+    stream += QByteArray(std::max<qsizetype>(0, 4096 - stream.size()), '\0');
+    const qsizetype sectors = (stream.size() + 511) / 512;
+    QByteArray header = QByteArray::fromHex("D0CF11E0A1B11AE1") + QByteArray(16, '\0') + le(0x3E, 2) + le(3, 2) +
+                        le(0xFFFE, 2) + le(9, 2) + le(6, 2) + QByteArray(10, '\0') + le(1, 4) + le(1, 4) + le(0, 4) +
+                        le(4096, 4) + le(0xFFFFFFFE, 4) + le(0, 4) + le(0xFFFFFFFE, 4) + le(0, 4) + le(0, 4);
+    while (header.size() < 512)
+        header += le(0xFFFFFFFF, 4);
+    QByteArray fat = le(0xFFFFFFFD, 4) + le(0xFFFFFFFE, 4);
+    for (qsizetype i = 1; i < sectors; ++i)
+        fat += le(2 + i, 4);
+    fat += le(0xFFFFFFFE, 4);
+    while (fat.size() < 512)
+        fat += le(0xFFFFFFFF, 4);
+    const auto entry = [](const QString& name, int type, qsizetype start, qsizetype size, int child) {
+        QByteArray e = utf16(name);
+        e.resize(64, '\0');
+        return e + le((name.size() + 1) * 2, 2) + le(type, 1) + le(1, 1) + le(~quint64(0), 8) + le(child, 4) +
+               QByteArray(36, '\0') + le(start, 4) + le(size, 4) + le(0, 4);
+    };
+    QByteArray directory = entry("Root Entry", 5, 0xFFFFFFFE, 0, 1) + entry("PowerPoint Document", 2, 2, stream.size(), -1);
+    directory.resize(512, '\0');
+    stream.resize(sectors * 512, '\0');
+    return header + fat + directory + stream;
+}
 } // namespace
 
 // Each verdict, from packages made for it: slides counted by their
@@ -245,8 +290,9 @@ TEST(FileCheck, RunsWhereReachingForAnythingButItsFileKillsIt)
 
 // The letters beyond ASCII a deck prints are known only when every part
 // that can print them was read: text and bullets count, fonts' names and
-// themes do not; a metafile, a picture inside the XML or numbers in other
-// letters leave them unknown. They cross from the check's process whole.
+// themes do not; a metafile, a picture inside the XML, an embedded object,
+// WordArt or numbers in other letters leave them unknown, in packages and in
+// .ppt records alike. They cross from the check's process whole.
 TEST(FileCheck, TheLettersOfADeckAreKnownOnlyWhenEveryPartThatPrintsWasRead)
 {
     const QByteArray a = "xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\"";
@@ -286,6 +332,45 @@ TEST(FileCheck, TheLettersOfADeckAreKnownOnlyWhenEveryPartThatPrintsWasRead)
     };
     for (const auto& c : cases)
         EXPECT_EQ(InspectPresentationData(c.bytes, 1 << 20).letters, c.letters) << c.what;
+
+    // A .ppt's: a master's bullet, a slide's text in UTF-16 and in bytes,
+    // the bullet of its paragraph style, numbers in digits.
+    const QString text = QStringLiteral("Ελλάδα \U00018B00");
+    const auto paragraph = [](char16_t bullet) { return le(0x80, 4) + le(bullet, 2); };
+    const QByteArray slides =
+        container(0x03E8, record(0x0FA3, le(1, 2) + paragraph(u'•') + le(0, 4), 1) +
+                              container(0x0FF0, record(0x03F3, QByteArray(20, '\0')))) +
+        container(0x03EE, container(0xF00D, record(0x0F9F, le(1, 4)) + record(0x0FA0, utf16(text)) +
+                                                record(0x0FA1, le(text.size() + 1, 4) + le(0, 2) + paragraph(u'–')) +
+                                                record(0x0FA8, "caf\xE9"))) +
+        record(0x0FAC, le(0x1000000, 4) + le(3, 2) + le(1, 2) + le(0, 4) + le(0, 4));
+    QList<char32_t> pptLetters;
+    for (const uint c : (text + QStringLiteral("•–é")).toUcs4())
+        pptLetters << c;
+    pptLetters.removeAll(U' ');
+    std::sort(pptLetters.begin(), pptLetters.end());
+    pptLetters.erase(std::unique(pptLetters.begin(), pptLetters.end()), pptLetters.end());
+    EXPECT_EQ(InspectPresentationData(pptOf(slides), 1 << 20).slides, 1);
+    const struct
+    {
+        const char* what;
+        QByteArray more;
+        std::optional<QList<char32_t>> letters;
+    } ppts[] = {
+        {"text, bullets and numbers in digits", {}, pptLetters},
+        {"an embedded object", record(0x1011, "x"), std::nullopt},
+        {"a metafile in the drawings' store", container(0xF001, record(0xF007, le(3, 1) + QByteArray(35, '\0'), 3, 2)),
+         std::nullopt},
+        {"WordArt", record(0xF00B, le(0xC0, 2) + le(0, 4), 1, 3), std::nullopt},
+        {"Chinese numbers", record(0x0FAC, le(0x1000000, 4) + le(0x11, 2) + le(1, 2) + le(0, 4) + le(0, 4)),
+         std::nullopt},
+        {"paragraph runs shorter than their text",
+         container(0x03EE, record(0x0FA0, utf16("abc")) + record(0x0FA1, le(1, 4) + le(0, 2) + le(0, 4))),
+         std::nullopt},
+        {"a slide found inside another record", record(0x1772, le(1 << 20 | 1, 4) + le(3, 4)), std::nullopt},
+    };
+    for (const auto& c : ppts)
+        EXPECT_EQ(InspectPresentationData(pptOf(slides + c.more), 1 << 20).letters, c.letters) << c.what;
 
     QTemporaryFile file;
     ASSERT_TRUE(file.open());
