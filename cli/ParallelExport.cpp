@@ -17,6 +17,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -24,6 +25,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QThread>
 
 #include <algorithm>
 #include <csignal>
@@ -151,7 +153,12 @@ int RunInJobs(const JobsRun& run, QTextStream& out, QTextStream& err)
             job.kill(SIGKILL);
             job.waitGone(3000);
         }
-        QDir(runFolder).removeRecursively();
+        // What the jobs started ends with them a moment later, and may
+        // still write in the folder as it goes.
+        QElapsedTimer clock;
+        clock.start();
+        while (!QDir(runFolder).removeRecursively() && clock.elapsed() < 3000)
+            QThread::msleep(50);
     });
     struct Forget
     {
