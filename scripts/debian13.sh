@@ -60,7 +60,9 @@ stale() {
   enter "$root" apt-get -s -qq upgrade 2>/dev/null | grep -q '^Inst '
 }
 
-if stale; then
+# PRADELUX_TEST_ROOT_CHECKED: the caller found it up to date a moment ago
+# (and may be using it still).
+if [ ! -f "$root/.made" ] || { [ -z "${PRADELUX_TEST_ROOT_CHECKED:-}" ] && stale; }; then
   echo "Making a Debian 13 root in $root"
   rm -rf "$root.new"
   debootstrap --variant=minbase --include=ca-certificates trixie "$root.new" "$mirror" >"$cache/debootstrap.log" 2>&1 ||

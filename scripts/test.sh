@@ -56,18 +56,32 @@ sanitize_tests() {
   # pass looks for.
   (cd $b-sanitize && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure --timeout 900 -j"$(nproc)")
 }
-if [ "${passes[*]}" = --sanitize-build ]; then
+package_build() {
+  # The package's programs alone, optimised as the release build is.
+  cmake -S . -B $b-package -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" \
+    -DPRADELUX_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+  cmake --build $b-package -j"$1"
+}
+case "${passes[*]}" in
+--sanitize-build)
   # In the Debian 13 root, while the release tests run outside it.
   mark "Debian 13 root ready"
   sanitize_configure
   cmake --build $b-sanitize -j1
   mark "Debian 13 sanitizer build made"
-  exit
-fi
+  exit ;;
+--package-build)
+  # In the Debian 13 root, beside the sanitizer build.
+  package_build 1
+  mark "Debian 13 package built"
+  exit ;;
+esac
 
 # The sanitizer build compiles on one core while the release tests, which
 # mostly wait for LibreOffice and the window's pauses, run in groups at
-# once; in the Debian 13 root it is made (and the root with it) meanwhile.
+# once, and then this machine's other passes; in the Debian 13 root it is
+# made (and the root with it) meanwhile, and the Debian 13 package is built
+# beside it on the other core once this machine's passes are done.
 background=
 if [ -n "$debian13" ]; then
   mkdir -p build-debian13-sanitize
@@ -86,6 +100,40 @@ if has release; then
   (cd $b && ctest --output-on-failure --timeout 900 -j"$(nproc)")
   mark "release tests passed"
 fi
+
+# The check of what a file holds, fuzzed for a minute from its corpus.
+if has fuzz; then
+  tests/fuzz/run.sh 60
+  mark "fuzzers ran"
+fi
+
+# The Debian package, installed and used as a new user would, then removed.
+if has package; then
+  if has release; then
+    scripts/test-package.sh $b
+  else
+    package_build "$(nproc)"
+    scripts/test-package.sh $b-package
+  fi
+  mark "package tried"
+fi
+
+# The example batch script for Slurm job arrays on a one-machine cluster.
+if has cluster; then
+  [ -f $b/CMakeCache.txt ] || release_build
+  tests/cluster/slurm.sh $b
+  mark "cluster ran"
+fi
+
+if [ -n "$debian13" ]; then
+  # The root was made or found up to date when the background entered it.
+  export PRADELUX_TEST_ROOT_CHECKED=yes
+  while ! grep -q '^== .* Debian 13 root ready' "$log" && kill -0 "$background" 2>/dev/null; do sleep 5; done
+  if grep -q '^== .* Debian 13 root ready' "$log"; then
+    scripts/debian13.sh scripts/test.sh --package-build >build-debian13-sanitize/package.log 2>&1 ||
+      { tail -50 build-debian13-sanitize/package.log; exit 1; }
+  fi
+fi
 if [ -n "$background" ]; then
   if ! wait "$background"; then
     tail -50 "$log"
@@ -101,23 +149,4 @@ if [ -n "$debian13" ]; then
   echo "Debian 13: the sanitizer pass and the package"
   scripts/debian13.sh scripts/test.sh sanitize package
   mark "Debian 13 passes passed"
-fi
-
-# The check of what a file holds, fuzzed for a minute from its corpus.
-if has fuzz; then
-  tests/fuzz/run.sh 60
-  mark "fuzzers ran"
-fi
-
-# The Debian package, installed and used as a new user would, then removed.
-if has package; then
-  if has release; then scripts/test-package.sh $b; else scripts/test-package.sh $b-package; fi
-  mark "package tried"
-fi
-
-# The example batch script for Slurm job arrays on a one-machine cluster.
-if has cluster; then
-  [ -f $b/CMakeCache.txt ] || release_build
-  tests/cluster/slurm.sh $b
-  mark "cluster ran"
 fi
