@@ -42,11 +42,12 @@ mkdir -p "$target$src"
 mount --bind "$src" "$target$src"
 cp /etc/resolv.conf "$target/etc/resolv.conf" 2>/dev/null || true
 cd "$target"
-mkdir -p .host
-pivot_root . .host
+# A folder of this entry's own for the old root: another may enter at once.
+host=$(basename "$(mktemp -d "$target/.host.XXXXXX")")
+pivot_root . "$host"
 cd /
-umount -l /.host
-rmdir /.host
+umount -l "/$host"
+rmdir "/$host"
 cd "$src"
 exec env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin TERM="${TERM:-dumb}" \
   LANG=C.UTF-8 CI="${CI:-}" "$@"
