@@ -43,24 +43,6 @@ void AddLinks(QStringList& links, const QStringList& more)
     }
 }
 
-void DeckLetters::add(QStringView text)
-{
-    for (const char32_t c : text.toUcs4()) {
-        if (c < 0x80 || !m_known)
-            continue;
-        m_seen.insert(c);
-        if (qsizetype(m_seen.size()) > kMost)
-            unknown();
-    }
-}
-
-std::optional<QList<char32_t>> DeckLetters::letters() const
-{
-    if (!m_known)
-        return std::nullopt;
-    return QList<char32_t>(m_seen.begin(), m_seen.end());
-}
-
 DeckXml::DeckXml(Part part, DeckLetters* letters) : m_part(part), m_letters(letters)
 {
     m_reader.setNamespaceProcessing(true);

@@ -4,33 +4,14 @@
 // nothing inside comments or CDATA.
 #pragma once
 
+#include "DeckLetters.h"
+
 #include <QByteArrayView>
 #include <QList>
 #include <QStringList>
 #include <QXmlStreamReader>
 
-#include <optional>
-#include <set>
-
 namespace pradelux::office {
-
-// The letters beyond ASCII that a deck's XML holds, in its text and in its
-// attributes' values (bullets, numbering, the names of its fonts), each
-// once; not known once a part that draws letters of its own is met, or more
-// than kMost of them.
-class DeckLetters
-{
-public:
-    static constexpr qsizetype kMost = 256;
-    void add(QStringView text);
-    // A part whose letters are not read: a metafile, a drawing, an object.
-    void unknown() { m_known = false; }
-    std::optional<QList<char32_t>> letters() const;
-
-private:
-    std::set<char32_t> m_seen;
-    bool m_known = true;
-};
 
 class DeckXml
 {

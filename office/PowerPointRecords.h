@@ -2,7 +2,7 @@
 // document stream (.ppt): its slides and the letters it prints.
 #pragma once
 
-#include "DeckXml.h"
+#include "DeckLetters.h"
 
 #include <QtGlobal>
 

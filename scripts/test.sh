@@ -43,7 +43,7 @@ has() { [[ " ${passes[*]} " == *" $1 "* ]]; }
 
 release_build() {
   # Optimised as a release is, without debug information (which made the
-  # build 16 % slower); the sanitizer pass keeps it.
+  # build 16 % slower); the sanitizer pass keeps its line tables.
   cmake -S . -B $b -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" -DPRADELUX_WERROR=ON >/dev/null
   cmake --build $b -j"$(nproc)"
 }
